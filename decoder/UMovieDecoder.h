@@ -30,8 +30,46 @@ public:
     struct TState;
 
 private:
+    bool OpenWithFFmpeg(const std::string& FileName);
+    bool OpenWithAVIFile(const std::string& FileName);
+    // Frees what an FFmpeg opening created, in the order Close uses; safe on a partial opening.
+    void ReleaseFFmpeg();
+    void ReleaseAVIFile();
+
+    bool SeekTo(std::int32_t TimeMs);
+    bool RenderFrame();
+    bool SeekWithFFmpeg(std::int32_t TimeMs);
+    bool RenderWithFFmpeg();
+    bool ReadVideoPacket();
+    bool DecodeVideoPacket();
+
     std::string FFileName;
     bool FIsOpen = false;
     std::unique_ptr<TBitmap> FBitmap;
     std::unique_ptr<TState> FState;
 };
+
+// The arithmetic of positioning, apart from any movie so that it can be checked on its own.
+// Times in stream units are 64-bit throughout: MPEG transport streams start at up to 2^33 units.
+namespace MovieTime {
+
+// Microseconds of a request, clamped to [0, durationUs - 1].
+std::int64_t ClampedTargetUs(std::int32_t timeMs, std::int64_t durationUs);
+
+// The request in stream time-base units (rounded to nearest); every request but time 0 is
+// shifted by the stream's start offset once that is known (startOffset >= 0).
+std::int64_t TargetUnits(std::int32_t timeMs, std::int64_t durationUs, int timeBaseNum,
+                         int timeBaseDen, std::int64_t startOffset);
+
+// Reading on is only worth it up to this far ahead; further, and anything backwards, seeks.
+inline constexpr int ForwardWindowSeconds = 7;
+bool NeedsSeek(std::int64_t target, std::int64_t current, int timeBaseNum, int timeBaseDen);
+
+// Some demuxers report a codec time base of ticks/1 (90000/1 for MPEG); read it as ticks/1000.
+void CorrectCodecTimeBase(int& num, int& den);
+
+// Container microseconds to the millisecond interface, rounded to nearest; lengths beyond the
+// 32-bit range saturate rather than wrap into negative or small values.
+std::int32_t DurationMs(std::int64_t durationUs);
+
+} // namespace MovieTime

@@ -1,0 +1,494 @@
+#include "decoder/UMovieDecoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <QColor>
+#include <QRect>
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// Budgets that keep one DecodeFrame short whatever the movie looks like.
+constexpr int MaxReadsPerFetch = 250;       // av_read_frame calls to find one video packet
+constexpr int PacketBudget = 20;            // video packets per positioning, either path
+constexpr std::int64_t MinimumDurationUs = 40000; // a movie must last longer than one 25 fps picture
+constexpr std::int64_t MicrosecondsPerSecond = 1000000;
+
+struct TFormatCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct TCodecContextFree {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct TFrameFree {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+// A frame whose picture buffer came from av_image_alloc rather than from a decoder.
+struct TPictureFree {
+    void operator()(AVFrame* frame) const
+    {
+        av_freep(&frame->data[0]);
+        av_frame_free(&frame);
+    }
+};
+struct TPacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct TSwsFree {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+
+// Codecs whose AVI files are left to the platform's own decoders (the AVIFile backend).
+bool IsLeftToPlatform(AVCodecID id)
+{
+    return id == AV_CODEC_ID_INDEO3 || id == AV_CODEC_ID_CINEPAK || id == AV_CODEC_ID_MSRLE
+        || id == AV_CODEC_ID_MSVIDEO1;
+}
+
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b)
+{
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? INT64_MAX : INT64_MIN;
+    return sum;
+}
+
+} // namespace
+
+struct TMovieDecoder::TState {
+    // Index in the container; -1 until an FFmpeg opening found a video stream.
+    int VideoStream = -1;
+    // Valid while an FFmpeg opening is in progress or its movie is open; null otherwise.
+    std::unique_ptr<AVFormatContext, TFormatCloser> FormatContext;
+    std::unique_ptr<AVCodecContext, TCodecContextFree> CodecContext;
+    const AVCodec* Codec = nullptr;
+    // Holds the last picture the decoder put out; continuity between calls drives reading on.
+    std::unique_ptr<AVFrame, TFrameFree> DecodedFrame;
+    // avcodec_receive_frame clears its target even when nothing comes out, so pictures land
+    // here first and move into DecodedFrame only when there is one.
+    std::unique_ptr<AVFrame, TFrameFree> ReceivedFrame;
+    // RGB32 target of the conversion, at the movie's size; its pitch is its own linesize.
+    std::unique_ptr<AVFrame, TPictureFree> RGBFrame;
+    // Cached per movie; rebuilt only if the decoder puts out a different size or format.
+    std::unique_ptr<SwsContext, TSwsFree> Converter;
+    // The packet read last; its pts stands for the demuxer's position. Null until the first read.
+    std::unique_ptr<AVPacket, TPacketFree> Packet;
+
+    bool UsesAVIFile = false;
+    // The AVIFile stand-in's handles; null while it has nothing open.
+    void* AVIFile = nullptr;
+    void* AVIStream = nullptr;
+    void* FrameGetter = nullptr;
+    const void* LastFrameDIB = nullptr; // owned by FrameGetter, valid until it is closed
+    // FFmpeg: the video stream's start time in its time-base units, -1 until the first
+    // positioning for time 0 knows it. AVIFile: the stream's first sample.
+    std::int64_t StartOffset = -1;
+    std::int32_t LastSample = 0; // AVIFile only
+    std::int32_t AVIWidth = 0;   // AVIFile only
+    std::int32_t AVIHeight = 0;  // AVIFile only
+
+    AVStream* Stream() const { return FormatContext->streams[VideoStream]; }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Positioning arithmetic
+
+namespace MovieTime {
+
+std::int64_t ClampedTargetUs(std::int32_t timeMs, std::int64_t durationUs)
+{
+    std::int64_t targetUs = av_rescale(timeMs, MicrosecondsPerSecond, 1000);
+    if (targetUs < 0)
+        targetUs = 0;
+    if (targetUs >= durationUs)
+        targetUs = durationUs - 1;
+    return targetUs;
+}
+
+std::int64_t TargetUnits(std::int32_t timeMs, std::int64_t durationUs, int timeBaseNum,
+                         int timeBaseDen, std::int64_t startOffset)
+{
+    const std::int64_t targetUs = ClampedTargetUs(timeMs, durationUs);
+    std::int64_t target = targetUs;
+    if (timeBaseNum > 0 && timeBaseDen > 0)
+        target = av_rescale(targetUs, timeBaseDen, MicrosecondsPerSecond * timeBaseNum);
+    if (startOffset >= 0 && timeMs != 0)
+        target = SaturatingAdd(target, startOffset);
+    return target;
+}
+
+bool NeedsSeek(std::int64_t target, std::int64_t current, int timeBaseNum, int timeBaseDen)
+{
+    if (target < current)
+        return true;
+    const __int128 ahead = static_cast<__int128>(target) - current;
+    return ahead * timeBaseNum > static_cast<__int128>(ForwardWindowSeconds) * timeBaseDen;
+}
+
+void CorrectCodecTimeBase(int& num, int& den)
+{
+    if (num > 1000 && den == 1)
+        den = 1000;
+}
+
+std::int32_t DurationMs(std::int64_t durationUs)
+{
+    const std::int64_t ms = av_rescale(durationUs, 1000, MicrosecondsPerSecond);
+    if (ms > INT32_MAX)
+        return INT32_MAX;
+    if (ms < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<std::int32_t>(ms);
+}
+
+} // namespace MovieTime
+
+// ---------------------------------------------------------------------------------------------
+// Lifetime, opening and closing
+
+TMovieDecoder::TMovieDecoder()
+    : FBitmap(std::make_unique<TBitmap>())
+    , FState(std::make_unique<TState>())
+{
+    // FFmpeg 5 registers its formats and codecs itself; nothing to call before the first use.
+}
+
+TMovieDecoder::~TMovieDecoder()
+{
+    if (FIsOpen)
+        Close();
+}
+
+bool TMovieDecoder::Open(const std::string& FileName)
+{
+    if (FIsOpen)
+        Close();
+    FState->UsesAVIFile = false;
+    if (OpenWithFFmpeg(FileName))
+        return true;
+    ReleaseFFmpeg();
+    return OpenWithAVIFile(FileName);
+}
+
+bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
+{
+    TState& s = *FState;
+    try {
+        s.StartOffset = -1;
+
+        AVFormatContext* format = nullptr;
+        if (avformat_open_input(&format, FileName.c_str(), nullptr, nullptr) != 0)
+            return false;
+        s.FormatContext.reset(format);
+        if (avformat_find_stream_info(format, nullptr) < 0)
+            return false;
+
+        s.VideoStream = -1;
+        for (unsigned i = 0; i < format->nb_streams; ++i) {
+            if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+                s.VideoStream = static_cast<int>(i);
+                break;
+            }
+        }
+        if (s.VideoStream < 0)
+            return false;
+
+        s.CodecContext.reset(avcodec_alloc_context3(nullptr));
+        if (!s.CodecContext
+            || avcodec_parameters_to_context(s.CodecContext.get(), s.Stream()->codecpar) < 0)
+            return false;
+        AVCodecContext& codecContext = *s.CodecContext;
+
+        s.Codec = avcodec_find_decoder(codecContext.codec_id);
+        if (!s.Codec || IsLeftToPlatform(s.Codec->id)) {
+            s.Codec = nullptr;
+            s.CodecContext.reset();
+            return false;
+        }
+
+        codecContext.workaround_bugs = FF_BUG_AUTODETECT;
+        format->flags |= AVFMT_FLAG_GENPTS;
+        // Frame threading would hold pictures back and eat the packet budgets.
+        codecContext.thread_count = 1;
+        codecContext.pkt_timebase = s.Stream()->time_base;
+        if (avcodec_open2(&codecContext, s.Codec, nullptr) < 0)
+            return false;
+
+        if (format->duration == AV_NOPTS_VALUE || format->duration <= MinimumDurationUs)
+            return false;
+
+        MovieTime::CorrectCodecTimeBase(codecContext.time_base.num, codecContext.time_base.den);
+
+        s.DecodedFrame.reset(av_frame_alloc());
+        if (!s.DecodedFrame)
+            return false;
+        s.RGBFrame.reset(av_frame_alloc());
+        if (!s.RGBFrame)
+            return false;
+        s.ReceivedFrame.reset(av_frame_alloc());
+        if (!s.ReceivedFrame)
+            return false;
+
+        // Without a picture buffer every rendering would write through a null pointer.
+        AVFrame& rgb = *s.RGBFrame;
+        if (av_image_alloc(rgb.data, rgb.linesize, codecContext.width, codecContext.height,
+                           AV_PIX_FMT_RGB32, 1)
+            < 0)
+            return false;
+
+        FFileName = FileName;
+        FIsOpen = true;
+        FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
+        FBitmap->SetSize(codecContext.width, codecContext.height);
+        FBitmap->FillRect(QRect(0, 0, codecContext.width + 1, codecContext.height + 1), Qt::black);
+
+        DecodeFrame(0);
+        return true;
+    } catch (...) {
+        FIsOpen = false;
+        FFileName.clear();
+        return false;
+    }
+}
+
+bool TMovieDecoder::OpenWithAVIFile(const std::string& /*FileName*/)
+{
+    // The AVIFile stand-in is not available yet: files FFmpeg refuses stay unopened.
+    return false;
+}
+
+void TMovieDecoder::ReleaseFFmpeg()
+{
+    TState& s = *FState;
+    s.CodecContext.reset();
+    s.Codec = nullptr;
+    s.FormatContext.reset();
+    s.Packet.reset();
+    s.Converter.reset();
+    s.RGBFrame.reset();
+    s.ReceivedFrame.reset();
+    s.DecodedFrame.reset();
+}
+
+void TMovieDecoder::ReleaseAVIFile()
+{
+    TState& s = *FState;
+    // The stand-in releases its stream, file and frame getter here, in that order.
+    s.AVIStream = nullptr;
+    s.AVIFile = nullptr;
+    s.FrameGetter = nullptr;
+    s.LastFrameDIB = nullptr;
+}
+
+bool TMovieDecoder::Close()
+{
+    if (!FIsOpen)
+        return true;
+    bool released = true;
+    try {
+        ReleaseFFmpeg();
+        ReleaseAVIFile();
+    } catch (...) {
+        released = false;
+    }
+    // Owners that a throwing release skipped still let go here, so nothing leaks.
+    ReleaseFFmpeg();
+    FFileName.clear();
+    FIsOpen = false;
+    return released;
+}
+
+std::int32_t TMovieDecoder::Duration() const
+{
+    if (!FIsOpen)
+        return -1;
+    if (FState->UsesAVIFile)
+        return -1; // the AVIFile stand-in converts its sample count here
+    if (!FState->FormatContext)
+        return -1;
+    return MovieTime::DurationMs(FState->FormatContext->duration);
+}
+
+std::int32_t TMovieDecoder::Width() const
+{
+    if (!FIsOpen)
+        return -1;
+    if (FState->UsesAVIFile)
+        return FState->AVIWidth;
+    return FState->CodecContext ? FState->CodecContext->width : -1;
+}
+
+std::int32_t TMovieDecoder::Height() const
+{
+    if (!FIsOpen)
+        return -1;
+    if (FState->UsesAVIFile)
+        return FState->AVIHeight;
+    return FState->CodecContext ? FState->CodecContext->height : -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Seeking and decoding
+
+bool TMovieDecoder::DecodeFrame(std::int32_t TimeMs)
+{
+    if (!FIsOpen)
+        return false;
+    if (!SeekTo(TimeMs))
+        return false;
+    return RenderFrame();
+}
+
+bool TMovieDecoder::SeekTo(std::int32_t TimeMs)
+{
+    if (FState->UsesAVIFile)
+        return false; // the AVIFile stand-in fetches the frame here
+    return SeekWithFFmpeg(TimeMs);
+}
+
+bool TMovieDecoder::RenderFrame()
+{
+    if (FState->UsesAVIFile)
+        return false; // the AVIFile stand-in renders its frame here
+    return RenderWithFFmpeg();
+}
+
+bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
+{
+    TState& s = *FState;
+    AVFormatContext* format = s.FormatContext.get();
+    AVCodecContext* codecContext = s.CodecContext.get();
+    AVFrame* decoded = s.DecodedFrame.get();
+    const AVRational timeBase = s.Stream()->time_base;
+
+    const std::int64_t target = MovieTime::TargetUnits(TimeMs, format->duration, timeBase.num,
+                                                       timeBase.den, s.StartOffset);
+    const bool positionKnown = s.Packet && s.Packet->pts != AV_NOPTS_VALUE;
+    const bool seek = !positionKnown
+        || MovieTime::NeedsSeek(target, s.Packet->pts, timeBase.num, timeBase.den);
+
+    bool result = false;
+    try {
+        if (seek) {
+            if (av_seek_frame(format, s.VideoStream, target, 0) < 0)
+                return false;
+            avcodec_flush_buffers(codecContext);
+            av_frame_unref(decoded);
+            int n = 0;
+            do {
+                bool got = false;
+                while (!got && n < PacketBudget) {
+                    ReadVideoPacket();
+                    got = DecodeVideoPacket();
+                    ++n;
+                }
+                ++n;
+            } while (!decoded->key_frame && n < PacketBudget);
+            result = decoded->key_frame && decoded->data[0];
+        } else {
+            for (int n = 0;;) {
+                ReadVideoPacket();
+                DecodeVideoPacket();
+                if (s.Packet->pts != AV_NOPTS_VALUE && s.Packet->pts >= target)
+                    break;
+                if (++n >= PacketBudget)
+                    break;
+            }
+            result = decoded->data[0] != nullptr;
+        }
+    } catch (...) {
+        result = false;
+    }
+
+    if (s.StartOffset < 0 && TimeMs == 0 && s.Packet && s.Packet->pts != AV_NOPTS_VALUE) {
+        const std::int64_t startTime = s.Stream()->start_time;
+        s.StartOffset = startTime == AV_NOPTS_VALUE ? 0 : startTime;
+    }
+    return result;
+}
+
+bool TMovieDecoder::ReadVideoPacket()
+{
+    TState& s = *FState;
+    if (s.Packet)
+        av_packet_unref(s.Packet.get()); // back to a fresh packet without a pts
+    else
+        s.Packet.reset(av_packet_alloc());
+    AVPacket* packet = s.Packet.get();
+    if (!packet)
+        return false;
+    for (int read = 0; read < MaxReadsPerFetch; ++read) {
+        if (av_read_frame(s.FormatContext.get(), packet) < 0)
+            return false;
+        if (packet->stream_index == s.VideoStream)
+            return true;
+        av_packet_unref(packet);
+    }
+    return false;
+}
+
+bool TMovieDecoder::DecodeVideoPacket()
+{
+    TState& s = *FState;
+    AVPacket* packet = s.Packet.get();
+    if (!packet || packet->stream_index != s.VideoStream)
+        return false;
+    AVCodecContext* codecContext = s.CodecContext.get();
+    // An empty packet (what a read at the end of the file leaves) asks for the held-back pictures.
+    const int sent = avcodec_send_packet(codecContext, packet->size > 0 ? packet : nullptr);
+    if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF)
+        return false;
+    bool got = false;
+    while (avcodec_receive_frame(codecContext, s.ReceivedFrame.get()) >= 0) {
+        av_frame_unref(s.DecodedFrame.get());
+        av_frame_move_ref(s.DecodedFrame.get(), s.ReceivedFrame.get());
+        got = true;
+    }
+    return got && s.DecodedFrame->data[0] != nullptr;
+}
+
+bool TMovieDecoder::RenderWithFFmpeg()
+{
+    TState& s = *FState;
+    try {
+        const AVFrame& decoded = *s.DecodedFrame;
+        const AVFrame& rgb = *s.RGBFrame;
+        const int width = s.CodecContext->width;
+        const int height = s.CodecContext->height;
+
+        // The decoder may put out another size or format than it announced (a damaged or
+        // changing stream); converting from what the picture really is keeps reads in bounds.
+        s.Converter.reset(sws_getCachedContext(
+            s.Converter.release(), decoded.width, decoded.height,
+            static_cast<AVPixelFormat>(decoded.format), width, height, AV_PIX_FMT_RGB32,
+            SWS_BILINEAR, nullptr, nullptr, nullptr));
+        if (!s.Converter)
+            return false;
+        if (sws_scale(s.Converter.get(), decoded.data, decoded.linesize, 0, decoded.height,
+                      rgb.data, rgb.linesize)
+            < 0)
+            return false;
+
+        FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
+        FBitmap->SetSize(width, height);
+        for (int y = 0; y < height; ++y) {
+            const std::uint8_t* source = rgb.data[0] + static_cast<std::ptrdiff_t>(y) * rgb.linesize[0];
+            std::uint8_t* target = FBitmap->ScanLine(y);
+            // RGB32 on a little-endian host is blue, green, red, unused in memory.
+            for (int x = 0; x < width; ++x, source += 4, target += 3) {
+                target[0] = source[0];
+                target[1] = source[1];
+                target[2] = source[2];
+            }
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
