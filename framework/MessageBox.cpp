@@ -1,0 +1,116 @@
+#include "framework/MessageBox.h"
+
+#include <QMessageBox>
+
+namespace {
+TMessageBoxScript*& CurrentScript()
+{
+    static TMessageBoxScript* script = nullptr;
+    return script;
+}
+
+TMsgResult DefaultAnswer(TMsgButtons buttons)
+{
+    return buttons == TMsgButtons::YesNo || buttons == TMsgButtons::YesNoCancel ? TMsgResult::Yes
+                                                                                  : TMsgResult::OK;
+}
+
+QMessageBox::StandardButtons StandardButtonsFor(TMsgButtons buttons)
+{
+    switch (buttons) {
+    case TMsgButtons::OK:
+        return QMessageBox::Ok;
+    case TMsgButtons::OKCancel:
+        return QMessageBox::Ok | QMessageBox::Cancel;
+    case TMsgButtons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
+    case TMsgButtons::YesNoCancel:
+        return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    }
+    return QMessageBox::Ok;
+}
+
+QMessageBox::Icon QtIconFor(TMsgIcon icon)
+{
+    switch (icon) {
+    case TMsgIcon::None:
+        return QMessageBox::NoIcon;
+    case TMsgIcon::Information:
+        return QMessageBox::Information;
+    case TMsgIcon::Question:
+        return QMessageBox::Question;
+    case TMsgIcon::Warning:
+        return QMessageBox::Warning;
+    case TMsgIcon::Error:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+TMsgResult ResultFor(int pressed, TMsgButtons buttons)
+{
+    switch (pressed) {
+    case QMessageBox::Ok:
+        return TMsgResult::OK;
+    case QMessageBox::Yes:
+        return TMsgResult::Yes;
+    case QMessageBox::No:
+        return TMsgResult::No;
+    case QMessageBox::Cancel:
+        return TMsgResult::Cancel;
+    default:
+        // Closed without a button (Esc, the title bar): the box's way of saying no.
+        return buttons == TMsgButtons::OK ? TMsgResult::OK
+               : buttons == TMsgButtons::YesNo ? TMsgResult::No
+                                               : TMsgResult::Cancel;
+    }
+}
+} // namespace
+
+TMsgResult MessageBox(QWidget* parent, const QString& text, const QString& caption, TMsgButtons buttons,
+                      TMsgIcon icon)
+{
+    const TMessageBoxRequest request{parent, text, caption, buttons, icon};
+    if (TMessageBoxScript* script = CurrentScript())
+        return script->Answer(request);
+
+    QMessageBox box(QtIconFor(icon), caption, text, StandardButtonsFor(buttons), parent);
+    box.setDefaultButton(buttons == TMsgButtons::OK || buttons == TMsgButtons::OKCancel ? QMessageBox::Ok
+                                                                                         : QMessageBox::Yes);
+    return ResultFor(box.exec(), buttons);
+}
+
+TMessageBoxScript::TMessageBoxScript(QList<TMsgResult> answers)
+    : FAnswers(std::move(answers)), FPrevious(CurrentScript())
+{
+    CurrentScript() = this;
+}
+
+TMessageBoxScript::TMessageBoxScript(std::function<TMsgResult(const TMessageBoxRequest&)> answer)
+    : FAnswerFn(std::move(answer)), FPrevious(CurrentScript())
+{
+    CurrentScript() = this;
+}
+
+TMessageBoxScript::~TMessageBoxScript()
+{
+    CurrentScript() = FPrevious;
+}
+
+QStringList TMessageBoxScript::Texts() const
+{
+    QStringList texts;
+    for (const auto& request : FAsked)
+        texts.append(request.Text);
+    return texts;
+}
+
+TMsgResult TMessageBoxScript::Answer(const TMessageBoxRequest& request)
+{
+    FAsked.append(request);
+    if (FAnswerFn)
+        return FAnswerFn(request);
+    if (!FAnswers.isEmpty())
+        return FAnswers.takeFirst();
+    return DefaultAnswer(request.Buttons);
+}

@@ -1,0 +1,152 @@
+#include "framework/TOpenDialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QWidget>
+
+namespace {
+TFileDialogScript*& CurrentScript()
+{
+    static TFileDialogScript* script = nullptr;
+    return script;
+}
+
+bool& NativeDialogsFlag()
+{
+    static bool native = false;
+    return native;
+}
+} // namespace
+
+QStringList QtNameFilters(const QString& filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString description = parts[i].trimmed();
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            patterns.append(pattern.trimmed());
+        if (patterns.isEmpty())
+            continue;
+        filters.append(description + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    }
+    return filters;
+}
+
+TOpenDialog::TOpenDialog(QWidget* owner) : TOpenDialog(TFileDialogKind::Open, owner) {}
+
+TOpenDialog::TOpenDialog(TFileDialogKind kind, QWidget* owner) : QObject(owner), FKind(kind) {}
+
+TOpenDialog::~TOpenDialog() = default;
+
+bool TOpenDialog::NativeDialogs()
+{
+    return NativeDialogsFlag();
+}
+
+void TOpenDialog::SetNativeDialogs(bool on)
+{
+    NativeDialogsFlag() = on;
+}
+
+TFileDialogRequest TOpenDialog::Request() const
+{
+    return {FKind, Title, Filter, FilterIndex, Options, InitialDir, FileName, DefaultExt};
+}
+
+void TOpenDialog::Configure(QFileDialog& dialog) const
+{
+    dialog.setWindowTitle(Title);
+    dialog.setAcceptMode(FKind == TFileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    if (FKind == TFileDialogKind::Open)
+        dialog.setFileMode(Options.testFlag(TOpenOption::ofAllowMultiSelect) ? QFileDialog::ExistingFiles
+                           : Options.testFlag(TOpenOption::ofFileMustExist) ? QFileDialog::ExistingFile
+                                                                             : QFileDialog::AnyFile);
+    else
+        dialog.setFileMode(QFileDialog::AnyFile);
+
+    const QStringList filters = QtNameFilters(Filter);
+    if (!filters.isEmpty()) {
+        // The patterns are what Qt filters by; the user sees the descriptions as written.
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
+        dialog.setNameFilters(filters);
+        dialog.selectNameFilter(filters.value(qBound(1, FilterIndex, int(filters.size())) - 1));
+    }
+    dialog.setOption(QFileDialog::DontUseNativeDialog,
+                     !NativeDialogs() || Options.testFlag(TOpenOption::ofOldStyleDialog));
+    dialog.setOption(QFileDialog::DontResolveSymlinks, Options.testFlag(TOpenOption::ofNoDereferenceLinks));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !Options.testFlag(TOpenOption::ofOverwritePrompt));
+    dialog.setOption(QFileDialog::ReadOnly, Options.testFlag(TOpenOption::ofReadOnly));
+    if (Options.testFlag(TOpenOption::ofForceShowHidden))
+        dialog.setFilter(dialog.filter() | QDir::Hidden);
+    dialog.setSizeGripEnabled(Options.testFlag(TOpenOption::ofEnableSizing));
+    if (!DefaultExt.isEmpty())
+        dialog.setDefaultSuffix(DefaultExt);
+
+    const QFileInfo current(FileName);
+    const QString directory = !InitialDir.isEmpty() ? InitialDir
+                              : !FileName.isEmpty() && current.isAbsolute() ? current.absolutePath()
+                                                                            : QString();
+    if (!directory.isEmpty())
+        dialog.setDirectory(directory);
+    if (!FileName.isEmpty())
+        dialog.selectFile(current.fileName());
+}
+
+bool TOpenDialog::Accept(const TFileDialogAnswer& answer)
+{
+    if (!answer.Accepted || answer.Files.isEmpty())
+        return false;
+    Files = answer.Files;
+    FileName = Files.first();
+    if (answer.FilterIndex > 0)
+        FilterIndex = answer.FilterIndex;
+    return true;
+}
+
+bool TOpenDialog::Execute()
+{
+    if (TFileDialogScript* script = CurrentScript())
+        return Accept(script->Answer(Request()));
+
+    QFileDialog dialog(qobject_cast<QWidget*>(parent()));
+    Configure(dialog);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const int filterIndex = static_cast<int>(QtNameFilters(Filter).indexOf(dialog.selectedNameFilter())) + 1;
+    return Accept({true, dialog.selectedFiles(), filterIndex});
+}
+
+TSaveDialog::TSaveDialog(QWidget* owner) : TOpenDialog(TFileDialogKind::Save, owner)
+{
+    Options = TOpenOptions(TOpenOption::ofHideReadOnly) | TOpenOption::ofEnableSizing;
+}
+
+TFileDialogScript::TFileDialogScript(QList<TFileDialogAnswer> answers)
+    : FAnswers(std::move(answers)), FPrevious(CurrentScript())
+{
+    CurrentScript() = this;
+}
+
+TFileDialogScript::TFileDialogScript(std::function<TFileDialogAnswer(const TFileDialogRequest&)> answer)
+    : FAnswerFn(std::move(answer)), FPrevious(CurrentScript())
+{
+    CurrentScript() = this;
+}
+
+TFileDialogScript::~TFileDialogScript()
+{
+    CurrentScript() = FPrevious;
+}
+
+TFileDialogAnswer TFileDialogScript::Answer(const TFileDialogRequest& request)
+{
+    FAsked.append(request);
+    if (FAnswerFn)
+        return FAnswerFn(request);
+    if (!FAnswers.isEmpty())
+        return FAnswers.takeFirst();
+    return TFileDialogAnswer::Cancel();
+}

@@ -1,0 +1,132 @@
+#pragma once
+// Open and save dialogs with the properties a form sets at design time. Filters are written the
+// classic way, "description|*.a;*.b|description|*.c", and FilterIndex counts from 1. Tests install
+// a TFileDialogScript to answer in place of the user.
+#include <QFlags>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class QFileDialog;
+class QWidget;
+
+enum class TOpenOption : unsigned {
+    ofReadOnly = 1u << 0,
+    ofOverwritePrompt = 1u << 1,
+    ofHideReadOnly = 1u << 2,
+    ofNoChangeDir = 1u << 3,
+    ofShowHelp = 1u << 4,
+    ofNoValidate = 1u << 5,
+    ofAllowMultiSelect = 1u << 6,
+    ofExtensionDifferent = 1u << 7,
+    ofPathMustExist = 1u << 8,
+    ofFileMustExist = 1u << 9,
+    ofCreatePrompt = 1u << 10,
+    ofShareAware = 1u << 11,
+    ofNoReadOnlyReturn = 1u << 12,
+    ofNoTestFileCreate = 1u << 13,
+    ofNoNetworkButton = 1u << 14,
+    ofNoLongNames = 1u << 15,
+    ofOldStyleDialog = 1u << 16,
+    ofNoDereferenceLinks = 1u << 17,
+    ofEnableIncludeNotify = 1u << 18,
+    ofEnableSizing = 1u << 19,
+    ofDontAddToRecent = 1u << 20,
+    ofForceShowHidden = 1u << 21,
+};
+Q_DECLARE_FLAGS(TOpenOptions, TOpenOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TOpenOptions)
+
+enum class TFileDialogKind { Open, Save };
+
+// "desc|*.a;*.b|desc2|*.c" -> {"desc (*.a *.b)", "desc2 (*.c)"}. A trailing description without
+// patterns is dropped, as is an empty pair.
+QStringList QtNameFilters(const QString& filter);
+
+// What a script is asked, and what it answers.
+struct TFileDialogRequest {
+    TFileDialogKind Kind = TFileDialogKind::Open;
+    QString Title;
+    QString Filter;
+    int FilterIndex = 1;
+    TOpenOptions Options;
+    QString InitialDir;
+    QString FileName;
+    QString DefaultExt;
+};
+
+struct TFileDialogAnswer {
+    bool Accepted = false;
+    QStringList Files;    // the first is FileName
+    int FilterIndex = 0;  // 0 keeps the dialog's FilterIndex
+    static TFileDialogAnswer Cancel() { return {}; }
+    static TFileDialogAnswer Choose(const QString& file, int filterIndex = 0) { return {true, {file}, filterIndex}; }
+};
+
+class TOpenDialog : public QObject {
+    Q_OBJECT
+public:
+    explicit TOpenDialog(QWidget* owner = nullptr);
+    ~TOpenDialog() override;
+
+    QString Title;
+    QString Filter;
+    int FilterIndex = 1;
+    TOpenOptions Options = TOpenOptions(TOpenOption::ofHideReadOnly) | TOpenOption::ofEnableSizing;
+    QString InitialDir;
+    QString FileName;
+    QString DefaultExt;
+    // All chosen files (several only with ofAllowMultiSelect).
+    QStringList Files;
+
+    // Shows the dialog modally over the owner; true when the user chose a file, which is then in
+    // FileName (and Files) with FilterIndex set to the filter in use.
+    bool Execute();
+
+    // Whether dialogs are first asked as the desktop's own dialog (falling back to Qt's own when
+    // the desktop offers none). Off by default; ofOldStyleDialog always uses Qt's own.
+    static bool NativeDialogs();
+    static void SetNativeDialogs(bool on);
+
+protected:
+    explicit TOpenDialog(TFileDialogKind kind, QWidget* owner);
+
+private:
+    TFileDialogRequest Request() const;
+    void Configure(QFileDialog& dialog) const;
+    bool Accept(const TFileDialogAnswer& answer);
+
+    TFileDialogKind FKind;
+};
+
+class TSaveDialog : public TOpenDialog {
+    Q_OBJECT
+public:
+    explicit TSaveDialog(QWidget* owner = nullptr);
+};
+
+// While one exists, dialogs ask it instead of the user: answers come from its queue in order
+// (Cancel once it is empty) or from a function. Every request is recorded.
+class TFileDialogScript {
+public:
+    explicit TFileDialogScript(QList<TFileDialogAnswer> answers = {});
+    explicit TFileDialogScript(std::function<TFileDialogAnswer(const TFileDialogRequest&)> answer);
+    ~TFileDialogScript();
+    TFileDialogScript(const TFileDialogScript&) = delete;
+    TFileDialogScript& operator=(const TFileDialogScript&) = delete;
+
+    void Enqueue(TFileDialogAnswer answer) { FAnswers.append(std::move(answer)); }
+    const QList<TFileDialogRequest>& Asked() const { return FAsked; }
+
+    TFileDialogAnswer Answer(const TFileDialogRequest& request);
+
+private:
+    QList<TFileDialogAnswer> FAnswers;
+    std::function<TFileDialogAnswer(const TFileDialogRequest&)> FAnswerFn;
+    QList<TFileDialogRequest> FAsked;
+    TFileDialogScript* FPrevious;
+};
