@@ -1,0 +1,109 @@
+// framora-grab run as a program: its output lines, its files and its exit codes.
+#include "StampedMovies.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <span>
+
+using namespace TestMovies;
+
+namespace {
+
+struct TRun {
+    int ExitCode = -1;
+    QStringList Out;
+    QString Err;
+};
+
+TRun Grab(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(FRAMORA_BINARY_DIR "/tools/framora-grab"), arguments);
+    TRun run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.Out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.Err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QString Movie(const char* name)
+{
+    return QString::fromStdString(MoviePath(name));
+}
+
+} // namespace
+
+TEST(FramoraGrab, WritesTheRequestedPicturesInOrder)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString out = dir.filePath("shots");
+    const TRun run = Grab({Movie(Mpeg4Avi), out, "400", "9000", "9600", "9960", "99999", "-20", "9500"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const QStringList expected = {
+        "size 320x240 duration 10000",
+        "400 ok " + out + "/400.bmp",
+        "9000 ok " + out + "/9000.bmp",
+        "9600 ok " + out + "/9600.bmp",
+        "9960 ok " + out + "/9960.bmp",
+        "99999 ok " + out + "/99999.bmp",
+        "-20 ok " + out + "/-20.bmp",
+        "9500 failed",
+    };
+    EXPECT_EQ(run.Out, expected);
+
+    // One decoder serves the requests in order: rising times read on (10, then 240 and 249 after
+    // the seek to 225), past the end shows the last picture again, -20 is the start, and 9500
+    // seeks into the last second, which has no key frame after it, and fails. The files are BMPs
+    // the framework reads back, upright.
+    const struct {
+        const char* Name;
+        int Stamp;
+    } files[] = {{"400.bmp", 10},   {"9000.bmp", 225}, {"9600.bmp", 240},
+                   {"9960.bmp", 249}, {"99999.bmp", 249}, {"-20.bmp", 0}};
+    for (const auto& file : files) {
+        QFile bmp(out + "/" + file.Name);
+        ASSERT_TRUE(bmp.open(QIODevice::ReadOnly)) << file.Name;
+        const QByteArray bytes = bmp.readAll();
+        TBitmap bitmap;
+        bitmap.LoadFromMemory(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                        static_cast<std::size_t>(bytes.size())));
+        bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        EXPECT_EQ(bitmap.Width(), Width);
+        EXPECT_EQ(StampOf(bitmap), file.Stamp) << file.Name;
+    }
+}
+
+TEST(FramoraGrab, ExitCodes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const struct {
+        QStringList Arguments;
+        int ExitCode;
+    } cases[] = {
+        {{}, 2},
+        {{Movie(Mpeg4Avi), dir.path()}, 2},
+        {{Movie(Mpeg4Avi), dir.path(), "ten"}, 2},
+        {{Movie(Mpeg4Avi), dir.path(), "99999999999"}, 2},
+        {{Movie("no-such-movie.avi"), dir.path(), "0"}, 1},
+        {{Movie(CinepakAvi), dir.path(), "0"}, 1},
+        {{Movie(OneFrame), dir.path(), "0"}, 1},
+    };
+    for (const auto& c : cases) {
+        const TRun run = Grab(c.Arguments);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Arguments.join(' ').toStdString();
+        EXPECT_TRUE(run.Out.isEmpty()) << c.Arguments.join(' ').toStdString();
+        EXPECT_FALSE(run.Err.isEmpty()) << c.Arguments.join(' ').toStdString();
+        if (c.ExitCode == 1) {
+            EXPECT_EQ(run.Err.count('\n'), 1) << "a one-line reason";
+        }
+    }
+}

@@ -1,0 +1,254 @@
+// The decoder against the generated movies: which movies open, which picture each request shows,
+// and that damaged files fail quietly and quickly.
+#include "decoder/UMovieDecoder.h"
+#include "StampedMovies.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <chrono>
+#include <climits>
+#include <vector>
+
+using namespace TestMovies;
+
+namespace {
+
+struct TOpenCase {
+    const char* Movie;
+    bool Opens;
+    int Width;
+    int Height;
+    int DurationMs;
+};
+
+class OpenTable : public ::testing::TestWithParam<TOpenCase> {};
+
+// Durations may differ by a picture between containers; sizes may not.
+constexpr int DurationToleranceMs = 80;
+
+} // namespace
+
+TEST_P(OpenTable, OpensWithSizeDurationAndFirstPicture)
+{
+    const TOpenCase& c = GetParam();
+    TMovieDecoder decoder;
+    ASSERT_EQ(decoder.Open(MoviePath(c.Movie)), c.Opens) << c.Movie;
+    EXPECT_EQ(decoder.IsOpen(), c.Opens);
+    if (!c.Opens) {
+        EXPECT_TRUE(decoder.FileName().empty());
+        EXPECT_EQ(decoder.Width(), -1);
+        EXPECT_EQ(decoder.Height(), -1);
+        EXPECT_EQ(decoder.Duration(), -1);
+        EXPECT_FALSE(decoder.DecodeFrame(0));
+        return;
+    }
+    EXPECT_EQ(decoder.FileName(), MoviePath(c.Movie));
+    EXPECT_EQ(decoder.Width(), c.Width);
+    EXPECT_EQ(decoder.Height(), c.Height);
+    EXPECT_NEAR(decoder.Duration(), c.DurationMs, DurationToleranceMs);
+    // Open ends with the picture at time 0 already rendered, at the movie's size.
+    EXPECT_EQ(decoder.Bitmap().PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_EQ(decoder.Bitmap().Width(), c.Width);
+    EXPECT_EQ(decoder.Bitmap().Height(), c.Height);
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Movies, OpenTable,
+    ::testing::Values(
+        TOpenCase{LongGopH264, true, Width, Height, 20000},
+        TOpenCase{Mpeg4Avi, true, Width, Height, 10000},
+        TOpenCase{ProgramStream, true, Width, Height, 10000},
+        TOpenCase{TransportStream, true, Width, Height, 10000},
+        // The video stream is found behind the audio stream.
+        TOpenCase{AudioFirst, true, Width, Height, 10000},
+        // Only the first of two video streams is used (the second is smaller, stamped from 1000).
+        TOpenCase{TwoVideo, true, Width, Height, 5000},
+        // One picture lasts 40 ms: too short to be a movie.
+        TOpenCase{OneFrame, false, 0, 0, 0},
+        // Left to the platform's decoders, and there is no AVIFile service here yet.
+        TOpenCase{CinepakAvi, false, 0, 0, 0},
+        TOpenCase{MsVideo1Avi, false, 0, 0, 0},
+        TOpenCase{"no-such-movie.avi", false, 0, 0, 0}),
+    [](const auto& info) {
+        std::string name = info.param.Movie;
+        for (char& ch : name)
+            if (!isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return name;
+    });
+
+TEST(MovieDecoder, FailedOpenLeavesNothingOpenButKeepsTheLastPicture)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(Mpeg4Avi)));
+    ASSERT_TRUE(decoder.DecodeFrame(400));
+    ASSERT_EQ(StampOf(decoder.Bitmap()), 10);
+
+    EXPECT_FALSE(decoder.Open(MoviePath(OneFrame)));
+    EXPECT_FALSE(decoder.IsOpen());
+    EXPECT_TRUE(decoder.FileName().empty());
+    EXPECT_EQ(decoder.Duration(), -1);
+    EXPECT_EQ(decoder.Width(), -1);
+    EXPECT_FALSE(decoder.DecodeFrame(400));
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 10);
+
+    // The same decoder opens the next movie from scratch.
+    ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 0);
+    EXPECT_NEAR(decoder.Duration(), 20000, DurationToleranceMs);
+}
+
+TEST(MovieDecoder, CloseReleasesTheMovieAndKeepsTheBitmap)
+{
+    TMovieDecoder decoder;
+    EXPECT_TRUE(decoder.Close()); // nothing open: nothing to do
+    ASSERT_TRUE(decoder.Open(MoviePath(AudioFirst)));
+    ASSERT_TRUE(decoder.DecodeFrame(800));
+    EXPECT_TRUE(decoder.Close());
+    EXPECT_FALSE(decoder.IsOpen());
+    EXPECT_TRUE(decoder.FileName().empty());
+    EXPECT_EQ(decoder.Height(), -1);
+    EXPECT_FALSE(decoder.DecodeFrame(0));
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 20);
+    EXPECT_TRUE(decoder.Close());
+}
+
+TEST(MovieDecoder, RendersUprightPicturesInTheirOwnColours)
+{
+    for (const char* movie : {Mpeg4Avi, LongGopH264, ProgramStream}) {
+        TMovieDecoder decoder;
+        ASSERT_TRUE(decoder.Open(MoviePath(movie))) << movie;
+        const TBitmap& bitmap = decoder.Bitmap();
+        // The stamp sits on the top rows: a picture upside down would not read.
+        ASSERT_EQ(StampOf(bitmap), 0) << movie;
+        const int y = Height - Height / 8;
+        for (int bar = 0; bar < 3; ++bar) {
+            const std::uint8_t* bgr = bitmap.ScanLine(y) + 3 * (bar * Width / 3 + Width / 6);
+            const int blue = bgr[0], green = bgr[1], red = bgr[2];
+            const TRGB expected = BarColours[bar];
+            EXPECT_NEAR(red, expected.R, 40) << movie << " bar " << bar;
+            EXPECT_NEAR(green, expected.G, 40) << movie << " bar " << bar;
+            EXPECT_NEAR(blue, expected.B, 40) << movie << " bar " << bar;
+        }
+    }
+}
+
+// One decoder, one request after another: the stamp shows which path each request took.
+struct TStep {
+    std::int32_t TimeMs;
+    int Stamp; // what Bitmap shows afterwards
+    const char* Why;
+    bool Decoded = true;
+};
+
+void ExpectSteps(const char* movie, const std::vector<TStep>& steps)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(movie))) << movie;
+    ASSERT_EQ(StampOf(decoder.Bitmap()), 0) << movie;
+    for (const TStep& step : steps) {
+        EXPECT_EQ(decoder.DecodeFrame(step.TimeMs), step.Decoded) << movie << " at " << step.TimeMs;
+        EXPECT_EQ(StampOf(decoder.Bitmap()), step.Stamp) << movie << " at " << step.TimeMs << ": " << step.Why;
+    }
+}
+
+TEST(MovieDecoder, ReadsOnWithinSevenSecondsAndSeeksBeyond)
+{
+    // Key frames at 0 and 10 s only: a seek can only show picture 0 or 250, reading on shows
+    // the pictures in between, at most 20 of them per request.
+    ExpectSteps(LongGopH264, {
+        {400, 10, "reads on to the target"},
+        {5400, 30, "a 5-second step reads on but stops after 20 packets"},
+        {10000, 250, "a step of more than 7 seconds seeks to the next key frame"},
+        {10400, 260, "reads on"},
+        {8000, 250, "backwards always seeks and shows a key frame"},
+        {0, 0, "back to the start"},
+        {7000, 20, "exactly 7 seconds ahead still reads on"},
+        {7840, 250, "7.04 seconds ahead of picture 20 seeks"},
+        {-5000, 0, "a negative time is time 0"},
+    });
+}
+
+TEST(MovieDecoder, SeeksToTheKeyFrameAtOrAfterTheTarget)
+{
+    // A key frame every second.
+    ExpectSteps(Mpeg4Avi, {
+        {4000, 20, "4 seconds reads on, 20 packets"},
+        {9000, 225, "beyond 7 seconds seeks"},
+        {2020, 75, "backwards seeks to the next key frame after the target"},
+        {1960, 50, "backwards again"},
+    });
+}
+
+TEST(MovieDecoder, EndOfFileShowsTheLastPictureAgain)
+{
+    const int last = ShortGopFrames - 1;
+    ExpectSteps(Mpeg4Avi, {
+        {9000, 225, "seeks to the last key frame"},
+        {9600, 240, "reads on"},
+        {9960, last, "reads on to the last picture"},
+        {INT32_MAX, last, "reads past the end and renders the last picture again"},
+        // After the end no position is known, so the next request seeks; with no key frame
+        // after 9.6 s the seek fails and the picture stays.
+        {9600, last, "seeks into the last stretch without a key frame", false},
+        {8000, 200, "seeks"},
+    });
+}
+
+TEST(MovieDecoder, SkipsOtherStreamsWhileReading)
+{
+    ExpectSteps(AudioFirst, {{400, 10, "audio packets in between"}, {8000, 200, "seeks in the video stream"}});
+    ExpectSteps(TwoVideo, {{400, 10, "the second video stream is never shown"}, {4000, 30, "reads on 20 packets"},
+                           {2000, 50, "seeks back"}});
+}
+
+TEST(MovieDecoder, ShiftsRequestsByTheStreamStartTime)
+{
+    // The transport stream counts in 1/90000 s from about 1.4 s; the program stream from 10 s.
+    // Without the shift a seek would land seconds early (or at the very start).
+    ExpectSteps(TransportStream, {
+        {8000, 200, "seeks to the key frame at 8 s of movie time"},
+        {8400, 210, "reads on 10 pictures"},
+        {0, 0, "time 0 is the start"},
+    });
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(ProgramStream)));
+    ASSERT_TRUE(decoder.DecodeFrame(9000));
+    const int stamp = StampOf(decoder.Bitmap());
+    EXPECT_GE(stamp, 9 * FrameRate);
+    EXPECT_LT(stamp, 9 * FrameRate + 2 * ProgramGopSize);
+    ASSERT_TRUE(decoder.DecodeFrame(0));
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 0);
+}
+
+TEST(MovieDecoder, DamagedMoviesFailQuietlyWithinTheBudgets)
+{
+    // FFmpeg reports every damaged block on stderr; the result is what counts here.
+    const int logLevel = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+    using Clock = std::chrono::steady_clock;
+    const std::vector<std::int32_t> times = {0, 400, 3000, 9000, 2000, 15000, 19960, INT32_MAX, 100, -1};
+    for (const char* movie : {TruncatedMp4, TruncatedAvi, CorruptedMp4, CorruptedAvi}) {
+        TMovieDecoder decoder;
+        const auto opening = Clock::now();
+        const bool opened = decoder.Open(MoviePath(movie));
+        EXPECT_LT(Clock::now() - opening, std::chrono::seconds(5)) << movie;
+        if (!opened) {
+            EXPECT_FALSE(decoder.IsOpen()) << movie;
+            continue;
+        }
+        for (std::int32_t ms : times) {
+            const auto started = Clock::now();
+            decoder.DecodeFrame(ms);
+            EXPECT_LT(Clock::now() - started, std::chrono::seconds(2)) << movie << " at " << ms;
+            EXPECT_EQ(decoder.Bitmap().Width(), decoder.Width()) << movie;
+            EXPECT_EQ(decoder.Bitmap().Height(), decoder.Height()) << movie;
+        }
+    }
+    av_log_set_level(logLevel);
+}

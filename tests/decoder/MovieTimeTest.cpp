@@ -1,0 +1,99 @@
+// The positioning arithmetic on its own: which stream time a request means, and when to seek.
+#include "decoder/UMovieDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+
+namespace {
+
+constexpr std::int64_t TwentySecondsUs = 20000000;
+
+struct TTargetCase {
+    std::int32_t TimeMs;
+    std::int64_t DurationUs;
+    int Num, Den;
+    std::int64_t StartOffset;
+    std::int64_t Expected;
+};
+
+} // namespace
+
+TEST(MovieTime, TargetUnits)
+{
+    const TTargetCase cases[] = {
+        // 1/90000: 1000 ms is 90000 units, plus the start offset once it is known.
+        {1000, TwentySecondsUs, 1, 90000, -1, 90000},
+        {1000, TwentySecondsUs, 1, 90000, 126000, 216000},
+        // Time 0 is never shifted.
+        {0, TwentySecondsUs, 1, 90000, 126000, 0},
+        // Negative times clamp to 0; not being requests for time 0, they are still shifted.
+        {-500, TwentySecondsUs, 1, 25, -1, 0},
+        {-500, TwentySecondsUs, 1, 25, 7, 7},
+        // At or past the end: the duration less one microsecond, rounded to nearest.
+        {20000, TwentySecondsUs, 1, 25, -1, 500},
+        {INT32_MAX, TwentySecondsUs, 1, 90000, -1, 1800000},
+        {19999, TwentySecondsUs, 1, 1000, -1, 19999},
+        // Rounded to nearest: 20 ms at 25 per second is half a picture, which rounds up.
+        {20, TwentySecondsUs, 1, 25, -1, 1},
+        {19, TwentySecondsUs, 1, 25, -1, 0},
+        // A time base with a numerator other than 1 (NTSC ticks).
+        {1001, TwentySecondsUs, 1001, 30000, -1, 30},
+        // A start offset too large for 64 bits saturates instead of wrapping negative.
+        {1000, TwentySecondsUs, 1, 90000, INT64_MAX - 10, INT64_MAX},
+        // MPEG-TS clocks run to 2^33 units: offsets beyond 32 bits shift as they are.
+        {1000, TwentySecondsUs, 1, 90000, 8589000000LL, 8589090000LL},
+    };
+    for (const TTargetCase& c : cases)
+        EXPECT_EQ(MovieTime::TargetUnits(c.TimeMs, c.DurationUs, c.Num, c.Den, c.StartOffset), c.Expected)
+            << c.TimeMs << " ms at " << c.Num << "/" << c.Den << " offset " << c.StartOffset;
+}
+
+TEST(MovieTime, SeekOrReadOn)
+{
+    struct TCase {
+        std::int64_t Target, Current;
+        int Num, Den;
+        bool Seek;
+    } const cases[] = {
+        {100, 100, 1, 25, false},          // already there: read on
+        {99, 100, 1, 25, true},            // any step back seeks
+        {175, 0, 1, 25, false},            // exactly 7 s ahead reads on
+        {176, 0, 1, 25, true},             // beyond 7 s seeks
+        {630000, 0, 1, 90000, false},      // 7 s at 1/90000
+        {630001, 0, 1, 90000, true},
+        {5 * 90000, 0, 1, 90000, false},   // a 5-second step reads on
+        {10 * 90000, 0, 1, 90000, true},   // a 10-second step seeks
+        {209, 0, 1001, 30000, false},      // 6.97 s in NTSC ticks
+        {210, 0, 1001, 30000, true},       // 7.007 s
+        {INT64_MAX, INT64_MIN + 1, 1, 90000, true}, // no overflow on absurd positions
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(MovieTime::NeedsSeek(c.Target, c.Current, c.Num, c.Den), c.Seek)
+            << c.Target << " from " << c.Current << " at " << c.Num << "/" << c.Den;
+}
+
+TEST(MovieTime, CodecTimeBaseCorrection)
+{
+    struct TCase {
+        int Num, Den, ExpectedDen;
+    } const cases[] = {
+        {90000, 1, 1000}, {1001, 1, 1000}, {1000, 1, 1}, {90000, 2, 2}, {1, 25, 25}, {0, 1, 1},
+    };
+    for (const TCase& c : cases) {
+        int num = c.Num, den = c.Den;
+        MovieTime::CorrectCodecTimeBase(num, den);
+        EXPECT_EQ(num, c.Num);
+        EXPECT_EQ(den, c.ExpectedDen) << c.Num << "/" << c.Den;
+    }
+}
+
+TEST(MovieTime, DurationInMilliseconds)
+{
+    EXPECT_EQ(MovieTime::DurationMs(7200000000LL), 7200000); // two hours
+    EXPECT_EQ(MovieTime::DurationMs(40500), 41);             // rounded to nearest
+    EXPECT_EQ(MovieTime::DurationMs(40499), 40);
+    // Beyond the 32-bit millisecond range the length saturates rather than wrapping.
+    EXPECT_EQ(MovieTime::DurationMs(3000000000000LL), INT32_MAX);
+}
