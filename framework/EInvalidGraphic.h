@@ -1,9 +1,8 @@
 #pragma once
 // Raised by graphics when their data cannot be read or a pixel format cannot be honoured.
-#include <stdexcept>
-#include <string>
+#include "framework/Exception.h"
 
-class EInvalidGraphic : public std::runtime_error {
+class EInvalidGraphic : public Exception {
 public:
-    using std::runtime_error::runtime_error;
+    using Exception::Exception;
 };

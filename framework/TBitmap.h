@@ -1,34 +1,55 @@
 #pragma once
 // The framework bitmap: a device-independent picture with a pixel format, rows addressed from
-// the top, and the handful of operations the units use. It keeps its pixels in a QImage whose
-// rows are already padded to 4 bytes, so ScanLine rows match the layout of a Windows DIB row.
+// the top, a canvas that draws on it, and transparency attributes. It keeps its pixels in a
+// QImage whose rows are padded to 4 bytes, so a ScanLine row has the layout of a Windows DIB
+// row for 1, 8, 15, 16, 24 and 32 bits. Qt has no 4-bit image: a 4-bit bitmap keeps one byte
+// per pixel (with a 16-entry colour table) and is packed only when it is saved.
+// Copies are deep: a copy never shares pixels that a later write through either would change.
+#include "framework/TCanvas.h"
+#include "framework/TGraphic.h"
+
 #include <QColor>
 #include <QImage>
 #include <QRect>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
+inline constexpr const char* kInvalidBitmapText = "ビットマップイメージが不正です";
+
 enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+// The kind of handle the original platform kept; here both are the same memory, and the
+// setting is only remembered.
+enum class TBitmapHandleType { bmDIB, bmDDB };
 
-class TBitmap {
+class TBitmap : public TGraphic {
+    FRAMORA_GRAPHIC_CLASS(TBitmap, TGraphic, "TBitmap")
 public:
-    TBitmap() = default;
-    TBitmap(const TBitmap& other) = default;
-    TBitmap& operator=(const TBitmap& other) = default;
-    virtual ~TBitmap() = default;
+    TBitmap();
+    TBitmap(const TBitmap& other);
+    TBitmap& operator=(const TBitmap& other);
+    ~TBitmap() override;
 
-    int Width() const { return FImage.width(); }
-    int Height() const { return FImage.height(); }
-    bool Empty() const { return FImage.isNull(); }
-    void SetWidth(int width) { SetSize(width, Height()); }
-    void SetHeight(int height) { SetSize(Width(), height); }
-    // Keeps the pixels of the overlapping area; new pixels are undefined (callers fill them).
+    int Width() const override { return FImage.width(); }
+    int Height() const override { return FImage.height(); }
+    bool Empty() const override { return FImage.isNull(); }
+    void SetWidth(int width) override { SetSize(width, Height()); }
+    void SetHeight(int height) override { SetSize(Width(), height); }
+    // Keeps the pixels of the overlapping area; new pixels are zero (black, or palette entry 0).
     void SetSize(int width, int height);
 
     TPixelFormat PixelFormat() const { return FPixelFormat; }
     // Converts the existing pixels to the new format.
     void SetPixelFormat(TPixelFormat format);
+    bool Monochrome() const { return FPixelFormat == TPixelFormat::pf1bit; }
+    void SetMonochrome(bool monochrome);
+    TBitmapHandleType HandleType() const { return FHandleType; }
+    void SetHandleType(TBitmapHandleType type) { FHandleType = type; }
+    // Kept for the callers that ask for a handle before drawing; pixels always exist here.
+    void HandleNeeded() {}
+    void Dormant() {}
+    void FreeImage() {}
 
     // Row y counted from the top; valid until the size or pixel format changes.
     std::uint8_t* ScanLine(int y);
@@ -38,12 +59,39 @@ public:
     // Fills the part of rect that lies inside the bitmap.
     void FillRect(const QRect& rect, const QColor& color);
 
-    // Makes this bitmap a deep copy of source (size, format, pixels).
-    void Assign(const TBitmap& source);
+    // From a bitmap: a deep copy (size, format, pixels, colour table, transparency). From any
+    // other graphic: the graphic drawn onto a 24-bit bitmap of its size.
+    void Assign(const TGraphic& source) override;
+    // True when both hold the very same pixel memory (a copy made by the copy constructor
+    // shares it until either side writes).
+    bool SharesImage(const TBitmap& other) const;
 
     // Loads a Windows bitmap file image held in memory; raises EInvalidGraphic when the bytes
     // are not a bitmap this platform reads.
     void LoadFromMemory(std::span<const std::uint8_t> bytes);
+    // Reads a Windows bitmap file at the stream's position (the file header's size says where
+    // it ends; a size that does not fit the stream means "up to the end").
+    void LoadFromStream(TStream& stream) override;
+    // Writes a Windows bitmap file: bottom-up rows in the bitmap's own format.
+    void SaveToStream(TStream& stream) const override;
+    // Stored inside pictures with a 32-bit size in front.
+    void ReadData(TStream& stream) override;
+    void WriteData(TStream& stream) const override;
+    void LoadFromClipboardFormat(std::uint16_t format, std::span<const std::uint8_t> data,
+                                 const HPALETTE& palette) override;
+
+    void Draw(TCanvas& canvas, const QRect& rect) override;
+    TCanvas& Canvas();
+
+    // The colour table of 1-, 4- and 8-bit bitmaps as a palette; null for the others.
+    HPALETTE Palette() const override;
+    void SetPalette(const HPALETTE& palette) override;
+
+    // In auto mode the transparent colour is that of the bottom-left pixel.
+    TColor TransparentColor() const;
+    void SetTransparentColor(TColor color);
+    TTransparentMode TransparentMode() const { return FTransparentMode; }
+    void SetTransparentMode(TTransparentMode mode);
 
     // The pixels as Qt sees them, for painting; the bitmap stays the owner.
     const QImage& Image() const { return FImage; }
@@ -51,6 +99,14 @@ public:
     static QImage::Format QtFormatFor(TPixelFormat format);
 
 private:
+    class TBitmapCanvas;
+    void CanvasChanging(TObject* sender);
+    void CanvasChanged(TObject* sender);
+
     TPixelFormat FPixelFormat = TPixelFormat::pfDevice;
+    TBitmapHandleType FHandleType = TBitmapHandleType::bmDIB;
     QImage FImage;
+    TTransparentMode FTransparentMode = TTransparentMode::tmAuto;
+    TColor FTransparentColor = clDefault; // valid in tmFixed mode
+    std::unique_ptr<TBitmapCanvas> FCanvas; // created on first use
 };

@@ -1,0 +1,76 @@
+#pragma once
+// Device-independent bitmaps as the original platform lays them out, and a software
+// StretchDIBits that draws such rows onto a canvas. The structures are read from bytes (they
+// are little-endian and unaligned in files); nothing here trusts a size it was not given.
+#include "framework/TCanvas.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+inline constexpr std::uint32_t BI_RGB = 0;
+inline constexpr std::uint32_t BI_RLE8 = 1;
+inline constexpr std::uint32_t BI_RLE4 = 2;
+inline constexpr std::uint32_t BI_BITFIELDS = 3;
+inline constexpr unsigned DIB_RGB_COLORS = 0;
+
+#pragma pack(push, 1)
+struct BITMAPFILEHEADER {
+    std::uint16_t bfType;
+    std::uint32_t bfSize;
+    std::uint16_t bfReserved1;
+    std::uint16_t bfReserved2;
+    std::uint32_t bfOffBits;
+};
+struct BITMAPCOREHEADER {
+    std::uint32_t bcSize;
+    std::uint16_t bcWidth;
+    std::uint16_t bcHeight;
+    std::uint16_t bcPlanes;
+    std::uint16_t bcBitCount;
+};
+struct BITMAPINFOHEADER {
+    std::uint32_t biSize;
+    std::int32_t biWidth;
+    std::int32_t biHeight;
+    std::uint16_t biPlanes;
+    std::uint16_t biBitCount;
+    std::uint32_t biCompression;
+    std::uint32_t biSizeImage;
+    std::int32_t biXPelsPerMeter;
+    std::int32_t biYPelsPerMeter;
+    std::uint32_t biClrUsed;
+    std::uint32_t biClrImportant;
+};
+struct RGBQUAD {
+    std::uint8_t rgbBlue;
+    std::uint8_t rgbGreen;
+    std::uint8_t rgbRed;
+    std::uint8_t rgbReserved;
+};
+struct RGBTRIPLE {
+    std::uint8_t rgbtBlue;
+    std::uint8_t rgbtGreen;
+    std::uint8_t rgbtRed;
+};
+#pragma pack(pop)
+static_assert(sizeof(BITMAPFILEHEADER) == 14 && sizeof(BITMAPCOREHEADER) == 12 && sizeof(BITMAPINFOHEADER) == 40);
+
+// Bytes of one DIB row: padded to a multiple of 4 bytes.
+constexpr std::int64_t DIBRowStride(std::int64_t width, std::int64_t bitsPerPixel)
+{
+    return ((width * bitsPerPixel + 31) & ~std::int64_t{31}) / 8;
+}
+
+// Draws the source rectangle of a DIB onto the destination rectangle of the canvas (logical
+// coordinates), stretching with the canvas's stretch mode and combining with rop.
+// info: a BITMAPINFOHEADER (biSize >= 40) followed by the colour table (1, 4, 8 bits: biClrUsed
+// entries, or all 2^n when it is 0) or, for BI_BITFIELDS, three masks (16 and 32 bits).
+// bits: the rows, bottom-up when biHeight > 0 (ySrc then counts from the bottom row, as on the
+// original platform), top-down when it is negative. Supports 1, 4, 8, 16, 24 and 32 bits, BI_RGB
+// and BI_BITFIELDS. A source rectangle reaching outside the DIB is clipped to it.
+// Returns the number of rows drawn (the source height), or 0 when the DIB cannot be drawn:
+// an unsupported format, or info or bits shorter than the header declares.
+int StretchDIBits(TCanvas& canvas, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
+                  int srcWidth, int srcHeight, std::span<const std::uint8_t> bits,
+                  std::span<const std::uint8_t> info, unsigned usage, TCopyMode rop);

@@ -1,0 +1,907 @@
+#include "framework/TCanvas.h"
+
+#include "framework/MulDiv.h"
+#include "framework/TGraphic.h"
+
+#include <QFontMetrics>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPen>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+// ---------------------------------------------------------------------------------------------
+// Font, pen and brush
+
+namespace {
+constexpr int kDefaultFontPoints = 9;
+constexpr int kPointsPerInch = 72;
+} // namespace
+
+TFont::TFont() : FHeight(-MulDiv(kDefaultFontPoints, kScreenPixelsPerInch, kPointsPerInch)) {}
+
+TFont::TFont(const TFont& other)
+    : TGraphicsObject(), FName(other.FName), FHeight(other.FHeight), FPixelsPerInch(other.FPixelsPerInch),
+      FColor(other.FColor), FStyle(other.FStyle)
+{
+}
+
+TFont& TFont::operator=(const TFont& other)
+{
+    Assign(other);
+    return *this;
+}
+
+void TFont::Assign(const TFont& source)
+{
+    if (&source == this)
+        return;
+    FName = source.FName;
+    FHeight = source.FHeight;
+    FPixelsPerInch = source.FPixelsPerInch;
+    FColor = source.FColor;
+    FStyle = source.FStyle;
+    Changed();
+}
+
+void TFont::SetName(const QString& name)
+{
+    if (name != FName) {
+        FName = name;
+        Changed();
+    }
+}
+
+void TFont::SetHeight(int height)
+{
+    if (height != FHeight) {
+        FHeight = height;
+        Changed();
+    }
+}
+
+int TFont::Size() const
+{
+    return -MulDiv(FHeight, kPointsPerInch, FPixelsPerInch);
+}
+
+void TFont::SetSize(int points)
+{
+    SetHeight(-MulDiv(points, FPixelsPerInch, kPointsPerInch));
+}
+
+void TFont::SetColor(TColor color)
+{
+    if (color != FColor) {
+        FColor = color;
+        Changed();
+    }
+}
+
+void TFont::SetStyle(TFontStyles style)
+{
+    if (style != FStyle) {
+        FStyle = style;
+        Changed();
+    }
+}
+
+QFont TFont::ToQFont() const
+{
+    QFont font;
+    if (!FName.isEmpty())
+        font.setFamily(FName);
+    font.setPixelSize(std::max(1, std::abs(FHeight)));
+    font.setBold((FStyle & fsBold) != 0);
+    font.setItalic((FStyle & fsItalic) != 0);
+    font.setUnderline((FStyle & fsUnderline) != 0);
+    font.setStrikeOut((FStyle & fsStrikeOut) != 0);
+    return font;
+}
+
+TPen::TPen(const TPen& other) : TGraphicsObject(), FColor(other.FColor), FWidth(other.FWidth), FStyle(other.FStyle) {}
+
+TPen& TPen::operator=(const TPen& other)
+{
+    Assign(other);
+    return *this;
+}
+
+void TPen::Assign(const TPen& source)
+{
+    if (&source == this)
+        return;
+    FColor = source.FColor;
+    FWidth = source.FWidth;
+    FStyle = source.FStyle;
+    Changed();
+}
+
+void TPen::SetColor(TColor color)
+{
+    if (color != FColor) {
+        FColor = color;
+        Changed();
+    }
+}
+
+void TPen::SetWidth(int width)
+{
+    if (width != FWidth) {
+        FWidth = width;
+        Changed();
+    }
+}
+
+void TPen::SetStyle(TPenStyle style)
+{
+    if (style != FStyle) {
+        FStyle = style;
+        Changed();
+    }
+}
+
+TBrush::TBrush(const TBrush& other) : TGraphicsObject(), FColor(other.FColor), FStyle(other.FStyle) {}
+
+TBrush& TBrush::operator=(const TBrush& other)
+{
+    Assign(other);
+    return *this;
+}
+
+void TBrush::Assign(const TBrush& source)
+{
+    if (&source == this)
+        return;
+    FColor = source.FColor;
+    FStyle = source.FStyle;
+    Changed();
+}
+
+void TBrush::SetColor(TColor color)
+{
+    if (color != FColor) {
+        FColor = color;
+        Changed();
+    }
+}
+
+void TBrush::SetStyle(TBrushStyle style)
+{
+    if (style != FStyle) {
+        FStyle = style;
+        Changed();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// One drawing operation: a painter with the canvas's device state applied, undone at the end.
+
+class TCanvasPaint {
+public:
+    TCanvasPaint(TCanvas& canvas, bool writes = true) : FCanvas(canvas), FWrites(writes)
+    {
+        if (canvas.FPainter) {
+            FPainter = canvas.FPainter;
+            FPainter->save();
+        } else if (QPaintDevice* device = canvas.BeginDevice()) {
+            FOpened = true;
+            if (!FOwn.begin(device))
+                return;
+            FPainter = &FOwn;
+        } else {
+            return;
+        }
+        const QTransform base = FPainter->worldTransform();
+        if (canvas.FState.Clip)
+            FPainter->setClipRegion(*canvas.FState.Clip, FPainter->hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+        FPainter->setWorldTransform(canvas.DeviceTransform() * base);
+        FPainter->setRenderHint(QPainter::Antialiasing, false);
+        FPainter->setRenderHint(QPainter::SmoothPixmapTransform, canvas.FState.StretchMode == HALFTONE);
+    }
+    ~TCanvasPaint()
+    {
+        if (FPainter == &FOwn)
+            FOwn.end();
+        else if (FPainter)
+            FPainter->restore();
+        if (FOpened)
+            FCanvas.EndDevice(FWrites && FPainter);
+    }
+    TCanvasPaint(const TCanvasPaint&) = delete;
+    TCanvasPaint& operator=(const TCanvasPaint&) = delete;
+
+    explicit operator bool() const { return FPainter != nullptr; }
+    QPainter* operator->() const { return FPainter; }
+
+private:
+    TCanvas& FCanvas;
+    bool FWrites;
+    bool FOpened = false;
+    QPainter FOwn;
+    QPainter* FPainter = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Canvas
+
+namespace {
+QRect MapRect(const QTransform& transform, const QRect& rect)
+{
+    const QPoint a = transform.map(rect.topLeft());
+    const QPoint b = transform.map(QPoint(rect.x() + rect.width(), rect.y() + rect.height()));
+    const int left = std::min(a.x(), b.x()), right = std::max(a.x(), b.x());
+    const int top = std::min(a.y(), b.y()), bottom = std::max(a.y(), b.y());
+    return QRect(left, top, right - left, bottom - top);
+}
+
+Qt::PenStyle QtPenStyle(TPenStyle style)
+{
+    switch (style) {
+    case TPenStyle::psDash: return Qt::DashLine;
+    case TPenStyle::psDot: return Qt::DotLine;
+    case TPenStyle::psDashDot: return Qt::DashDotLine;
+    case TPenStyle::psDashDotDot: return Qt::DashDotDotLine;
+    case TPenStyle::psClear: return Qt::NoPen;
+    case TPenStyle::psSolid:
+    case TPenStyle::psInsideFrame: break;
+    }
+    return Qt::SolidLine;
+}
+
+Qt::BrushStyle QtBrushStyle(TBrushStyle style)
+{
+    switch (style) {
+    case TBrushStyle::bsClear: return Qt::NoBrush;
+    case TBrushStyle::bsHorizontal: return Qt::HorPattern;
+    case TBrushStyle::bsVertical: return Qt::VerPattern;
+    case TBrushStyle::bsFDiagonal: return Qt::BDiagPattern;
+    case TBrushStyle::bsBDiagonal: return Qt::FDiagPattern;
+    case TBrushStyle::bsCross: return Qt::CrossPattern;
+    case TBrushStyle::bsDiagCross: return Qt::DiagCrossPattern;
+    case TBrushStyle::bsSolid: break;
+    }
+    return Qt::SolidPattern;
+}
+
+QPen QtPen(const TPen& pen)
+{
+    if (pen.Style() == TPenStyle::psClear)
+        return QPen(Qt::NoPen);
+    QPen result(ColorToQColor(pen.Color()));
+    result.setWidth(std::max(pen.Width(), 1));
+    result.setStyle(QtPenStyle(pen.Style()));
+    result.setCapStyle(Qt::FlatCap);
+    result.setJoinStyle(Qt::MiterJoin);
+    return result;
+}
+
+QBrush QtBrush(const TBrush& brush)
+{
+    if (brush.Style() == TBrushStyle::bsClear)
+        return QBrush(Qt::NoBrush);
+    return QBrush(ColorToQColor(brush.Color()), QtBrushStyle(brush.Style()));
+}
+
+// Raster operations QPainter knows, for devices whose pixels the canvas cannot reach.
+std::optional<QPainter::CompositionMode> QtRasterOp(TCopyMode mode)
+{
+    switch (mode) {
+    case cmSrcCopy: return QPainter::CompositionMode_SourceOver;
+    case cmSrcAnd: return QPainter::RasterOp_SourceAndDestination;
+    case cmSrcPaint: return QPainter::RasterOp_SourceOrDestination;
+    case cmSrcInvert: return QPainter::RasterOp_SourceXorDestination;
+    case cmMergePaint: return QPainter::RasterOp_NotSourceOrDestination;
+    case cmNotSrcCopy: return QPainter::RasterOp_NotSource;
+    case cmSrcErase: return QPainter::RasterOp_SourceAndNotDestination;
+    case cmNotSrcErase: return QPainter::RasterOp_NotSourceAndNotDestination;
+    case cmDstInvert: return QPainter::RasterOp_NotDestination;
+    case cmBlackness: return QPainter::RasterOp_ClearDestination;
+    case cmWhiteness: return QPainter::RasterOp_SetDestination;
+    default: return std::nullopt;
+    }
+}
+
+// One raster operation on 0xAARRGGBB words: bit (p << 2 | s << 1 | d) of index is the result
+// for those input bits, applied to every bit position at once.
+std::uint32_t Rop3(std::uint8_t index, std::uint32_t p, std::uint32_t s, std::uint32_t d)
+{
+    switch (index) {
+    case 0x00: return 0;
+    case 0x11: return ~(s | d);
+    case 0x33: return ~s;
+    case 0x44: return s & ~d;
+    case 0x55: return ~d;
+    case 0x66: return s ^ d;
+    case 0x88: return s & d;
+    case 0xAA: return d;
+    case 0xBB: return ~s | d;
+    case 0xC0: return p & s;
+    case 0xCC: return s;
+    case 0xEE: return s | d;
+    case 0xF0: return p;
+    case 0xFF: return ~std::uint32_t{0};
+    default: break;
+    }
+    std::uint32_t result = 0;
+    for (int term = 0; term < 8; ++term)
+        if (index & (1u << term))
+            result |= ((term & 4) ? p : ~p) & ((term & 2) ? s : ~s) & ((term & 1) ? d : ~d);
+    return result;
+}
+
+bool IsPaletteFormat(QImage::Format format)
+{
+    return format == QImage::Format_Indexed8 || format == QImage::Format_Mono || format == QImage::Format_MonoLSB;
+}
+
+int NearestColorIndex(const QList<QRgb>& table, QRgb color)
+{
+    int best = 0;
+    int bestDistance = INT32_MAX;
+    for (int i = 0; i < table.size(); ++i) {
+        const int dr = qRed(table[i]) - qRed(color), dg = qGreen(table[i]) - qGreen(color),
+                  db = qBlue(table[i]) - qBlue(color);
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
+}
+} // namespace
+
+TCanvas::TCanvas()
+{
+    FFont.OnChange = MakeNotifyEvent<&TCanvas::FontChanged>(this);
+    FPen.OnChange = MakeNotifyEvent<&TCanvas::PenChanged>(this);
+    FBrush.OnChange = MakeNotifyEvent<&TCanvas::BrushChanged>(this);
+}
+
+TCanvas::TCanvas(QPainter* painter) : TCanvas()
+{
+    FPainter = painter;
+}
+
+TCanvas::~TCanvas() = default;
+
+void TCanvas::FontChanged(TObject*)
+{
+    FSelectedValid &= ~csFontValid;
+}
+
+void TCanvas::PenChanged(TObject*)
+{
+    FSelectedValid &= ~csPenValid;
+}
+
+void TCanvas::BrushChanged(TObject*)
+{
+    FSelectedValid &= ~csBrushValid;
+}
+
+const TFont& TCanvas::SelectedFont()
+{
+    if (!(FSelectedValid & csFontValid)) {
+        FSelFont = FFont;
+        FSelectedValid |= csFontValid;
+    }
+    return FSelFont;
+}
+
+const TPen& TCanvas::SelectedPen()
+{
+    if (!(FSelectedValid & csPenValid)) {
+        FSelPen = FPen;
+        FSelectedValid |= csPenValid;
+    }
+    return FSelPen;
+}
+
+const TBrush& TCanvas::SelectedBrush()
+{
+    if (!(FSelectedValid & csBrushValid)) {
+        FSelBrush = FBrush;
+        FSelectedValid |= csBrushValid;
+    }
+    return FSelBrush;
+}
+
+void TCanvas::SetPainter(QPainter* painter)
+{
+    FPainter = painter;
+    FSelectedValid = 0;
+}
+
+bool TCanvas::HandleAllocated() const
+{
+    return FPainter != nullptr || const_cast<TCanvas*>(this)->DeviceImageForWrite() != nullptr;
+}
+
+void TCanvas::HandleNeeded()
+{
+    if (!HandleAllocated() && !TCanvasPaint(*this, false))
+        throw Exception("Canvas does not allow drawing");
+}
+
+void TCanvas::Refresh()
+{
+    FSelectedValid = 0;
+}
+
+int TCanvas::SaveDC()
+{
+    FSaved.push_back(FState);
+    return static_cast<int>(FSaved.size());
+}
+
+bool TCanvas::RestoreDC(int id)
+{
+    const int count = static_cast<int>(FSaved.size());
+    if (id < 0)
+        id = count + 1 + id;
+    if (id < 1 || id > count)
+        return false;
+    FState = FSaved[static_cast<std::size_t>(id - 1)];
+    FSaved.resize(static_cast<std::size_t>(id - 1));
+    return true;
+}
+
+int TCanvas::SetMapMode(int mode)
+{
+    const int old = FState.MapMode;
+    if (mode >= MM_TEXT && mode <= MM_ANISOTROPIC)
+        FState.MapMode = mode;
+    return old;
+}
+
+QPoint TCanvas::SetWindowOrg(QPoint origin)
+{
+    return std::exchange(FState.WindowOrg, origin);
+}
+
+QPoint TCanvas::SetViewportOrg(QPoint origin)
+{
+    return std::exchange(FState.ViewportOrg, origin);
+}
+
+QSize TCanvas::SetWindowExt(QSize extent)
+{
+    if (FState.MapMode < MM_ISOTROPIC || extent.width() == 0 || extent.height() == 0)
+        return FState.WindowExt;
+    return std::exchange(FState.WindowExt, extent);
+}
+
+QSize TCanvas::SetViewportExt(QSize extent)
+{
+    if (FState.MapMode < MM_ISOTROPIC || extent.width() == 0 || extent.height() == 0)
+        return FState.ViewportExt;
+    return std::exchange(FState.ViewportExt, extent);
+}
+
+int TCanvas::LogPixels()
+{
+    const int dpi = DeviceCaps(TDeviceCap::LogPixelsX);
+    return dpi > 0 ? dpi : kScreenPixelsPerInch;
+}
+
+QTransform TCanvas::DeviceTransform()
+{
+    double sx = 1, sy = 1;
+    auto metric = [&](double unitsPerInch) {
+        sx = LogPixels() / unitsPerInch;
+        sy = -sx; // y grows upwards in the metric modes
+    };
+    switch (FState.MapMode) {
+    case MM_LOMETRIC: metric(254); break;
+    case MM_HIMETRIC: metric(2540); break;
+    case MM_LOENGLISH: metric(100); break;
+    case MM_HIENGLISH: metric(1000); break;
+    case MM_TWIPS: metric(1440); break;
+    case MM_ISOTROPIC:
+    case MM_ANISOTROPIC:
+        sx = double(FState.ViewportExt.width()) / FState.WindowExt.width();
+        sy = double(FState.ViewportExt.height()) / FState.WindowExt.height();
+        if (FState.MapMode == MM_ISOTROPIC) {
+            const double scale = std::min(std::abs(sx), std::abs(sy));
+            sx = std::copysign(scale, sx);
+            sy = std::copysign(scale, sy);
+        }
+        break;
+    default: break;
+    }
+    return QTransform::fromTranslate(-FState.WindowOrg.x(), -FState.WindowOrg.y()) * QTransform::fromScale(sx, sy)
+           * QTransform::fromTranslate(FState.ViewportOrg.x(), FState.ViewportOrg.y());
+}
+
+QPoint TCanvas::LPtoDP(QPoint point)
+{
+    return DeviceTransform().map(point);
+}
+
+QPoint TCanvas::DPtoLP(QPoint point)
+{
+    return DeviceTransform().inverted().map(point);
+}
+
+QRect TCanvas::LPtoDP(const QRect& rect)
+{
+    return MapRect(DeviceTransform(), rect);
+}
+
+QRect TCanvas::DPtoLP(const QRect& rect)
+{
+    return MapRect(DeviceTransform().inverted(), rect);
+}
+
+TColor TCanvas::SetBkColor(TColor color)
+{
+    return std::exchange(FState.BkColor, color);
+}
+
+TColor TCanvas::SetTextColor(TColor color)
+{
+    return std::exchange(FState.TextColor, color);
+}
+
+int TCanvas::SetBkMode(int mode)
+{
+    return std::exchange(FState.BkMode, mode);
+}
+
+int TCanvas::SetStretchBltMode(int mode)
+{
+    if (mode < BLACKONWHITE || mode > HALFTONE)
+        return 0;
+    return std::exchange(FState.StretchMode, mode);
+}
+
+void TCanvas::SelectClipRegion(const std::optional<QRegion>& region)
+{
+    FState.Clip = region;
+}
+
+void TCanvas::IntersectClipRect(const QRect& rect)
+{
+    const QRegion device(LPtoDP(rect));
+    FState.Clip = FState.Clip ? FState.Clip->intersected(device) : device;
+}
+
+QSize TCanvas::DeviceSize()
+{
+    if (FPainter && FPainter->device())
+        return QSize(FPainter->device()->width(), FPainter->device()->height());
+    if (const QImage* image = DeviceImageForWrite())
+        return image->size();
+    return {};
+}
+
+int TCanvas::DeviceClipBox(QRect& box)
+{
+    QRegion visible(QRect(QPoint(0, 0), DeviceSize()));
+    if (FPainter && FPainter->hasClipping())
+        visible &= FPainter->worldTransform().map(FPainter->clipRegion());
+    if (FState.Clip)
+        visible &= *FState.Clip;
+    box = visible.boundingRect();
+    if (visible.isEmpty())
+        return NULLREGION;
+    return visible.rectCount() > 1 ? COMPLEXREGION : SIMPLEREGION;
+}
+
+QRect TCanvas::ClipRect()
+{
+    QRect box;
+    DeviceClipBox(box);
+    return DPtoLP(box);
+}
+
+bool TCanvas::RectVisible(const QRect& rect)
+{
+    QRect box;
+    if (DeviceClipBox(box) == NULLREGION)
+        return false;
+    return box.intersects(LPtoDP(rect));
+}
+
+int TCanvas::DeviceCaps(TDeviceCap cap)
+{
+    const QPaintDevice* device = FPainter ? FPainter->device() : DeviceImageForWrite();
+    switch (cap) {
+    case TDeviceCap::HorzRes: return device ? device->width() : 0;
+    case TDeviceCap::VertRes: return device ? device->height() : 0;
+    case TDeviceCap::LogPixelsX: return device ? device->logicalDpiX() : kScreenPixelsPerInch;
+    case TDeviceCap::LogPixelsY: return device ? device->logicalDpiY() : kScreenPixelsPerInch;
+    case TDeviceCap::BitsPixel: return device ? std::max(device->depth(), 1) : 32;
+    case TDeviceCap::Planes: return 1;
+    case TDeviceCap::Technology:
+        if (device && device->devType() == QInternal::Picture)
+            return DT_METAFILE;
+        if (device && device->devType() == QInternal::Printer)
+            return DT_RASPRINTER;
+        return DeviceTechnology();
+    }
+    return 0;
+}
+
+void TCanvas::Lock()
+{
+    FLock.lock();
+    ++FLockCount;
+}
+
+bool TCanvas::TryLock()
+{
+    if (!FLock.try_lock())
+        return false;
+    ++FLockCount;
+    return true;
+}
+
+void TCanvas::Unlock()
+{
+    --FLockCount;
+    FLock.unlock();
+}
+
+// --- drawing ---
+
+void TCanvas::FillRect(const QRect& rect)
+{
+    Changing();
+    if (TCanvasPaint p{*this})
+        p->fillRect(rect, QtBrush(SelectedBrush()));
+    Changed();
+}
+
+void TCanvas::FrameRect(const QRect& rect)
+{
+    if (rect.width() <= 0 || rect.height() <= 0)
+        return;
+    Changing();
+    if (TCanvasPaint p{*this}) {
+        const QBrush brush = QtBrush(SelectedBrush());
+        p->fillRect(QRect(rect.x(), rect.y(), rect.width(), 1), brush);
+        p->fillRect(QRect(rect.x(), rect.bottom(), rect.width(), 1), brush);
+        p->fillRect(QRect(rect.x(), rect.y(), 1, rect.height()), brush);
+        p->fillRect(QRect(rect.right(), rect.y(), 1, rect.height()), brush);
+    }
+    Changed();
+}
+
+void TCanvas::Rectangle(const QRect& rect)
+{
+    Changing();
+    if (TCanvasPaint p{*this}) {
+        p->setPen(QtPen(SelectedPen()));
+        p->setBrush(QtBrush(SelectedBrush()));
+        // The outline lies inside the rectangle, as the right and bottom edges are exclusive.
+        p->drawRect(rect.adjusted(0, 0, -1, -1));
+    }
+    Changed();
+}
+
+void TCanvas::Ellipse(const QRect& rect)
+{
+    Changing();
+    if (TCanvasPaint p{*this}) {
+        p->setPen(QtPen(SelectedPen()));
+        p->setBrush(QtBrush(SelectedBrush()));
+        p->drawEllipse(rect.adjusted(0, 0, -1, -1));
+    }
+    Changed();
+}
+
+void TCanvas::MoveTo(int x, int y)
+{
+    FPenPos = QPoint(x, y);
+}
+
+void TCanvas::LineTo(int x, int y)
+{
+    Changing();
+    if (TCanvasPaint p{*this}) {
+        p->setPen(QtPen(SelectedPen()));
+        p->drawLine(FPenPos, QPoint(x, y));
+    }
+    FPenPos = QPoint(x, y);
+    Changed();
+}
+
+void TCanvas::Polyline(const std::vector<QPoint>& points)
+{
+    if (points.empty())
+        return;
+    Changing();
+    if (TCanvasPaint p{*this}) {
+        p->setPen(QtPen(SelectedPen()));
+        p->drawPolyline(points.data(), static_cast<int>(points.size()));
+    }
+    Changed();
+}
+
+void TCanvas::Polygon(const std::vector<QPoint>& points)
+{
+    if (points.empty())
+        return;
+    Changing();
+    if (TCanvasPaint p{*this}) {
+        p->setPen(QtPen(SelectedPen()));
+        p->setBrush(QtBrush(SelectedBrush()));
+        p->drawPolygon(points.data(), static_cast<int>(points.size()));
+    }
+    Changed();
+}
+
+QSize TCanvas::TextExtent(const QString& text)
+{
+    const QPaintDevice* device = FPainter ? FPainter->device() : DeviceImageForWrite();
+    const QFont font = SelectedFont().ToQFont();
+    const QFontMetrics metrics = device ? QFontMetrics(font, device) : QFontMetrics(font);
+    return QSize(metrics.horizontalAdvance(text), metrics.height());
+}
+
+void TCanvas::TextOut(int x, int y, const QString& text)
+{
+    const QSize extent = TextExtent(text);
+    Changing();
+    if (TCanvasPaint p{*this}) {
+        const QRect cell(QPoint(x, y), extent);
+        if (SelectedBrush().Style() != TBrushStyle::bsClear)
+            p->fillRect(cell, ColorToQColor(SelectedBrush().Color()));
+        p->setFont(SelectedFont().ToQFont());
+        p->setPen(ColorToQColor(SelectedFont().Color()));
+        p->drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    }
+    FPenPos = QPoint(x + extent.width(), y);
+    Changed();
+}
+
+void TCanvas::TextRect(const QRect& rect, int x, int y, const QString& text)
+{
+    const QSize extent = TextExtent(text);
+    Changing();
+    if (TCanvasPaint p{*this}) {
+        if (SelectedBrush().Style() != TBrushStyle::bsClear)
+            p->fillRect(rect, ColorToQColor(SelectedBrush().Color()));
+        p->setClipRect(rect, Qt::IntersectClip);
+        p->setFont(SelectedFont().ToQFont());
+        p->setPen(ColorToQColor(SelectedFont().Color()));
+        p->drawText(QRect(QPoint(x, y), extent), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    }
+    Changed();
+}
+
+const QImage* TCanvas::DeviceImage()
+{
+    if (QImage* image = DeviceImageForWrite())
+        return image;
+    if (FPainter && FPainter->device() && FPainter->device()->devType() == QInternal::Image)
+        return static_cast<const QImage*>(FPainter->device());
+    return nullptr;
+}
+
+TColor TCanvas::Pixel(int x, int y)
+{
+    const QImage* image = DeviceImage();
+    if (!image)
+        return clNone;
+    QPoint point = LPtoDP(QPoint(x, y));
+    if (FPainter)
+        point = FPainter->worldTransform().map(point);
+    if (!image->rect().contains(point) || (FState.Clip && !FState.Clip->contains(point)))
+        return clNone;
+    return QColorToColor(image->pixelColor(point));
+}
+
+void TCanvas::SetPixel(int x, int y, TColor color)
+{
+    const QPoint point = LPtoDP(QPoint(x, y));
+    if (FState.Clip && !FState.Clip->contains(point))
+        return;
+    Changing();
+    if (QImage* image = DeviceImageForWrite()) {
+        if (image->rect().contains(point)) {
+            const QColor qcolor = ColorToQColor(color);
+            if (IsPaletteFormat(image->format()))
+                image->setPixel(point, static_cast<uint>(NearestColorIndex(image->colorTable(), qcolor.rgb())));
+            else
+                image->setPixelColor(point, qcolor);
+        }
+    } else if (TCanvasPaint p{*this}) {
+        p->setWorldTransform(FPainter ? FPainter->worldTransform() : QTransform());
+        p->fillRect(QRect(point, QSize(1, 1)), ColorToQColor(color));
+    }
+    Changed();
+}
+
+void TCanvas::Draw(int x, int y, TGraphic& graphic)
+{
+    if (graphic.Empty())
+        return;
+    graphic.Draw(*this, QRect(x, y, graphic.Width(), graphic.Height()));
+}
+
+void TCanvas::StretchDraw(const QRect& rect, TGraphic& graphic)
+{
+    if (graphic.Empty())
+        return;
+    graphic.Draw(*this, rect);
+}
+
+void TCanvas::CopyRect(const QRect& dest, TCanvas& source, const QRect& sourceRect)
+{
+    const QImage* image = source.DeviceImage();
+    if (!image)
+        return;
+    DrawImage(dest, *image, source.LPtoDP(sourceRect));
+}
+
+void TCanvas::DrawImage(const QRect& dest, const QImage& image, const QRect& source)
+{
+    if (image.isNull() || dest.width() == 0 || dest.height() == 0 || source.width() <= 0 || source.height() <= 0)
+        return;
+    QImage part = source == image.rect() ? image : image.copy(source);
+    if (part.format() == QImage::Format_Mono || part.format() == QImage::Format_MonoLSB) {
+        // Monochrome pictures take their colours from the device: 0 is text, 1 background.
+        part.setColorTable({ColorToQColor(FState.TextColor).rgb(), ColorToQColor(FState.BkColor).rgb()});
+    }
+    const QRect target = dest.normalized();
+    Changing();
+    if (FCopyMode == cmSrcCopy) {
+        if (TCanvasPaint p{*this})
+            p->drawImage(target, part);
+    } else if (DeviceImageForWrite()) {
+        const QRect deviceRect = LPtoDP(target);
+        const Qt::TransformationMode quality =
+            FState.StretchMode == HALFTONE ? Qt::SmoothTransformation : Qt::FastTransformation;
+        ApplyRasterOp(deviceRect, part.convertToFormat(QImage::Format_RGB32)
+                                      .scaled(deviceRect.size(), Qt::IgnoreAspectRatio, quality));
+    } else if (const auto mode = QtRasterOp(FCopyMode)) {
+        if (TCanvasPaint p{*this}) {
+            p->setCompositionMode(*mode);
+            p->drawImage(target, part.convertToFormat(QImage::Format_RGB32));
+        }
+    } else if (TCanvasPaint p{*this}) {
+        p->drawImage(target, part);
+    }
+    Changed();
+}
+
+void TCanvas::ApplyRasterOp(const QRect& deviceRect, const QImage& scaled)
+{
+    QImage* device = DeviceImageForWrite();
+    QRegion area(deviceRect.intersected(device->rect()));
+    if (FState.Clip)
+        area &= *FState.Clip;
+    const std::uint8_t index = static_cast<std::uint8_t>(FCopyMode >> 16);
+    const std::uint32_t pattern = ColorToQColor(SelectedBrush().Color()).rgb();
+    const bool palette = IsPaletteFormat(device->format());
+    for (const QRect& rect : area) {
+        // Work on 0xFFRRGGBB words, then put the result back in the device's own format.
+        QImage pixels = device->copy(rect).convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < rect.height(); ++y) {
+            auto* d = reinterpret_cast<std::uint32_t*>(pixels.scanLine(y));
+            const auto* s = reinterpret_cast<const std::uint32_t*>(scaled.constScanLine(rect.y() - deviceRect.y() + y))
+                            + (rect.x() - deviceRect.x());
+            for (int x = 0; x < rect.width(); ++x)
+                d[x] = Rop3(index, pattern, s[x], d[x]) | 0xFF000000u;
+        }
+        if (palette) {
+            const QList<QRgb> table = device->colorTable();
+            for (int y = 0; y < rect.height(); ++y) {
+                const auto* row = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
+                for (int x = 0; x < rect.width(); ++x)
+                    device->setPixel(rect.x() + x, rect.y() + y, static_cast<uint>(NearestColorIndex(table, row[x])));
+            }
+            continue;
+        }
+        const QImage back = pixels.convertToFormat(device->format());
+        const int bytesPerPixel = device->depth() / 8;
+        for (int y = 0; y < rect.height(); ++y)
+            std::memcpy(device->scanLine(rect.y() + y) + rect.x() * bytesPerPixel, back.constScanLine(y),
+                        static_cast<std::size_t>(rect.width() * bytesPerPixel));
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The metafile: a recorded sequence of drawing operations over QPicture. It is drawn stretched
+// from its own size into the target rectangle; a TMetafileCanvas records into it.
+#include "framework/TCanvas.h"
+#include "framework/TGraphic.h"
+
+#include <QPainter>
+#include <QPicture>
+#include <memory>
+
+class TMetafile : public TGraphic {
+    FRAMORA_GRAPHIC_CLASS(TMetafile, TGraphic, "TMetafile")
+public:
+    TMetafile() = default;
+
+    void Assign(const TGraphic& source) override;
+    void Draw(TCanvas& canvas, const QRect& rect) override;
+    bool Empty() const override;
+    // The size set explicitly, or else the bounds of what was recorded.
+    int Width() const override;
+    int Height() const override;
+    void SetWidth(int width) override;
+    void SetHeight(int height) override;
+    // The picture's own serialized form.
+    void LoadFromStream(TStream& stream) override;
+    void SaveToStream(TStream& stream) const override;
+    void Clear();
+
+    bool Enhanced() const { return FEnhanced; }
+    void SetEnhanced(bool enhanced) { FEnhanced = enhanced; }
+    const QPicture& Picture() const { return FPicture; }
+    void SetPicture(const QPicture& picture);
+
+private:
+    QPicture FPicture;
+    int FWidth = 0;  // 0: take the recorded bounds
+    int FHeight = 0;
+    bool FEnhanced = true;
+};
+
+// Records onto a new picture while it lives, and hands it to the metafile when it goes.
+class TMetafileCanvas : public TCanvas {
+public:
+    explicit TMetafileCanvas(TMetafile& metafile);
+    ~TMetafileCanvas() override;
+
+protected:
+    int DeviceTechnology() const override;
+
+private:
+    TMetafile& FMetafile;
+    QPicture FRecording;
+    QPainter FRecorder;
+};

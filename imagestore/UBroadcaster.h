@@ -1,0 +1,84 @@
+#pragma once
+// Publish/subscribe between objects that own their broadcasters and listeners. Registration is
+// mutual (each side keeps a counted reference to the other) and whichever side is destroyed
+// first detaches from every partner, so no side is left pointing at a destroyed one.
+// Everything here runs on the GUI thread; each list operation is locked on its own, but a
+// broadcast or a detach loop as a whole is not.
+#include "imagestore/UInterfacedObject.h"
+
+#include <functional>
+
+class IListener;
+
+class IBroadcaster : public virtual IInterface {
+public:
+    static constexpr TGUID IID{0x6B0D3E71, 0x2F4A, 0x4C8B, {0x9E, 0x15, 0x3A, 0x7C, 0x52, 0xD1, 0x08, 0xB4}};
+    virtual void Notify(TObject* sender, const TGUID& eventId) = 0;
+    virtual void AddListener(IListener* listener) = 0;
+    virtual void RemoveListener(IListener* listener) = 0;
+
+protected:
+    ~IBroadcaster() = default;
+};
+
+class IListener : public virtual IInterface {
+public:
+    static constexpr TGUID IID{0xC4A92F06, 0x81B3, 0x4E57, {0xA0, 0x6D, 0xF2, 0x19, 0x8E, 0x3B, 0x64, 0x7A}};
+    virtual void Notify(TObject* sender, const TGUID& eventId) = 0;
+    virtual void Listen(IBroadcaster* broadcaster) = 0;
+    virtual void Unlisten(IBroadcaster* broadcaster) = 0;
+
+protected:
+    ~IListener() = default;
+};
+
+// Sent by every broadcaster, with its controller as sender, before it goes away.
+inline constexpr TGUID kDestroyingEventId{0x1E7F5B2C, 0x9D40, 0x4A63, {0xB8, 0x2E, 0x5F, 0x01, 0xC7, 0x9A, 0x34, 0xD6}};
+
+inline constexpr const char* kInfinityLoopText = "fall into infinity loop.";
+
+class TBroadcaster : public TInterfaceImplement {
+public:
+    explicit TBroadcaster(TObject* controller = nullptr);
+    ~TBroadcaster() override;
+
+    void Notify(TObject* sender, const TGUID& eventId);
+    void AddListener(IListener* listener);
+    void RemoveListener(IListener* listener);
+    int ListenerCount() const { return FListeners.Count(); }
+    IInterface* Listener(int index) const { return FListeners.Get(index).Get(); }
+
+protected:
+    // This broadcaster as listeners know it (through its controller, or itself when it
+    // implements IBroadcaster); null when it cannot be viewed so.
+    IBroadcaster* AsBroadcaster();
+    // Sends the destroying event and detaches every listener. A class that implements
+    // IBroadcaster itself calls it first thing in its destructor, while it still answers
+    // queries as itself; it runs once.
+    void DetachAll();
+
+private:
+    TInterfaceList FListeners;
+    bool FDetached = false;
+};
+
+using TBroadcastHandler = std::function<void(TObject* sender, const TGUID& eventId)>;
+
+class TListener : public TInterfaceImplement, public IListener {
+public:
+    explicit TListener(TBroadcastHandler handler = {});
+    ~TListener() override;
+
+    void Notify(TObject* sender, const TGUID& eventId) override;
+    void Listen(IBroadcaster* broadcaster) override;
+    void Unlisten(IBroadcaster* broadcaster) override;
+    int BroadcasterCount() const { return FBroadcasters.Count(); }
+    IInterface* Broadcaster(int index) const { return FBroadcasters.Get(index).Get(); }
+
+protected:
+    bool QueryOwnInterface(const TGUID& iid, void** object) override;
+
+private:
+    TInterfaceList FBroadcasters;
+    const TBroadcastHandler FHandler;
+};
