@@ -263,7 +263,7 @@ void TForm::keyPressEvent(QKeyEvent* event)
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (press(qobject_cast<QPushButton*>(QApplication::focusWidget())) || press(FDefaultButton))
+        if (press(qobject_cast<QPushButton*>(focusWidget())) || press(FDefaultButton))
             return;
         break;
     case Qt::Key_Escape:

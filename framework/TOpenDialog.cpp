@@ -19,19 +19,45 @@ bool& NativeDialogsFlag()
 }
 } // namespace
 
-QStringList QtNameFilters(const QString& filter)
+namespace {
+struct TFilterPair {
+    QString Description;
+    QStringList Patterns;
+};
+
+QList<TFilterPair> FilterPairs(const QString& filter)
 {
     const QStringList parts = filter.split(QLatin1Char('|'));
-    QStringList filters;
+    QList<TFilterPair> pairs;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString description = parts[i].trimmed();
         QStringList patterns;
         for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
             patterns.append(pattern.trimmed());
-        if (patterns.isEmpty())
-            continue;
-        filters.append(description + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+        if (!patterns.isEmpty())
+            pairs.append({parts[i].trimmed(), patterns});
     }
+    return pairs;
+}
+
+// The 1-based index of the filter the dialog reports as selected; Qt reports either the whole
+// filter or, with its details hidden, only the description. 0 when none matches.
+int SelectedFilterIndex(const QString& filter, const QString& selected)
+{
+    const QList<TFilterPair> pairs = FilterPairs(filter);
+    const QStringList filters = QtNameFilters(filter);
+    for (qsizetype i = 0; i < pairs.size(); ++i)
+        if (filters[i] == selected || pairs[i].Description == selected.trimmed())
+            return static_cast<int>(i) + 1;
+    return 0;
+}
+} // namespace
+
+QStringList QtNameFilters(const QString& filter)
+{
+    QStringList filters;
+    for (const TFilterPair& pair : FilterPairs(filter))
+        filters.append(pair.Description + QStringLiteral(" (") + pair.Patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')'));
     return filters;
 }
 
@@ -115,14 +141,10 @@ bool TOpenDialog::Execute()
     Configure(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    const int filterIndex = static_cast<int>(QtNameFilters(Filter).indexOf(dialog.selectedNameFilter())) + 1;
-    return Accept({true, dialog.selectedFiles(), filterIndex});
+    return Accept({true, dialog.selectedFiles(), SelectedFilterIndex(Filter, dialog.selectedNameFilter())});
 }
 
-TSaveDialog::TSaveDialog(QWidget* owner) : TOpenDialog(TFileDialogKind::Save, owner)
-{
-    Options = TOpenOptions(TOpenOption::ofHideReadOnly) | TOpenOption::ofEnableSizing;
-}
+TSaveDialog::TSaveDialog(QWidget* owner) : TOpenDialog(TFileDialogKind::Save, owner) {}
 
 TFileDialogScript::TFileDialogScript(QList<TFileDialogAnswer> answers)
     : FAnswers(std::move(answers)), FPrevious(CurrentScript())
