@@ -1,0 +1,153 @@
+#include "shell/UExecuteCheck.h"
+
+#include "framework/TestChildProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+const QString ChildGuardName = QStringLiteral("child-guard-test");
+constexpr int ChildSaysRunning = 3;
+constexpr int ChildSaysFirst = 4;
+} // namespace
+
+// Takes the guard, says so on stdout, and keeps it until killed.
+FRAMORA_CHILD_SCENARIO(HoldGuard)
+{
+    if (IsAlreadyRunning(ChildGuardName))
+        return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
+}
+
+// Asks the guard once, as a starting instance would, and answers through the exit code.
+FRAMORA_CHILD_SCENARIO(AskGuard)
+{
+    return IsAlreadyRunning(ChildGuardName) ? ChildSaysRunning : ChildSaysFirst;
+}
+
+namespace {
+// Lock files of each test go to a folder of their own, in this process and in its children.
+struct TLockFolder : ::testing::Test {
+    QTemporaryDir folder;
+    QByteArray previous = qgetenv("FRAMORA_LOCK_DIR");
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        qputenv("FRAMORA_LOCK_DIR", QFile::encodeName(folder.path()));
+    }
+    void TearDown() override
+    {
+        if (previous.isEmpty())
+            qunsetenv("FRAMORA_LOCK_DIR");
+        else
+            qputenv("FRAMORA_LOCK_DIR", previous);
+    }
+};
+} // namespace
+
+TEST(GuardLockName, GlobalPrefixOnlyOnNTMajorVersionFive)
+{
+    struct TCase {
+        TPlatformFamily Family;
+        int Major;
+        QString Expected;
+    };
+    const TCase cases[] = {
+        {TPlatformFamily::NT, 5, QStringLiteral("Global\\5C1E0A47-93B2-4D6F-8A1E-2B7C9D0E4F36")},
+        {TPlatformFamily::NT, 4, QStringLiteral("5C1E0A47-93B2-4D6F-8A1E-2B7C9D0E4F36")},
+        {TPlatformFamily::NT, 6, QStringLiteral("5C1E0A47-93B2-4D6F-8A1E-2B7C9D0E4F36")},
+        {TPlatformFamily::NT, 10, QStringLiteral("5C1E0A47-93B2-4D6F-8A1E-2B7C9D0E4F36")},
+        {TPlatformFamily::Win9x, 5, QStringLiteral("5C1E0A47-93B2-4D6F-8A1E-2B7C9D0E4F36")},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(GuardLockName(FramoraGuardName, c.Family, c.Major), c.Expected) << c.Major;
+}
+
+TEST_F(TLockFolder, LockDirectoryPrefersTheOverrideThenTheRuntimeFolder)
+{
+    EXPECT_EQ(GuardLockDirectory(), folder.path());
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir runtimeFolder;
+    qunsetenv("FRAMORA_LOCK_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeFolder.path()));
+    EXPECT_EQ(GuardLockDirectory(), runtimeFolder.path());
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(GuardLockDirectory(), QDir::tempPath());
+    if (!runtime.isEmpty())
+        qputenv("XDG_RUNTIME_DIR", runtime);
+
+    qputenv("FRAMORA_LOCK_DIR", QFile::encodeName(folder.path()));
+    const TExecuteBlocker global(QStringLiteral("g"), TPlatformFamily::NT, 5);
+    EXPECT_EQ(global.LockPath(), QDir(folder.path()).filePath(QStringLiteral("Global\\g.lock")));
+    const TExecuteBlocker slashed(QStringLiteral("a/b"));
+    EXPECT_EQ(slashed.LockPath(), QDir(folder.path()).filePath(QStringLiteral("a_b.lock")));
+}
+
+TEST_F(TLockFolder, OneOwnerAtATimeAndCloseGuardReleases)
+{
+    TExecuteBlocker first(QStringLiteral("owner"));
+    ASSERT_TRUE(first.Acquired());
+    {
+        TExecuteBlocker second(QStringLiteral("owner"));
+        EXPECT_FALSE(second.Acquired());
+        TExecuteBlocker otherName(QStringLiteral("other"));
+        EXPECT_TRUE(otherName.Acquired());
+    }
+    first.CloseGuard();
+    first.CloseGuard();
+    EXPECT_FALSE(first.Acquired());
+    {
+        TExecuteBlocker third(QStringLiteral("owner"));
+        EXPECT_TRUE(third.Acquired());
+    } // released by the destructor
+    EXPECT_TRUE(TExecuteBlocker(QStringLiteral("owner")).Acquired());
+}
+
+TEST_F(TLockFolder, ALockFileThatCannotBeOpenedCountsAsRunning)
+{
+    // A link planted under the lock's name is never followed.
+    ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("elsewhere")), folder.filePath(QStringLiteral("planted.lock"))));
+    EXPECT_FALSE(TExecuteBlocker(QStringLiteral("planted")).Acquired());
+    EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("elsewhere"))));
+    EXPECT_TRUE(IsAlreadyRunning(QStringLiteral("planted")));
+}
+
+TEST_F(TLockFolder, IsAlreadyRunningKeepsTheGuardForTheProcess)
+{
+    const QString name = QStringLiteral("kept-guard");
+    const int held = HeldGuardCount();
+    EXPECT_FALSE(IsAlreadyRunning(name));
+    EXPECT_EQ(HeldGuardCount(), held + 1);
+    EXPECT_FALSE(TExecuteBlocker(name).Acquired()) << "the guard is still held";
+    EXPECT_TRUE(IsAlreadyRunning(name)) << "asking again is a second holder";
+    EXPECT_EQ(HeldGuardCount(), held + 1);
+}
+
+TEST_F(TLockFolder, SecondProcessSeesTheGuardUntilTheFirstIsKilled)
+{
+    QProcess holder;
+    StartChildScenario(holder, "HoldGuard");
+    ASSERT_TRUE(holder.waitForReadyRead(30000)) << holder.readAllStandardError().constData();
+    ASSERT_EQ(holder.readLine().trimmed(), QByteArray("held"));
+
+    EXPECT_FALSE(TExecuteBlocker(ChildGuardName).Acquired());
+    const TChildResult second = RunChildScenario("AskGuard");
+    EXPECT_EQ(second.ExitCode, ChildSaysRunning) << second.Output.constData();
+
+    holder.kill(); // SIGKILL: no clean-up code runs in the holder
+    ASSERT_TRUE(holder.waitForFinished(30000));
+    EXPECT_EQ(holder.exitStatus(), QProcess::CrashExit);
+
+    const TChildResult next = RunChildScenario("AskGuard");
+    EXPECT_EQ(next.ExitCode, ChildSaysFirst) << next.Output.constData();
+    EXPECT_TRUE(TExecuteBlocker(ChildGuardName).Acquired());
+}
