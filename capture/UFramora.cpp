@@ -1,0 +1,563 @@
+#include "capture/UFramora.h"
+
+#include "ui_UFramora.h"
+
+#include "decoder/UMovieDecoder.h"
+#include "framework/MessageBox.h"
+#include "framework/TAction.h"
+#include "framework/TBitmap.h"
+#include "framework/TOpenDialog.h"
+#include "framework/TPaintBox.h"
+#include "imagestore/UCoordUtil.h"
+#include "shell/UExecuteCheck.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QSlider>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+const QString FormCaption = QStringLiteral("Framora");
+const QString FormFontName = QStringLiteral("ＭＳ Ｐゴシック");
+constexpr int FormFontHeight = -12;
+constexpr int DesignClientWidth = 792;
+constexpr int DesignClientHeight = 554;
+constexpr int MinimumWindowWidth = 800;
+constexpr int MinimumWindowHeight = 600;
+constexpr int StatusBarHeight = 19;
+constexpr int FormHelpContext = 6007;
+
+constexpr int PlaybackTickMs = 97;
+constexpr int InitialStepUnitIndex = 3; // "10秒"
+constexpr std::array<std::int32_t, 8> StepUnits{600000, 60000, 20000, 10000, 5000, 2000, 1000, 500};
+constexpr int MaxSceneCount = 32;
+
+const QString NegativePlayTime = QStringLiteral("--:--:--.--");
+const QString PictureSizeFormat = QStringLiteral("%1 x %2");
+const QString OpenFailedMessage = QStringLiteral("動画シーンの取得ができませんでした。");
+
+const QString OpenDialogTitle = QStringLiteral("動画ファイルの選択");
+const QString OpenDialogFilter = QStringLiteral(
+    "動画ファイル|*.avi;*.wmv;*.asf;*.m1v;*.m2v;*.mp4;*.m4v;*.mp4v;*.mov;*.mpg;*.mpeg;*.3gp;*.3g2;*.rm;*.rmvb;*.flv;*.vob;*.dv"
+    "|AVI形式(.avi)|*.avi"
+    "|WMV形式(.wmv;.asf)|*.wmv;*.asf"
+    "|MPEG形式(.m1v;.m2v;.mp4;.m4v;.mp4v;.mov;.mpg;.mpeg;.3gp;.3g2)|*.m1v;*.m2v;*.mp4;*.m4v;*.mp4v;*.mov;*.mpg;*.mpeg;*.3gp;*.3g2"
+    "|RM形式(.rm;.rmvb)|*.rm;*.rmvb"
+    "|FLV形式(.flv)|*.flv"
+    "|VOB形式(.vob)|*.vob"
+    "|Digital Video形式(.dv)|*.dv"
+    "|すべての形式(*.*)|*.*");
+const QString SaveDialogTitle = QStringLiteral("キャプチャイメージの保存");
+const QString SaveDialogFilter = QStringLiteral("ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*");
+
+struct TCommandText {
+    const char* Name;
+    const char* Caption;
+    const char* Hint;
+};
+// Order of ActionList1, which is also the order of the idle updates.
+constexpr TCommandText CommandTexts[] = {
+    {"actCapture", "キャプチャの追加⇒", "シーンリストの最後にキャプチャ画像を追加します。"},
+    {"actDelete1", "1つ削除", "選択しているキャプチャ画像を1つ削除します"},
+    {"actDeleteAll", "全部削除", "キャプチャ画像をすべて削除します"},
+    {"actPlay", "再生", "動画の再生を開始します"},
+    {"actPause", "一時停止", "動画を一時停止します"},
+    {"actRewind", "先頭へ", "動画の先頭へ戻ります"},
+    {"actStepNext", "", "次のコマへ"},
+    {"actStepPrev", "", "前のコマへ"},
+    {"actSaveImage", "保存", ""},
+};
+
+// The file-name part of a path: what follows the last delimiter.
+QString FileNamePart(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+std::string LocalPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+} // namespace
+
+QString FormatPlayTime(std::int32_t Ms)
+{
+    if (Ms < 0)
+        return NegativePlayTime;
+    const auto two = [](std::int32_t value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    const std::int32_t hundredths = (Ms / 10) % 100;
+    const std::int32_t seconds = (Ms / 1000) % 60;
+    const std::int32_t minutes = (Ms / 60000) % 60;
+    const std::int32_t hours = (Ms / 3600000) % 100;
+    return two(hours) + QLatin1Char(':') + two(minutes) + QLatin1Char(':') + two(seconds) + QLatin1Char('.') +
+           two(hundredths);
+}
+
+std::int32_t StepUnitMs(int Index)
+{
+    if (Index < 0 || Index >= static_cast<int>(StepUnits.size()))
+        return 0;
+    return StepUnits[static_cast<std::size_t>(Index)];
+}
+
+TfrmFramora::TfrmFramora(QWidget* owner) : TForm(owner), ui(std::make_unique<Ui::TfrmFramora>())
+{
+    ui->setupUi(this);
+    BindComponents();
+    CreateCommands();
+    SetWindowProperties();
+    ConnectHandlers();
+    FormCreate();
+}
+
+TfrmFramora::~TfrmFramora()
+{
+    FormDestroy();
+}
+
+void TfrmFramora::BindComponents()
+{
+    StatusBar1 = ui->StatusBar1;
+    ShadowPanel1 = ui->ShadowPanel1;
+    gbSetting = ui->gbSetting;
+    Label2 = ui->Label2;
+    edFileName = ui->edFileName;
+    btnSelectFile = ui->btnSelectFile;
+    btnSearchDisc = ui->btnSearchDisc;
+    btnSelectDrive = ui->btnSelectDrive;
+    btnSelectVob = ui->btnSelectVob;
+    GroupBox1 = ui->GroupBox1;
+    Label3 = ui->Label3;
+    lblPicSize = ui->lblPicSize;
+    Panel1 = ui->Panel1;
+    PaintBox1 = ui->PaintBox1;
+    btnStepPrev = ui->btnStepPrev;
+    TrackBar1 = ui->TrackBar1;
+    btnStepNext = ui->btnStepNext;
+    cmbStepUnit = ui->cmbStepUnit;
+    lblCurPos = ui->lblCurPos;
+    lblStopPos = ui->lblStopPos;
+    btnPlay = ui->btnPlay;
+    btnPause = ui->btnPause;
+    btnRewind = ui->btnRewind;
+    btnCapture = ui->btnCapture;
+    gbSelectedFrame = ui->gbSelectedFrame;
+    Label5 = ui->Label5;
+    lblPicNum = ui->lblPicNum;
+    FormPanel1 = ui->FormPanel1;
+    btnDeleteAll = ui->btnDeleteAll;
+    btnDelete = ui->btnDelete;
+    btnSaveImage = ui->btnSaveImage;
+    btnOK = ui->btnOK;
+    btnCancel = ui->btnCancel;
+    pnlHelp = ui->pnlHelp;
+    btnHelp = ui->btnHelp;
+    MainMenu1 = ui->MainMenu1;
+    File1 = ui->File1;
+    AboutA1 = ui->AboutA1;
+    Exit1 = ui->Exit1;
+
+    OpenDialog1 = new TOpenDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->Title = OpenDialogTitle;
+    OpenDialog1->Filter = OpenDialogFilter;
+    OpenDialog1->FilterIndex = 1;
+    OpenDialog1->Options = TOpenOptions(TOpenOption::ofHideReadOnly) | TOpenOption::ofPathMustExist |
+                           TOpenOption::ofFileMustExist | TOpenOption::ofEnableSizing;
+
+    SavePictureDialog1 = new TSaveDialog(this);
+    SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
+    SavePictureDialog1->Title = SaveDialogTitle;
+    SavePictureDialog1->Filter = SaveDialogFilter;
+
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(PlaybackTickMs);
+
+    mnuDrvList = new QMenu(this);
+    mnuDrvList->setObjectName(QStringLiteral("mnuDrvList"));
+    mnuVobList = new QMenu(this);
+    mnuVobList->setObjectName(QStringLiteral("mnuVobList"));
+}
+
+void TfrmFramora::CreateCommands()
+{
+    ActionList1 = new TActionList(this);
+    ActionList1->setObjectName(QStringLiteral("ActionList1"));
+    for (const TCommandText& text : CommandTexts)
+        new TAction(ActionList1, QString::fromUtf8(text.Name), QString::fromUtf8(text.Caption),
+                    QString::fromUtf8(text.Hint));
+    actCapture = ActionList1->Find(QStringLiteral("actCapture"));
+    actDelete1 = ActionList1->Find(QStringLiteral("actDelete1"));
+    actDeleteAll = ActionList1->Find(QStringLiteral("actDeleteAll"));
+    actPlay = ActionList1->Find(QStringLiteral("actPlay"));
+    actPause = ActionList1->Find(QStringLiteral("actPause"));
+    actRewind = ActionList1->Find(QStringLiteral("actRewind"));
+    actStepNext = ActionList1->Find(QStringLiteral("actStepNext"));
+    actStepPrev = ActionList1->Find(QStringLiteral("actStepPrev"));
+    actSaveImage = ActionList1->Find(QStringLiteral("actSaveImage"));
+
+    // The scene commands are worked by the scene store; until it is here they stay off.
+    for (TAction* sceneCommand : {actDelete1, actDeleteAll, actSaveImage})
+        sceneCommand->SetEnabled(false);
+
+    BindAction(btnCapture, actCapture);
+    BindAction(btnDelete, actDelete1);
+    BindAction(btnDeleteAll, actDeleteAll);
+    BindAction(btnPlay, actPlay);
+    BindAction(btnPause, actPause);
+    BindAction(btnRewind, actRewind);
+    BindAction(btnStepNext, actStepNext);
+    BindAction(btnStepPrev, actStepPrev);
+    BindAction(btnSaveImage, actSaveImage);
+
+    // Pictures of the speed buttons: the style's own media and file symbols.
+    const QStyle* look = style();
+    btnPlay->setIcon(look->standardIcon(QStyle::SP_MediaPlay));
+    btnPause->setIcon(look->standardIcon(QStyle::SP_MediaPause));
+    btnRewind->setIcon(look->standardIcon(QStyle::SP_MediaSkipBackward));
+    btnStepNext->setIcon(look->standardIcon(QStyle::SP_MediaSeekForward));
+    btnStepPrev->setIcon(look->standardIcon(QStyle::SP_MediaSeekBackward));
+    btnCapture->setIcon(look->standardIcon(QStyle::SP_DialogSaveButton));
+    btnSelectFile->setIcon(look->standardIcon(QStyle::SP_DialogOpenButton));
+    btnSearchDisc->setIcon(look->standardIcon(QStyle::SP_DriveDVDIcon));
+    btnSelectDrive->setArrowType(Qt::DownArrow);
+    btnSelectVob->setArrowType(Qt::DownArrow);
+    btnSelectFile->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    btnSearchDisc->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+}
+
+void TfrmFramora::SetWindowProperties()
+{
+    SetCaption(FormCaption);
+    setFont(FormFont(FormFontName, FormFontHeight));
+    SetHelpContext(FormHelpContext);
+    SetPosition(TPosition::poScreenCenter);
+    SetDefaultButton(btnOK);
+    SetCancelButton(btnCancel);
+    StatusBar1->setFixedHeight(StatusBarHeight);
+
+    // The preview is a black panel; the paint box on it draws only the fitted picture.
+    QPalette black = Panel1->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    Panel1->setPalette(black);
+    Panel1->setAutoFillBackground(true);
+    QPalette face = edFileName->palette();
+    face.setColor(QPalette::Base, face.color(QPalette::Button));
+    edFileName->setPalette(face);
+
+    // Anchors take the design geometry of the .ui, so they are set before the window first
+    // changes size; the central area is the design client less the status line.
+    AnchorChildren(centralWidget(), QSize(DesignClientWidth, DesignClientHeight - StatusBarHeight));
+    SetClientSize(DesignClientWidth, DesignClientHeight);
+    setMinimumSize(MinimumWindowWidth, MinimumWindowHeight);
+}
+
+void TfrmFramora::ConnectHandlers()
+{
+    OnClose = [this](QObject*, TCloseAction&) { FormClose(); };
+    connect(btnSelectFile, &QToolButton::clicked, this, &TfrmFramora::btnSelectFileClick);
+    connect(btnSearchDisc, &QToolButton::clicked, this, &TfrmFramora::btnSearchDiscClick);
+    connect(btnSelectDrive, &QToolButton::clicked, this, &TfrmFramora::btnSelectDriveClick);
+    connect(btnSelectVob, &QToolButton::clicked, this, &TfrmFramora::btnSelectVobClick);
+    PaintBox1->OnPaint = [this](QPainter& canvas) { PaintBox1Paint(canvas); };
+    connect(TrackBar1, &QSlider::valueChanged, this, &TfrmFramora::TrackBar1Change);
+    connect(Timer2, &QTimer::timeout, this, &TfrmFramora::Timer2Timer);
+
+    const auto bind = [this](TAction* action, void (TfrmFramora::*execute)(TAction*),
+                             void (TfrmFramora::*update)(TAction*)) {
+        if (execute)
+            action->OnExecute = [this, execute](TAction* sender) { (this->*execute)(sender); };
+        if (update)
+            action->OnUpdate = [this, update](TAction* sender) { (this->*update)(sender); };
+    };
+    bind(actPlay, &TfrmFramora::actPlayExecute, &TfrmFramora::actPlayUpdate);
+    bind(actPause, &TfrmFramora::actPauseExecute, &TfrmFramora::actPauseUpdate);
+    bind(actRewind, &TfrmFramora::actRewindExecute, &TfrmFramora::actRewindUpdate);
+    bind(actStepNext, &TfrmFramora::actStepNextExecute, &TfrmFramora::actStepNextUpdate);
+    bind(actStepPrev, &TfrmFramora::actStepPrevExecute, &TfrmFramora::actStepPrevUpdate);
+    bind(actCapture, nullptr, &TfrmFramora::actCaptureUpdate);
+}
+
+void TfrmFramora::FormCreate()
+{
+    // 2. Empty texts.
+    MoviePath.clear();
+    edFileName->clear();
+    lblPicSize->clear();
+    lblCurPos->clear();
+    lblStopPos->clear();
+    lblPicNum->setText(QStringLiteral("0"));
+    // 3. The frame bitmap.
+    FrameBitmap = std::make_unique<TBitmap>();
+    FrameShown = false;
+    SceneCount = 0;
+    // 5. The step unit.
+    cmbStepUnit->setCurrentIndex(InitialStepUnitIndex);
+    // 6. The decoder.
+    Decoder = std::make_unique<TMovieDecoder>();
+    // 7. The play origin.
+    PlayOrigin = GetTickCount();
+    // 8. Qt paints every widget through a backing store, so the preview is double-buffered as long
+    //    as nothing asks it to paint on screen.
+    Panel1->setAttribute(Qt::WA_PaintOnScreen, false);
+    // 9. One instance at a time.
+    if (IsAlreadyRunning(FramoraGuardName)) {
+        MessageBox(this, AlreadyRunningMessage, Caption(), TMsgButtons::OK);
+        FClosedDuringCreate = close();
+    }
+}
+
+void TfrmFramora::FormClose()
+{
+    Timer2->stop();
+}
+
+void TfrmFramora::FormDestroy()
+{
+    Timer2->stop();
+    FrameBitmap.reset();
+    Decoder.reset();
+}
+
+void TfrmFramora::OpenMovie(const QString& Path)
+{
+    // 1.
+    Timer2->stop();
+    TimerBusy = false;
+    Rendering = false;
+    // 2.
+    const QFileInfo file(Path);
+    if (file.exists() && !file.isDir()) {
+        // 3.
+        PlayState = TPlayState::Paused;
+        FrameShown = false;
+        TrackBar1->setEnabled(false);
+        // 4.
+        if (Decoder->Open(LocalPath(Path))) {
+            TrackBar1->setValue(0);
+            TrackBar1->setMinimum(0);
+            TrackBar1->setMaximum(Decoder->Duration());
+            lblCurPos->setText(FormatPlayTime(0));
+            lblStopPos->setText(FormatPlayTime(TrackBar1->maximum()));
+            PlayState = TPlayState::Playing;
+            LastShownPos = -1;
+            MoviePath = Path;
+            Timer2->start();
+            TrackBar1->setEnabled(true);
+            PlayOrigin = GetTickCount();
+            lblPicSize->setText(PictureSizeFormat.arg(Decoder->Width()).arg(Decoder->Height()));
+            Panel1->update();
+        } else {
+            PlayState = TPlayState::Paused;
+            MoviePath.clear();
+            lblPicSize->clear();
+            lblCurPos->clear();
+            lblStopPos->clear();
+            MessageBox(this, OpenFailedMessage, Caption(), TMsgButtons::OK);
+        }
+    }
+    // 5.
+    edFileName->setText(FileNamePart(MoviePath));
+}
+
+void TfrmFramora::btnSelectFileClick()
+{
+    if (OpenDialog1->Execute())
+        OpenMovie(OpenDialog1->FileName);
+}
+
+// The disc search and the VOB choice come with the drive list; until then the buttons do nothing.
+void TfrmFramora::btnSearchDiscClick() {}
+void TfrmFramora::btnSelectDriveClick() {}
+void TfrmFramora::btnSelectVobClick() {}
+
+void TfrmFramora::PaintBox1Paint(QPainter& canvas)
+{
+    // 1.
+    if (Rendering || !FrameBitmap || FrameBitmap->Empty())
+        return;
+    // 2.
+    const TRect target{0, 0, Panel1->width(), Panel1->height()};
+    const TRect source{0, 0, FrameBitmap->Width(), FrameBitmap->Height()};
+    // 3.
+    const TRect fitted = FitRectCentered(source, target);
+    // 4.
+    canvas.setRenderHint(QPainter::SmoothPixmapTransform);
+    canvas.drawImage(ToQRect(fitted), FrameBitmap->Image());
+}
+
+void TfrmFramora::actPlayExecute(TAction*)
+{
+    PlayState = TPlayState::Playing;
+    Timer2->start();
+    PlayOrigin = GetTickCount() - static_cast<std::uint32_t>(TrackBar1->value());
+}
+
+void TfrmFramora::actPlayUpdate(TAction* sender)
+{
+    sender->SetEnabled(FrameShown && TrackBar1->value() <= TrackBar1->maximum() && PlayState == TPlayState::Paused);
+}
+
+void TfrmFramora::actPauseExecute(TAction*)
+{
+    PlayState = TPlayState::Paused;
+    Timer2->stop();
+}
+
+void TfrmFramora::actPauseUpdate(TAction* sender)
+{
+    sender->SetEnabled(FrameShown && PlayState == TPlayState::Playing);
+}
+
+void TfrmFramora::actRewindExecute(TAction*)
+{
+    TrackBar1->setValue(0);
+    lblCurPos->setText(FormatPlayTime(0));
+    PlayOrigin = GetTickCount();
+}
+
+void TfrmFramora::actRewindUpdate(TAction* sender)
+{
+    sender->SetEnabled(FrameShown && (PlayState == TPlayState::Paused || PlayState == TPlayState::Playing));
+}
+
+bool TfrmFramora::StepEnabled() const
+{
+    return FrameShown && PlayState == TPlayState::Paused;
+}
+
+void TfrmFramora::actStepNextExecute(TAction*)
+{
+    StepPosition(+1);
+}
+
+void TfrmFramora::actStepNextUpdate(TAction* sender)
+{
+    sender->SetEnabled(StepEnabled());
+    cmbStepUnit->setEnabled(actStepNext->Enabled());
+}
+
+void TfrmFramora::actStepPrevExecute(TAction*)
+{
+    StepPosition(-1);
+}
+
+void TfrmFramora::actStepPrevUpdate(TAction* sender)
+{
+    sender->SetEnabled(StepEnabled());
+    cmbStepUnit->setEnabled(actStepNext->Enabled());
+}
+
+void TfrmFramora::actCaptureUpdate(TAction* sender)
+{
+    sender->SetEnabled(SceneCount < MaxSceneCount && FrameShown);
+}
+
+void TfrmFramora::StepPosition(int Direction)
+{
+    // 1.
+    const std::int64_t unit = StepUnitMs(cmbStepUnit->currentIndex());
+    // 2. In 64 bits: a step near the end of the 32-bit range must clamp, not wrap.
+    const std::int64_t target = Direction * unit + TrackBar1->value();
+    // 3.
+    const std::int64_t clamped = std::clamp<std::int64_t>(target, 0, std::max(0, TrackBar1->maximum()));
+    // 4.
+    TrackBar1->setValue(static_cast<int>(clamped));
+}
+
+void TfrmFramora::Timer2Timer()
+{
+    // 1.
+    if (TimerBusy)
+        return;
+    TimerBusy = true;
+    const auto done = qScopeGuard([this] { TimerBusy = false; });
+    // 2.
+    if (!Decoder->IsOpen())
+        return;
+    // 3.
+    std::int32_t elapsed = static_cast<std::int32_t>(TickDiff(PlayOrigin, GetTickCount()));
+    bool atEnd = false;
+    // 4.
+    if (elapsed >= TrackBar1->maximum()) {
+        elapsed = TrackBar1->maximum();
+        atEnd = true;
+    } else if (elapsed < 0) {
+        elapsed = 0;
+    }
+    // 5.
+    if (PlayState != TPlayState::Playing)
+        return;
+    if (atEnd) {
+        actRewind->Execute();
+        actPause->Execute();
+    } else {
+        TrackBar1->setValue(elapsed);
+    }
+}
+
+void TfrmFramora::TrackBar1Change()
+{
+    // 1.
+    if (PositionChanging)
+        return;
+    PositionChanging = true;
+    const auto done = qScopeGuard([this] { PositionChanging = false; });
+    // 2.
+    if (!Decoder || !Decoder->IsOpen())
+        return;
+    const std::int32_t pos = TrackBar1->value();
+    PlayOrigin = GetTickCount() - static_cast<std::uint32_t>(pos);
+    lblCurPos->setText(FormatPlayTime(pos));
+    if (pos != LastShownPos) {
+        LastShownPos = pos;
+        ShowFrameAtPosition();
+        FrameShown = true;
+    }
+}
+
+void TfrmFramora::ShowFrameAtPosition()
+{
+    // 1.
+    if (Rendering || !Decoder->IsOpen())
+        return;
+    // 2.
+    Rendering = true;
+    const auto done = qScopeGuard([this] { Rendering = false; });
+    try {
+        // 3.
+        std::int32_t pos = TrackBar1->value();
+        FrameShown = false;
+        // 4.
+        auto picture = std::make_unique<TBitmap>();
+        // 5. The decoder is never asked for the very end.
+        if (pos >= Decoder->Duration())
+            pos = Decoder->Duration() - 1;
+        // 6.
+        if (Decoder->DecodeFrame(pos)) {
+            picture->Assign(Decoder->Bitmap());
+            FrameBitmap = std::move(picture);
+            FrameShown = true;
+        }
+        // 7.
+        PaintBox1->update();
+    } catch (...) {
+        // 8. A picture that cannot be made leaves the previous one on screen.
+    }
+}

@@ -1,0 +1,174 @@
+#pragma once
+// The capture window: the program's main window. It shows the movie preview with its playback
+// controls, the file selection strip and (with the scene store) the scene list, opens movies and
+// drives playback from a wall-clock timer through the one position-change handler.
+#include "framework/TForm.h"
+#include "framework/TickCount.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPainter;
+class QPushButton;
+class QSlider;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+class TAction;
+class TActionList;
+class TBitmap;
+class TMovieDecoder;
+class TOpenDialog;
+class TPaintBox;
+class TSaveDialog;
+
+namespace Ui {
+class TfrmFramora;
+}
+
+enum class TPlayState { Idle = 0, Paused = 2, Playing = 3 };
+
+// Hours:minutes:seconds.hundredths, two digits each, hours modulo 100; "--:--:--.--" below 0.
+QString FormatPlayTime(std::int32_t Ms);
+
+// The step of each item of the step unit box, in milliseconds; 0 for an index out of range.
+std::int32_t StepUnitMs(int Index);
+
+class TfrmFramora : public TForm {
+    Q_OBJECT
+public:
+    explicit TfrmFramora(QWidget* owner = nullptr);
+    ~TfrmFramora() override;
+
+    // Components, named as in the form description.
+    QStatusBar* StatusBar1;
+    QFrame* ShadowPanel1;
+    QGroupBox* gbSetting;
+    QLabel* Label2;
+    QLineEdit* edFileName;
+    QToolButton* btnSelectFile;
+    QToolButton* btnSearchDisc;
+    QToolButton* btnSelectDrive;
+    QToolButton* btnSelectVob;
+    QGroupBox* GroupBox1;
+    QLabel* Label3;
+    QLabel* lblPicSize;
+    QFrame* Panel1;
+    TPaintBox* PaintBox1;
+    QToolButton* btnStepPrev;
+    QSlider* TrackBar1;
+    QToolButton* btnStepNext;
+    QComboBox* cmbStepUnit;
+    QLabel* lblCurPos;
+    QLabel* lblStopPos;
+    QToolButton* btnPlay;
+    QToolButton* btnPause;
+    QToolButton* btnRewind;
+    QToolButton* btnCapture;
+    QGroupBox* gbSelectedFrame;
+    QLabel* Label5;
+    QLabel* lblPicNum;
+    QFrame* FormPanel1;
+    QPushButton* btnDeleteAll;
+    QPushButton* btnDelete;
+    QPushButton* btnSaveImage;
+    QPushButton* btnOK;
+    QPushButton* btnCancel;
+    QFrame* pnlHelp;
+    QToolButton* btnHelp;
+    QMenuBar* MainMenu1;
+    QMenu* File1;
+    QAction* AboutA1;
+    QAction* Exit1;
+
+    TOpenDialog* OpenDialog1;
+    TSaveDialog* SavePictureDialog1;
+    TActionList* ActionList1;
+    TAction* actCapture;
+    TAction* actDelete1;
+    TAction* actDeleteAll;
+    TAction* actPlay;
+    TAction* actPause;
+    TAction* actRewind;
+    TAction* actStepNext;
+    TAction* actStepPrev;
+    TAction* actSaveImage;
+    QTimer* Timer2;
+    QMenu* mnuDrvList;
+    QMenu* mnuVobList;
+
+    // Event handlers.
+    void FormCreate();
+    void FormClose();
+    void FormDestroy();
+    void btnSelectFileClick();
+    void btnSearchDiscClick();
+    void btnSelectDriveClick();
+    void btnSelectVobClick();
+    void PaintBox1Paint(QPainter& canvas);
+    void TrackBar1Change();
+    void Timer2Timer();
+    void actPlayExecute(TAction* sender);
+    void actPlayUpdate(TAction* sender);
+    void actPauseExecute(TAction* sender);
+    void actPauseUpdate(TAction* sender);
+    void actRewindExecute(TAction* sender);
+    void actRewindUpdate(TAction* sender);
+    void actStepNextExecute(TAction* sender);
+    void actStepNextUpdate(TAction* sender);
+    void actStepPrevExecute(TAction* sender);
+    void actStepPrevUpdate(TAction* sender);
+    void actCaptureUpdate(TAction* sender);
+
+    void OpenMovie(const QString& Path);
+    void StepPosition(int Direction);
+    void ShowFrameAtPosition();
+
+    // What the other Parts and the tests read of the window's state.
+    TPlayState CurrentPlayState() const { return PlayState; }
+    bool IsFrameShown() const { return FrameShown; }
+    const TBitmap& CurrentFrame() const { return *FrameBitmap; }
+    const QString& CurrentMoviePath() const { return MoviePath; }
+    std::int32_t LastShownPosition() const { return LastShownPos; }
+    std::uint32_t PlayOriginTick() const { return PlayOrigin; }
+    const TMovieDecoder& MovieDecoder() const { return *Decoder; }
+    // True when the window was closed while it was being created (another instance runs): the
+    // program then ends without showing it.
+    bool ClosedDuringCreate() const { return FClosedDuringCreate; }
+
+private:
+    void BindComponents();
+    void CreateCommands();
+    void ConnectHandlers();
+    void SetWindowProperties();
+    bool StepEnabled() const;
+
+    std::unique_ptr<Ui::TfrmFramora> ui;
+
+    // Fields in declaration order (the scene browser joins them with the scene store).
+    std::int32_t SceneCount = 0;
+    QString MoviePath;                      // empty when no movie is open
+    bool FrameShown = false;                // the preview shows the open movie's picture
+    std::unique_ptr<TBitmap> FrameBitmap;   // the picture on screen; replaced whole, never in place
+    TPlayState PlayState = TPlayState::Idle;
+    std::int32_t LastShownPos = 0;          // -1 after an opening, so any position is shown
+    bool Rendering = false;                 // set while a picture is decoded and copied
+    std::unique_ptr<TMovieDecoder> Decoder;
+    std::uint32_t PlayOrigin = 0;           // tick at which position 0 would have been shown
+
+    // Re-entrancy marks: a nested call through the message loop is dropped, not queued.
+    bool TimerBusy = false;                 // Timer2Timer runs
+    bool PositionChanging = false;          // TrackBar1Change runs
+
+    bool FClosedDuringCreate = false;
+};

@@ -1,0 +1,99 @@
+// The program entry: pin the processor, start the application, show the capture window and run
+// the message loop until it closes; the process ends with the window's exit code. A first
+// command-line parameter names a movie to open at start.
+//
+// Two environment variables let scripts and tests drive the real program without a user:
+//   FRAMORA_ANSWER_BOXES=1      message boxes are answered with their default button instead of
+//                               being shown; each one is written to stderr as
+//                               "framora: message: <caption>: <text>", and "framora: shown" is
+//                               written once the window is on screen.
+//   FRAMORA_GRAB=<file.png>     once the window has been shown for FRAMORA_GRAB_AFTER_MS
+//                               milliseconds (default 1000), a picture of the whole window is
+//                               saved to that file and the program ends (exit code 0, or 3 when
+//                               the file cannot be written).
+#include "capture/UFramora.h"
+#include "framework/MessageBox.h"
+#include "framework/TApplication.h"
+#include "shell/UCPUSpecified.h"
+
+#include <QPixmap>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const QString ApplicationTitle = QStringLiteral("Framora");
+constexpr int DefaultGrabAfterMs = 1000;
+constexpr int GrabFailedExitCode = 3;
+
+void Report(const QString& line)
+{
+    std::fprintf(stderr, "framora: %s\n", line.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+std::unique_ptr<TMessageBoxScript> AnswerBoxesWhenAsked()
+{
+    if (qEnvironmentVariableIsEmpty("FRAMORA_ANSWER_BOXES"))
+        return nullptr;
+    return std::make_unique<TMessageBoxScript>([](const TMessageBoxRequest& request) {
+        Report(QStringLiteral("message: %1: %2").arg(request.Caption, request.Text));
+        return request.Buttons == TMsgButtons::YesNo || request.Buttons == TMsgButtons::YesNoCancel
+                   ? TMsgResult::Yes
+                   : TMsgResult::OK;
+    });
+}
+
+void GrabWhenAsked(QWidget& window)
+{
+    const QString file = qEnvironmentVariable("FRAMORA_GRAB");
+    if (file.isEmpty())
+        return;
+    bool valid = false;
+    int after = qEnvironmentVariableIntValue("FRAMORA_GRAB_AFTER_MS", &valid);
+    if (!valid || after < 0)
+        after = DefaultGrabAfterMs;
+    QTimer::singleShot(after, &window, [&window, file] {
+        const bool saved = window.grab().save(file, "PNG");
+        Report(saved ? QStringLiteral("grabbed %1").arg(file) : QStringLiteral("cannot write %1").arg(file));
+        QCoreApplication::exit(saved ? 0 : GrabFailedExitCode);
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // 1. Before anything else starts a thread.
+    PinToFirstProcessor();
+    // 2.-3. The held-guards list lives in the guard's unit; the framework starts here.
+    TApplication application(argc, argv);
+    // 4.
+    TApplication::SetTitle(ApplicationTitle);
+    const std::unique_ptr<TMessageBoxScript> answers = AnswerBoxesWhenAsked();
+    int exitCode = 0;
+    {
+        // 5. Its creation ends with the single-instance check, which may close it at once.
+        TfrmFramora form;
+        TApplication::SetMainForm(&form);
+        if (form.ClosedDuringCreate()) {
+            TApplication::SetMainForm(nullptr);
+            return TApplication::ExitCode();
+        }
+        // 6.
+        form.show();
+        if (answers)
+            Report(QStringLiteral("shown"));
+        const QStringList parameters = QCoreApplication::arguments();
+        if (parameters.size() > 1)
+            form.OpenMovie(parameters.at(1));
+        GrabWhenAsked(form);
+        exitCode = application.Run();
+        TApplication::SetMainForm(nullptr);
+    }
+    // 7. The guard and the help binding are released by their units as the process ends.
+    return exitCode;
+}

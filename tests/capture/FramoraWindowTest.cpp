@@ -1,0 +1,398 @@
+// The capture window driven through its real widgets: opening movies, the playback clock,
+// stepping, the end of the movie, and the preview's painting.
+#include "FramoraTestSupport.h"
+
+#include "decoder/UMovieDecoder.h"
+#include "framework/TOpenDialog.h"
+#include "framework/TPaintBox.h"
+#include "shell/UExecuteCheck.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+const QString OpenFailed = QStringLiteral("動画シーンの取得ができませんでした。");
+
+struct TCommandStates {
+    bool Play, Pause, Rewind, StepNext, StepPrev, Capture;
+    friend bool operator==(const TCommandStates&, const TCommandStates&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const TCommandStates& s)
+    {
+        return out << "play " << s.Play << " pause " << s.Pause << " rewind " << s.Rewind << " next "
+                   << s.StepNext << " prev " << s.StepPrev << " capture " << s.Capture;
+    }
+};
+
+TCommandStates States(const TfrmFramora& form)
+{
+    return {form.actPlay->Enabled(),     form.actPause->Enabled(),     form.actRewind->Enabled(),
+            form.actStepNext->Enabled(), form.actStepPrev->Enabled(), form.actCapture->Enabled()};
+}
+
+constexpr TCommandStates AllOff{false, false, false, false, false, false};
+constexpr TCommandStates WhilePlaying{false, true, true, false, false, true};
+constexpr TCommandStates WhilePaused{true, false, true, true, true, true};
+
+std::int32_t DurationOf(const char* name)
+{
+    TMovieDecoder decoder;
+    return decoder.Open(QFile::encodeName(FixturePath(name)).toStdString()) ? decoder.Duration() : -1;
+}
+
+// The decoder reads on from where the previous request left it (within a packet budget) and
+// seeks only backwards or far ahead, so the picture shown depends on every request since the
+// opening. A second decoder given the same requests tells which picture the window must show.
+int ReferenceStamp(const char* name, std::initializer_list<std::int32_t> requests)
+{
+    TMovieDecoder decoder;
+    if (!decoder.Open(QFile::encodeName(FixturePath(name)).toStdString()))
+        return -2;
+    for (std::int32_t ms : requests)
+        decoder.DecodeFrame(ms);
+    return StampOf(decoder.Bitmap());
+}
+
+TEST_F(FramoraWindow, StartsEmptyAndIdle)
+{
+    EXPECT_EQ(Form->Caption(), QStringLiteral("Framora"));
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Idle);
+    EXPECT_FALSE(Form->IsFrameShown());
+    EXPECT_TRUE(Form->CurrentFrame().Empty());
+    EXPECT_FALSE(Form->Timer2->isActive());
+    EXPECT_EQ(Form->Timer2->interval(), 97);
+    EXPECT_EQ(Form->cmbStepUnit->currentText(), QStringLiteral("10秒"));
+    EXPECT_EQ(Form->lblPicNum->text(), QStringLiteral("0"));
+    for (QLabel* label : {Form->lblPicSize, Form->lblCurPos, Form->lblStopPos})
+        EXPECT_TRUE(label->text().isEmpty()) << label->objectName().toStdString();
+    EXPECT_EQ(Form->TrackBar1->maximum(), 0);
+    EXPECT_TRUE(Form->TrackBar1->isEnabled());
+    EXPECT_FALSE(Form->ClosedDuringCreate());
+    Idle();
+    EXPECT_EQ(States(*Form), AllOff);
+    // A tick with nothing open changes nothing.
+    Tick(5000);
+    EXPECT_EQ(Position(), 0);
+}
+
+TEST_F(FramoraWindow, OpeningWithTheBarAtZeroWaitsForTheFirstTick)
+{
+    const std::int32_t duration = DurationOf(TestMovies::Sample);
+    ASSERT_GT(duration, 19000);
+    ASSERT_TRUE(Open(FixturePath(TestMovies::Sample)).isEmpty());
+
+    EXPECT_EQ(Form->lblPicSize->text(), QStringLiteral("640 x 360"));
+    EXPECT_EQ(Form->lblCurPos->text(), QStringLiteral("00:00:00.00"));
+    EXPECT_EQ(Form->lblStopPos->text(), FormatPlayTime(duration));
+    EXPECT_EQ(Form->edFileName->text(), QStringLiteral("sample.mp4"));
+    EXPECT_EQ(Form->CurrentMoviePath(), FixturePath(TestMovies::Sample));
+    EXPECT_EQ(Form->TrackBar1->minimum(), 0);
+    EXPECT_EQ(Form->TrackBar1->maximum(), duration);
+    EXPECT_TRUE(Form->TrackBar1->isEnabled());
+    EXPECT_TRUE(Form->Timer2->isActive());
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
+    EXPECT_EQ(Form->LastShownPosition(), -1);
+    // The bar stood at 0: nothing is shown and every command waits.
+    EXPECT_FALSE(Form->IsFrameShown());
+    Idle();
+    EXPECT_EQ(States(*Form), AllOff);
+    EXPECT_FALSE(Form->actPause->Execute());
+
+    // The first tick, across the 32-bit wrap of the clock.
+    Tick(4200);
+    EXPECT_EQ(Position(), 4200);
+    EXPECT_EQ(Form->lblCurPos->text(), QStringLiteral("00:00:04.20"));
+    EXPECT_TRUE(Form->IsFrameShown());
+    EXPECT_EQ(ShownStamp(), ReferenceStamp(TestMovies::Sample, {4200}));
+    Idle();
+    EXPECT_EQ(States(*Form), WhilePlaying);
+    EXPECT_FALSE(Form->cmbStepUnit->isEnabled());
+}
+
+TEST_F(FramoraWindow, OpeningWithTheBarElsewhereShowsTheFirstPictureAtOnce)
+{
+    ASSERT_TRUE(Open(FixturePath(TestMovies::Sample)).isEmpty());
+    Tick(3000);
+    ASSERT_EQ(Position(), 3000);
+
+    ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
+    EXPECT_EQ(Position(), 0);
+    EXPECT_EQ(Form->lblPicSize->text(), QStringLiteral("320 x 240"));
+    EXPECT_EQ(Form->edFileName->text(), QString::fromUtf8(TestMovies::LongGopH264));
+    EXPECT_TRUE(Form->IsFrameShown());
+    EXPECT_EQ(Form->CurrentFrame().Width(), 320);
+    EXPECT_EQ(ShownStamp(), ReferenceStamp(TestMovies::LongGopH264, {0}));
+    EXPECT_LE(ShownStamp(), 1);
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
+    Idle();
+    EXPECT_EQ(States(*Form), WhilePlaying);
+    // The new movie plays from 0 on the clock of its opening.
+    Tick(400);
+    EXPECT_EQ(Position(), 400);
+    EXPECT_EQ(ShownStamp(), ReferenceStamp(TestMovies::LongGopH264, {0, 400}));
+}
+
+TEST_F(FramoraWindow, AFailedOpeningKeepsTheLastPictureAndSwitchesEverythingOff)
+{
+    ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
+    Tick(2000);
+    const QImage lastPicture = Form->CurrentFrame().Image().copy();
+    ASSERT_EQ(ShownStamp(), ReferenceStamp(TestMovies::LongGopH264, {2000}));
+
+    QTemporaryDir dir;
+    const QString bad = dir.filePath(QStringLiteral("not-a-movie.mp4"));
+    QFile file(bad);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+
+    TMessageBoxScript boxes;
+    Form->OpenMovie(bad);
+    ASSERT_EQ(boxes.Asked().size(), 1);
+    EXPECT_EQ(boxes.Asked().front().Text, OpenFailed);
+    EXPECT_EQ(boxes.Asked().front().Caption, QStringLiteral("Framora"));
+    EXPECT_EQ(boxes.Asked().front().Buttons, TMsgButtons::OK);
+
+    for (QLabel* label : {Form->lblPicSize, Form->lblCurPos, Form->lblStopPos})
+        EXPECT_TRUE(label->text().isEmpty()) << label->objectName().toStdString();
+    EXPECT_TRUE(Form->edFileName->text().isEmpty());
+    EXPECT_TRUE(Form->CurrentMoviePath().isEmpty());
+    EXPECT_FALSE(Form->TrackBar1->isEnabled());
+    EXPECT_FALSE(Form->Timer2->isActive());
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Paused);
+    EXPECT_FALSE(Form->IsFrameShown());
+    EXPECT_EQ(Form->CurrentFrame().Image(), lastPicture);
+    Idle();
+    EXPECT_EQ(States(*Form), AllOff);
+    EXPECT_FALSE(Form->cmbStepUnit->isEnabled());
+    // A stray tick finds no movie.
+    Tick(1000);
+    EXPECT_EQ(Form->CurrentFrame().Image(), lastPicture);
+}
+
+TEST_F(FramoraWindow, AMissingFileChangesNothing)
+{
+    ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
+    Tick(1000);
+    EXPECT_TRUE(Open(FixturePath("no-such-movie.mp4")).isEmpty());
+    // The timer is stopped, as for every opening; the movie and its labels stay.
+    EXPECT_FALSE(Form->Timer2->isActive());
+    EXPECT_EQ(Form->CurrentMoviePath(), FixturePath(TestMovies::LongGopH264));
+    EXPECT_EQ(Form->edFileName->text(), QString::fromUtf8(TestMovies::LongGopH264));
+    EXPECT_EQ(Form->lblPicSize->text(), QStringLiteral("320 x 240"));
+    EXPECT_TRUE(Form->TrackBar1->isEnabled());
+}
+
+TEST_F(FramoraWindow, TheFileDialogAsksForAMovieAndOpensTheChoice)
+{
+    TFileDialogScript dialogs({TFileDialogAnswer::Cancel(),
+                               TFileDialogAnswer::Choose(FixturePath(TestMovies::LongGopH264))});
+    Form->btnSelectFile->click();
+    ASSERT_EQ(dialogs.Asked().size(), 1);
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Idle);
+
+    const TFileDialogRequest& asked = dialogs.Asked().front();
+    EXPECT_EQ(asked.Kind, TFileDialogKind::Open);
+    EXPECT_EQ(asked.Title, QStringLiteral("動画ファイルの選択"));
+    EXPECT_EQ(asked.FilterIndex, 1);
+    EXPECT_TRUE(asked.Filter.startsWith(QStringLiteral(
+        "動画ファイル|*.avi;*.wmv;*.asf;*.m1v;*.m2v;*.mp4;*.m4v;*.mp4v;*.mov;*.mpg;*.mpeg;*.3gp;*.3g2;*.rm;*.rmvb;*.flv;*.vob;*.dv|AVI形式(.avi)|*.avi|")));
+    EXPECT_TRUE(asked.Filter.endsWith(QStringLiteral("|Digital Video形式(.dv)|*.dv|すべての形式(*.*)|*.*")));
+    EXPECT_EQ(asked.Options, TOpenOptions(TOpenOption::ofHideReadOnly) | TOpenOption::ofPathMustExist |
+                                 TOpenOption::ofFileMustExist | TOpenOption::ofEnableSizing);
+
+    Form->btnSelectFile->click();
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
+    EXPECT_EQ(Form->edFileName->text(), QString::fromUtf8(TestMovies::LongGopH264));
+}
+
+struct TStepCase {
+    int From;
+    const char* Unit;
+    int Direction;
+    int Expected; // -1: the movie's length
+};
+
+TEST_F(FramoraWindow, StepsByTheChosenUnitClampedToTheMovie)
+{
+    const TStepCase cases[] = {
+        {12300, "10秒", +1, -1},  {12300, "10秒", -1, 2300}, {3000, "5秒", -1, 0},
+        {3000, "0.5秒", -1, 2500}, {3000, "1分", +1, -1},    {0, "2秒", +1, 2000},
+        {19000, "20秒", -1, 0},   {0, "1秒", -1, 0},
+    };
+    OpenPausedAt(0);
+    const int length = Form->TrackBar1->maximum();
+    for (const TStepCase& c : cases) {
+        Form->TrackBar1->setValue(c.From);
+        Form->cmbStepUnit->setCurrentText(QString::fromUtf8(c.Unit));
+        ASSERT_EQ(Form->cmbStepUnit->currentText(), QString::fromUtf8(c.Unit));
+        TAction* step = c.Direction > 0 ? Form->actStepNext : Form->actStepPrev;
+        ASSERT_TRUE(step->Execute());
+        EXPECT_EQ(Position(), c.Expected < 0 ? length : c.Expected) << c.From << " " << c.Unit << " " << c.Direction;
+        EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Paused);
+    }
+}
+
+TEST_F(FramoraWindow, SteppingPastTheEndShowsTheLastPictureOnce)
+{
+    OpenPausedAt(12300);
+    const int length = Form->TrackBar1->maximum();
+    Form->btnStepNext->click();
+    EXPECT_EQ(Position(), length);
+    EXPECT_EQ(Form->LastShownPosition(), length);
+    EXPECT_EQ(ShownStamp(), ReferenceStamp(TestMovies::LongGopH264, {100, 12300, length - 1}));
+    EXPECT_EQ(Form->lblCurPos->text(), FormatPlayTime(length));
+
+    const std::uint32_t origin = Form->PlayOriginTick();
+    Now += 50;
+    Form->btnStepNext->click();
+    EXPECT_EQ(Position(), length);
+    EXPECT_EQ(Form->PlayOriginTick(), origin); // no position change reached the handler
+    Idle();
+    EXPECT_EQ(States(*Form), WhilePaused);
+}
+
+TEST_F(FramoraWindow, StepsAndTheUnitAreOnlyOfferedWhilePaused)
+{
+    ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
+    Tick(5000);
+    Idle();
+    EXPECT_FALSE(Form->cmbStepUnit->isEnabled());
+    EXPECT_FALSE(Form->btnStepNext->isEnabled());
+    EXPECT_FALSE(Form->actStepNext->Execute());
+    EXPECT_FALSE(Form->actStepPrev->Execute());
+    EXPECT_EQ(Position(), 5000);
+
+    Form->btnPause->click();
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Paused);
+    EXPECT_FALSE(Form->Timer2->isActive());
+    Idle();
+    EXPECT_EQ(States(*Form), WhilePaused);
+    EXPECT_TRUE(Form->cmbStepUnit->isEnabled());
+    // Paused, the clock moves on but the position does not.
+    Tick(3000);
+    EXPECT_EQ(Position(), 5000);
+
+    // Play continues from where the bar stands.
+    Form->btnPlay->click();
+    EXPECT_TRUE(Form->Timer2->isActive());
+    Tick(97);
+    EXPECT_EQ(Position(), 5097);
+}
+
+TEST_F(FramoraWindow, TheEndOfTheMovieRewindsAndPauses)
+{
+    // Ten seconds with a key frame every second, so every picture below can be reached.
+    ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
+    Tick(7500);
+    ASSERT_EQ(ShownStamp(), ReferenceStamp(TestMovies::Mpeg4Avi, {7500}));
+    ASSERT_GT(ShownStamp(), 0);
+    Tick(3000); // past the length
+    EXPECT_EQ(Position(), 0);
+    EXPECT_EQ(Form->lblCurPos->text(), QStringLiteral("00:00:00.00"));
+    EXPECT_EQ(ShownStamp(), 0);
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Paused);
+    EXPECT_FALSE(Form->Timer2->isActive());
+    Idle();
+    EXPECT_EQ(States(*Form), WhilePaused);
+    EXPECT_TRUE(Form->btnPlay->isEnabled());
+    EXPECT_FALSE(Form->btnPause->isEnabled());
+    // Play starts again from the beginning.
+    Form->btnPlay->click();
+    Tick(500);
+    EXPECT_EQ(Position(), 500);
+}
+
+TEST_F(FramoraWindow, MovingTheBarDuringPlaybackMovesTheClock)
+{
+    ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
+    Form->show();
+    Tick(1000);
+    // A page key moves the bar by 10 s, a line key by 1 s, as the user would.
+    Form->TrackBar1->setFocus();
+    QTest::keyClick(Form->TrackBar1, Qt::Key_PageUp);
+    EXPECT_EQ(Position(), 11000);
+    EXPECT_EQ(ShownStamp(), ReferenceStamp(TestMovies::LongGopH264, {1000, 11000}));
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
+    Tick(97);
+    EXPECT_EQ(Position(), 11097);
+    QTest::keyClick(Form->TrackBar1, Qt::Key_Left);
+    EXPECT_EQ(Position(), 10097);
+    Tick(97);
+    EXPECT_EQ(Position(), 10194);
+
+    // Dragging the thumb: the position follows it, and playing goes on from the release.
+    Form->TrackBar1->setSliderDown(true);
+    Form->TrackBar1->setSliderPosition(4000);
+    Form->TrackBar1->setSliderDown(false);
+    EXPECT_EQ(Position(), 4000);
+    Tick(97);
+    EXPECT_EQ(Position(), 4097);
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
+
+    // Rewinding goes on playing from 0.
+    Form->btnRewind->click();
+    EXPECT_EQ(Position(), 0);
+    EXPECT_EQ(ShownStamp(), 0);
+    Tick(200);
+    EXPECT_EQ(Position(), 200);
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
+}
+
+TEST_F(FramoraWindow, ThePreviewFitsThePictureOnBlack)
+{
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    // At design size the preview is 386 x 197; the window's minimum size makes it larger.
+    const QSize preview = Form->Panel1->size();
+    ASSERT_GE(preview.width(), 386);
+    ASSERT_EQ(Form->PaintBox1->size(), preview);
+
+    ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
+    Tick(1000);
+    ASSERT_TRUE(Form->IsFrameShown());
+
+    const auto check = [&](QSize size) {
+        // 320 x 240 fitted: full height, width by the platform's rounding, centred.
+        const int width = (320 * size.height() * 2 + 240) / (240 * 2);
+        const int left = (size.width() / 2) - (width / 2);
+        const QImage shot = Form->Panel1->grab().toImage();
+        ASSERT_EQ(shot.size(), size);
+        const int y = size.height() * 7 / 8; // the colour bars
+        EXPECT_EQ(shot.pixelColor(left - 2, y), QColor(Qt::black));
+        EXPECT_EQ(shot.pixelColor(left + width + 1, y), QColor(Qt::black));
+        EXPECT_GT(shot.pixelColor(left + 4, y).red(), 150);          // red bar at the left edge
+        EXPECT_GT(shot.pixelColor(left + width - 4, y).blue(), 150); // blue bar at the right edge
+    };
+    check(preview);
+
+    // Growing the window stretches the preview, and the picture is fitted again.
+    Form->resize(Form->width() + 200, Form->height() + 100);
+    const QSize grown = Form->Panel1->size();
+    EXPECT_EQ(grown, preview + QSize(200, 100));
+    check(grown);
+}
+
+TEST_F(FramoraWindow, AnotherInstanceClosesTheWindowDuringCreation)
+{
+    // A lock folder of its own: this test's window already holds the guard in the first one.
+    QTemporaryDir otherLocks;
+    qputenv("FRAMORA_LOCK_DIR", otherLocks.path().toLocal8Bit());
+    TExecuteBlocker first(FramoraGuardName);
+    ASSERT_TRUE(first.Acquired());
+    TMessageBoxScript boxes;
+    TfrmFramora second;
+    ASSERT_EQ(boxes.Asked().size(), 1);
+    EXPECT_EQ(boxes.Asked().front().Text, QStringLiteral("すでに実行中です。"));
+    EXPECT_EQ(boxes.Asked().front().Caption, QStringLiteral("Framora"));
+    EXPECT_TRUE(second.ClosedDuringCreate());
+    EXPECT_FALSE(second.isVisible());
+}
+
+} // namespace
