@@ -79,6 +79,10 @@ struct TMovieDecoder::TState {
     std::unique_ptr<SwsContext, TSwsFree> Converter;
     // The packet read last; its pts stands for the demuxer's position. Null until the first read.
     std::unique_ptr<AVPacket, TPacketFree> Packet;
+    // The picture size the codec context announced at opening: RGBFrame and Bitmap have it. The
+    // decoder rewrites the context's own size when a damaged or changing stream says so.
+    int FrameWidth = 0;
+    int FrameHeight = 0;
 
     bool UsesAVIFile = false;
     // The AVIFile stand-in's handles; null while it has nothing open.
@@ -242,6 +246,8 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
             < 0)
             return false;
 
+        s.FrameWidth = codecContext.width;
+        s.FrameHeight = codecContext.height;
         FFileName = FileName;
         FIsOpen = true;
         FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
@@ -321,7 +327,7 @@ std::int32_t TMovieDecoder::Width() const
         return -1;
     if (FState->UsesAVIFile)
         return FState->AVIWidth;
-    return FState->CodecContext ? FState->CodecContext->width : -1;
+    return FState->CodecContext ? FState->FrameWidth : -1;
 }
 
 std::int32_t TMovieDecoder::Height() const
@@ -330,7 +336,7 @@ std::int32_t TMovieDecoder::Height() const
         return -1;
     if (FState->UsesAVIFile)
         return FState->AVIHeight;
-    return FState->CodecContext ? FState->CodecContext->height : -1;
+    return FState->CodecContext ? FState->FrameHeight : -1;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -459,8 +465,8 @@ bool TMovieDecoder::RenderWithFFmpeg()
     try {
         const AVFrame& decoded = *s.DecodedFrame;
         const AVFrame& rgb = *s.RGBFrame;
-        const int width = s.CodecContext->width;
-        const int height = s.CodecContext->height;
+        const int width = s.FrameWidth;
+        const int height = s.FrameHeight;
 
         // The decoder may put out another size or format than it announced (a damaged or
         // changing stream); converting from what the picture really is keeps reads in bounds.

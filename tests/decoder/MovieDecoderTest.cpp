@@ -11,6 +11,7 @@ extern "C" {
 
 #include <chrono>
 #include <climits>
+#include <filesystem>
 #include <vector>
 
 using namespace TestMovies;
@@ -250,5 +251,26 @@ TEST(MovieDecoder, DamagedMoviesFailQuietlyWithinTheBudgets)
             EXPECT_EQ(decoder.Bitmap().Height(), decoder.Height()) << movie;
         }
     }
+    av_log_set_level(logLevel);
+}
+
+// Inputs the fuzzer once broke the decoder with, kept beside its seeds: each must open or fail
+// and then decode or fail, inside its buffers (the sanitizer build watches).
+TEST(MovieDecoder, SurvivesTheFuzzerFindings)
+{
+    const int logLevel = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+    const std::filesystem::path seeds = FRAMORA_SOURCE_DIR "/tests/fuzz/seeds/fuzz_decoder_open";
+    int inputs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(seeds)) {
+        TMovieDecoder decoder;
+        if (decoder.Open(entry.path().string()))
+            for (std::int32_t ms : {400, 5000, 1000, 100000, -1, 60}) {
+                decoder.DecodeFrame(ms);
+                EXPECT_EQ(decoder.Bitmap().Width(), decoder.Width()) << entry.path();
+            }
+        ++inputs;
+    }
+    EXPECT_GT(inputs, 0);
     av_log_set_level(logLevel);
 }
