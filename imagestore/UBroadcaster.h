@@ -7,6 +7,7 @@
 #include "imagestore/UInterfacedObject.h"
 
 #include <functional>
+#include <memory>
 
 class IListener;
 
@@ -61,6 +62,19 @@ private:
     TInterfaceList FListeners;
     bool FDetached = false;
 };
+
+// An owner that offers IBroadcaster by forwarding to a broadcaster it controls must keep that
+// forwarding working while the broadcaster is destroyed: the listeners detach through the
+// owner's IBroadcaster. unique_ptr::reset clears the pointer before it deletes, so owners free
+// their broadcaster with this instead (in their destructor body, or wherever they drop it).
+template <class T>
+void FreeBroadcaster(std::unique_ptr<T>& broadcaster)
+{
+    if (T* object = broadcaster.get()) {
+        delete object;
+        (void)broadcaster.release();
+    }
+}
 
 using TBroadcastHandler = std::function<void(TObject* sender, const TGUID& eventId)>;
 
