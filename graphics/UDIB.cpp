@@ -2,6 +2,7 @@
 
 #include "framework/EInvalidGraphic.h"
 #include "framework/Platform.h"
+#include "graphics/UCanvas.h"
 
 #include <QBuffer>
 #include <algorithm>
@@ -780,23 +781,6 @@ void TDIB::SaveToBitmapThroughCanvas(TBitmap& bitmap) const
 // ---------------------------------------------------------------------------------------------
 // TDIB: drawing
 
-namespace {
-
-// Puts the device state of a canvas back when a draw ends, exceptions included.
-class TDeviceStateGuard {
-public:
-    explicit TDeviceStateGuard(TCanvas& canvas) : FCanvas(canvas), FState(canvas.SaveDC()) {}
-    ~TDeviceStateGuard() { FCanvas.RestoreDC(FState); }
-    TDeviceStateGuard(const TDeviceStateGuard&) = delete;
-    TDeviceStateGuard& operator=(const TDeviceStateGuard&) = delete;
-
-private:
-    TCanvas& FCanvas;
-    int FState;
-};
-
-} // namespace
-
 void TDIB::Draw(TCanvas& canvas, const QRect& destRect, const QRect& srcRect) const
 {
     // 1. Logical to device coordinates.
@@ -804,10 +788,8 @@ void TDIB::Draw(TCanvas& canvas, const QRect& destRect, const QRect& srcRect) co
                            canvas.LPtoDP(QPoint(destRect.left() + destRect.width(), destRect.top() + destRect.height())));
     const QRect dest(deviceRect.topLeft(), QSize(deviceRect.right() - deviceRect.left(), deviceRect.bottom() - deviceRect.top()));
     // 2. Device units for the length of the draw.
-    const TDeviceStateGuard saved(canvas);
-    canvas.SetMapMode(MM_TEXT);
-    canvas.SetWindowOrg(QPoint(0, 0));
-    canvas.SetViewportOrg(QPoint(0, 0));
+    const TInterfaceRef<IInterface> saved = SaveCanvasState(canvas, true);
+    TCoordMap::ResetMapping(canvas);
     // 3.
     DrawDevice(canvas, dest, srcRect);
 }
@@ -823,7 +805,7 @@ void TDIB::DrawDevice(TCanvas& canvas, const QRect& destRect, const QRect& srcRe
         return;
     }
     // 3.
-    if (!DrawsOnPrinter(canvas) && FBitmap && IsScalableFormat(FBitmap->PixelFormat())) {
+    if (!IsPrinterCanvas(canvas) && FBitmap && IsScalableFormat(FBitmap->PixelFormat())) {
         ScaledCopyDraw(canvas, *FBitmap, destRect, srcRect);
         return;
     }
@@ -871,12 +853,6 @@ bool TDIB::StretchDraw(TCanvas& canvas, const QRect& destRect, const QRect& srcR
 bool IsScalableFormat(TPixelFormat format)
 {
     return format != TPixelFormat::pfDevice && format != TPixelFormat::pfCustom;
-}
-
-bool DrawsOnPrinter(TCanvas& canvas)
-{
-    const int technology = canvas.DeviceCaps(TDeviceCap::Technology);
-    return technology == DT_PLOTTER || technology == DT_RASPRINTER;
 }
 
 namespace {

@@ -197,8 +197,6 @@ QRect Band(const QRect& visible, int k, int count);
 void ScaledCopyDraw(TCanvas& canvas, const TBitmap& bitmap, const QRect& destRect, const QRect& srcRect);
 // Whether the pixel format is one the program's own scaling copies.
 bool IsScalableFormat(TPixelFormat format);
-// Whether canvas draws on a printer or plotter.
-bool DrawsOnPrinter(TCanvas& canvas);
 
 // Fills target with the part of source that destRect shows of srcRect, nearest neighbour.
 bool ScaleCopy(TBitmap& target, const TBitmap& source, const QRect& part, const QRect& destRect,
