@@ -9,6 +9,7 @@ extern "C" {
 
 #include <QColor>
 #include <QRect>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -49,6 +50,29 @@ bool IsLeftToPlatform(AVCodecID id)
 {
     return id == AV_CODEC_ID_INDEO3 || id == AV_CODEC_ID_CINEPAK || id == AV_CODEC_ID_MSRLE
         || id == AV_CODEC_ID_MSVIDEO1;
+}
+
+// RGB32 on a little-endian host is blue, green, red, unused in memory; the bitmap row takes the
+// first three bytes of each pixel. Four pixels at a time in 64-bit words: this copy runs over
+// every pixel of every picture shown, and byte by byte it costs as much as the conversion.
+static_assert(std::endian::native == std::endian::little);
+void CopyRGB32RowToBGR24(const std::uint8_t* source, std::uint8_t* target, int width)
+{
+    int x = 0;
+    for (; x + 4 <= width; x += 4, source += 16, target += 12) {
+        std::uint64_t first = 0, second = 0;
+        std::memcpy(&first, source, 8);
+        std::memcpy(&second, source + 8, 8);
+        const std::uint64_t low = (first & 0xFFFFFFull) | ((first >> 8) & 0xFFFFFF000000ull) | (second << 48);
+        const auto high = static_cast<std::uint32_t>(((second >> 16) & 0xFFull) | ((second >> 24) & 0xFFFFFF00ull));
+        std::memcpy(target, &low, 8);
+        std::memcpy(target + 8, &high, 4);
+    }
+    for (; x < width; ++x, source += 4, target += 3) {
+        target[0] = source[0];
+        target[1] = source[1];
+        target[2] = source[2];
+    }
 }
 
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b)
@@ -483,16 +507,9 @@ bool TMovieDecoder::RenderWithFFmpeg()
 
         FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
         FBitmap->SetSize(width, height);
-        for (int y = 0; y < height; ++y) {
-            const std::uint8_t* source = rgb.data[0] + static_cast<std::ptrdiff_t>(y) * rgb.linesize[0];
-            std::uint8_t* target = FBitmap->ScanLine(y);
-            // RGB32 on a little-endian host is blue, green, red, unused in memory.
-            for (int x = 0; x < width; ++x, source += 4, target += 3) {
-                target[0] = source[0];
-                target[1] = source[1];
-                target[2] = source[2];
-            }
-        }
+        for (int y = 0; y < height; ++y)
+            CopyRGB32RowToBGR24(rgb.data[0] + static_cast<std::ptrdiff_t>(y) * rgb.linesize[0],
+                                FBitmap->ScanLine(y), width);
         return true;
     } catch (...) {
         return false;
