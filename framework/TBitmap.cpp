@@ -265,6 +265,13 @@ void TBitmap::LoadFromMemory(std::span<const std::uint8_t> bytes)
         bits = ReadLE<std::uint16_t>(header + offsetof(BITMAPINFOHEADER, biBitCount));
         compression = ReadLE<std::uint32_t>(header + offsetof(BITMAPINFOHEADER, biCompression));
     }
+    // Qt fills rows missing from a cut file; here a cut file is not a bitmap.
+    if (compression == BI_RGB && bits > 0) {
+        const auto offBits = ReadLE<std::uint32_t>(bytes.data() + offsetof(BITMAPFILEHEADER, bfOffBits));
+        const std::int64_t rows = DIBRowStride(loaded.width(), bits) * loaded.height();
+        if (offBits != 0 && std::int64_t{offBits} + rows > static_cast<std::int64_t>(bytes.size()))
+            throw EInvalidGraphic(kInvalidBitmapText);
+    }
     const TPixelFormat format = FormatForBits(bits, compression);
     FPixelFormat = format;
     if (format == TPixelFormat::pf1bit || format == TPixelFormat::pf4bit || format == TPixelFormat::pf8bit)
@@ -283,8 +290,11 @@ void TBitmap::LoadFromStream(TStream& stream)
     ReadBuffer(stream, &header, sizeof header);
     if (header.bfType != 0x4D42)
         throw EInvalidGraphic(kInvalidBitmapText);
+    // Some writers leave the size 0; one that promises more than the stream holds is cut short.
     std::int64_t size = header.bfSize;
-    if (size < std::int64_t{sizeof header} + std::int64_t{sizeof(BITMAPCOREHEADER)} || size > remaining)
+    if (size > remaining)
+        throw EReadError();
+    if (size < std::int64_t{sizeof header} + std::int64_t{sizeof(BITMAPCOREHEADER)})
         size = remaining;
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, sizeof header)));
     std::memcpy(bytes.data(), &header, sizeof header);
@@ -335,7 +345,9 @@ void TBitmap::SaveToStream(TStream& stream) const
             for (int x = 0; x < Width(); ++x)
                 row[static_cast<std::size_t>(x / 2)] |= static_cast<std::uint8_t>((source[x] & 0x0F) << (x % 2 ? 0 : 4));
         } else {
-            std::memcpy(row.data(), source, static_cast<std::size_t>(std::min<std::int64_t>(stride, rows.bytesPerLine())));
+            // Only the pixels' bytes: the padding of Qt's rows is not initialised.
+            const std::int64_t used = (std::int64_t{Width()} * bits + 7) / 8;
+            std::memcpy(row.data(), source, static_cast<std::size_t>(used));
         }
         WriteBuffer(stream, row.data(), stride);
     }
