@@ -10,6 +10,9 @@ extern "C" {
 #include <QColor>
 #include <QRect>
 #include <bit>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #include <climits>
 #include <cstring>
 
@@ -53,27 +56,49 @@ bool IsLeftToPlatform(AVCodecID id)
 }
 
 // RGB32 on a little-endian host is blue, green, red, unused in memory; the bitmap row takes the
-// first three bytes of each pixel. Four pixels at a time in 64-bit words: this copy runs over
-// every pixel of every picture shown, and byte by byte it costs as much as the conversion.
+// first three bytes of each pixel. This copy runs over every pixel of every picture shown; where
+// the processor has SSSE3 one byte shuffle moves four pixels at once, which takes the copy from
+// about a third of the conversion's cost to the memory traffic it cannot avoid.
 static_assert(std::endian::native == std::endian::little);
-void CopyRGB32RowToBGR24(const std::uint8_t* source, std::uint8_t* target, int width)
+
+void CopyRGB32PixelsToBGR24(const std::uint8_t* source, std::uint8_t* target, int count)
 {
-    int x = 0;
-    for (; x + 4 <= width; x += 4, source += 16, target += 12) {
-        std::uint64_t first = 0, second = 0;
-        std::memcpy(&first, source, 8);
-        std::memcpy(&second, source + 8, 8);
-        const std::uint64_t low = (first & 0xFFFFFFull) | ((first >> 8) & 0xFFFFFF000000ull) | (second << 48);
-        const auto high = static_cast<std::uint32_t>(((second >> 16) & 0xFFull) | ((second >> 24) & 0xFFFFFF00ull));
-        std::memcpy(target, &low, 8);
-        std::memcpy(target + 8, &high, 4);
-    }
-    for (; x < width; ++x, source += 4, target += 3) {
+    for (int x = 0; x < count; ++x, source += 4, target += 3) {
         target[0] = source[0];
         target[1] = source[1];
         target[2] = source[2];
     }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("ssse3"))) void CopyRGB32RowToBGR24Shuffle(const std::uint8_t* source,
+                                                                 std::uint8_t* target, int width)
+{
+    const __m128i dropFourth = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int x = 0;
+    // Each store writes 16 bytes for 12: the next one overwrites the surplus, and the loop stops
+    // while the surplus still falls inside the row.
+    for (; x + 6 <= width; x += 4, source += 16, target += 12) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_shuffle_epi8(pixels, dropFourth));
+    }
+    CopyRGB32PixelsToBGR24(source, target, width - x);
+}
+
+void CopyRGB32RowToBGR24(const std::uint8_t* source, std::uint8_t* target, int width)
+{
+    static const bool shuffle = __builtin_cpu_supports("ssse3");
+    if (shuffle)
+        CopyRGB32RowToBGR24Shuffle(source, target, width);
+    else
+        CopyRGB32PixelsToBGR24(source, target, width);
+}
+#else
+void CopyRGB32RowToBGR24(const std::uint8_t* source, std::uint8_t* target, int width)
+{
+    CopyRGB32PixelsToBGR24(source, target, width);
+}
+#endif
 
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b)
 {
