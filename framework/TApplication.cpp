@@ -18,6 +18,7 @@ struct TApplicationState {
     QString Hint;
     bool MainFormMinimized = false;
     int HandledExceptions = 0;
+    bool Terminated = false;
     std::vector<TApplicationEvents*> Subscribers; // oldest first; entries leave in their destructor
     TIdleHandlerId IdleHandler = 0;               // 0 until the first subscriber hooks idle time
 };
@@ -84,8 +85,21 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 
 int TApplication::Run()
 {
+    if (Terminated())
+        return ExitCode();
     const int loopCode = exec();
     return loopCode != 0 ? loopCode : ExitCode();
+}
+
+void TApplication::Terminate()
+{
+    State().Terminated = true;
+    QCoreApplication::quit();
+}
+
+bool TApplication::Terminated()
+{
+    return State().Terminated;
 }
 
 QString TApplication::Title()

@@ -24,8 +24,14 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // Runs the message loop until the main window closes; answers the exit code last set.
+    // Runs the message loop until the main window closes; answers the exit code last set. When
+    // the application was terminated before (the main form closed while it was being created),
+    // no loop runs at all.
     int Run();
+
+    // Ends the message loop (or keeps it from starting). Closing the main form terminates.
+    static void Terminate();
+    static bool Terminated();
 
     // The name shown for the application (task bar, message boxes without a window).
     static QString Title();

@@ -244,6 +244,9 @@ void TForm::closeEvent(QCloseEvent* event)
         break;
     }
     event->accept();
+    // A main form that was never shown leaves no last window to close; end the loop anyway.
+    if (this == TApplication::MainForm() && !FModalLoop)
+        TApplication::Terminate();
     if (FModalLoop) {
         if (FModalResult == mrNone)
             FModalResult = mrCancel;

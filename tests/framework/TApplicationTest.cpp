@@ -1,5 +1,6 @@
 #include "framework/IdleHandlers.h"
 #include "framework/TApplication.h"
+#include "framework/TForm.h"
 #include "framework/TestChildProcess.h"
 
 #include <QAbstractEventDispatcher>
@@ -95,6 +96,25 @@ FRAMORA_CHILD_SCENARIO(SubscriberOrder)
     return 0;
 }
 
+// A main form closed while it is being created (a second instance) ends the program before
+// any loop runs, with the exit code set.
+FRAMORA_CHILD_SCENARIO(MainFormClosedBeforeRun)
+{
+    int argc = 1;
+    char name[] = "child";
+    char* argv[] = {name, nullptr};
+    TApplication app(argc, argv);
+    TForm form;
+    TApplication::SetMainForm(&form);
+    TApplication::SetExitCode(1);
+    form.close();
+    if (!TApplication::Terminated())
+        return ChildFailure(30, "closing the main form did not terminate");
+    if (app.Run() != 1) // a loop that ran would wait here for good
+        return ChildFailure(31, "Run did not answer the exit code");
+    return 0;
+}
+
 TEST(TApplication, ExceptionsEscapingHandlersAreTakenAndTheProgramGoesOn)
 {
     for (const char* scenario : {"UnsubscribedExceptions", "SubscriberOrder"}) {
@@ -102,6 +122,12 @@ TEST(TApplication, ExceptionsEscapingHandlersAreTakenAndTheProgramGoesOn)
         EXPECT_FALSE(result.Crashed) << scenario << '\n' << result.Output.constData();
         EXPECT_EQ(result.ExitCode, 0) << scenario << '\n' << result.Output.constData();
     }
+}
+
+TEST(TApplication, MainFormClosedDuringCreationEndsWithoutALoop)
+{
+    const TChildResult result = RunChildScenario("MainFormClosedBeforeRun");
+    EXPECT_EQ(result.ExitCode, 0) << result.Output.constData();
 }
 
 TEST(TApplication, SettingsWorkUnderAnyApplicationObject)
