@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
@@ -25,6 +27,11 @@ struct TOpenCase {
     int Height;
     int DurationMs;
 };
+
+void PrintTo(const TOpenCase& c, std::ostream* out)
+{
+    *out << c.Movie;
+}
 
 class OpenTable : public ::testing::TestWithParam<TOpenCase> {};
 
@@ -82,6 +89,30 @@ INSTANTIATE_TEST_SUITE_P(
                 ch = '_';
         return name;
     });
+
+// The refusal is the decoder's rule, not a file FFmpeg cannot read: FFmpeg opens these movies
+// and has decoders for their video.
+TEST(MovieDecoder, RefusesCodecsLeftToThePlatformThatFFmpegCouldDecode)
+{
+    const struct {
+        const char* Movie;
+        AVCodecID Codec;
+    } cases[] = {{CinepakAvi, AV_CODEC_ID_CINEPAK}, {MsVideo1Avi, AV_CODEC_ID_MSVIDEO1}};
+    for (const auto& c : cases) {
+        AVFormatContext* format = nullptr;
+        ASSERT_EQ(avformat_open_input(&format, MoviePath(c.Movie).c_str(), nullptr, nullptr), 0) << c.Movie;
+        const bool probed = avformat_find_stream_info(format, nullptr) >= 0;
+        const AVCodecID codec = format->nb_streams > 0 ? format->streams[0]->codecpar->codec_id : AV_CODEC_ID_NONE;
+        avformat_close_input(&format);
+        ASSERT_TRUE(probed) << c.Movie;
+        ASSERT_EQ(codec, c.Codec) << c.Movie;
+        ASSERT_NE(avcodec_find_decoder(codec), nullptr) << c.Movie;
+
+        TMovieDecoder decoder;
+        EXPECT_FALSE(decoder.Open(MoviePath(c.Movie))) << c.Movie;
+        EXPECT_FALSE(decoder.IsOpen()) << c.Movie;
+    }
+}
 
 TEST(MovieDecoder, FailedOpenLeavesNothingOpenButKeepsTheLastPicture)
 {
