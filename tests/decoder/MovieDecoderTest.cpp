@@ -305,3 +305,32 @@ TEST(MovieDecoder, SurvivesTheFuzzerFindings)
     EXPECT_GT(inputs, 0);
     av_log_set_level(logLevel);
 }
+
+TEST(MovieDecoder, MovieCutMidGopStaysBlackUntilItsFirstKeyFrame)
+{
+    const int logLevel = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET); // the decoder complains about every picture without a reference
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(MidGopStart)));
+    // The opening decode finds no key frame within its 20 packets: the bitmap stays as Open
+    // prepared it, black at the movie's size.
+    const TBitmap& bitmap = decoder.Bitmap();
+    ASSERT_EQ(bitmap.Width(), Width);
+    ASSERT_EQ(bitmap.Height(), Height);
+    auto black = [&bitmap] {
+        for (int y = 0; y < bitmap.Height(); ++y)
+            for (int x = 0; x < bitmap.Width() * 3; ++x)
+                if (bitmap.ScanLine(y)[x] != 0)
+                    return false;
+        return true;
+    };
+    EXPECT_TRUE(black());
+    // Backwards: a seek into the undecodable start fails and changes nothing.
+    EXPECT_FALSE(decoder.DecodeFrame(400));
+    EXPECT_TRUE(black());
+    // The opening decode still learnt the stream's start time: 1800 ms after its first picture
+    // (number 5) is picture 50, the first key frame, reached by reading on.
+    EXPECT_TRUE(decoder.DecodeFrame(1800));
+    EXPECT_EQ(StampOf(bitmap), MidGopSize);
+    av_log_set_level(logLevel);
+}
