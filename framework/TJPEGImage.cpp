@@ -63,7 +63,7 @@ public:
     jpeg_decompress_struct* Get() { return &FInfo; }
 
 private:
-    static constexpr long kMaxLibraryMemory = 1L << 30;
+    static constexpr long kMaxLibraryMemory = 1L << 29;
 
     jpeg_error_mgr FError{};
     TScanLimit FScanLimit;
@@ -89,7 +89,7 @@ void ReadHeader(TDecompressor& jpeg)
     // Four-component pictures (CMYK, YCCK) would need colour management we do not have.
     if (jpeg->num_components != 1 && jpeg->num_components != 3)
         throw EInvalidGraphic("JPEG error: unsupported colour space");
-    if (static_cast<std::int64_t>(jpeg->image_width) * jpeg->image_height > TJPEGImage::kMaxDecodedPixels)
+    if (static_cast<std::int64_t>(jpeg->image_width) * jpeg->image_height > TJPEGImage::kMaxSourcePixels)
         throw EInvalidGraphic("JPEG error: picture too large");
 }
 
@@ -261,6 +261,9 @@ const TBitmap& TJPEGImage::Bitmap() const
             jpeg->do_fancy_upsampling = FALSE;
         }
         jpeg->do_block_smoothing = FSmoothing ? TRUE : FALSE;
+        jpeg_calc_output_dimensions(jpeg.Get());
+        if (static_cast<std::int64_t>(jpeg->output_width) * jpeg->output_height > kMaxDecodedPixels)
+            throw EInvalidGraphic("JPEG error: picture too large");
         jpeg_start_decompress(jpeg.Get());
         decoded->SetSize(static_cast<int>(jpeg->output_width), static_cast<int>(jpeg->output_height));
         while (jpeg->output_scanline < jpeg->output_height) {

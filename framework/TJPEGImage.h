@@ -17,8 +17,10 @@ enum class TJPEGPerformance { jpBestQuality, jpBestSpeed };
 class TJPEGImage : public TGraphic {
     FRAMORA_GRAPHIC_CLASS(TJPEGImage, TGraphic, "TJPEGImage")
 public:
-    // Decoded pictures larger than this are refused rather than allocated: a few hundred bytes
-    // of JPEG can declare 65535 x 65535 pixels.
+    // A few hundred bytes of JPEG can declare 65535 x 65535 pixels: pictures larger than this
+    // are refused rather than decoded, and decoded bitmaps larger than the second limit rather
+    // than allocated (a large photo still gives its reduced thumbnail).
+    static constexpr std::int64_t kMaxSourcePixels = std::int64_t{1} << 28;
     static constexpr std::int64_t kMaxDecodedPixels = std::int64_t{1} << 26;
     // A progressive file may carry thousands of tiny scans that each cost a full pass.
     static constexpr int kMaxScans = 256;

@@ -239,11 +239,13 @@ std::uint8_t ReadByte(TStream& stream, qint64& n)
     return static_cast<std::uint8_t>(byte);
 }
 
-int ReadBigEndian16(TStream& stream)
+// n is the number of bytes read (0, 1 or 2).
+int ReadBigEndian16(TStream& stream, qint64& n)
 {
-    qint64 n = 0;
-    const int high = ReadByte(stream, n);
+    qint64 first = 0;
+    const int high = ReadByte(stream, first);
     const int low = ReadByte(stream, n);
+    n += first;
     return (high << 8) | low;
 }
 
@@ -291,14 +293,19 @@ TJPEGHeaderInfo ProbeJPEGHeader(TStream& stream)
         if (IsStartOfFrame(marker)) {
             char skipped[3];
             stream.read(skipped, 3); // segment length and sample precision
-            info.Height = ReadBigEndian16(stream);
-            info.Width = ReadBigEndian16(stream);
+            qint64 read = 0;
+            info.Height = ReadBigEndian16(stream, read);
+            info.Width = ReadBigEndian16(stream, read);
             info.Components = ReadByte(stream, n);
             n = 1;
         } else if (HasNoSegment(marker)) {
             marker = 0xFF;
         } else {
-            const int length = ReadBigEndian16(stream);
+            // A length that is not there or shorter than itself would step back onto bytes
+            // already read, and a truncated file would loop for ever: no frame follows.
+            const int length = ReadBigEndian16(stream, n);
+            if (n < 2 || length < 2)
+                break;
             Skip(stream, length - 2);
             do
                 marker = ReadByte(stream, n);

@@ -66,6 +66,8 @@ TEST(TJPEGImage, BadDataRaisesInsteadOfEndingTheProcess)
     const auto good = jpegtest::Encode(16, 16, jpegtest::TKind::Colour);
     auto huge = good;
     jpegtest::SetFrameSize(huge, 65000, 65000);
+    auto large = good;
+    jpegtest::SetFrameSize(large, 16000, 16000);
     struct Row {
         const char* Name;
         std::vector<std::uint8_t> Data;
@@ -82,6 +84,12 @@ TEST(TJPEGImage, BadDataRaisesInsteadOfEndingTheProcess)
         EXPECT_THROW(image.LoadFromMemory(row.Data), EInvalidGraphic) << row.Name;
         EXPECT_TRUE(image.Empty()) << row.Name;
     }
+    // 256 Mi pixels: too many to decode at full size, a thumbnail's worth at 1/8.
+    TJPEGImage image;
+    image.LoadFromMemory(large);
+    EXPECT_THROW(image.Bitmap(), EInvalidGraphic);
+    image.SetScale(TJPEGScale::jsEighth);
+    EXPECT_EQ(image.Bitmap().Width(), 2000);
 }
 
 TEST(TJPEGImage, TruncatedScanDataStillGivesAPicture)
