@@ -854,11 +854,7 @@ void TCanvas::DrawImage(const QRect& dest, const QImage& image, const QRect& sou
         if (TCanvasPaint p{*this})
             p->drawImage(target, part);
     } else if (DeviceImageForWrite()) {
-        const QRect deviceRect = LPtoDP(target);
-        const Qt::TransformationMode quality =
-            FState.StretchMode == HALFTONE ? Qt::SmoothTransformation : Qt::FastTransformation;
-        ApplyRasterOp(deviceRect, part.convertToFormat(QImage::Format_RGB32)
-                                      .scaled(deviceRect.size(), Qt::IgnoreAspectRatio, quality));
+        ApplyRasterOp(LPtoDP(target), part);
     } else if (const auto mode = QtRasterOp(FCopyMode)) {
         if (TCanvasPaint p{*this}) {
             p->setCompositionMode(*mode);
@@ -870,12 +866,23 @@ void TCanvas::DrawImage(const QRect& dest, const QImage& image, const QRect& sou
     Changed();
 }
 
-void TCanvas::ApplyRasterOp(const QRect& deviceRect, const QImage& scaled)
+void TCanvas::ApplyRasterOp(const QRect& deviceRect, const QImage& source)
 {
     QImage* device = DeviceImageForWrite();
     QRegion area(deviceRect.intersected(device->rect()));
     if (FState.Clip)
         area &= *FState.Clip;
+    const QRect visible = area.boundingRect();
+    if (visible.isEmpty())
+        return;
+    // The source stretched onto the visible part only, sampled as the copy path samples it.
+    QImage scaled(visible.size(), QImage::Format_RGB32);
+    scaled.fill(Qt::black);
+    {
+        QPainter painter(&scaled);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, FState.StretchMode == HALFTONE);
+        painter.drawImage(QRect(deviceRect.topLeft() - visible.topLeft(), deviceRect.size()), source);
+    }
     const std::uint8_t index = static_cast<std::uint8_t>(FCopyMode >> 16);
     const std::uint32_t pattern = ColorToQColor(SelectedBrush().Color()).rgb();
     const bool palette = IsPaletteFormat(device->format());
@@ -884,8 +891,8 @@ void TCanvas::ApplyRasterOp(const QRect& deviceRect, const QImage& scaled)
         QImage pixels = device->copy(rect).convertToFormat(QImage::Format_RGB32);
         for (int y = 0; y < rect.height(); ++y) {
             auto* d = reinterpret_cast<std::uint32_t*>(pixels.scanLine(y));
-            const auto* s = reinterpret_cast<const std::uint32_t*>(scaled.constScanLine(rect.y() - deviceRect.y() + y))
-                            + (rect.x() - deviceRect.x());
+            const auto* s = reinterpret_cast<const std::uint32_t*>(scaled.constScanLine(rect.y() - visible.y() + y))
+                            + (rect.x() - visible.x());
             for (int x = 0; x < rect.width(); ++x)
                 d[x] = Rop3(index, pattern, s[x], d[x]) | 0xFF000000u;
         }

@@ -336,7 +336,7 @@ private:
     enum : unsigned { csFontValid = 1, csPenValid = 2, csBrushValid = 4 };
 
     int LogPixels();
-    void ApplyRasterOp(const QRect& deviceRect, const QImage& scaledSource);
+    void ApplyRasterOp(const QRect& deviceRect, const QImage& source);
 
     QPainter* FPainter = nullptr;
     TFont FFont;

@@ -274,3 +274,12 @@ TEST(Canvas, TextOutAdvancesThePenAndFillsItsCell)
     EXPECT_EQ(QColor(bitmap.Image().pixel(5, 5)), QColor(Qt::yellow));
     EXPECT_EQ(QColor(bitmap.Image().pixel(4, 5)), QColor(Qt::white));
 }
+
+// A destination far larger than the device must not make the canvas stretch the source to it.
+TEST(Canvas, HugeDestinationsDrawOnlyTheVisiblePart)
+{
+    TBitmap bitmap = MakeBitmap(TPixelFormat::pf24bit, 4, 4, Qt::white);
+    bitmap.Canvas().SetCopyMode(SRCAND);
+    bitmap.Canvas().DrawImage(QRect(-1000000, -1000000, 2000000, 2000000), Solid(2, 2, Qt::red));
+    EXPECT_EQ(QColor(bitmap.Image().pixel(3, 3)), QColor(Qt::red));
+}
