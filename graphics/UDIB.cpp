@@ -545,6 +545,7 @@ void AdoptImage(TBitmap& bitmap, QImage image, TPixelFormat format)
     bitmap.SetSize(0, 0);
     bitmap.SetPixelFormat(format);
     bitmap.Image() = std::move(image);
+    bitmap.Changed(&bitmap);
 }
 
 } // namespace
@@ -632,9 +633,11 @@ void TDIB::SaveToBitmap(TBitmap& bitmap) const
         bitmap.Assign(*FBitmap);
         return;
     }
-    // 2.
+    // 2. The DIB-section way writes straight into the bitmap.
     if (IsNTFamily()) {
-        bitmap.Assign(CreateBitmapHandle());
+        const std::uint32_t compression = FInfo.Header().biCompression;
+        if ((compression != BI_RGB && compression != BI_BITFIELDS) || !CreateDIBSectionHandle(bitmap))
+            bitmap.Assign(CreateDDBHandle());
         return;
     }
     // 3.
