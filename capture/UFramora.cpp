@@ -352,7 +352,8 @@ void TfrmFramora::OpenMovie(const QString& Path)
         if (Decoder->Open(LocalPath(Path))) {
             TrackBar1->setValue(0);
             TrackBar1->setMinimum(0);
-            TrackBar1->setMaximum(Decoder->Duration());
+            // A length the container does not know counts as 0: the bar's range never goes below 0.
+            TrackBar1->setMaximum(std::max(0, Decoder->Duration()));
             lblCurPos->setText(FormatPlayTime(0));
             lblStopPos->setText(FormatPlayTime(TrackBar1->maximum()));
             PlayState = TPlayState::Playing;
@@ -505,6 +506,10 @@ void TfrmFramora::Timer2Timer()
     if (PlayState != TPlayState::Playing)
         return;
     if (atEnd) {
+        // A movie shorter than one tick ends before a tick could move the bar, so nothing of it
+        // has been shown and Rewind and Pause would stay disabled: show its picture first.
+        if (LastShownPos < 0)
+            ShowOpeningPicture();
         actRewind->Execute();
         actPause->Execute();
     } else {
@@ -530,6 +535,13 @@ void TfrmFramora::TrackBar1Change()
         ShowFrameAtPosition();
         FrameShown = true;
     }
+}
+
+void TfrmFramora::ShowOpeningPicture()
+{
+    LastShownPos = TrackBar1->value();
+    ShowFrameAtPosition();
+    FrameShown = true;
 }
 
 void TfrmFramora::ShowFrameAtPosition()

@@ -152,6 +152,7 @@ private:
     void ConnectHandlers();
     void SetWindowProperties();
     bool StepEnabled() const;
+    void ShowOpeningPicture();
 
     std::unique_ptr<Ui::TfrmFramora> ui;
 

@@ -7,7 +7,10 @@
 #include "framework/TPaintBox.h"
 #include "shell/UExecuteCheck.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QMenu>
+#include <QPushButton>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -79,6 +82,67 @@ TEST_F(FramoraWindow, StartsEmptyAndIdle)
     // A tick with nothing open changes nothing.
     Tick(5000);
     EXPECT_EQ(Position(), 0);
+}
+
+TEST_F(FramoraWindow, ComponentsCarryTheirCaptionsAndHints)
+{
+    struct TButtonText {
+        QAbstractButton* Button;
+        const char* Text;
+        const char* Hint;
+    };
+    const TButtonText buttons[] = {
+        {Form->btnSelectFile, "動画を選択", "動画ファイルを変更します"},
+        {Form->btnSearchDisc, "DVDを検索", ""},
+        {Form->btnStepPrev, "", "前のステップへ"},
+        {Form->btnStepNext, "", "次のステップへ"},
+        {Form->btnPlay, "再生", "動画の再生を開始します"},
+        {Form->btnPause, "一時停止", "動画を一時停止します"},
+        {Form->btnRewind, "先頭へ", "動画の先頭へ戻ります"},
+        {Form->btnCapture, "キャプチャの追加⇒", "シーンリストの最後にキャプチャ画像を追加します。"},
+        {Form->btnDeleteAll, "全部削除", "キャプチャ画像をすべて削除します"},
+        {Form->btnDelete, "1つ削除", "選択しているキャプチャ画像を1つ削除します"},
+        {Form->btnSaveImage, "保存", nullptr}, // no hint: Qt shows the caption
+        {Form->btnOK, "OK", ""},
+        {Form->btnCancel, "キャンセル", ""},
+        {Form->btnHelp, "ヘルプ", "ヘルプを呼び出します"},
+    };
+    for (const TButtonText& b : buttons) {
+        EXPECT_EQ(b.Button->text(), QString::fromUtf8(b.Text)) << b.Button->objectName().toStdString();
+        if (b.Hint) {
+            EXPECT_EQ(b.Button->toolTip(), QString::fromUtf8(b.Hint)) << b.Button->objectName().toStdString();
+        }
+    }
+    EXPECT_EQ(Form->actStepNext->Hint(), QStringLiteral("次のコマへ"));
+    EXPECT_EQ(Form->actStepPrev->Hint(), QStringLiteral("前のコマへ"));
+    EXPECT_EQ(Form->TrackBar1->toolTip(), QStringLiteral("動画の再生位置を変更します"));
+    EXPECT_EQ(Form->TrackBar1->singleStep(), 1000);
+    EXPECT_EQ(Form->TrackBar1->pageStep(), 10000);
+    EXPECT_EQ(Form->TrackBar1->tickInterval(), 10000);
+    QStringList units;
+    for (int i = 0; i < Form->cmbStepUnit->count(); ++i)
+        units << Form->cmbStepUnit->itemText(i);
+    EXPECT_EQ(units.join(QLatin1Char(' ')), QStringLiteral("10分 1分 20秒 10秒 5秒 2秒 1秒 0.5秒"));
+    EXPECT_FALSE(Form->cmbStepUnit->isEditable());
+    EXPECT_TRUE(Form->edFileName->isReadOnly());
+    EXPECT_EQ(Form->edFileName->focusPolicy(), Qt::NoFocus);
+
+    // Hidden at design: the VOB button, the save button (until saving exists) and the help panel.
+    Form->show();
+    EXPECT_FALSE(Form->btnSelectVob->isVisible());
+    EXPECT_FALSE(Form->btnSaveImage->isVisible());
+    EXPECT_FALSE(Form->pnlHelp->isVisible());
+    EXPECT_TRUE(Form->btnSelectDrive->isVisible());
+
+    EXPECT_EQ(Form->minimumSize(), QSize(800, 600));
+    EXPECT_EQ(Form->font().family(), QStringLiteral("ＭＳ Ｐゴシック"));
+    EXPECT_EQ(Form->font().pixelSize(), 12);
+    EXPECT_EQ(Form->lblCurPos->font().pixelSize(), 12);
+    EXPECT_EQ(Form->HelpContext(), 6007);
+    EXPECT_EQ(Form->Position(), TPosition::poScreenCenter);
+    EXPECT_EQ(Form->File1->title(), QStringLiteral("Framoraについて"));
+    EXPECT_EQ(Form->AboutA1->text(), QStringLiteral("About(&A)"));
+    EXPECT_EQ(Form->Exit1->text(), QStringLiteral("終了(&X)"));
 }
 
 TEST_F(FramoraWindow, OpeningWithTheBarAtZeroWaitsForTheFirstTick)
@@ -309,6 +373,21 @@ TEST_F(FramoraWindow, TheEndOfTheMovieRewindsAndPauses)
     EXPECT_EQ(Position(), 500);
 }
 
+TEST_F(FramoraWindow, AFirstTickThatFindsTheEndStillShowsThePictureAndPauses)
+{
+    // As with a movie shorter than one tick, or a machine that slept right after the opening:
+    // the bar never moved, so nothing has been shown when the end is found.
+    ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
+    Tick(Form->TrackBar1->maximum() + 1000);
+    EXPECT_TRUE(Form->IsFrameShown());
+    EXPECT_EQ(ShownStamp(), ReferenceStamp(TestMovies::Mpeg4Avi, {0}));
+    EXPECT_EQ(Position(), 0);
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Paused);
+    EXPECT_FALSE(Form->Timer2->isActive());
+    Idle();
+    EXPECT_EQ(States(*Form), WhilePaused);
+}
+
 TEST_F(FramoraWindow, MovingTheBarDuringPlaybackMovesTheClock)
 {
     ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
@@ -372,11 +451,20 @@ TEST_F(FramoraWindow, ThePreviewFitsThePictureOnBlack)
     };
     check(preview);
 
-    // Growing the window stretches the preview, and the picture is fitted again.
+    // Growing the window stretches the preview, the file name box and the bar, moves the
+    // buttons anchored on the right and bottom, and the picture is fitted again.
+    const QRect fileName = Form->edFileName->geometry();
+    const QRect bar = Form->TrackBar1->geometry();
+    const QRect ok = Form->btnOK->geometry();
+    const QRect play = Form->btnPlay->geometry();
     Form->resize(Form->width() + 200, Form->height() + 100);
     const QSize grown = Form->Panel1->size();
     EXPECT_EQ(grown, preview + QSize(200, 100));
     check(grown);
+    EXPECT_EQ(Form->edFileName->geometry(), fileName.adjusted(0, 0, 200, 0));
+    EXPECT_EQ(Form->TrackBar1->geometry(), bar.adjusted(0, 100, 200, 100));
+    EXPECT_EQ(Form->btnOK->geometry(), ok.translated(200, 100));
+    EXPECT_EQ(Form->btnPlay->geometry(), play.translated(0, 100));
 }
 
 TEST_F(FramoraWindow, AnotherInstanceClosesTheWindowDuringCreation)
