@@ -205,7 +205,7 @@ public:
     void SetPainter(QPainter* painter);
     QPainter* Painter() const { return FPainter; }
     bool HandleAllocated() const;
-    // Makes sure the canvas can draw; raises EInvalidOperation-like Exception when it cannot.
+    // Makes sure the canvas can draw; raises Exception when it has nothing to draw on.
     void HandleNeeded();
     // Gives the font, pen and brush back: the next operation selects them again. Also
     // forgets a painter that was attached.
