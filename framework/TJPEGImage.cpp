@@ -49,7 +49,12 @@ public:
         FInfo.mem->max_memory_to_use = kMaxLibraryMemory;
         FScanLimit.Manager.progress_monitor = CheckScanCount;
         FInfo.progress = &FScanLimit.Manager;
-        jpeg_mem_src(&FInfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+        try {
+            jpeg_mem_src(&FInfo, bytes.data(), static_cast<unsigned long>(bytes.size())); // refuses empty data
+        } catch (...) {
+            jpeg_destroy_decompress(&FInfo); // the destructor does not run for a failed constructor
+            throw;
+        }
     }
     TDecompressor(const TDecompressor&) = delete;
     TDecompressor& operator=(const TDecompressor&) = delete;

@@ -29,7 +29,8 @@ protected:
     qint64 readData(char* data, qint64 max) override
     {
         const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(max), FSize - FAt);
-        std::memcpy(data, FData + FAt, count);
+        if (count > 0)
+            std::memcpy(data, FData + FAt, count);
         FAt += count;
         return static_cast<qint64>(count);
     }

@@ -87,7 +87,8 @@ protected:
     qint64 readData(char* data, qint64 max) override
     {
         const auto count = std::min<qint64>(max, static_cast<qint64>(FBytes.size() - FAt));
-        std::memcpy(data, FBytes.data() + FAt, static_cast<std::size_t>(count));
+        if (count > 0)
+            std::memcpy(data, FBytes.data() + FAt, static_cast<std::size_t>(count));
         FAt += static_cast<std::size_t>(count);
         return count;
     }
