@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -85,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) {
         std::string name = info.param.Movie;
         for (char& ch : name)
-            if (!isalnum(static_cast<unsigned char>(ch)))
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
                 ch = '_';
         return name;
     });
