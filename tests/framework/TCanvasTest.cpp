@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <QWidget>
 #include <future>
 
 namespace {
@@ -282,4 +283,28 @@ TEST(Canvas, HugeDestinationsDrawOnlyTheVisiblePart)
     bitmap.Canvas().SetCopyMode(SRCAND);
     bitmap.Canvas().DrawImage(QRect(-1000000, -1000000, 2000000, 2000000), Solid(2, 2, Qt::red));
     EXPECT_EQ(QColor(bitmap.Image().pixel(3, 3)), QColor(Qt::red));
+}
+
+// A widget's canvas exists only during its paint event and draws through the painter it is
+// given; raster operations still combine with what is already there.
+TEST(Canvas, WidgetCanvasDrawsThroughThePaintEventsPainter)
+{
+    class TPainted : public QWidget {
+    protected:
+        void paintEvent(QPaintEvent*) override
+        {
+            QPainter painter(this);
+            TCanvas canvas(&painter);
+            canvas.Brush().SetColor(RGB(0x33, 0x66, 0x99));
+            canvas.FillRect(rect());
+            canvas.SetViewportOrg(QPoint(2, 0));
+            canvas.SetCopyMode(SRCPAINT);
+            canvas.DrawImage(QRect(0, 0, 2, 2), Solid(1, 1, QColor(0xC0, 0x00, 0x00)));
+        }
+    } widget;
+    widget.resize(6, 2);
+    const QImage shot = widget.grab().toImage();
+    EXPECT_EQ(QColor(shot.pixel(0, 0)), QColor(0x33, 0x66, 0x99));
+    EXPECT_EQ(QColor(shot.pixel(2, 1)), QColor(0xF3, 0x66, 0x99));
+    EXPECT_EQ(QColor(shot.pixel(4, 1)), QColor(0x33, 0x66, 0x99));
 }
