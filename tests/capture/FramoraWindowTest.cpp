@@ -467,6 +467,16 @@ TEST_F(FramoraWindow, ThePreviewFitsThePictureOnBlack)
     EXPECT_EQ(Form->btnPlay->geometry(), play.translated(0, 100));
 }
 
+TEST_F(FramoraWindow, ClosingStopsThePlaybackClock)
+{
+    Form->show();
+    ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
+    ASSERT_TRUE(Form->Timer2->isActive());
+    EXPECT_TRUE(Form->close());
+    EXPECT_FALSE(Form->Timer2->isActive());
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing); // the state itself is left alone
+}
+
 TEST_F(FramoraWindow, AnotherInstanceClosesTheWindowDuringCreation)
 {
     // A lock folder of its own: this test's window already holds the guard in the first one.
