@@ -13,6 +13,8 @@ inline constexpr std::uint32_t BI_RLE8 = 1;
 inline constexpr std::uint32_t BI_RLE4 = 2;
 inline constexpr std::uint32_t BI_BITFIELDS = 3;
 inline constexpr unsigned DIB_RGB_COLORS = 0;
+// bfType of a bitmap file: "BM" read as a little-endian number.
+inline constexpr std::uint16_t kBitmapFileType = 0x4D42;
 
 #pragma pack(push, 1)
 struct BITMAPFILEHEADER {

@@ -288,7 +288,7 @@ void TBitmap::LoadFromStream(TStream& stream)
     BITMAPFILEHEADER header{};
     const std::int64_t remaining = RemainingBytes(stream);
     ReadBuffer(stream, &header, sizeof header);
-    if (header.bfType != 0x4D42)
+    if (header.bfType != kBitmapFileType)
         throw EInvalidGraphic(kInvalidBitmapText);
     // Some writers leave the size 0; one that promises more than the stream holds is cut short.
     std::int64_t size = header.bfSize;
@@ -314,7 +314,7 @@ void TBitmap::SaveToStream(TStream& stream) const
     const std::uint32_t offBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + extra;
     const std::int64_t imageSize = stride * Height();
 
-    BITMAPFILEHEADER file{0x4D42, static_cast<std::uint32_t>(offBits + imageSize), 0, 0, offBits};
+    BITMAPFILEHEADER file{kBitmapFileType, static_cast<std::uint32_t>(offBits + imageSize), 0, 0, offBits};
     BITMAPINFOHEADER info{};
     info.biSize = sizeof info;
     info.biWidth = Width();
@@ -397,7 +397,7 @@ void TBitmap::LoadFromClipboardFormat(std::uint16_t format, std::span<const std:
         offset += compression == BI_BITFIELDS && headerSize == sizeof(BITMAPINFOHEADER) ? 12 : colors * 4;
     }
     std::vector<std::uint8_t> bytes(sizeof(BITMAPFILEHEADER) + data.size());
-    const BITMAPFILEHEADER file{0x4D42, static_cast<std::uint32_t>(bytes.size()), 0, 0,
+    const BITMAPFILEHEADER file{kBitmapFileType, static_cast<std::uint32_t>(bytes.size()), 0, 0,
                                 static_cast<std::uint32_t>(std::min<std::uint64_t>(offset, bytes.size()))};
     std::memcpy(bytes.data(), &file, sizeof file);
     std::memcpy(bytes.data() + sizeof file, data.data(), data.size());
