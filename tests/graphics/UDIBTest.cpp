@@ -359,6 +359,22 @@ TEST(TDIBBitmaps, PixelsOfAFrameworkBitmapAreBorrowedAndKeptAlive)
     dib.SaveToBitmap(copy);
     EXPECT_EQ(copy.Width(), 5);
     EXPECT_EQ(PixelOf(copy, 4, 2), 0xFF0000u);
+
+    // Pixels in a layout no DIB has are copied as 24-bit bottom-up rows.
+    TBitmap grey;
+    grey.Image() = QImage(3, 2, QImage::Format_Grayscale8);
+    grey.Image().fill(0);
+    grey.Image().setPixel(2, 0, qRgb(90, 90, 90));
+    TDIB copied;
+    copied.LoadFromBitmap(grey);
+    ASSERT_NE(copied.Bits(), nullptr);
+    EXPECT_TRUE(copied.Bits()->Owned());
+    EXPECT_EQ(copied.Info().Header().biBitCount, 24);
+    EXPECT_EQ(copied.Info().Header().biHeight, 2);
+    TBitmap back;
+    copied.SaveToBitmap(back);
+    EXPECT_EQ(PixelOf(back, 2, 0), 0x5A5A5Au);
+    EXPECT_EQ(PixelOf(back, 2, 1), 0x000000u);
 }
 
 TEST(TDIBBitmaps, NinexFamilySavesThroughTheCanvas)
