@@ -210,8 +210,9 @@ TEST(ChangeNotify, OneChangedEventPerOutermostBracket)
             notify.BeginUpdate();
         for (int i = 0; i < c.Changes; ++i)
             notify.Changed();
-        if (c.Nesting > 0)
+        if (c.Nesting > 0) {
             EXPECT_TRUE(listener.Events.empty()) << c.Name;
+        }
         for (int i = 0; i < c.Nesting; ++i)
             notify.EndUpdate();
         ASSERT_EQ(listener.Events.size(), c.Expected) << c.Name;
