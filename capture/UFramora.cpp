@@ -296,27 +296,27 @@ void TfrmFramora::ConnectHandlers()
 
 void TfrmFramora::FormCreate()
 {
-    // 2. Empty texts.
+    // Empty texts.
     MoviePath.clear();
     edFileName->clear();
     lblPicSize->clear();
     lblCurPos->clear();
     lblStopPos->clear();
     lblPicNum->setText(QStringLiteral("0"));
-    // 3. The frame bitmap.
+    // The frame bitmap.
     FrameBitmap = std::make_unique<TBitmap>();
     FrameShown = false;
     SceneCount = 0;
-    // 5. The step unit.
+    // The step unit.
     cmbStepUnit->setCurrentIndex(InitialStepUnitIndex);
-    // 6. The decoder.
+    // The decoder.
     Decoder = std::make_unique<TMovieDecoder>();
-    // 7. The play origin.
+    // The play origin.
     PlayOrigin = GetTickCount();
-    // 8. Qt paints every widget through a backing store, so the preview is double-buffered as long
-    //    as nothing asks it to paint on screen.
+    // Qt paints every widget through a backing store, so the preview is double-buffered as long
+    // as nothing asks it to paint on screen.
     Panel1->setAttribute(Qt::WA_PaintOnScreen, false);
-    // 9. One instance at a time.
+    // One instance at a time.
     if (IsAlreadyRunning(FramoraGuardName)) {
         MessageBox(this, AlreadyRunningMessage, Caption(), TMsgButtons::OK);
         FClosedDuringCreate = close();
@@ -337,18 +337,14 @@ void TfrmFramora::FormDestroy()
 
 void TfrmFramora::OpenMovie(const QString& Path)
 {
-    // 1.
     Timer2->stop();
     TimerBusy = false;
     Rendering = false;
-    // 2.
     const QFileInfo file(Path);
     if (file.exists() && !file.isDir()) {
-        // 3.
         PlayState = TPlayState::Paused;
         FrameShown = false;
         TrackBar1->setEnabled(false);
-        // 4.
         if (Decoder->Open(LocalPath(Path))) {
             TrackBar1->setValue(0);
             TrackBar1->setMinimum(0);
@@ -373,7 +369,6 @@ void TfrmFramora::OpenMovie(const QString& Path)
             MessageBox(this, OpenFailedMessage, Caption(), TMsgButtons::OK);
         }
     }
-    // 5.
     edFileName->setText(FileNamePart(MoviePath));
 }
 
@@ -390,15 +385,11 @@ void TfrmFramora::btnSelectVobClick() {}
 
 void TfrmFramora::PaintBox1Paint(QPainter& canvas)
 {
-    // 1.
     if (Rendering || !FrameBitmap || FrameBitmap->Empty())
         return;
-    // 2.
     const TRect target{0, 0, Panel1->width(), Panel1->height()};
     const TRect source{0, 0, FrameBitmap->Width(), FrameBitmap->Height()};
-    // 3.
     const TRect fitted = FitRectCentered(source, target);
-    // 4.
     canvas.setRenderHint(QPainter::SmoothPixmapTransform);
     canvas.drawImage(ToQRect(fitted), FrameBitmap->Image());
 }
@@ -472,37 +463,29 @@ void TfrmFramora::actCaptureUpdate(TAction* sender)
 
 void TfrmFramora::StepPosition(int Direction)
 {
-    // 1.
     const std::int64_t unit = StepUnitMs(cmbStepUnit->currentIndex());
-    // 2. In 64 bits: a step near the end of the 32-bit range must clamp, not wrap.
+    // In 64 bits: a step near the end of the 32-bit range must clamp, not wrap.
     const std::int64_t target = Direction * unit + TrackBar1->value();
-    // 3.
     const std::int64_t clamped = std::clamp<std::int64_t>(target, 0, std::max(0, TrackBar1->maximum()));
-    // 4.
     TrackBar1->setValue(static_cast<int>(clamped));
 }
 
 void TfrmFramora::Timer2Timer()
 {
-    // 1.
     if (TimerBusy)
         return;
     TimerBusy = true;
     const auto done = qScopeGuard([this] { TimerBusy = false; });
-    // 2.
     if (!Decoder->IsOpen())
         return;
-    // 3.
     std::int32_t elapsed = static_cast<std::int32_t>(TickDiff(PlayOrigin, GetTickCount()));
     bool atEnd = false;
-    // 4.
     if (elapsed >= TrackBar1->maximum()) {
         elapsed = TrackBar1->maximum();
         atEnd = true;
     } else if (elapsed < 0) {
         elapsed = 0;
     }
-    // 5.
     if (PlayState != TPlayState::Playing)
         return;
     if (atEnd) {
@@ -519,12 +502,10 @@ void TfrmFramora::Timer2Timer()
 
 void TfrmFramora::TrackBar1Change()
 {
-    // 1.
     if (PositionChanging)
         return;
     PositionChanging = true;
     const auto done = qScopeGuard([this] { PositionChanging = false; });
-    // 2.
     if (!Decoder || !Decoder->IsOpen())
         return;
     const std::int32_t pos = TrackBar1->value();
@@ -546,30 +527,24 @@ void TfrmFramora::ShowOpeningPicture()
 
 void TfrmFramora::ShowFrameAtPosition()
 {
-    // 1.
     if (Rendering || !Decoder->IsOpen())
         return;
-    // 2.
     Rendering = true;
     const auto done = qScopeGuard([this] { Rendering = false; });
     try {
-        // 3.
         std::int32_t pos = TrackBar1->value();
         FrameShown = false;
-        // 4.
         auto picture = std::make_unique<TBitmap>();
-        // 5. The decoder is never asked for the very end.
+        // The decoder is never asked for the very end.
         if (pos >= Decoder->Duration())
             pos = Decoder->Duration() - 1;
-        // 6.
         if (Decoder->DecodeFrame(pos)) {
             picture->Assign(Decoder->Bitmap());
             FrameBitmap = std::move(picture);
             FrameShown = true;
         }
-        // 7.
         PaintBox1->update();
     } catch (...) {
-        // 8. A picture that cannot be made leaves the previous one on screen.
+        // A picture that cannot be made leaves the previous one on screen.
     }
 }

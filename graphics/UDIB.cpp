@@ -313,13 +313,13 @@ void CopyRowBits(std::uint8_t* target, const std::uint8_t* source, const std::ve
 bool ScaleCopy(TBitmap& target, const TBitmap& source, const QRect& part, const QRect& destRect,
                const QRect& srcRect)
 {
-    // 1. Column and row maps.
+    // Column and row maps.
     std::vector<int> columns = dibscale::NearestMap(destRect.width(), srcRect.left(), srcRect.width());
     std::vector<int> rows = dibscale::NearestMap(destRect.height(), srcRect.top(), srcRect.height());
-    // 2. Crop both to the part.
+    // Crop both to the part.
     columns = dibscale::CropMap(columns, part.left() - destRect.left(), target.Width());
     rows = dibscale::CropMap(rows, part.top() - destRect.top(), target.Height());
-    // 3. Nothing to copy.
+    // Nothing to copy.
     if (columns.empty() || rows.empty())
         return false;
     // Samples outside the source would be reads past its rows.
@@ -328,7 +328,7 @@ bool ScaleCopy(TBitmap& target, const TBitmap& source, const QRect& part, const 
     };
     if (outside(columns, source.Width()) || outside(rows, source.Height()))
         return false;
-    // 4. Copy row by row by the source's pixel layout.
+    // Copy row by row by the source's pixel layout.
     target.SetPixelFormat(source.PixelFormat());
     target.SetSize(static_cast<int>(columns.size()), static_cast<int>(rows.size()));
     const int depth = source.Image().depth();
@@ -348,7 +348,6 @@ bool ScaleCopy(TBitmap& target, const TBitmap& source, const QRect& part, const 
         default: return false;
         }
     }
-    // 5.
     return true;
 }
 
@@ -392,7 +391,7 @@ TBitmapStreamHolder::TBitmapStreamHolder(TStream& stream)
 
 void TBitmapStreamHolder::ViewMemory(TStream& stream, const QByteArray& bytes)
 {
-    // 1. In place: every declared size must fit within the buffer before anything is read.
+    // In place: every declared size must fit within the buffer before anything is read.
     const std::int64_t position = stream.pos();
     const std::uint64_t available = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes.size() - position, 0));
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData()) + std::min<std::int64_t>(position, bytes.size());
@@ -406,7 +405,7 @@ void TBitmapStreamHolder::ViewMemory(TStream& stream, const QByteArray& bytes)
 
 void TBitmapStreamHolder::CopyStream(TStream& stream)
 {
-    // 2. Any other stream: the first bytes decide how many more to copy.
+    // Any other stream: the first bytes decide how many more to copy.
     constexpr std::int64_t kFirstBytes = kFileHeaderSize + kInfoHeaderSize;
     const std::int64_t position = stream.pos();
     FCopy = stream.read(kFirstBytes);
@@ -464,15 +463,15 @@ void TDIB::Assign(const TDIB& source)
 
 void TDIB::LoadFromStream(TStream& stream)
 {
-    // 1. Drop the kept bitmap; view the BMP data (this moves the stream past it).
+    // Drop the kept bitmap; view the BMP data (this moves the stream past it).
     FBitmap.reset();
     const TBitmapStreamHolder holder(stream);
     const std::uint8_t* header = holder.Data() + kFileHeaderSize;
     const std::uint64_t available = holder.Size() - kFileHeaderSize;
-    // 2. The header, converted to an info header.
+    // The header, converted to an info header.
     TBMPInfo info;
     info.LoadFromHeader(header, static_cast<std::size_t>(available));
-    // 3. and 4. The pixel rows, right after the header as stored (bfOffBits is not trusted).
+    // The pixel rows, right after the header as stored (bfOffBits is not trusted).
     const std::uint64_t infoSize = bmp::InfoSize(header);
     const auto imageSize = static_cast<std::size_t>(bmp::ImageSize(header));
     auto bits = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(imageSize, 1));
@@ -481,7 +480,7 @@ void TDIB::LoadFromStream(TStream& stream)
     holderBits->SetOwnedBits(std::move(bits), imageSize);
     FInfo.Assign(info);
     FBits = std::move(holderBits);
-    // 5. The stream holder goes with this scope.
+    // The stream holder goes with this scope.
 }
 
 namespace {
@@ -552,7 +551,7 @@ void AdoptImage(TBitmap& bitmap, QImage image, TPixelFormat format)
 
 void TDIB::LoadFromBitmap(const TBitmap& bitmap)
 {
-    // 1. Framework bitmaps are all DIB sections here: a palette only for palette formats.
+    // Framework bitmaps are all DIB sections here: a palette only for palette formats.
     HPALETTE palette;
     if (bitmap.Image().depth() <= 8 && !bitmap.Empty()) {
         std::vector<TPaletteEntry> entries;
@@ -561,27 +560,26 @@ void TDIB::LoadFromBitmap(const TBitmap& bitmap)
                                static_cast<std::uint8_t>(qBlue(color)), 0});
         palette = CreatePalette(entries);
     }
-    // 2. Borrowed pixels: keep a bitmap sharing the image so they stay alive.
+    // Borrowed pixels: keep a bitmap sharing the image so they stay alive.
     if (LoadFromHandle(bitmap, palette)) {
         FBitmap = std::make_unique<TBitmap>(bitmap);
         std::static_pointer_cast<TBitsHolder>(FBits)->SetBorrowedBits(FBitmap->Image().constBits(),
                                                                        FBits->Size());
         return;
     }
-    // 3. Copied pixels; the 9x family draws through a kept copy.
+    // Copied pixels; the 9x family draws through a kept copy.
     if (!IsNTFamily())
         FBitmap = std::make_unique<TBitmap>(bitmap);
 }
 
 bool TDIB::LoadFromHandle(const TBitmap& bitmap, const HPALETTE& palette)
 {
-    // 1.
     FBitmap.reset();
     auto holder = std::make_shared<TBitsHolder>();
     const QImage& image = bitmap.Image();
     TDIBLayout layout;
     if (!bitmap.Empty() && LayoutOf(image, layout)) {
-        // 2. The rows are DIB rows already (top-down): borrow them.
+        // The rows are DIB rows already (top-down): borrow them.
         const std::size_t size = static_cast<std::size_t>(image.sizeInBytes());
         holder->SetBorrowedBits(image.constBits(), size);
         const std::size_t tableEntries = layout.BitCount <= 8 ? bmp::ColorCountFor(layout.BitCount) : 0;
@@ -601,7 +599,7 @@ bool TDIB::LoadFromHandle(const TBitmap& bitmap, const HPALETTE& palette)
         FBits = std::move(holder);
         return true;
     }
-    // 3. Anything else is copied as 24-bit bottom-up rows, with the palette as colour table.
+    // Anything else is copied as 24-bit bottom-up rows, with the palette as colour table.
     const QImage rgb = bitmap.Empty() ? QImage() : image.convertToFormat(QImage::Format_BGR888);
     const QList<QRgb> colors = PaletteColors(palette);
     const std::size_t entries = std::min<std::size_t>(static_cast<std::size_t>(colors.size()), 256);
@@ -628,19 +626,17 @@ bool TDIB::LoadFromHandle(const TBitmap& bitmap, const HPALETTE& palette)
 
 void TDIB::SaveToBitmap(TBitmap& bitmap) const
 {
-    // 1.
     if (FBitmap) {
         bitmap.Assign(*FBitmap);
         return;
     }
-    // 2. The DIB-section way writes straight into the bitmap.
+    // The DIB-section way writes straight into the bitmap.
     if (IsNTFamily()) {
         const std::uint32_t compression = FInfo.Header().biCompression;
         if ((compression != BI_RGB && compression != BI_BITFIELDS) || !CreateDIBSectionHandle(bitmap))
             bitmap.Assign(CreateDDBHandle());
         return;
     }
-    // 3.
     SaveToBitmapThroughCanvas(bitmap);
 }
 
@@ -786,36 +782,31 @@ void TDIB::SaveToBitmapThroughCanvas(TBitmap& bitmap) const
 
 void TDIB::Draw(TCanvas& canvas, const QRect& destRect, const QRect& srcRect) const
 {
-    // 1. Logical to device coordinates.
+    // Logical to device coordinates.
     const QRect deviceRect(canvas.LPtoDP(destRect.topLeft()),
                            canvas.LPtoDP(QPoint(destRect.left() + destRect.width(), destRect.top() + destRect.height())));
     const QRect dest(deviceRect.topLeft(), QSize(deviceRect.right() - deviceRect.left(), deviceRect.bottom() - deviceRect.top()));
-    // 2. Device units for the length of the draw.
+    // Device units for the length of the draw.
     const TInterfaceRef<IInterface> saved = SaveCanvasState(canvas, true);
     TCoordMap::ResetMapping(canvas);
-    // 3.
     DrawDevice(canvas, dest, srcRect);
 }
 
 void TDIB::DrawDevice(TCanvas& canvas, const QRect& destRect, const QRect& srcRect) const
 {
-    // 1.
     if (!FBits)
         return;
-    // 2.
     if (destRect.size() == srcRect.size()) {
         StretchDraw(canvas, destRect, srcRect);
         return;
     }
-    // 3.
     if (!IsPrinterCanvas(canvas) && FBitmap && IsScalableFormat(FBitmap->PixelFormat())) {
         ScaledCopyDraw(canvas, *FBitmap, destRect, srcRect);
         return;
     }
-    // 4.
     if (StretchDraw(canvas, destRect, srcRect))
         return;
-    // 5. Row by row over the whole DIB; a failure here is left as it is.
+    // Row by row over the whole DIB; a failure here is left as it is.
     const std::int64_t h = destRect.height();
     const std::int64_t H = Height();
     for (std::int64_t k = 0; k < h; ++k) {
@@ -830,21 +821,17 @@ void TDIB::DrawDevice(TCanvas& canvas, const QRect& destRect, const QRect& srcRe
 
 bool TDIB::StretchDraw(TCanvas& canvas, const QRect& destRect, const QRect& srcRect) const
 {
-    // 1. and 2.
     if (!FBits)
         return true;
     if (destRect.width() == 0 && destRect.height() == 0 && srcRect.width() == 0 && srcRect.height() == 0)
         return true;
-    // 3.
     if (!canvas.RectVisible(destRect))
         return true;
-    // 4. Bottom-up rows count the source from the bottom.
+    // Bottom-up rows count the source from the bottom.
     const BITMAPINFOHEADER& header = FInfo.Header();
     const int sourceY = header.biHeight > 0 ? header.biHeight - (srcRect.top() + srcRect.height()) : srcRect.top();
-    // 5.
     canvas.SetStretchBltMode(COLORONCOLOR);
     const std::uint8_t* bits = FBits->GetBits(FBitmap.get());
-    // 6.
     return ::StretchDIBits(canvas, destRect.left(), destRect.top(), destRect.width(), destRect.height(),
                            srcRect.left(), sourceY, srcRect.width(), srcRect.height(),
                            std::span<const std::uint8_t>(bits, FBits->Size()),
@@ -883,12 +870,11 @@ void DrawScaledPart(TCanvas& canvas, const TBitmap& bitmap, const QRect& part, c
 
 void ScaledCopyDraw(TCanvas& canvas, const TBitmap& bitmap, const QRect& destRect, const QRect& srcRect)
 {
-    // 1.
     if (!IsScalableFormat(bitmap.PixelFormat())) {
         canvas.StretchDraw(destRect, const_cast<TBitmap&>(bitmap));
         return;
     }
-    // 2. Only what can be seen.
+    // Only what can be seen.
     QRect clip;
     const int kind = canvas.DeviceClipBox(clip);
     if (kind != SIMPLEREGION && kind != COMPLEXREGION)
@@ -896,12 +882,10 @@ void ScaledCopyDraw(TCanvas& canvas, const TBitmap& bitmap, const QRect& destRec
     const QRect visible = clip.intersected(destRect);
     const std::int64_t w = visible.width();
     const std::int64_t h = visible.height();
-    // 3.
     if (IsNTFamily() || w * h < dibscale::kBandPixels) {
         DrawScaledPart(canvas, bitmap, visible, destRect, srcRect);
         return;
     }
-    // 4.
     const int count = dibscale::BandCount(w, h);
     for (int k = 0; k < count; ++k)
         DrawScaledPart(canvas, bitmap, dibscale::Band(visible, k, count), destRect, srcRect);

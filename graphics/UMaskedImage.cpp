@@ -29,7 +29,7 @@ void SetMaskBit(std::uint8_t* row, int x)
 
 void CreateMask(const TBitmap& source, TBitmap& mask, TColor color)
 {
-    // 1. A fresh monochrome bitmap of the source's size; only red, green and blue count.
+    // A fresh monochrome bitmap of the source's size; only red, green and blue count.
     mask.SetSize(0, 0);
     mask.SetPixelFormat(TPixelFormat::pf1bit);
     mask.SetSize(source.Width(), source.Height());
@@ -40,12 +40,12 @@ void CreateMask(const TBitmap& source, TBitmap& mask, TColor color)
     const auto red = static_cast<std::uint8_t>(GetRValue(color));
     const auto green = static_cast<std::uint8_t>(GetGValue(color));
     const auto blue = static_cast<std::uint8_t>(GetBValue(color));
-    // 2. A zeroed buffer with the mask's own row stride.
+    // A zeroed buffer with the mask's own row stride.
     const int stride = mask.BytesPerLine();
     const int width = source.Width();
     const int height = source.Height();
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height), 0);
-    // 3. The matching pixels.
+    // The matching pixels.
     const QImage& image = source.Image();
     for (int y = 0; y < height; ++y) {
         std::uint8_t* out = buffer.data() + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y);
@@ -84,7 +84,6 @@ void CreateMask(const TBitmap& source, TBitmap& mask, TColor color)
             break;
         }
     }
-    // 4.
     for (int y = 0; y < height; ++y)
         std::memcpy(mask.ScanLine(y), buffer.data() + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y),
                     static_cast<std::size_t>(stride));
@@ -136,9 +135,8 @@ void TMaskedImageNT::BuildMask(const TBitmap& bitmap, TColor transparentColor)
 
 void TMaskedImageNT::UpdateMask(const TBitmap& bitmap, TColor transparentColor)
 {
-    // 1.
     BuildMask(bitmap, transparentColor);
-    // 2. Transparent pixels become white (mask 1 arrives as the white background colour).
+    // Transparent pixels become white (mask 1 arrives as the white background colour).
     if (!FImageOutOfDate)
         return;
     TBitmap copy;
@@ -194,9 +192,7 @@ void TMaskedImage9x::BuildMask(const TBitmap& bitmap, TColor transparentColor)
 
 void TMaskedImage9x::UpdateMask(const TBitmap& bitmap, TColor transparentColor)
 {
-    // 1.
     BuildMask(bitmap, transparentColor);
-    // 2.
     if (!FImageOutOfDate)
         return;
     TBitmap copy;

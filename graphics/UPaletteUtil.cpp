@@ -89,7 +89,7 @@ void NormalizePalette(const HPALETTE& palette, bool blackAndWhiteOnly, int size)
 {
     if (!palette)
         return;
-    // 1. The static colours first.
+    // The static colours first.
     std::vector<TPaletteEntry> list;
     if (blackAndWhiteOnly)
         list = {kBlack, kWhite};
@@ -97,20 +97,20 @@ void NormalizePalette(const HPALETTE& palette, bool blackAndWhiteOnly, int size)
         list = StockDefaultPalette()->Entries();
     const int staticCount = static_cast<int>(list.size());
     size = std::clamp(size, staticCount, kMaxPaletteEntries);
-    // 2. The palette's own colours, each once.
+    // The palette's own colours, each once.
     for (const TPaletteEntry& entry : palette->Entries()) {
         if (static_cast<int>(list.size()) >= size)
             break;
         if (!Contains(list, entry))
             list.push_back(entry);
     }
-    // 3. Blues to fill up; there are always enough, as every blue already present was counted.
+    // Blues to fill up; there are always enough, as every blue already present was counted.
     for (int blue = 1; blue <= 255 && static_cast<int>(list.size()) < size; ++blue) {
         const TPaletteEntry entry{0, 0, static_cast<std::uint8_t>(blue), 0};
         if (!Contains(list, entry))
             list.push_back(entry);
     }
-    // 4. First half of the statics at the start, the rest of the list, second half at the end.
+    // First half of the statics at the start, the rest of the list, second half at the end.
     const int half = staticCount / 2;
     const std::span<const TPaletteEntry> all(list);
     palette->Resize(size);

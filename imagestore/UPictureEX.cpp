@@ -30,7 +30,6 @@ void TPictureEx::Changed(TObject* sender)
 
 void TPictureEx::Assign(const TPicture& source)
 {
-    // 1.
     TGraphic* target = Graphic();
     const TGraphic* graphic = source.Graphic();
     if (!target && !graphic)
@@ -40,7 +39,6 @@ void TPictureEx::Assign(const TPicture& source)
         target->Assign(*graphic);
         return;
     }
-    // 2.
     TPicture::Assign(source);
 }
 

@@ -61,7 +61,6 @@ void TSafetyBitmap::Changed(TObject* sender)
 
 void TSafetyBitmap::Assign(const TGraphic& source)
 {
-    // 1.
     if (const auto* safety = dynamic_cast<const TSafetyBitmap*>(&source)) {
         FAssigning = true;
         try {
@@ -74,7 +73,6 @@ void TSafetyBitmap::Assign(const TGraphic& source)
         FAssigning = false;
         return;
     }
-    // 2.
     AssignCommon(source);
 }
 
@@ -109,7 +107,7 @@ bool TSafetyBitmap::Equals(const TGraphic& graphic) const
 
 void TSafetyBitmap::Draw(TCanvas& canvas, const QRect& rect)
 {
-    // 1. and 5. White background and black text decide how monochrome pixels come out.
+    // White background and black text decide how monochrome pixels come out.
     struct TCanvasColours {
         TCanvas& Canvas;
         const TColor Background;
@@ -129,7 +127,6 @@ void TSafetyBitmap::Draw(TCanvas& canvas, const QRect& rect)
             Canvas.SetTextColor(Text);
         }
     } colours(canvas);
-    // 2. to 4.
     if (Transparent()) {
         UpdateMask();
         FMaskedImage->Draw(canvas, rect);
@@ -148,9 +145,8 @@ void TSafetyBitmap::UpdateMask()
 
 void TSafetyBitmap::DrawThroughDIB(TCanvas& canvas, const QRect& rect)
 {
-    // 1. The whole bitmap, in device units of its own canvas.
+    // The whole bitmap, in device units of its own canvas.
     const QRect source(Canvas().LPtoDP(QPoint(0, 0)), Canvas().LPtoDP(QPoint(Width(), Height())));
-    // 2.
     TDIB dib;
     dib.LoadFromBitmap(*this);
     dib.Draw(canvas, rect, QRect(source.topLeft(), QSize(source.right() - source.left(), source.bottom() - source.top())));
@@ -159,15 +155,13 @@ void TSafetyBitmap::DrawThroughDIB(TCanvas& canvas, const QRect& rect)
 void TSafetyBitmap::LoadFromStream(TStream& stream)
 {
     if (OnMainThread()) {
-        // 1. The program's own reader.
+        // The program's own reader.
         TDIB dib;
         dib.LoadFromStream(stream);
         dib.SaveToBitmap(*this);
     } else {
-        // 2.
         TBitmap::LoadFromStream(stream);
     }
-    // 3.
     if (PixelFormat() == TPixelFormat::pfCustom)
         SetPixelFormat(TPixelFormat::pf24bit);
 }
@@ -273,19 +267,16 @@ bool HasNoSegment(std::uint8_t marker)
 
 TJPEGHeaderInfo ProbeJPEGHeader(TStream& stream)
 {
-    // 1. and 5.
     TJPEGHeaderInfo info;
     const TStreamPositionGuard restore(stream);
-    // 2. Start of image.
+    // Start of image.
     char soi[2] = {};
     qint64 n = std::max<qint64>(stream.read(soi, 2), 0);
     if (static_cast<std::uint8_t>(soi[0]) != 0xFF || static_cast<std::uint8_t>(soi[1]) != 0xD8)
         n = 0;
-    // 3.
     if (n <= 0)
         return info;
     std::uint8_t marker = ReadByte(stream, n);
-    // 4.
     while (marker == 0xFF && n > 0) {
         marker = ReadByte(stream, n);
         if (marker == 0xFF)

@@ -67,23 +67,21 @@ void GrabWhenAsked(QWidget& window)
 
 int main(int argc, char** argv)
 {
-    // 1. Before anything else starts a thread.
+    // Before anything else starts a thread.
     PinToFirstProcessor();
     // 2.-3. The held-guards list lives in the guard's unit; the framework starts here.
     TApplication application(argc, argv);
-    // 4.
     TApplication::SetTitle(ApplicationTitle);
     const std::unique_ptr<TMessageBoxScript> answers = AnswerBoxesWhenAsked();
     int exitCode = 0;
     {
-        // 5. Its creation ends with the single-instance check, which may close it at once.
+        // Its creation ends with the single-instance check, which may close it at once.
         TfrmFramora form;
         TApplication::SetMainForm(&form);
         if (form.ClosedDuringCreate()) {
             TApplication::SetMainForm(nullptr);
             return TApplication::ExitCode();
         }
-        // 6.
         form.show();
         if (answers)
             Report(QStringLiteral("shown"));
@@ -94,6 +92,6 @@ int main(int argc, char** argv)
         exitCode = application.Run();
         TApplication::SetMainForm(nullptr);
     }
-    // 7. The guard and the help binding are released by their units as the process ends.
+    // The guard and the help binding are released by their units as the process ends.
     return exitCode;
 }
