@@ -5,6 +5,7 @@
 //   Seek:     far, random, repeatable times, the seek path; the reference seeks, flushes and
 //             decodes up to the first key frame (and, in a second variant, converts it too).
 #include "decoder/UMovieDecoder.h"
+#include "decoder/FFmpegPtr.h"
 #include "tests/fixtures/TestMovies.h"
 
 extern "C" {
@@ -57,21 +58,6 @@ const std::vector<int>& FarTimes()
     return times;
 }
 
-struct TFormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct TCodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct TSwsFree {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 struct TBufferFree {
     void operator()(std::uint8_t* p) const { av_free(p); }
 };
@@ -174,12 +160,12 @@ private:
         return true;
     }
 
-    std::unique_ptr<AVFormatContext, TFormatCloser> FFormat;
-    std::unique_ptr<AVCodecContext, TCodecFree> FCodec;
-    std::unique_ptr<AVFrame, TFrameFree> FFrame;
-    std::unique_ptr<AVFrame, TFrameFree> FScratch;
-    std::unique_ptr<AVPacket, TPacketFree> FPacket;
-    std::unique_ptr<SwsContext, TSwsFree> FConverter;
+    ffmpeg::InputPtr FFormat;
+    ffmpeg::CodecContextPtr FCodec;
+    ffmpeg::FramePtr FFrame;
+    ffmpeg::FramePtr FScratch;
+    ffmpeg::PacketPtr FPacket;
+    ffmpeg::SwsPtr FConverter;
     std::unique_ptr<std::uint8_t, TBufferFree> FRGB;
     std::uint8_t* FRGBData[4] = {};
     int FRGBPitch[4] = {};

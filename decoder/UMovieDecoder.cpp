@@ -1,4 +1,5 @@
 #include "decoder/UMovieDecoder.h"
+#include "decoder/FFmpegPtr.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -24,15 +25,6 @@ constexpr int PacketBudget = 20;            // video packets per positioning, ei
 constexpr std::int64_t MinimumDurationUs = 40000; // a movie must last longer than one 25 fps picture
 constexpr std::int64_t MicrosecondsPerSecond = 1000000;
 
-struct TFormatCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct TCodecContextFree {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct TFrameFree {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
 // A frame whose picture buffer came from av_image_alloc rather than from a decoder.
 struct TPictureFree {
     void operator()(AVFrame* frame) const
@@ -40,12 +32,6 @@ struct TPictureFree {
         av_freep(&frame->data[0]);
         av_frame_free(&frame);
     }
-};
-struct TPacketFree {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct TSwsFree {
-    void operator()(SwsContext* context) const { sws_freeContext(context); }
 };
 
 // Codecs whose AVI files are left to the platform's own decoders (the AVIFile backend).
@@ -114,20 +100,20 @@ struct TMovieDecoder::TState {
     // Index in the container; -1 until an FFmpeg opening found a video stream.
     int VideoStream = -1;
     // Valid while an FFmpeg opening is in progress or its movie is open; null otherwise.
-    std::unique_ptr<AVFormatContext, TFormatCloser> FormatContext;
-    std::unique_ptr<AVCodecContext, TCodecContextFree> CodecContext;
+    ffmpeg::InputPtr FormatContext;
+    ffmpeg::CodecContextPtr CodecContext;
     const AVCodec* Codec = nullptr;
     // Holds the last picture the decoder put out; continuity between calls drives reading on.
-    std::unique_ptr<AVFrame, TFrameFree> DecodedFrame;
+    ffmpeg::FramePtr DecodedFrame;
     // avcodec_receive_frame clears its target even when nothing comes out, so pictures land
     // here first and move into DecodedFrame only when there is one.
-    std::unique_ptr<AVFrame, TFrameFree> ReceivedFrame;
+    ffmpeg::FramePtr ReceivedFrame;
     // RGB32 target of the conversion, at the movie's size; its pitch is its own linesize.
     std::unique_ptr<AVFrame, TPictureFree> RGBFrame;
     // Cached per movie; rebuilt only if the decoder puts out a different size or format.
-    std::unique_ptr<SwsContext, TSwsFree> Converter;
+    ffmpeg::SwsPtr Converter;
     // The packet read last; its pts stands for the demuxer's position. Null until the first read.
-    std::unique_ptr<AVPacket, TPacketFree> Packet;
+    ffmpeg::PacketPtr Packet;
     // The picture size the codec context announced at opening: RGBFrame and Bitmap have it. The
     // decoder rewrites the context's own size when a damaged or changing stream says so.
     int FrameWidth = 0;

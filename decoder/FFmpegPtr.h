@@ -1,0 +1,37 @@
+#pragma once
+// Owners for FFmpeg objects: each deleter calls the pointer-nulling free function FFmpeg gives
+// for that object, so every failure path and Close is one reset(). Only the decoder, its
+// benchmark and the test-movie writer see FFmpeg types.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include <memory>
+
+namespace ffmpeg {
+
+struct TInputCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct TCodecContextFree {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct TFrameFree {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct TPacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct TSwsFree {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+
+using InputPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextFree>;
+using FramePtr = std::unique_ptr<AVFrame, TFrameFree>;
+using PacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
+using SwsPtr = std::unique_ptr<SwsContext, TSwsFree>;
+
+} // namespace ffmpeg
