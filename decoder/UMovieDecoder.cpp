@@ -14,6 +14,7 @@ extern "C" {
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -85,6 +86,16 @@ void CopyRGB32RowToBGR24(const std::uint8_t* source, std::uint8_t* target, int w
     CopyRGB32PixelsToBGR24(source, target, width);
 }
 #endif
+
+// Where the demuxer stands, judged by the packet read last. Packets come in decoding order: with
+// reordered pictures (B-frames) a packet's pts can lie several pictures ahead of everything
+// decoded so far, and taking it as the position would turn the next small step forward into a
+// seek, which lands on the following key frame: playback would show key frames only. The decoding
+// timestamp grows with the demuxer's position, so it is the one to compare with.
+std::int64_t DemuxerPosition(const AVPacket& packet)
+{
+    return packet.dts != AV_NOPTS_VALUE ? std::min(packet.dts, packet.pts) : packet.pts;
+}
 
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b)
 {
@@ -412,7 +423,7 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
                                                        timeBase.den, s.StartOffset);
     const bool positionKnown = s.Packet && s.Packet->pts != AV_NOPTS_VALUE;
     const bool seek = !positionKnown
-        || MovieTime::NeedsSeek(target, s.Packet->pts, timeBase.num, timeBase.den);
+        || MovieTime::NeedsSeek(target, DemuxerPosition(*s.Packet), timeBase.num, timeBase.den);
 
     bool result = false;
     try {

@@ -218,6 +218,21 @@ TEST(MovieDecoder, SeeksToTheKeyFrameAtOrAfterTheTarget)
     });
 }
 
+TEST(MovieDecoder, PlaybackOfReorderedPicturesFollowsTheClock)
+{
+    // The sample has B-frames: packets arrive out of presentation order, so the packet read last
+    // can stand several pictures ahead of the picture shown. Playback ticks must still read on
+    // and show the picture of each tick, never jump to the next key frame (2 s on) and wait there.
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(TestMovies::Sample)));
+    constexpr int TickMs = 97;
+    for (int t = TickMs; t <= 3000; t += TickMs) {
+        ASSERT_TRUE(decoder.DecodeFrame(t)) << t;
+        const int expected = t * TestMovies::FrameRate / 1000;
+        EXPECT_NEAR(StampOf(decoder.Bitmap()), expected, 3) << "at " << t << " ms";
+    }
+}
+
 TEST(MovieDecoder, EndOfFileShowsTheLastPictureAgain)
 {
     const int last = ShortGopFrames - 1;
