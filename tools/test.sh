@@ -27,7 +27,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz -j"$jobs"
 shopt -s nullglob
 for fuzzer in build-fuzz/tests/fuzz_*; do
-  [ -x "$fuzzer" ] || continue
+  [ -f "$fuzzer" ] && [ -x "$fuzzer" ] || continue
   name=$(basename "$fuzzer")
   corpus=build-fuzz/corpus/$name
   mkdir -p "$corpus"
