@@ -1,5 +1,5 @@
 #pragma once
-// Which family of the original platform the drawing paths follow. This platform answers the
+// Which family of Windows the drawing paths follow. This platform answers the
 // NT family; the other family's paths (drawing through DIB memory, banding) stay reachable so
 // that they can be exercised, by switching the answer process-wide.
 enum class TPlatformFamily { NT, Win9x };

@@ -1,5 +1,5 @@
 #pragma once
-// Device-independent bitmaps as the original platform lays them out, and a software
+// Device-independent bitmaps as Windows lays them out, and a software
 // StretchDIBits that draws such rows onto a canvas. The structures are read from bytes (they
 // are little-endian and unaligned in files); nothing here trusts a size it was not given.
 #include "framework/TCanvas.h"

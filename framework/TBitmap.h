@@ -19,7 +19,7 @@
 inline constexpr const char* kInvalidBitmapText = "ビットマップイメージが不正です";
 
 enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
-// The kind of handle the original platform kept; here both are the same memory, and the
+// The kind of handle Windows kept; here both are the same memory, and the
 // setting is only remembered.
 enum class TBitmapHandleType { bmDIB, bmDDB };
 

@@ -3,14 +3,14 @@
 //
 // A canvas draws on a device it opens for each operation (a bitmap's image; subclasses say
 // which) or through a painter someone else keeps open (a widget during its paint event, a
-// recording metafile). What the original platform kept in a device context lives here: the
+// recording metafile). What Windows kept in a device context lives here: the
 // coordinate mapping, the clip region, background and text colours, the stretch mode and the
 // saved states, and the font, pen and brush last selected into it. The canvas's own change
 // handlers on its font, pen and brush deselect them so the next operation selects them again;
 // a component that replaces those handlers keeps the old objects selected until it refreshes
 // the canvas (which is what the canvas event adjuster deals with).
 //
-// Copy modes are the raster operations of the original platform (ROP3 codes). On image devices
+// Copy modes are the raster operations of Windows (ROP3 codes). On image devices
 // every raster operation is computed in software on the destination's pixels, whatever their
 // format; on other devices the ones QPainter knows are passed to it.
 #include "framework/TColor.h"

@@ -17,7 +17,7 @@ struct TPaletteEntry {
     friend bool operator==(const TPaletteEntry&, const TPaletteEntry&) = default;
 };
 
-// The version every palette-creation call of the original platform expects.
+// The version every palette-creation call of Windows expects.
 inline constexpr std::uint16_t kPaletteVersion = 0x300;
 // Number of static colours of the system palette (the stock default palette).
 inline constexpr int kSystemColorCount = 20;
