@@ -68,8 +68,8 @@ constexpr std::int64_t DIBRowStride(std::int64_t width, std::int64_t bitsPerPixe
 // coordinates), stretching with the canvas's stretch mode and combining with rop.
 // info: a BITMAPINFOHEADER (biSize >= 40) followed by the colour table (1, 4, 8 bits: biClrUsed
 // entries, or all 2^n when it is 0) or, for BI_BITFIELDS, three masks (16 and 32 bits).
-// bits: the rows, bottom-up when biHeight > 0 (ySrc then counts from the bottom row, as on the
-// original platform), top-down when it is negative. Supports 1, 4, 8, 16, 24 and 32 bits, BI_RGB
+// bits: the rows, bottom-up when biHeight > 0 (ySrc then counts from the bottom row, as on
+// Windows), top-down when it is negative. Supports 1, 4, 8, 16, 24 and 32 bits, BI_RGB
 // and BI_BITFIELDS. A source rectangle reaching outside the DIB is clipped to it.
 // Returns the number of rows drawn (the source height), or 0 when the DIB cannot be drawn:
 // an unsupported format, or info or bits shorter than the header declares.
