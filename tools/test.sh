@@ -11,7 +11,17 @@ export QT_QPA_PLATFORM=offscreen
 echo "== build and test (RelWithDebInfo)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+passed=0
+# Runs one ctest stage and adds its count to the closing line.
+run_ctest() {
+  local log count
+  log=$(mktemp)
+  ctest --test-dir "$1" --output-on-failure -j"$jobs" | tee "$log"
+  count=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  passed=$(( passed + ${count:-0} ))
+  rm -f "$log"
+}
+run_ctest build
 
 echo "== build and test under AddressSanitizer + UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
@@ -19,7 +29,7 @@ export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFRAMORA_SANITIZE=ON -DFRAMORA_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
-ctest --test-dir build-asan --output-on-failure -j"$jobs"
+run_ctest build-asan
 
 echo "== fuzz (libFuzzer, ${FUZZ_SECONDS:-20} s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -39,5 +49,7 @@ for fuzzer in build-fuzz/tests/fuzz_*; do
   "$fuzzer" "$corpus" -max_total_time="${FUZZ_SECONDS:-20}" -timeout=30 -rss_limit_mb=4096 \
     -print_final_stats=1 2>&1 | tail -n 12
   test "${PIPESTATUS[0]}" -eq 0
+  passed=$(( passed + 1 ))
 done
-echo "all test stages passed"
+echo "all test stages passed (tests of both builds and the fuzzers)"
+echo "total: $passed passed, 0 failed"
