@@ -3,16 +3,15 @@
 #include <QMessageBox>
 
 namespace {
-TMessageBoxScript*& CurrentScript()
-{
-    static TMessageBoxScript* script = nullptr;
-    return script;
-}
-
 TMsgResult DefaultAnswer(TMsgButtons buttons)
 {
     return buttons == TMsgButtons::YesNo || buttons == TMsgButtons::YesNoCancel ? TMsgResult::Yes
                                                                                   : TMsgResult::OK;
+}
+
+TMsgResult PressDefaultButton(const TMessageBoxRequest& request)
+{
+    return DefaultAnswer(request.Buttons);
 }
 
 QMessageBox::StandardButtons StandardButtonsFor(TMsgButtons buttons)
@@ -71,7 +70,7 @@ TMsgResult MessageBox(QWidget* parent, const QString& text, const QString& capti
                       TMsgIcon icon)
 {
     const TMessageBoxRequest request{parent, text, caption, buttons, icon};
-    if (TMessageBoxScript* script = CurrentScript())
+    if (auto* script = TMessageBoxScript::Current())
         return script->Answer(request);
 
     QMessageBox box(QtIconFor(icon), caption, text, StandardButtonsFor(buttons), parent);
@@ -81,36 +80,19 @@ TMsgResult MessageBox(QWidget* parent, const QString& text, const QString& capti
 }
 
 TMessageBoxScript::TMessageBoxScript(QList<TMsgResult> answers)
-    : FAnswers(std::move(answers)), FPrevious(CurrentScript())
+    : TAnswerScript(std::move(answers), PressDefaultButton)
 {
-    CurrentScript() = this;
 }
 
-TMessageBoxScript::TMessageBoxScript(std::function<TMsgResult(const TMessageBoxRequest&)> answer)
-    : FAnswerFn(std::move(answer)), FPrevious(CurrentScript())
+TMessageBoxScript::TMessageBoxScript(TAnswerFn answer)
+    : TAnswerScript(std::move(answer), PressDefaultButton)
 {
-    CurrentScript() = this;
-}
-
-TMessageBoxScript::~TMessageBoxScript()
-{
-    CurrentScript() = FPrevious;
 }
 
 QStringList TMessageBoxScript::Texts() const
 {
     QStringList texts;
-    for (const auto& request : FAsked)
+    for (const auto& request : Asked())
         texts.append(request.Text);
     return texts;
-}
-
-TMsgResult TMessageBoxScript::Answer(const TMessageBoxRequest& request)
-{
-    FAsked.append(request);
-    if (FAnswerFn)
-        return FAnswerFn(request);
-    if (!FAnswers.isEmpty())
-        return FAnswers.takeFirst();
-    return DefaultAnswer(request.Buttons);
 }

@@ -1,9 +1,12 @@
 #pragma once
 // The one entry point for message boxes. Normally a modal QMessageBox; when a test installs a
 // script, the script answers instead and every question asked is recorded.
+#include "framework/TAnswerScript.h"
+
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -23,28 +26,14 @@ struct TMessageBoxRequest {
     TMsgIcon Icon = TMsgIcon::None;
 };
 
-// While one exists, MessageBox asks it instead of showing a box. It answers from its queue, in
-// order; once the queue is empty it presses the box's default button (OK, or Yes). Scripts nest:
-// the newest one answers, and the previous one is back when it goes.
-class TMessageBoxScript {
+// While one exists, MessageBox asks it instead of showing a box (see TAnswerScript); once its
+// queue is empty it presses the box's default button (OK, or Yes).
+class TMessageBoxScript : public TAnswerScript<TMessageBoxRequest, TMsgResult> {
 public:
     explicit TMessageBoxScript(QList<TMsgResult> answers = {});
     // A function instead of a queue, for answers that depend on the question.
-    explicit TMessageBoxScript(std::function<TMsgResult(const TMessageBoxRequest&)> answer);
-    ~TMessageBoxScript();
-    TMessageBoxScript(const TMessageBoxScript&) = delete;
-    TMessageBoxScript& operator=(const TMessageBoxScript&) = delete;
+    explicit TMessageBoxScript(TAnswerFn answer);
 
-    void Enqueue(TMsgResult answer) { FAnswers.append(answer); }
-    // Every box asked while the script was installed, oldest first.
-    const QList<TMessageBoxRequest>& Asked() const { return FAsked; }
+    // The texts of every box asked, oldest first.
     QStringList Texts() const;
-
-    TMsgResult Answer(const TMessageBoxRequest& request);
-
-private:
-    QList<TMsgResult> FAnswers;
-    std::function<TMsgResult(const TMessageBoxRequest&)> FAnswerFn;
-    QList<TMessageBoxRequest> FAsked;
-    TMessageBoxScript* FPrevious;
 };

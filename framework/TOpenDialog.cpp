@@ -6,12 +6,6 @@
 #include <QWidget>
 
 namespace {
-TFileDialogScript*& CurrentScript()
-{
-    static TFileDialogScript* script = nullptr;
-    return script;
-}
-
 bool& NativeDialogsFlag()
 {
     static bool native = false;
@@ -134,7 +128,7 @@ bool TOpenDialog::Accept(const TFileDialogAnswer& answer)
 
 bool TOpenDialog::Execute()
 {
-    if (TFileDialogScript* script = CurrentScript())
+    if (auto* script = TFileDialogScript::Current())
         return Accept(script->Answer(Request()));
 
     QFileDialog dialog(qobject_cast<QWidget*>(parent()));
@@ -146,29 +140,16 @@ bool TOpenDialog::Execute()
 
 TSaveDialog::TSaveDialog(QWidget* owner) : TOpenDialog(TFileDialogKind::Save, owner) {}
 
-TFileDialogScript::TFileDialogScript(QList<TFileDialogAnswer> answers)
-    : FAnswers(std::move(answers)), FPrevious(CurrentScript())
+namespace {
+TFileDialogAnswer CancelAnswer(const TFileDialogRequest&)
 {
-    CurrentScript() = this;
-}
-
-TFileDialogScript::TFileDialogScript(std::function<TFileDialogAnswer(const TFileDialogRequest&)> answer)
-    : FAnswerFn(std::move(answer)), FPrevious(CurrentScript())
-{
-    CurrentScript() = this;
-}
-
-TFileDialogScript::~TFileDialogScript()
-{
-    CurrentScript() = FPrevious;
-}
-
-TFileDialogAnswer TFileDialogScript::Answer(const TFileDialogRequest& request)
-{
-    FAsked.append(request);
-    if (FAnswerFn)
-        return FAnswerFn(request);
-    if (!FAnswers.isEmpty())
-        return FAnswers.takeFirst();
     return TFileDialogAnswer::Cancel();
 }
+} // namespace
+
+TFileDialogScript::TFileDialogScript(QList<TFileDialogAnswer> answers)
+    : TAnswerScript(std::move(answers), CancelAnswer)
+{
+}
+
+TFileDialogScript::TFileDialogScript(TAnswerFn answer) : TAnswerScript(std::move(answer), CancelAnswer) {}

@@ -2,6 +2,8 @@
 // Open and save dialogs with the properties a form sets at design time. Filters are written the
 // classic way, "description|*.a;*.b|description|*.c", and FilterIndex counts from 1. Tests install
 // a TFileDialogScript to answer in place of the user.
+#include "framework/TAnswerScript.h"
+
 #include <QFlags>
 #include <QList>
 #include <QObject>
@@ -109,24 +111,10 @@ public:
     explicit TSaveDialog(QWidget* owner = nullptr);
 };
 
-// While one exists, dialogs ask it instead of the user: answers come from its queue in order
-// (Cancel once it is empty) or from a function. Every request is recorded.
-class TFileDialogScript {
+// While one exists, dialogs ask it instead of the user (see TAnswerScript); once its queue is
+// empty it answers Cancel.
+class TFileDialogScript : public TAnswerScript<TFileDialogRequest, TFileDialogAnswer> {
 public:
     explicit TFileDialogScript(QList<TFileDialogAnswer> answers = {});
-    explicit TFileDialogScript(std::function<TFileDialogAnswer(const TFileDialogRequest&)> answer);
-    ~TFileDialogScript();
-    TFileDialogScript(const TFileDialogScript&) = delete;
-    TFileDialogScript& operator=(const TFileDialogScript&) = delete;
-
-    void Enqueue(TFileDialogAnswer answer) { FAnswers.append(std::move(answer)); }
-    const QList<TFileDialogRequest>& Asked() const { return FAsked; }
-
-    TFileDialogAnswer Answer(const TFileDialogRequest& request);
-
-private:
-    QList<TFileDialogAnswer> FAnswers;
-    std::function<TFileDialogAnswer(const TFileDialogRequest&)> FAnswerFn;
-    QList<TFileDialogRequest> FAsked;
-    TFileDialogScript* FPrevious;
+    explicit TFileDialogScript(TAnswerFn answer);
 };
