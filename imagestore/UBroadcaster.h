@@ -38,6 +38,10 @@ inline constexpr TGUID kDestroyingEventId{0x1E7F5B2C, 0x9D40, 0x4A63, {0xB8, 0x2
 
 inline constexpr const char* kInfinityLoopText = "fall into infinity loop.";
 
+// A broadcaster's life belongs to its owner. Listeners hold counted references to it (or to its
+// controller, which forwards its counts here), and those counts must never free it: its release
+// only counts down, and the owner frees it explicitly (FreeBroadcaster below). A controller that
+// forwards AddRef/Release to its broadcaster relies on exactly that.
 class TBroadcaster : public TInterfaceImplement {
 public:
     explicit TBroadcaster(TObject* controller = nullptr);
