@@ -58,6 +58,9 @@ public:
     // Size of the picture at the current scale (decoding is not needed to know it).
     int Width() const override;
     int Height() const override;
+    // Size of the stored picture at full scale; 0 when empty.
+    int FullWidth() const { return FFullWidth; }
+    int FullHeight() const { return FFullHeight; }
     // Colour components of the stored picture (1 grey, 3 colour); 0 when empty.
     int Components() const { return FComponents; }
 
