@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -14,6 +16,8 @@ namespace {
 constexpr QLatin1String GlobalPrefix("Global\\");
 constexpr QLatin1String LockFileSuffix(".lock");
 constexpr int NTFamilyGlobalMajorVersion = 5;
+constexpr QLatin1String PrivateFolderPrefix("framora-");
+constexpr mode_t PrivateFolderMode = 0700;
 
 // Guards acquired by IsAlreadyRunning, kept until the process ends.
 std::vector<std::shared_ptr<TExecuteBlocker>>& HeldGuards()
@@ -27,6 +31,22 @@ QString LockFileName(const QString& lockName)
     QString fileName = lockName;
     fileName.replace(QLatin1Char('/'), QLatin1Char('_')); // a name never reaches into other folders
     return fileName + LockFileSuffix;
+}
+
+// The user's own folder for locks inside the shared temp folder, made on first use. A name
+// that someone else took, or that is not a private folder of this user, gives no folder: a
+// lock file there could be read, replaced or held by another user.
+QString PrivateLockFolder()
+{
+    const QString folder = QDir(QDir::tempPath()).filePath(PrivateFolderPrefix + QString::number(::getuid()));
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), PrivateFolderMode) != 0 && errno != EEXIST)
+        return {};
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::getuid()
+        || (status.st_mode & 077) != 0)
+        return {};
+    return folder;
 }
 } // namespace
 
@@ -44,7 +64,7 @@ QString GuardLockDirectory()
         if (!directory.isEmpty() && QDir(directory).exists())
             return directory;
     }
-    return QDir::tempPath();
+    return PrivateLockFolder();
 }
 
 TExecuteBlocker::TExecuteBlocker(const QString& name)
@@ -53,15 +73,20 @@ TExecuteBlocker::TExecuteBlocker(const QString& name)
 }
 
 TExecuteBlocker::TExecuteBlocker(const QString& name, TPlatformFamily family, int majorVersion)
-    : FLockPath(QDir(GuardLockDirectory()).filePath(LockFileName(GuardLockName(name, family, majorVersion))))
 {
-    // Read-only is enough to lock, and lets another user's lock file in a shared temp folder
-    // still count; never follow a link planted under the lock's name.
-    FHandle = ::open(QFile::encodeName(FLockPath).constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const QString directory = GuardLockDirectory();
+    if (directory.isEmpty())
+        return; // no folder to lock in: no guard, and no other instance known either
+    FLockPath = QDir(directory).filePath(LockFileName(GuardLockName(name, family, majorVersion)));
+    // Read-only is enough to lock; never follow a link planted under the lock's name.
+    FHandle = ::open(QFile::encodeName(FLockPath).constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (FHandle < 0)
         return;
-    if (::flock(FHandle, LOCK_EX | LOCK_NB) != 0)
-        CloseGuard(); // held elsewhere, or the lock failed: either way not ours
+    if (::flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
+        // Only a lock someone holds is another instance; any other failure leaves us unguarded.
+        FHeldElsewhere = errno == EWOULDBLOCK;
+        CloseGuard();
+    }
 }
 
 TExecuteBlocker::~TExecuteBlocker()
@@ -82,11 +107,14 @@ void TExecuteBlocker::CloseGuard()
 bool IsAlreadyRunning(const QString& name)
 {
     auto blocker = std::make_shared<TExecuteBlocker>(name);
+    const bool heldElsewhere = blocker->HeldElsewhere();
     if (!blocker->Acquired())
         blocker.reset();
     if (blocker)
         HeldGuards().push_back(blocker);
-    return !blocker;
+    // A guard that could not be taken for any other reason must not keep the program from
+    // starting: it then runs unguarded.
+    return heldElsewhere;
 }
 
 int HeldGuardCount()

@@ -22,7 +22,8 @@ QString GuardLockName(const QString& name, TPlatformFamily family, int majorVers
 inline constexpr int PlatformMajorVersion = 6;
 
 // Where the lock files live: $FRAMORA_LOCK_DIR when set (tests use their own), else
-// $XDG_RUNTIME_DIR, else the temp folder.
+// $XDG_RUNTIME_DIR, else a folder of the user's own (mode 0700) in the temp folder, so the
+// guard never spans users. Empty when that folder cannot be made or is not private.
 QString GuardLockDirectory();
 
 class TExecuteBlocker {
@@ -35,18 +36,23 @@ public:
     TExecuteBlocker& operator=(const TExecuteBlocker&) = delete;
 
     bool Acquired() const { return FHandle >= 0; }
+    // True when another holder has the lock; false when the lock file could not be opened or
+    // locked for any other reason (then there is no guard at all).
+    bool HeldElsewhere() const { return FHeldElsewhere; }
     // Releases the guard if held; harmless when called again.
     void CloseGuard();
 
-    // The lock file's path (kept for diagnostics and tests).
+    // The lock file's path (kept for diagnostics and tests); empty when there is no lock folder.
     const QString& LockPath() const { return FLockPath; }
 
 private:
     QString FLockPath;
     int FHandle = -1; // the open, locked lock file; -1 when nothing is held
+    bool FHeldElsewhere = false;
 };
 
-// True when another holder has the guard. When false, this process now holds it until it ends.
+// True when another holder has the guard. When false, this process now holds it until it ends,
+// unless the guard could not be taken at all.
 bool IsAlreadyRunning(const QString& name);
 
 // How many guards this process holds (the held-guards list).

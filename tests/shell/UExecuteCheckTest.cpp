@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -72,16 +73,36 @@ TEST(GuardLockName, GlobalPrefixOnlyOnNTMajorVersionFive)
         EXPECT_EQ(GuardLockName(FramoraGuardName, c.Family, c.Major), c.Expected) << c.Major;
 }
 
-TEST_F(TLockFolder, LockDirectoryPrefersTheOverrideThenTheRuntimeFolder)
+TEST_F(TLockFolder, LockDirectoryPrefersTheOverrideThenTheRuntimeFolderThenAPrivateOne)
 {
     EXPECT_EQ(GuardLockDirectory(), folder.path());
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray temp = qgetenv("TMPDIR");
     QTemporaryDir runtimeFolder;
     qunsetenv("FRAMORA_LOCK_DIR");
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeFolder.path()));
     EXPECT_EQ(GuardLockDirectory(), runtimeFolder.path());
+
+    // Without a runtime folder: the user's own folder in the shared one, never the shared one.
     qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(GuardLockDirectory(), QDir::tempPath());
+    qputenv("TMPDIR", QFile::encodeName(runtimeFolder.path()));
+    const QString own = runtimeFolder.filePath(QStringLiteral("framora-%1").arg(::getuid()));
+    EXPECT_EQ(GuardLockDirectory(), own);
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(own).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_TRUE(TExecuteBlocker(QStringLiteral("private")).Acquired());
+    // A folder under that name that others may enter is not used, and starting is not refused.
+    ASSERT_EQ(::chmod(QFile::encodeName(own).constData(), 0755), 0);
+    EXPECT_EQ(GuardLockDirectory(), QString());
+    const TExecuteBlocker unguarded(QStringLiteral("private"));
+    EXPECT_FALSE(unguarded.Acquired());
+    EXPECT_FALSE(unguarded.HeldElsewhere());
+    EXPECT_FALSE(IsAlreadyRunning(QStringLiteral("private")));
+
+    qputenv("TMPDIR", temp);
+    if (temp.isEmpty())
+        qunsetenv("TMPDIR");
     if (!runtime.isEmpty())
         qputenv("XDG_RUNTIME_DIR", runtime);
 
@@ -99,6 +120,7 @@ TEST_F(TLockFolder, OneOwnerAtATimeAndCloseGuardReleases)
     {
         TExecuteBlocker second(QStringLiteral("owner"));
         EXPECT_FALSE(second.Acquired());
+        EXPECT_TRUE(second.HeldElsewhere());
         TExecuteBlocker otherName(QStringLiteral("other"));
         EXPECT_TRUE(otherName.Acquired());
     }
@@ -112,13 +134,15 @@ TEST_F(TLockFolder, OneOwnerAtATimeAndCloseGuardReleases)
     EXPECT_TRUE(TExecuteBlocker(QStringLiteral("owner")).Acquired());
 }
 
-TEST_F(TLockFolder, ALockFileThatCannotBeOpenedCountsAsRunning)
+TEST_F(TLockFolder, ALockFileThatCannotBeOpenedIsNotAnotherInstance)
 {
     // A link planted under the lock's name is never followed.
     ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("elsewhere")), folder.filePath(QStringLiteral("planted.lock"))));
-    EXPECT_FALSE(TExecuteBlocker(QStringLiteral("planted")).Acquired());
+    const TExecuteBlocker planted(QStringLiteral("planted"));
+    EXPECT_FALSE(planted.Acquired());
+    EXPECT_FALSE(planted.HeldElsewhere());
     EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("elsewhere"))));
-    EXPECT_TRUE(IsAlreadyRunning(QStringLiteral("planted")));
+    EXPECT_FALSE(IsAlreadyRunning(QStringLiteral("planted")));
 }
 
 TEST_F(TLockFolder, IsAlreadyRunningKeepsTheGuardForTheProcess)
