@@ -36,6 +36,9 @@ const QString FormFontName = QStringLiteral("ＭＳ Ｐゴシック");
 constexpr int FormFontHeight = -12;
 constexpr int DesignClientWidth = 792;
 constexpr int DesignClientHeight = 554;
+// The window's outer size at design: the design client inside its frame, caption and menu.
+constexpr int DesignWindowWidth = 800;
+constexpr int DesignWindowHeight = 600;
 constexpr int MinimumWindowWidth = 800;
 constexpr int MinimumWindowHeight = 600;
 constexpr int StatusBarHeight = 19;
@@ -265,7 +268,10 @@ void TfrmFramora::SetWindowProperties()
     // changes size; the central area is the design client less the status line.
     AnchorChildren(centralWidget(), QSize(DesignClientWidth, DesignClientHeight - StatusBarHeight));
     SetClientSize(DesignClientWidth, DesignClientHeight);
-    setMinimumSize(MinimumWindowWidth, MinimumWindowHeight);
+    // The minimum is an outer size; Qt applies a minimum to the inside, so the design frame's
+    // share comes off and the window can be exactly as small as its design.
+    SetClientMinimumSize(MinimumWindowWidth - (DesignWindowWidth - DesignClientWidth),
+                         MinimumWindowHeight - (DesignWindowHeight - DesignClientHeight));
 }
 
 void TfrmFramora::ConnectHandlers()

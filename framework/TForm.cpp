@@ -160,6 +160,12 @@ void TForm::SetClientSize(int width, int height)
     resize(width, height + menuHeight);
 }
 
+void TForm::SetClientMinimumSize(int width, int height)
+{
+    const int menuHeight = menuWidget() ? menuWidget()->sizeHint().height() : 0;
+    setMinimumSize(width, height + menuHeight);
+}
+
 QSize TForm::ClientSize() const
 {
     const int menuHeight = menuWidget() ? menuWidget()->height() : 0;

@@ -65,6 +65,8 @@ public:
 
     // Resizes the window so that the area below its menu bar is width x height.
     void SetClientSize(int width, int height);
+    // The smallest client size the user can resize the form to.
+    void SetClientMinimumSize(int width, int height);
     QSize ClientSize() const;
 
     TPosition Position() const { return FPosition; }
