@@ -353,12 +353,6 @@ namespace {
 
 bool gRegistered = false;
 
-// Registers at program start and removes the registrations at its end.
-struct TSafetyGraphicsRegistrar {
-    TSafetyGraphicsRegistrar() { RegisterSafetyGraphics(); }
-    ~TSafetyGraphicsRegistrar() { UnregisterSafetyGraphics(); }
-} gRegistrar;
-
 } // namespace
 
 void RegisterSafetyGraphics()

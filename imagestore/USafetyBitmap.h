@@ -70,7 +70,8 @@ class TJPEGImage : public TSafetyJPEGImage {
 };
 } // namespace USafetyBitmap
 
-// Makes the graphic classes above the ones pictures load with; once at program start.
+// Makes the graphic classes above the ones pictures load with; once, by the program's start-up
+// (a static initialiser in this library could be left out by the linker).
 void RegisterSafetyGraphics();
 // Removes them again (with every class derived from them); at program end.
 void UnregisterSafetyGraphics();

@@ -12,6 +12,7 @@
 //                               saved to that file and the program ends (exit code 0, or 3 when
 //                               the file cannot be written).
 #include "capture/UFramora.h"
+#include "capture/UProgramStart.h"
 #include "framework/MessageBox.h"
 #include "framework/TApplication.h"
 #include "shell/UCPUSpecified.h"
@@ -72,6 +73,7 @@ int main(int argc, char** argv)
     // 2.-3. The held-guards list lives in the guard's unit; the framework starts here.
     TApplication application(argc, argv);
     TApplication::SetTitle(ApplicationTitle);
+    const TProgramStart start;
     const std::unique_ptr<TMessageBoxScript> answers = AnswerBoxesWhenAsked();
     int exitCode = 0;
     {

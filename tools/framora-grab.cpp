@@ -1,5 +1,6 @@
 // framora-grab MOVIE OUTDIR MS [MS ...]: the movie decoder from the command line. One decoder
 // serves every request in the order given, so rising times read on as playback does.
+#include "capture/UProgramStart.h"
 #include "decoder/UMovieDecoder.h"
 
 #include <cerrno>
@@ -82,6 +83,7 @@ bool WriteBmp(const TBitmap& bitmap, const std::filesystem::path& path)
 
 int main(int argc, char** argv)
 {
+    const TProgramStart start;
     if (argc < 4) {
         std::fputs(UsageText, stderr);
         return ExitUsage;

@@ -2,6 +2,9 @@
 // window picture it saves on request.
 #include "FramoraTestSupport.h"
 
+#include "capture/UProgramStart.h"
+#include "framework/TPicture.h"
+#include "imagestore/USafetyBitmap.h"
 #include "shell/UExecuteCheck.h"
 
 #include <QImage>
@@ -73,6 +76,19 @@ protected:
 
     QTemporaryDir Locks;
 };
+
+// What the program's entry holds for its run: pictures load through the safe classes, and
+// only while it runs.
+TEST(ProgramStart, RegistersThePictureClassesForTheRun)
+{
+    {
+        const TProgramStart start;
+        EXPECT_EQ(TPicture::FindByExtension(QStringLiteral("bmp")), &TSafetyBitmap::StaticClass());
+        EXPECT_EQ(TPicture::FindByExtension(QStringLiteral("jpg")), &TSafetyJPEGImage::StaticClass());
+        EXPECT_EQ(TPicture::FindByClipboardFormat(CF_DIB), &TSafetyBitmap::StaticClass());
+    }
+    EXPECT_NE(TPicture::FindByExtension(QStringLiteral("bmp")), &TSafetyBitmap::StaticClass());
+}
 
 TEST_F(FramoraProgram, ASecondStartReportsAlreadyRunningAndEnds)
 {

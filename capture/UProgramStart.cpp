@@ -1,0 +1,13 @@
+#include "capture/UProgramStart.h"
+
+#include "imagestore/USafetyBitmap.h"
+
+TProgramStart::TProgramStart()
+{
+    RegisterSafetyGraphics();
+}
+
+TProgramStart::~TProgramStart()
+{
+    UnregisterSafetyGraphics();
+}
