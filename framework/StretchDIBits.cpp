@@ -95,11 +95,8 @@ bool ReadLayout(std::span<const std::uint8_t> info, std::size_t bitsSize, TDIBLa
         // Indices past the table draw black.
         layout.Colors.resize(static_cast<std::size_t>(limit), qRgb(0, 0, 0));
     } else if (header.biCompression == BI_BITFIELDS) {
-        // The masks follow a 40-byte header and sit at the same offset inside larger ones.
-        if (info.size() < sizeof header + 12)
+        if (!ReadBitFieldMasks(info, layout.Masks))
             return false;
-        for (int i = 0; i < 3; ++i)
-            layout.Masks[static_cast<std::size_t>(i)] = ReadLE<std::uint32_t>(info.data() + sizeof header + 4 * i);
     } else if (layout.BitCount == 16) {
         layout.Masks = {0x7C00, 0x03E0, 0x001F};
     } else {
@@ -150,6 +147,15 @@ int MapCoordinate(std::int64_t s, std::int64_t src, std::int64_t srcSize, std::i
     return static_cast<int>(dest + (s - src) * destSize / srcSize);
 }
 } // namespace
+
+bool ReadBitFieldMasks(std::span<const std::uint8_t> info, std::array<std::uint32_t, 3>& masks)
+{
+    if (info.size() < kBitFieldMasksOffset + kBitFieldMasksSize || !HoldsBitFieldMasks(ReadLE<std::uint32_t>(info.data())))
+        return false;
+    for (std::size_t i = 0; i < masks.size(); ++i)
+        masks[i] = ReadLE<std::uint32_t>(info.data() + kBitFieldMasksOffset + 4 * i);
+    return true;
+}
 
 int StretchDIBits(TCanvas& canvas, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
                   int srcWidth, int srcHeight, std::span<const std::uint8_t> bits, std::span<const std::uint8_t> info,

@@ -4,6 +4,7 @@
 // are little-endian and unaligned in files); nothing here trusts a size it was not given.
 #include "framework/TCanvas.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -64,10 +65,28 @@ constexpr std::int64_t DIBRowStride(std::int64_t width, std::int64_t bitsPerPixe
     return ((width * bitsPerPixel + 31) & ~std::int64_t{31}) / 8;
 }
 
+// The red, green and blue masks of a BI_BITFIELDS DIB are three 32-bit words at byte 40 of its
+// info block: right after a 40-byte header, and inside every larger header (52 bytes and up)
+// that carries them itself. A header of a size in between has no place for them.
+inline constexpr std::size_t kBitFieldMasksOffset = sizeof(BITMAPINFOHEADER);
+inline constexpr std::size_t kBitFieldMasksSize = 12;
+constexpr bool HoldsBitFieldMasks(std::uint64_t headerSize)
+{
+    return headerSize == kBitFieldMasksOffset || headerSize >= kBitFieldMasksOffset + kBitFieldMasksSize;
+}
+// The bytes the masks add after a header of that size.
+constexpr std::uint64_t BitFieldMasksAfterHeader(std::uint64_t headerSize)
+{
+    return headerSize == kBitFieldMasksOffset ? kBitFieldMasksSize : 0;
+}
+// Reads the masks of the info block; false when its header size has no place for them or the
+// block is too short to hold them.
+bool ReadBitFieldMasks(std::span<const std::uint8_t> info, std::array<std::uint32_t, 3>& masks);
+
 // Draws the source rectangle of a DIB onto the destination rectangle of the canvas (logical
 // coordinates), stretching with the canvas's stretch mode and combining with rop.
 // info: a BITMAPINFOHEADER (biSize >= 40) followed by the colour table (1, 4, 8 bits: biClrUsed
-// entries, or all 2^n when it is 0) or, for BI_BITFIELDS, three masks (16 and 32 bits).
+// entries, or all 2^n when it is 0) or, for BI_BITFIELDS, the masks (16 and 32 bits; see above).
 // bits: the rows, bottom-up when biHeight > 0 (ySrc then counts from the bottom row, as on
 // Windows), top-down when it is negative. Supports 1, 4, 8, 16, 24 and 32 bits, BI_RGB
 // and BI_BITFIELDS. A source rectangle reaching outside the DIB is clipped to it.

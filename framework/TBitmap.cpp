@@ -250,9 +250,7 @@ bool TBitmap::SharesImage(const TBitmap& other) const
 
 void TBitmap::LoadFromMemory(std::span<const std::uint8_t> bytes)
 {
-    QImage loaded;
-    if (bytes.size() < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPCOREHEADER) || bytes.size() > std::size_t{INT32_MAX}
-        || !loaded.loadFromData(bytes.data(), static_cast<int>(bytes.size()), "BMP"))
+    if (bytes.size() < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPCOREHEADER) || bytes.size() > std::size_t{INT32_MAX})
         throw EInvalidGraphic(kInvalidBitmapText);
     // Qt widens what it reads; the header says which depth the file had.
     const std::uint8_t* header = bytes.data() + sizeof(BITMAPFILEHEADER);
@@ -265,6 +263,12 @@ void TBitmap::LoadFromMemory(std::span<const std::uint8_t> bytes)
         bits = ReadLE<std::uint16_t>(header + offsetof(BITMAPINFOHEADER, biBitCount));
         compression = ReadLE<std::uint32_t>(header + offsetof(BITMAPINFOHEADER, biCompression));
     }
+    // Run-length and other compressed rows are not bitmaps here, as for the program's own
+    // reader, whichever thread reads them.
+    QImage loaded;
+    if ((compression != BI_RGB && compression != BI_BITFIELDS)
+        || !loaded.loadFromData(bytes.data(), static_cast<int>(bytes.size()), "BMP"))
+        throw EInvalidGraphic(kInvalidBitmapText);
     // Qt fills rows missing from a cut file; here a cut file is not a bitmap.
     if (compression == BI_RGB && bits > 0) {
         const auto offBits = ReadLE<std::uint32_t>(bytes.data() + offsetof(BITMAPFILEHEADER, bfOffBits));
@@ -394,7 +398,7 @@ void TBitmap::LoadFromClipboardFormat(std::uint16_t format, std::span<const std:
         std::uint64_t colors = ReadLE<std::uint32_t>(data.data() + offsetof(BITMAPINFOHEADER, biClrUsed));
         if (colors == 0 && bits <= 8)
             colors = std::uint64_t{1} << bits;
-        offset += compression == BI_BITFIELDS && headerSize == sizeof(BITMAPINFOHEADER) ? 12 : colors * 4;
+        offset += compression == BI_BITFIELDS ? BitFieldMasksAfterHeader(headerSize) : colors * 4;
     }
     std::vector<std::uint8_t> bytes(sizeof(BITMAPFILEHEADER) + data.size());
     const BITMAPFILEHEADER file{kBitmapFileType, static_cast<std::uint32_t>(bytes.size()), 0, 0,

@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -85,7 +86,7 @@ std::uint64_t bmp::InfoSize(const std::uint8_t* header)
     if (IsCoreHeader(header))
         return headerSize + 3 * ColorCount(header);
     if (ReadInfo(header).biCompression == BI_BITFIELDS)
-        return headerSize + 12;
+        return headerSize + BitFieldMasksAfterHeader(headerSize);
     return headerSize + 4 * ColorCount(header);
 }
 
@@ -144,7 +145,8 @@ bmp::THeaderCheck bmp::CheckHeader(const std::uint8_t* header, std::uint64_t ava
         return THeaderCheck::Truncated;
     if (size != kCoreHeaderSize) {
         const BITMAPINFOHEADER info = ReadInfo(header);
-        if (info.biWidth < 0 || info.biHeight == std::numeric_limits<std::int32_t>::min())
+        if (info.biWidth < 0 || info.biHeight == std::numeric_limits<std::int32_t>::min()
+            || (info.biCompression == BI_BITFIELDS && !HoldsBitFieldMasks(size)))
             return THeaderCheck::Invalid;
     }
     return THeaderCheck::Ok;
@@ -666,11 +668,9 @@ bool TDIB::CreateDIBSectionHandle(TBitmap& bitmap) const
         default: return false;
         }
     } else {
-        std::uint32_t masks[3] = {};
-        const auto table = FInfo.ColorTable();
-        if (table.size() < sizeof masks)
+        std::array<std::uint32_t, 3> masks{};
+        if (!ReadBitFieldMasks({FInfo.Block(), FInfo.Size()}, masks))
             return false;
-        std::memcpy(masks, table.data(), sizeof masks);
         const auto is = [&masks](std::uint32_t r, std::uint32_t g, std::uint32_t b) {
             return masks[0] == r && masks[1] == g && masks[2] == b;
         };

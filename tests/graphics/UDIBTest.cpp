@@ -7,6 +7,7 @@
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -63,6 +64,20 @@ Bytes InfoHeaderOf(const TInfo& info)
 {
     Bytes b = MakeBMP(info, {}, {});
     return Bytes(b.begin() + 14, b.end());
+}
+
+// A one-row BI_BITFIELDS file whose header of headerSize bytes (108 or 124, as image editors
+// write them) carries the masks itself; the pixels follow the header directly.
+Bytes MakeMaskedHeaderBMP(std::uint32_t headerSize, std::uint16_t bits, std::array<std::uint32_t, 3> masks, const Bytes& pixels)
+{
+    const std::int32_t width = static_cast<std::int32_t>(pixels.size() * 8 / bits);
+    Bytes b = MakeBMP({width, 1, bits, BI_BITFIELDS, 0, 0}, {}, {});
+    b[14] = static_cast<std::uint8_t>(headerSize);
+    for (const std::uint32_t mask : masks)
+        Put32(b, mask);
+    b.resize(14 + headerSize, 0); // alpha mask, colour space and the rest: zero
+    b.insert(b.end(), pixels.begin(), pixels.end());
+    return b;
 }
 
 void LoadBytes(TDIB& dib, const Bytes& bytes)
@@ -265,6 +280,52 @@ TEST(TDIBLoad, BitFieldsCarryMasksAndDecodeAs565)
     EXPECT_EQ(bitmap.PixelFormat(), TPixelFormat::pf16bit);
     EXPECT_EQ(PixelOf(bitmap, 0, 0), 0xFF0000u);
     EXPECT_EQ(PixelOf(bitmap, 1, 0), 0x0000FFu);
+}
+
+TEST(TDIBLoad, LargerHeadersCarryTheirMasksInside)
+{
+    struct Row {
+        const char* Name;
+        Bytes Data;
+        QRgb First;
+        QRgb Second;
+    };
+    const Row rows[] = {
+        {"108 bytes, 32 bits", MakeMaskedHeaderBMP(108, 32, {0xFF0000, 0xFF00, 0xFF}, {0, 0, 0xFF, 0xFF, 0x80, 0, 0, 0xFF}),
+         0xFF0000, 0x000080},
+        {"124 bytes, 16 bits 5-5-5", MakeMaskedHeaderBMP(124, 16, {0x7C00, 0x03E0, 0x001F}, {0x00, 0x7C, 0x1F, 0x00}),
+         0xFF0000, 0x0000FF},
+        {"124 bytes, 16 bits 4-4-4", MakeMaskedHeaderBMP(124, 16, {0x0F00, 0x00F0, 0x000F}, {0xF0, 0x00, 0x0F, 0x00}),
+         0x00FF00, 0x0000FF},
+    };
+    for (const Row& row : rows) {
+        for (const TPlatformFamily family : {TPlatformFamily::NT, TPlatformFamily::Win9x}) {
+            const TPlatformFamilyOverride platform(family);
+            TDIB dib;
+            TSequentialStream stream(row.Data);
+            ASSERT_NO_THROW(dib.LoadFromStream(stream)) << row.Name;
+            TBitmap bitmap;
+            dib.SaveToBitmap(bitmap);
+            EXPECT_EQ(PixelOf(bitmap, 0, 0), row.First) << row.Name;
+            EXPECT_EQ(PixelOf(bitmap, 1, 0), row.Second) << row.Name;
+        }
+        // The framework's reader, which other threads use, sees the same pixels (it widens
+        // short channels a little differently).
+        QByteArray data(reinterpret_cast<const char*>(row.Data.data()), static_cast<qsizetype>(row.Data.size()));
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadOnly);
+        TBitmap framework;
+        framework.LoadFromStream(buffer);
+        const auto near = [](QRgb a, QRgb b) {
+            return std::abs(qRed(a) - qRed(b)) < 16 && std::abs(qGreen(a) - qGreen(b)) < 16 && std::abs(qBlue(a) - qBlue(b)) < 16;
+        };
+        EXPECT_PRED2(near, PixelOf(framework, 0, 0), row.First) << row.Name;
+        EXPECT_PRED2(near, PixelOf(framework, 1, 0), row.Second) << row.Name;
+    }
+    // A header between 40 and 52 bytes has no place for the masks.
+    Bytes between = MakeMaskedHeaderBMP(44, 32, {0xFF0000, 0xFF00, 0xFF}, Bytes(4, 0));
+    TDIB dib;
+    EXPECT_THROW(LoadBytes(dib, between), EInvalidGraphic);
 }
 
 TEST(TDIBLoad, BadAndLyingDataIsRefused)

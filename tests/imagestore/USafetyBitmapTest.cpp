@@ -265,6 +265,44 @@ TEST(TSafetyBitmap, OtherThreadsUseTheFrameworkLoader)
     EXPECT_EQ(width, 2);
 }
 
+TEST(TSafetyBitmap, RunLengthBitmapsAreRefusedAlikeOnEveryThread)
+{
+    // 1 x 1, RLE8: one run of one pixel of entry 0, then the end of the bitmap.
+    Bytes bytes{'B', 'M'};
+    bytes.resize(14, 0);
+    Bytes header(40, 0);
+    header[0] = 40;
+    header[4] = 1;
+    header[8] = 1;
+    header[12] = 1;
+    header[14] = 8;
+    header[16] = BI_RLE8;
+    header[20] = 4;  // biSizeImage
+    header[32] = 1;  // biClrUsed
+    bytes.insert(bytes.end(), header.begin(), header.end());
+    bytes.insert(bytes.end(), {0, 0, 255, 0});   // red
+    bytes.insert(bytes.end(), {1, 0, 0, 1});     // run, end of bitmap
+    bytes[2] = static_cast<std::uint8_t>(bytes.size());
+    bytes[10] = 14 + 40 + 4;
+    const auto load = [&bytes] {
+        QByteArray data = ToArray(bytes);
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadOnly);
+        TSafetyBitmap bitmap;
+        try {
+            bitmap.LoadFromStream(buffer);
+        } catch (const EInvalidGraphic& error) {
+            return std::string(error.what());
+        }
+        return std::string("loaded");
+    };
+    EXPECT_EQ(load(), kInvalidBitmapText);
+    std::string onWorker;
+    std::thread worker([&] { onWorker = load(); });
+    worker.join();
+    EXPECT_EQ(onWorker, kInvalidBitmapText);
+}
+
 TEST(TSafetyBitmap, MetafilesBecome24BitBitmapsOfTheirSize)
 {
     TMetafile metafile;
