@@ -5,7 +5,7 @@
 //   Seek:     far, random, repeatable times, the seek path; the reference seeks, flushes and
 //             decodes up to the first key frame (and, in a second variant, converts it too).
 #include "decoder/UMovieDecoder.h"
-#include "decoder/FFmpegPtr.h"
+#include "framework/FFmpegPtr.h"
 #include "tests/fixtures/TestMovies.h"
 
 extern "C" {

@@ -1,5 +1,5 @@
 #include "decoder/UMovieDecoder.h"
-#include "decoder/FFmpegPtr.h"
+#include "framework/FFmpegPtr.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,7 +1,8 @@
 #pragma once
 // Owners for FFmpeg objects: each deleter calls the pointer-nulling free function FFmpeg gives
-// for that object, so every failure path and Close is one reset(). Only the decoder, its
-// benchmark and the test-movie writer see FFmpeg types.
+// for that object, so every failure path and Close is one reset(). Only the decoder, the AVIFile
+// stand-in, the decoder's benchmark and the test-movie writer see FFmpeg types: include this from
+// their .cpp files, never from a header that the rest of the program sees.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
