@@ -1,5 +1,7 @@
 #include "decoder/UMovieDecoder.h"
+#include "framework/AVIFile.h"
 #include "framework/FFmpegPtr.h"
+#include "framework/StretchDIBits.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -8,7 +10,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <QBuffer>
 #include <QColor>
+#include <QFileDevice>
 #include <QRect>
 #include <bit>
 #if defined(__x86_64__) || defined(__i386__)
@@ -131,10 +135,11 @@ struct TMovieDecoder::TState {
     int FrameHeight = 0;
 
     bool UsesAVIFile = false;
-    // The AVIFile stand-in's handles; null while it has nothing open.
-    void* AVIFile = nullptr;
-    void* AVIStream = nullptr;
-    void* FrameGetter = nullptr;
+    // The AVIFile service's handles; null while it has nothing open.
+    avifile::FilePtr AVIFile;
+    avifile::StreamPtr AVIStream;
+    // The getter of the last fetch; null when none.
+    avifile::GetFramePtr FrameGetter;
     const void* LastFrameDIB = nullptr; // owned by FrameGetter, valid until it is closed
     // FFmpeg: the video stream's start time in its time-base units, -1 until the first
     // positioning for time 0 knows it. AVIFile: the stream's first sample.
@@ -309,10 +314,122 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
     }
 }
 
-bool TMovieDecoder::OpenWithAVIFile(const std::string& /*FileName*/)
+struct TMovieDecoder::TAVIHandles {
+    avifile::FilePtr File;
+    avifile::StreamPtr Stream;
+};
+
+bool TMovieDecoder::OpenWithAVIFile(const std::string& FileName)
 {
-    // The AVIFile stand-in is not available yet: files FFmpeg refuses stay unopened.
-    return false;
+    TState& s = *FState;
+    s.AVIStream.reset();
+    s.AVIFile.reset();
+    TAVIHandles handles;
+    try {
+        if (!OpenAVIFileSteps(FileName, handles))
+            return false; // the local handles release the stream and the file
+    } catch (...) {
+        return false;
+    }
+    s.AVIFile = std::move(handles.File);
+    s.AVIStream = std::move(handles.Stream);
+    return true;
+}
+
+bool TMovieDecoder::OpenAVIFileSteps(const std::string& FileName, TAVIHandles& Handles)
+{
+    TState& s = *FState;
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenA(&file, FileName.c_str(), OF_SHARE_DENY_WRITE) != AVIERR_OK)
+        return false;
+    Handles.File.reset(file);
+    AVIFILEINFOA info{};
+    if (AVIFileInfoA(file, &info, sizeof info) != AVIERR_OK)
+        return false;
+
+    // The video stream with the lowest priority wins; among equals the first.
+    std::uint16_t chosenPriority = 0;
+    for (std::uint32_t i = 0; i < info.dwStreams; ++i) {
+        PAVISTREAM candidate = nullptr;
+        if (AVIFileGetStream(file, &candidate, 0, static_cast<std::int32_t>(i)) != AVIERR_OK)
+            return false;
+        avifile::StreamPtr stream(candidate);
+        AVISTREAMINFOA streamInfo{};
+        if (AVIStreamInfoA(candidate, &streamInfo, sizeof streamInfo) != AVIERR_OK)
+            return false;
+        if (streamInfo.fccType == streamtypeVIDEO && (!Handles.Stream || streamInfo.wPriority < chosenPriority)) {
+            Handles.Stream = std::move(stream);
+            chosenPriority = streamInfo.wPriority;
+        }
+    }
+    if (!Handles.Stream)
+        return false;
+    PAVISTREAM stream = Handles.Stream.get();
+
+    s.StartOffset = AVIStreamStart(stream);
+    s.LastSample = static_cast<std::int32_t>(s.StartOffset + AVIStreamLength(stream) - 1);
+
+    // The first picture must decompress.
+    {
+        const avifile::GetFramePtr getter(AVIStreamGetFrameOpen(stream, nullptr));
+        if (!getter || !AVIStreamGetFrame(getter.get(), static_cast<std::int32_t>(s.StartOffset)))
+            return false;
+    }
+    // The size comes from the last picture, as the bitmap class reads it.
+    {
+        const avifile::GetFramePtr getter(AVIStreamGetFrameOpen(stream, nullptr));
+        if (!getter)
+            return false;
+        const void* last = AVIStreamGetFrame(getter.get(), s.LastSample);
+        if (!last)
+            return false;
+        QBuffer image;
+        image.open(QIODevice::ReadWrite);
+        WriteBitmapFileImage(image, last);
+        TBitmap picture;
+        picture.LoadFromStream(image);
+        picture.SetPixelFormat(TPixelFormat::pf24bit);
+        s.AVIWidth = picture.Width();
+        s.AVIHeight = picture.Height();
+    }
+
+    FFileName = FileName;
+    FIsOpen = true;
+    s.UsesAVIFile = true;
+    FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
+    FBitmap->SetSize(s.AVIWidth, s.AVIHeight);
+    FBitmap->FillRect(QRect(0, 0, s.AVIWidth + 1, s.AVIHeight + 1), Qt::black);
+    return true;
+}
+
+void TMovieDecoder::WriteBitmapFileImage(TStream& Stream, const void* Block)
+{
+    BITMAPINFOHEADER header{};
+    std::memcpy(&header, Block, sizeof header);
+    std::int64_t colourBytes = 0;
+    if (header.biClrUsed != 0)
+        colourBytes = std::int64_t{header.biClrUsed} * 4;
+    else if (header.biBitCount <= 8 && header.biBitCount > 0)
+        colourBytes = (std::int64_t{1} << header.biBitCount) * 4;
+    else if ((header.biBitCount == 16 || header.biBitCount == 32) && header.biCompression != BI_RGB)
+        colourBytes = 3 * 4; // the bit-field masks
+    const std::int64_t imageBytes = header.biSizeImage != 0
+        ? std::int64_t{header.biSizeImage}
+        : std::abs(std::int64_t{header.biHeight}) * DIBRowStride(header.biWidth, header.biBitCount);
+    // The 40-byte info header is counted whatever size the block's header claims.
+    const std::int64_t offBits = std::int64_t{sizeof(BITMAPFILEHEADER)} + std::int64_t{sizeof(BITMAPINFOHEADER)} + colourBytes;
+    const std::int64_t fileSize = offBits + imageBytes;
+
+    Stream.seek(0);
+    if (auto* buffer = qobject_cast<QBuffer*>(&Stream))
+        buffer->buffer().clear();
+    else if (auto* file = qobject_cast<QFileDevice*>(&Stream))
+        file->resize(0);
+    const BITMAPFILEHEADER fileHeader{kBitmapFileType, static_cast<std::uint32_t>(fileSize), 0, 0,
+                                      static_cast<std::uint32_t>(offBits)};
+    WriteBuffer(Stream, &fileHeader, sizeof fileHeader);
+    WriteBuffer(Stream, Block, fileSize - std::int64_t{sizeof fileHeader});
+    Stream.seek(0);
 }
 
 void TMovieDecoder::ReleaseFFmpeg()
@@ -331,10 +448,11 @@ void TMovieDecoder::ReleaseFFmpeg()
 void TMovieDecoder::ReleaseAVIFile()
 {
     TState& s = *FState;
-    // The stand-in releases its stream, file and frame getter here, in that order.
-    s.AVIStream = nullptr;
-    s.AVIFile = nullptr;
-    s.FrameGetter = nullptr;
+    if (s.AVIFile) {
+        s.AVIStream.reset();
+        s.AVIFile.reset();
+    }
+    s.FrameGetter.reset();
     s.LastFrameDIB = nullptr;
 }
 
@@ -361,10 +479,16 @@ std::int32_t TMovieDecoder::Duration() const
     if (!FIsOpen)
         return -1;
     if (FState->UsesAVIFile)
-        return -1; // the AVIFile stand-in converts its sample count here
+        return AVIStreamSampleToTime(FState->AVIStream.get(),
+                                     static_cast<std::int32_t>(FState->LastSample - FState->StartOffset));
     if (!FState->FormatContext)
         return -1;
     return MovieTime::DurationMs(FState->FormatContext->duration);
+}
+
+bool TMovieDecoder::UsesAVIFile() const
+{
+    return FState->UsesAVIFile;
 }
 
 std::int32_t TMovieDecoder::Width() const
@@ -400,14 +524,14 @@ bool TMovieDecoder::DecodeFrame(std::int32_t TimeMs)
 bool TMovieDecoder::SeekTo(std::int32_t TimeMs)
 {
     if (FState->UsesAVIFile)
-        return false; // the AVIFile stand-in fetches the frame here
+        return SeekAVIFile(TimeMs);
     return SeekWithFFmpeg(TimeMs);
 }
 
 bool TMovieDecoder::RenderFrame()
 {
     if (FState->UsesAVIFile)
-        return false; // the AVIFile stand-in renders its frame here
+        return RenderAVIFileFrame();
     return RenderWithFFmpeg();
 }
 
@@ -532,6 +656,43 @@ bool TMovieDecoder::RenderWithFFmpeg()
         for (int y = 0; y < height; ++y)
             CopyRGB32RowToBGR24(rgb.data[0] + static_cast<std::ptrdiff_t>(y) * rgb.linesize[0],
                                 FBitmap->ScanLine(y), width);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// AVIFile positioning and rendering
+
+bool TMovieDecoder::SeekAVIFile(std::int32_t TimeMs)
+{
+    TState& s = *FState;
+    std::int64_t sample = std::max(0, AVIStreamTimeToSample(s.AVIStream.get(), TimeMs));
+    sample = std::min<std::int64_t>(sample + s.StartOffset, s.LastSample);
+
+    s.LastFrameDIB = nullptr;
+    s.FrameGetter.reset();
+    // A fresh getter per fetch; the service keeps its decoding state, so stepping on stays cheap.
+    s.FrameGetter.reset(AVIStreamGetFrameOpen(s.AVIStream.get(), nullptr));
+    if (s.FrameGetter)
+        s.LastFrameDIB = AVIStreamGetFrame(s.FrameGetter.get(), static_cast<std::int32_t>(sample));
+    if (s.LastFrameDIB)
+        return true;
+    s.FrameGetter.reset();
+    return false;
+}
+
+bool TMovieDecoder::RenderAVIFileFrame()
+{
+    try {
+        if (!FState->LastFrameDIB)
+            return false;
+        QBuffer image;
+        image.open(QIODevice::ReadWrite);
+        WriteBitmapFileImage(image, FState->LastFrameDIB);
+        FBitmap->LoadFromStream(image);
+        FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
         return true;
     } catch (...) {
         return false;

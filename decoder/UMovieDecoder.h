@@ -3,6 +3,7 @@
 // 24-bit bitmap it owns. FFmpeg is tried first; AVI files it refuses go to the AVIFile stand-in.
 // Everything above this unit sees milliseconds and TBitmap only, never an FFmpeg type.
 #include "framework/TBitmap.h"
+#include "framework/TStream.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,13 +26,23 @@ public:
     bool IsOpen() const { return FIsOpen; }
     const TBitmap& Bitmap() const { return *FBitmap; }
     const std::string& FileName() const { return FFileName; }
+    // Whether the movie open (or open last) came through the AVIFile service.
+    bool UsesAVIFile() const;
 
     // The decoder's helper owns every FFmpeg and AVIFile resource (see UMovieDecoder.cpp).
     struct TState;
 
+    // Writes a Windows bitmap file image of a packed DIB (header, colour table or bit-field
+    // masks, rows) into Stream and leaves it at position 0. The sizes are taken from the header,
+    // so Block must be a picture the AVIFile frame getter handed out (or as trustworthy).
+    static void WriteBitmapFileImage(TStream& Stream, const void* Block);
+
 private:
     bool OpenWithFFmpeg(const std::string& FileName);
     bool OpenWithAVIFile(const std::string& FileName);
+    // The file and the chosen stream while an AVIFile opening runs; kept only if it succeeds.
+    struct TAVIHandles;
+    bool OpenAVIFileSteps(const std::string& FileName, TAVIHandles& Handles);
     // Frees what an FFmpeg opening created, in the order Close uses; safe on a partial opening.
     void ReleaseFFmpeg();
     void ReleaseAVIFile();
@@ -42,6 +53,8 @@ private:
     bool RenderWithFFmpeg();
     bool ReadVideoPacket();
     bool DecodeVideoPacket();
+    bool SeekAVIFile(std::int32_t TimeMs);
+    bool RenderAVIFileFrame();
 
     std::string FFileName;
     bool FIsOpen = false;
