@@ -149,16 +149,16 @@ TEST(AVIFileBackend, BitmapFileImageSizes)
 
         QBuffer stream;
         stream.open(QIODevice::ReadWrite);
-        stream.write("left over from before, longer than any of the images written here ... ", 1200);
+        stream.write(QByteArray(1200, 'x')); // left over from before, longer than any image here
         TMovieDecoder::WriteBitmapFileImage(stream, block.data());
         EXPECT_EQ(stream.pos(), 0);
         const QByteArray bytes = stream.data();
         ASSERT_EQ(bytes.size(), static_cast<int>(c.FileSize)) << c.Bits << " bits";
         BITMAPFILEHEADER fileHeader{};
         std::memcpy(&fileHeader, bytes.constData(), sizeof fileHeader);
-        EXPECT_EQ(fileHeader.bfType, kBitmapFileType);
-        EXPECT_EQ(fileHeader.bfSize, c.FileSize) << c.Bits << " bits";
-        EXPECT_EQ(fileHeader.bfOffBits, c.OffBits) << c.Bits << " bits";
+        EXPECT_EQ(+fileHeader.bfType, kBitmapFileType);
+        EXPECT_EQ(+fileHeader.bfSize, c.FileSize) << c.Bits << " bits";
+        EXPECT_EQ(+fileHeader.bfOffBits, c.OffBits) << c.Bits << " bits";
         EXPECT_EQ(std::memcmp(bytes.constData() + sizeof fileHeader, block.data(), block.size()), 0);
     }
 }

@@ -168,13 +168,13 @@ TEST(AVIFile, PicturesComeAsPackedBitmapsThatOutliveLaterGetters)
 
     // Palettised pictures keep their palette: 8 bits, a full table, rows bottom-up.
     const BITMAPINFOHEADER header = HeaderOf(dib);
-    EXPECT_EQ(header.biSize, sizeof header);
-    EXPECT_EQ(header.biWidth, AviWidth);
-    EXPECT_EQ(header.biHeight, AviHeight);
-    EXPECT_EQ(header.biBitCount, 8);
-    EXPECT_EQ(header.biCompression, BI_RGB);
-    EXPECT_EQ(header.biClrUsed, 0u);
-    EXPECT_EQ(header.biSizeImage, DIBRowStride(AviWidth, 8) * AviHeight);
+    EXPECT_EQ(+header.biSize, sizeof header);
+    EXPECT_EQ(+header.biWidth, AviWidth);
+    EXPECT_EQ(+header.biHeight, AviHeight);
+    EXPECT_EQ(+header.biBitCount, 8);
+    EXPECT_EQ(+header.biCompression, BI_RGB);
+    EXPECT_EQ(+header.biClrUsed, 0u);
+    EXPECT_EQ(+header.biSizeImage, DIBRowStride(AviWidth, 8) * AviHeight);
     const auto* table = static_cast<const RGBQUAD*>(static_cast<const void*>(static_cast<const std::uint8_t*>(dib) + 40));
     EXPECT_EQ(table[215].rgbRed, 255);
     EXPECT_EQ(table[215].rgbGreen, 255);
@@ -187,8 +187,8 @@ TEST(AVIFile, PicturesComeAsPackedBitmapsThatOutliveLaterGetters)
     const avifile::GetFramePtr getter(AVIStreamGetFrameOpen(cinepakStream.get(), nullptr));
     const void* picture = AVIStreamGetFrame(getter.get(), 0);
     ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(HeaderOf(picture).biBitCount, 24);
-    EXPECT_EQ(HeaderOf(picture).biSizeImage, DIBRowStride(AviWidth, 24) * AviHeight);
+    EXPECT_EQ(+HeaderOf(picture).biBitCount, 24);
+    EXPECT_EQ(+HeaderOf(picture).biSizeImage, DIBRowStride(AviWidth, 24) * AviHeight);
 
     // A getter asked for another output format than its own is refused, as are null handles.
     const BITMAPINFOHEADER wanted{};
