@@ -233,6 +233,7 @@ std::span<const std::uint8_t> TBMPInfo::ColorTable() const
 
 void TBitsHolder::SetOwnedBits(std::unique_ptr<std::uint8_t[]> bits, std::size_t size)
 {
+    FStorage = QByteArray();
     FOwnedBits = std::move(bits);
     FBits = FOwnedBits.get();
     FSize = size;
@@ -240,7 +241,16 @@ void TBitsHolder::SetOwnedBits(std::unique_ptr<std::uint8_t[]> bits, std::size_t
 
 void TBitsHolder::SetBorrowedBits(const std::uint8_t* bits, std::size_t size)
 {
+    FStorage = QByteArray();
     FOwnedBits.reset();
+    FBits = bits;
+    FSize = size;
+}
+
+void TBitsHolder::SetSharedBits(const QByteArray& storage, const std::uint8_t* bits, std::size_t size)
+{
+    FOwnedBits.reset();
+    FStorage = storage;
     FBits = bits;
     FSize = size;
 }
@@ -248,7 +258,7 @@ void TBitsHolder::SetBorrowedBits(const std::uint8_t* bits, std::size_t size)
 const std::uint8_t* TBitsHolder::GetBits(const TBitmap* bitmap) const
 {
     // Borrowed bits follow the bitmap they come from, should it have moved its pixels.
-    if (!FOwnedBits && bitmap && !bitmap->Empty() && !IsNTFamily())
+    if (!Owned() && bitmap && !bitmap->Empty() && !IsNTFamily())
         return bitmap->Image().constBits();
     return FBits;
 }
@@ -403,6 +413,10 @@ void TBitmapStreamHolder::ViewMemory(TStream& stream, const QByteArray& bytes)
     stream.seek(position + static_cast<std::int64_t>(needed));
     FData = data;
     FSize = needed;
+    // An array made over someone else's memory (fromRawData) owns nothing: it cannot be kept.
+    QByteArray shared = bytes;
+    if (shared.data_ptr().isMutable())
+        FStorage = std::move(shared);
 }
 
 void TBitmapStreamHolder::CopyStream(TStream& stream)
@@ -410,12 +424,12 @@ void TBitmapStreamHolder::CopyStream(TStream& stream)
     // Any other stream: the first bytes decide how many more to copy.
     constexpr std::int64_t kFirstBytes = kFileHeaderSize + kInfoHeaderSize;
     const std::int64_t position = stream.pos();
-    FCopy = stream.read(kFirstBytes);
-    const auto first = static_cast<std::uint64_t>(FCopy.size());
-    const std::uint64_t needed = NeededBytes(reinterpret_cast<const std::uint8_t*>(FCopy.constData()), first);
+    FStorage = stream.read(kFirstBytes);
+    const auto first = static_cast<std::uint64_t>(FStorage.size());
+    const std::uint64_t needed = NeededBytes(reinterpret_cast<const std::uint8_t*>(FStorage.constData()), first);
     if (needed < first) {
         // A small core-header image: give back what belongs to whatever follows it.
-        FCopy.truncate(static_cast<qsizetype>(needed));
+        FStorage.truncate(static_cast<qsizetype>(needed));
         if (!stream.isSequential())
             stream.seek(position + static_cast<std::int64_t>(needed));
     } else {
@@ -424,13 +438,13 @@ void TBitmapStreamHolder::CopyStream(TStream& stream)
             throw EReadError();
         while (missing > 0) {
             const std::int64_t chunk = static_cast<std::int64_t>(std::min<std::uint64_t>(missing, kReadChunk));
-            const qsizetype at = FCopy.size();
-            FCopy.resize(at + chunk);
-            ReadBuffer(stream, FCopy.data() + at, chunk);
+            const qsizetype at = FStorage.size();
+            FStorage.resize(at + chunk);
+            ReadBuffer(stream, FStorage.data() + at, chunk);
             missing -= static_cast<std::uint64_t>(chunk);
         }
     }
-    FData = reinterpret_cast<const std::uint8_t*>(FCopy.constData());
+    FData = reinterpret_cast<const std::uint8_t*>(FStorage.constData());
     FSize = needed;
 }
 
@@ -476,10 +490,15 @@ void TDIB::LoadFromStream(TStream& stream)
     // The pixel rows, right after the header as stored (bfOffBits is not trusted).
     const std::uint64_t infoSize = bmp::InfoSize(header);
     const auto imageSize = static_cast<std::size_t>(bmp::ImageSize(header));
-    auto bits = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(imageSize, 1));
-    std::memcpy(bits.get(), header + infoSize, imageSize);
     auto holderBits = std::make_shared<TBitsHolder>();
-    holderBits->SetOwnedBits(std::move(bits), imageSize);
+    if (!holder.Storage().isNull()) {
+        // The rows stay where they were read: a large picture is not moved once more.
+        holderBits->SetSharedBits(holder.Storage(), header + infoSize, imageSize);
+    } else {
+        auto bits = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(imageSize, 1));
+        std::memcpy(bits.get(), header + infoSize, imageSize);
+        holderBits->SetOwnedBits(std::move(bits), imageSize);
+    }
     FInfo.Assign(info);
     FBits = std::move(holderBits);
     // The stream holder goes with this scope.

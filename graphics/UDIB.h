@@ -12,6 +12,7 @@
 #include "framework/TPalette.h"
 #include "framework/TStream.h"
 
+#include <QByteArray>
 #include <QRect>
 #include <cstddef>
 #include <cstdint>
@@ -96,12 +97,16 @@ public:
 
     void SetOwnedBits(std::unique_ptr<std::uint8_t[]> bits, std::size_t size) override;
     void SetBorrowedBits(const std::uint8_t* bits, std::size_t size) override;
+    // Bits inside an array that the holder shares (Qt's implicit sharing keeps them as they are
+    // for as long as the holder lives, whatever happens to the other copies).
+    void SetSharedBits(const QByteArray& storage, const std::uint8_t* bits, std::size_t size);
     const std::uint8_t* GetBits(const TBitmap* bitmap) const override;
     std::size_t Size() const override { return FSize; }
-    bool Owned() const override { return FOwnedBits != nullptr; }
+    bool Owned() const override { return FOwnedBits != nullptr || !FStorage.isNull(); }
 
 private:
-    std::unique_ptr<std::uint8_t[]> FOwnedBits; // null when the bits are borrowed
+    std::unique_ptr<std::uint8_t[]> FOwnedBits; // null when the bits are borrowed or shared
+    QByteArray FStorage;                        // null unless the bits are shared
     const std::uint8_t* FBits = nullptr;
     std::size_t FSize = 0;
 };
@@ -119,6 +124,9 @@ public:
     const std::uint8_t* Data() const { return FData; }
     // Bytes from Data() on: at least DataSize of the header.
     std::uint64_t Size() const { return FSize; }
+    // The array Data() points into, shared rather than copied, so the pixels can stay where
+    // they are; null when the stream's memory is not an array that owns its bytes.
+    const QByteArray& Storage() const { return FStorage; }
 
 private:
     // A lie in a header must not turn into one huge allocation before the bytes are seen.
@@ -129,7 +137,7 @@ private:
 
     const std::uint8_t* FData = nullptr;
     std::uint64_t FSize = 0;
-    QByteArray FCopy; // empty when the stream's own memory is viewed
+    QByteArray FStorage; // the copy, or the stream's own array when that owns its bytes
 };
 
 class TDIB {

@@ -382,6 +382,26 @@ TEST(TDIBLoad, BadAndLyingDataIsRefused)
     }
 }
 
+TEST(TDIBLoad, PixelsOutliveAndIgnoreTheMemoryTheyWereReadFrom)
+{
+    for (const bool raw : {false, true}) {
+        Bytes bytes = MakeBMP({1, 1, 24, BI_RGB, 0, 0}, {}, {0, 0, 255, 0}); // red
+        TDIB dib;
+        {
+            QByteArray data = raw ? QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))
+                                  : QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+            QBuffer buffer(&data);
+            buffer.open(QIODevice::ReadOnly);
+            dib.LoadFromStream(buffer);
+            data.fill('\0');
+        }
+        std::fill(bytes.begin(), bytes.end(), 0);
+        TBitmap bitmap;
+        dib.SaveToBitmap(bitmap);
+        EXPECT_EQ(PixelOf(bitmap, 0, 0), 0xFF0000u) << (raw ? "raw memory" : "an array");
+    }
+}
+
 TEST(TDIBLoad, FileStreamsAreCopiedAndLeftJustPastTheData)
 {
     const Bytes pixels = {0, 0, 255, 0};
