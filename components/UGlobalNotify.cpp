@@ -1,0 +1,108 @@
+#include "components/UGlobalNotify.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <QWindow>
+
+TScreenEventDispatcher::TScreenEventDispatcher()
+    : FBroadcaster(std::make_unique<TBroadcaster>(this)), FBroadcast(FBroadcaster.get()),
+      FConnections(std::make_unique<QObject>())
+{
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app)
+        return;
+    FActiveWindow = QApplication::activeWindow();
+    QObject::connect(app, &QApplication::focusChanged, FConnections.get(), [this] { ActiveControlChange(); });
+    QObject::connect(app, &QGuiApplication::focusWindowChanged, FConnections.get(), [this] {
+        if (QApplication::activeWindow() != FActiveWindow)
+            ActiveFormChange();
+    });
+}
+
+TScreenEventDispatcher::~TScreenEventDispatcher()
+{
+    FConnections.reset();
+    FreeBroadcaster(FBroadcaster);
+    FBroadcast = nullptr;
+}
+
+TScreenEventDispatcher& TScreenEventDispatcher::Instance()
+{
+    static TScreenEventDispatcher dispatcher;
+    return dispatcher;
+}
+
+void TScreenEventDispatcher::ActiveControlChange()
+{
+    Notify(this, kActiveControlChangedEventId);
+}
+
+void TScreenEventDispatcher::ActiveFormChange()
+{
+    FActiveWindow = QApplication::activeWindow();
+    Notify(this, kActiveFormChangedEventId);
+}
+
+HRESULT TScreenEventDispatcher::QueryInterface(const TGUID& iid, void** object)
+{
+    *object = nullptr;
+    if (iid == IInterface::IID || iid == IBroadcaster::IID) {
+        *object = static_cast<IBroadcaster*>(this);
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+int TScreenEventDispatcher::AddRef()
+{
+    return FBroadcast ? FBroadcast->AddRef() : 0;
+}
+
+int TScreenEventDispatcher::Release()
+{
+    return FBroadcast ? FBroadcast->Release() : 0;
+}
+
+void TScreenEventDispatcher::Notify(TObject* sender, const TGUID& eventId)
+{
+    if (FBroadcast)
+        FBroadcast->Notify(sender, eventId);
+}
+
+void TScreenEventDispatcher::AddListener(IListener* listener)
+{
+    if (FBroadcast)
+        FBroadcast->AddListener(listener);
+}
+
+void TScreenEventDispatcher::RemoveListener(IListener* listener)
+{
+    if (FBroadcast)
+        FBroadcast->RemoveListener(listener);
+}
+
+TGlobalNotify::TGlobalNotify(QObject* owner)
+    : TApplicationEvents(owner),
+      FListener(std::make_unique<TListener>([this](TObject* sender, const TGUID& id) { ScreenEvent(sender, id); }))
+{
+    // Leaving done alone lets the loop wait for the next event: one call per idle period.
+    TApplicationEvents::OnIdle = [this](QObject*, bool&) {
+        if (OnIdle)
+            OnIdle(this);
+    };
+    FListener->Listen(&TScreenEventDispatcher::Instance());
+    TApplicationEvents::OnException = [](QObject*, std::exception_ptr) {};
+}
+
+TGlobalNotify::~TGlobalNotify()
+{
+    FListener.reset();
+}
+
+void TGlobalNotify::ScreenEvent(TObject*, const TGUID& eventId)
+{
+    if (OnActiveControlChange && eventId == kActiveControlChangedEventId)
+        OnActiveControlChange(this);
+    else if (OnActiveFormChange && eventId == kActiveFormChangedEventId)
+        OnActiveFormChange(this);
+}
