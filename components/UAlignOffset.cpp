@@ -1,0 +1,9 @@
+#include "components/UAlignOffset.h"
+
+void TAlignOffset::ApplyTo(TRect& rect) const
+{
+    rect.Left += Left();
+    rect.Top += Top();
+    rect.Right -= Right();
+    rect.Bottom -= Bottom();
+}
