@@ -292,6 +292,13 @@ void TForm::keyPressEvent(QKeyEvent* event)
     QMainWindow::keyPressEvent(event);
 }
 
+void TForm::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && OnActivate)
+        OnActivate(this);
+    QMainWindow::changeEvent(event);
+}
+
 void TForm::showEvent(QShowEvent* event)
 {
     if (!FPositioned) {

@@ -88,6 +88,8 @@ public:
     // Help requests (classic protocol: command 1 with a context, 11 for the contents). Clearing
     // callHelp keeps the framework from looking for help itself; answers whether help was shown.
     std::function<bool(std::uint16_t command, std::int32_t data, bool& callHelp)> OnHelp;
+    // The form became the active window (a host that embeds the form may raise it itself).
+    std::function<void(QObject* sender)> OnActivate;
 
     virtual bool CloseQuery();
     // Hands a help request to OnHelp; F1 sends the form's help context (or asks for the contents).
@@ -105,6 +107,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     TPosition FPosition = TPosition::poDesigned;
