@@ -83,6 +83,13 @@ TEST(ReduceBitmapInto, EachPixelIsTheTruncatedMeanOfItsBlock)
     const std::uint8_t expected[] = {9, 9, 9, 11, 22, 32};
     EXPECT_EQ(0, std::memcmp(two1.ScanLine(0), expected, sizeof expected));
 
+    // Tall blocks: more rows than the partial sums hold before they are carried over.
+    TBitmap column = Bitmap24(1, 600);
+    column.FillRect(QRect(0, 0, 1, 600), Qt::white);
+    TBitmap dot = Bitmap24(1, 1);
+    ReduceBitmapInto(column, dot);
+    EXPECT_EQ(dot.Image().pixelColor(0, 0), QColor(Qt::white));
+
     const TBitmap frame = Noise(1920, 1080);
     TBitmap thumb = Bitmap24(98, 55);
     ReduceBitmapInto(frame, thumb);
