@@ -421,8 +421,10 @@ void TMovieDecoder::WriteBitmapFileImage(TStream& Stream, const void* Block)
     const std::int64_t fileSize = offBits + imageBytes;
 
     Stream.seek(0);
-    if (auto* buffer = qobject_cast<QBuffer*>(&Stream))
+    if (auto* buffer = qobject_cast<QBuffer*>(&Stream)) {
         buffer->buffer().clear();
+        buffer->buffer().reserve(fileSize); // one allocation, no copying as it grows
+    }
     else if (auto* file = qobject_cast<QFileDevice*>(&Stream))
         file->resize(0);
     const BITMAPFILEHEADER fileHeader{kBitmapFileType, static_cast<std::uint32_t>(fileSize), 0, 0,

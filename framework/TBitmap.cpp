@@ -7,6 +7,9 @@
 #include <QPainter>
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdlib>
+#include <optional>
 #include <cstring>
 #include <vector>
 
@@ -88,6 +91,54 @@ T ReadLE(const std::uint8_t* p)
     T value;
     std::memcpy(&value, p, sizeof value);
     return value;
+}
+
+// Plain 8- and 24-bit bitmaps with the 40-byte header, which is what every movie frame is, are
+// copied row by row: Qt's reader widens them to 32 bits and back at several times the cost.
+// Anything else (or anything that does not add up) is left to Qt's reader.
+std::optional<QImage> ReadPlainBitmap(std::span<const std::uint8_t> bytes)
+{
+    constexpr std::size_t headersSize = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    constexpr int MaxColours = 256;
+    if (bytes.size() < headersSize)
+        return std::nullopt;
+    BITMAPINFOHEADER header{};
+    std::memcpy(&header, bytes.data() + sizeof(BITMAPFILEHEADER), sizeof header);
+    const std::int64_t width = header.biWidth;
+    const std::int64_t height = std::abs(std::int64_t{header.biHeight});
+    const int bits = header.biBitCount;
+    if (header.biSize != sizeof header || header.biCompression != BI_RGB || (bits != 8 && bits != 24)
+        || width <= 0 || height <= 0 || width > INT16_MAX || height > INT16_MAX)
+        return std::nullopt;
+    const std::int64_t colours = bits == 8 ? (header.biClrUsed != 0 ? std::int64_t{header.biClrUsed} : MaxColours) : 0;
+    if (colours > MaxColours)
+        return std::nullopt;
+    const std::int64_t tableEnd = std::int64_t{headersSize} + colours * 4;
+    std::int64_t offBits = ReadLE<std::uint32_t>(bytes.data() + offsetof(BITMAPFILEHEADER, bfOffBits));
+    if (offBits == 0)
+        offBits = tableEnd;
+    const std::int64_t stride = DIBRowStride(width, bits);
+    if (offBits < tableEnd || offBits + stride * height > static_cast<std::int64_t>(bytes.size()))
+        return std::nullopt;
+
+    QImage image(static_cast<int>(width), static_cast<int>(height),
+                 bits == 8 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
+    if (image.isNull())
+        return std::nullopt;
+    if (bits == 8) {
+        QList<QRgb> table(MaxColours, qRgb(0, 0, 0)); // indices past biClrUsed read as black
+        for (std::int64_t i = 0; i < colours; ++i) {
+            const std::uint8_t* quad = bytes.data() + headersSize + 4 * i;
+            table[i] = qRgb(quad[2], quad[1], quad[0]);
+        }
+        image.setColorTable(table);
+    }
+    const bool bottomUp = header.biHeight > 0;
+    const std::uint8_t* pixels = bytes.data() + offBits;
+    for (std::int64_t y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(static_cast<int>(y)), pixels + (bottomUp ? height - 1 - y : y) * stride,
+                    static_cast<std::size_t>(width * bits / 8));
+    return image;
 }
 } // namespace
 
@@ -263,6 +314,12 @@ void TBitmap::LoadFromMemory(std::span<const std::uint8_t> bytes)
         bits = ReadLE<std::uint16_t>(header + offsetof(BITMAPINFOHEADER, biBitCount));
         compression = ReadLE<std::uint32_t>(header + offsetof(BITMAPINFOHEADER, biCompression));
     }
+    if (std::optional<QImage> plain = ReadPlainBitmap(bytes)) {
+        FPixelFormat = FormatForBits(bits, compression);
+        FImage = std::move(*plain);
+        Changed(this);
+        return;
+    }
     // Run-length and other compressed rows are not bitmaps here, as for the program's own
     // reader, whichever thread reads them.
     QImage loaded;
@@ -300,6 +357,14 @@ void TBitmap::LoadFromStream(TStream& stream)
         throw EReadError();
     if (size < std::int64_t{sizeof header} + std::int64_t{sizeof(BITMAPCOREHEADER)})
         size = remaining;
+    // A memory stream's bytes are read where they lie (a movie frame per call passes here).
+    if (auto* buffer = qobject_cast<QBuffer*>(&stream); buffer && size >= std::int64_t{sizeof header}) {
+        const std::int64_t start = buffer->pos() - std::int64_t{sizeof header};
+        const auto* data = reinterpret_cast<const std::uint8_t*>(buffer->data().constData());
+        LoadFromMemory(std::span(data + start, static_cast<std::size_t>(size)));
+        buffer->seek(start + size);
+        return;
+    }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, sizeof header)));
     std::memcpy(bytes.data(), &header, sizeof header);
     ReadBuffer(stream, bytes.data() + sizeof header, static_cast<std::int64_t>(bytes.size() - sizeof header));

@@ -202,3 +202,36 @@ TEST(Bitmap, AssigningAMetafileDrawsItOntoA24BitBitmap)
     EXPECT_EQ(bitmap.Height(), 4);
     EXPECT_EQ(QColor(bitmap.Image().pixel(7, 3)), QColor(Qt::red));
 }
+
+// Movie frames come as plain 8- and 24-bit bitmaps, read without Qt's reader: top-down rows and
+// colour tables shorter than 256 entries must come out as written.
+TEST(Bitmap, PlainBitmapsKeepRowOrderAndTheirColourTable)
+{
+    const TBitmap original = Pattern(TPixelFormat::pf24bit, 5, 3);
+    QByteArray bytes = Saved(original);
+    constexpr int offBits = 54, stride = 16;
+    QByteArray topDown = bytes.left(offBits);
+    for (int row = 2; row >= 0; --row)
+        topDown += bytes.mid(offBits + row * stride, stride);
+    const std::int32_t negative = -3;
+    std::memcpy(topDown.data() + 22, &negative, 4);
+    TBitmap loaded;
+    loaded.LoadFromMemory(std::span(reinterpret_cast<const std::uint8_t*>(topDown.constData()), topDown.size()));
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(loaded.Image().pixel(x, y), original.Image().pixel(x, y)) << x << "," << y;
+
+    // Two colours, and an index past them, which reads as black.
+    const std::uint8_t eightBit[] = {
+        'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0,              // file header
+        40, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 1, 0, 8, 0, 0, 0, 0, 0, // 3 x 1, 8 bits
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,  // biClrUsed 2
+        10, 20, 30, 0, 40, 50, 60, 0,                                 // blue, green, red
+        1, 0, 7, 0};
+    loaded.LoadFromMemory(eightBit);
+    EXPECT_EQ(loaded.PixelFormat(), TPixelFormat::pf8bit);
+    loaded.SetPixelFormat(TPixelFormat::pf24bit);
+    EXPECT_EQ(loaded.Image().pixel(0, 0), qRgb(60, 50, 40));
+    EXPECT_EQ(loaded.Image().pixel(1, 0), qRgb(30, 20, 10));
+    EXPECT_EQ(loaded.Image().pixel(2, 0), qRgb(0, 0, 0));
+}
