@@ -141,6 +141,9 @@ struct TMovieDecoder::TState {
     // The getter of the last fetch; null when none.
     avifile::GetFramePtr FrameGetter;
     const void* LastFrameDIB = nullptr; // owned by FrameGetter, valid until it is closed
+    // The bitmap file image of the picture rendered last. One stream serves every picture: a
+    // new one each time would take fresh pages from the system at every step.
+    QBuffer FrameImage;
     // FFmpeg: the video stream's start time in its time-base units, -1 until the first
     // positioning for time 0 knows it. AVIFile: the stream's first sample.
     std::int64_t StartOffset = -1;
@@ -422,8 +425,8 @@ void TMovieDecoder::WriteBitmapFileImage(TStream& Stream, const void* Block)
 
     Stream.seek(0);
     if (auto* buffer = qobject_cast<QBuffer*>(&Stream)) {
-        buffer->buffer().clear();
-        buffer->buffer().reserve(fileSize); // one allocation, no copying as it grows
+        buffer->buffer().resize(0); // keeps its memory for the next picture
+        buffer->buffer().reserve(fileSize);
     }
     else if (auto* file = qobject_cast<QFileDevice*>(&Stream))
         file->resize(0);
@@ -690,8 +693,9 @@ bool TMovieDecoder::RenderAVIFileFrame()
     try {
         if (!FState->LastFrameDIB)
             return false;
-        QBuffer image;
-        image.open(QIODevice::ReadWrite);
+        QBuffer& image = FState->FrameImage;
+        if (!image.isOpen())
+            image.open(QIODevice::ReadWrite);
         WriteBitmapFileImage(image, FState->LastFrameDIB);
         FBitmap->LoadFromStream(image);
         FBitmap->SetPixelFormat(TPixelFormat::pf24bit);

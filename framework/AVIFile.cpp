@@ -325,8 +325,8 @@ bool TStreamData::Seek(std::size_t key)
     return File->OpenInput();
 }
 
-// Palettised pictures stay 8-bit with their palette; every other format becomes 24-bit BGR.
-// Rows go bottom-up, as a DIB's rows do when its height is positive.
+// Palettised pictures stay 8-bit with their palette, rows bottom-up; every other format becomes
+// 24-bit BGR.
 bool TStreamData::BuildDIB()
 {
     const AVFrame& frame = *Frame;
@@ -374,9 +374,12 @@ bool TStreamData::BuildDIB()
                                          AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!Converter)
         return false;
-    // A negative pitch writes the rows bottom-up in one pass.
-    std::uint8_t* const target[4] = {bottomRow, nullptr, nullptr, nullptr};
-    const int pitch[4] = {-static_cast<int>(stride), 0, 0, 0};
+    // Converted pictures are top-down (a negative height says so): swscale writing bottom-up
+    // through a negative pitch takes its slow path, at nearly twice the cost.
+    header.biHeight = -frame.height;
+    std::memcpy(out, &header, sizeof header);
+    std::uint8_t* const target[4] = {pixels, nullptr, nullptr, nullptr};
+    const int pitch[4] = {static_cast<int>(stride), 0, 0, 0};
     return sws_scale(Converter.get(), frame.data, frame.linesize, 0, frame.height, target, pitch) == frame.height;
 }
 

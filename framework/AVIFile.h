@@ -106,7 +106,8 @@ std::int32_t AVIStreamSampleToTime(PAVISTREAM stream, std::int32_t samples);
 // wanted must be null: the picture comes out as an 8-bit DIB with its palette when the codec
 // paints with one, and as a 24-bit DIB otherwise. Null when the stream's codec cannot be decoded.
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM stream, const BITMAPINFOHEADER* wanted);
-// The packed DIB (header, colour table, bottom-up rows) of the sample, owned by the getter and
+// The packed DIB (header, colour table, rows: top-down when the height is negative) of the
+// sample, owned by the getter and
 // valid until its next fetch or its closing; null for a sample outside the stream or one that
 // does not decode.
 const void* AVIStreamGetFrame(PGETFRAME getter, std::int32_t sample);

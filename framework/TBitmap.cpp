@@ -9,7 +9,6 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
-#include <optional>
 #include <cstring>
 #include <vector>
 
@@ -95,13 +94,15 @@ T ReadLE(const std::uint8_t* p)
 
 // Plain 8- and 24-bit bitmaps with the 40-byte header, which is what every movie frame is, are
 // copied row by row: Qt's reader widens them to 32 bits and back at several times the cost.
-// Anything else (or anything that does not add up) is left to Qt's reader.
-std::optional<QImage> ReadPlainBitmap(std::span<const std::uint8_t> bytes)
+// Anything else (or anything that does not add up) is left to Qt's reader, and image is left
+// alone. An image of the same size and format that nothing shares is written over in place: a
+// fresh one per frame would cost the process new pages from the system every time.
+bool ReadPlainBitmap(std::span<const std::uint8_t> bytes, QImage& image)
 {
     constexpr std::size_t headersSize = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
     constexpr int MaxColours = 256;
     if (bytes.size() < headersSize)
-        return std::nullopt;
+        return false;
     BITMAPINFOHEADER header{};
     std::memcpy(&header, bytes.data() + sizeof(BITMAPFILEHEADER), sizeof header);
     const std::int64_t width = header.biWidth;
@@ -109,22 +110,25 @@ std::optional<QImage> ReadPlainBitmap(std::span<const std::uint8_t> bytes)
     const int bits = header.biBitCount;
     if (header.biSize != sizeof header || header.biCompression != BI_RGB || (bits != 8 && bits != 24)
         || width <= 0 || height <= 0 || width > INT16_MAX || height > INT16_MAX)
-        return std::nullopt;
+        return false;
     const std::int64_t colours = bits == 8 ? (header.biClrUsed != 0 ? std::int64_t{header.biClrUsed} : MaxColours) : 0;
     if (colours > MaxColours)
-        return std::nullopt;
+        return false;
     const std::int64_t tableEnd = std::int64_t{headersSize} + colours * 4;
     std::int64_t offBits = ReadLE<std::uint32_t>(bytes.data() + offsetof(BITMAPFILEHEADER, bfOffBits));
     if (offBits == 0)
         offBits = tableEnd;
     const std::int64_t stride = DIBRowStride(width, bits);
     if (offBits < tableEnd || offBits + stride * height > static_cast<std::int64_t>(bytes.size()))
-        return std::nullopt;
+        return false;
 
-    QImage image(static_cast<int>(width), static_cast<int>(height),
-                 bits == 8 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
-    if (image.isNull())
-        return std::nullopt;
+    const QImage::Format format = bits == 8 ? QImage::Format_Indexed8 : QImage::Format_BGR888;
+    if (image.width() != width || image.height() != height || image.format() != format || !image.isDetached()) {
+        QImage fresh(static_cast<int>(width), static_cast<int>(height), format);
+        if (fresh.isNull())
+            return false;
+        image = std::move(fresh);
+    }
     if (bits == 8) {
         QList<QRgb> table(MaxColours, qRgb(0, 0, 0)); // indices past biClrUsed read as black
         for (std::int64_t i = 0; i < colours; ++i) {
@@ -138,7 +142,7 @@ std::optional<QImage> ReadPlainBitmap(std::span<const std::uint8_t> bytes)
     for (std::int64_t y = 0; y < height; ++y)
         std::memcpy(image.scanLine(static_cast<int>(y)), pixels + (bottomUp ? height - 1 - y : y) * stride,
                     static_cast<std::size_t>(width * bits / 8));
-    return image;
+    return true;
 }
 } // namespace
 
@@ -314,9 +318,8 @@ void TBitmap::LoadFromMemory(std::span<const std::uint8_t> bytes)
         bits = ReadLE<std::uint16_t>(header + offsetof(BITMAPINFOHEADER, biBitCount));
         compression = ReadLE<std::uint32_t>(header + offsetof(BITMAPINFOHEADER, biCompression));
     }
-    if (std::optional<QImage> plain = ReadPlainBitmap(bytes)) {
+    if (ReadPlainBitmap(bytes, FImage)) {
         FPixelFormat = FormatForBits(bits, compression);
-        FImage = std::move(*plain);
         Changed(this);
         return;
     }

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -46,15 +47,16 @@ BITMAPINFOHEADER HeaderOf(const void* dib)
     return header;
 }
 
-// Reads the frame stamp of a packed 8- or 24-bit bottom-up DIB.
+// Reads the frame stamp of a packed 8- or 24-bit DIB.
 int StampOf(const void* dib)
 {
     const BITMAPINFOHEADER header = HeaderOf(dib);
     const auto* table = static_cast<const std::uint8_t*>(dib) + sizeof header;
     const std::uint8_t* pixels = table + (header.biBitCount == 8 ? 1024 : 0);
     const std::int64_t stride = DIBRowStride(header.biWidth, header.biBitCount);
-    return FrameStamp::Read(header.biWidth, header.biHeight, [&](int x, int y) {
-        const std::uint8_t* row = pixels + (header.biHeight - 1 - y) * stride;
+    const int height = std::abs(header.biHeight);
+    return FrameStamp::Read(header.biWidth, height, [&](int x, int y) {
+        const std::uint8_t* row = pixels + (header.biHeight > 0 ? height - 1 - y : y) * stride;
         const std::uint8_t* bgr = header.biBitCount == 8 ? table + 4 * row[x] : row + 3 * x;
         return (bgr[2] * 299 + bgr[1] * 587 + bgr[0] * 114) / 1000;
     });
@@ -181,13 +183,14 @@ TEST(AVIFile, PicturesComeAsPackedBitmapsThatOutliveLaterGetters)
     EXPECT_EQ(table[215].rgbBlue, 255);
     EXPECT_EQ(table[1].rgbBlue, RleLevelStep);
 
-    // Other codecs come out as 24-bit pictures.
+    // Other codecs come out as 24-bit pictures, top-down.
     const avifile::FilePtr cinepak = OpenFile(CinepakAvi);
     const avifile::StreamPtr cinepakStream = VideoStream(cinepak.get());
     const avifile::GetFramePtr getter(AVIStreamGetFrameOpen(cinepakStream.get(), nullptr));
     const void* picture = AVIStreamGetFrame(getter.get(), 0);
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(+HeaderOf(picture).biBitCount, 24);
+    EXPECT_EQ(+HeaderOf(picture).biHeight, -AviHeight);
     EXPECT_EQ(+HeaderOf(picture).biSizeImage, DIBRowStride(AviWidth, 24) * AviHeight);
 
     // A getter asked for another output format than its own is refused, as are null handles.
