@@ -2,6 +2,8 @@
 
 #include "ui_UFramora.h"
 
+#include "capture/UDesktop.h"
+
 #include "decoder/UMovieDecoder.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
@@ -56,6 +58,7 @@ const QString OpenFailedMessage = QStringLiteral("動画シーンの取得がで
 const QString OpenDialogTitle = QStringLiteral("動画ファイルの選択");
 const QString OpenDialogFilter = QStringLiteral(
     "動画ファイル|*.avi;*.wmv;*.asf;*.m1v;*.m2v;*.mp4;*.m4v;*.mp4v;*.mov;*.mpg;*.mpeg;*.3gp;*.3g2;*.rm;*.rmvb;*.flv;*.vob;*.dv"
+    ";*.mkv;*.webm;*.ts;*.m2ts;*.mts;*.ogv;*.ogg"
     "|AVI形式(.avi)|*.avi"
     "|WMV形式(.wmv;.asf)|*.wmv;*.asf"
     "|MPEG形式(.m1v;.m2v;.mp4;.m4v;.mp4v;.mov;.mpg;.mpeg;.3gp;.3g2)|*.m1v;*.m2v;*.mp4;*.m4v;*.mp4v;*.mov;*.mpg;*.mpeg;*.3gp;*.3g2"
@@ -126,6 +129,7 @@ TfrmFramora::TfrmFramora(QWidget* owner) : TForm(owner), ui(std::make_unique<Ui:
     SetWindowProperties();
     ConnectHandlers();
     FormCreate();
+    Desktop = new TFramoraDesktop(*this);
 }
 
 TfrmFramora::~TfrmFramora()
@@ -366,6 +370,8 @@ void TfrmFramora::OpenMovie(const QString& Path)
             PlayOrigin = GetTickCount();
             lblPicSize->setText(PictureSizeFormat.arg(Decoder->Width()).arg(Decoder->Height()));
             Panel1->update();
+            if (Desktop)
+                Desktop->MovieOpened(Path);
         } else {
             PlayState = TPlayState::Paused;
             MoviePath.clear();

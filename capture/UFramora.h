@@ -27,6 +27,7 @@ class QToolButton;
 class TAction;
 class TActionList;
 class TBitmap;
+class TFramoraDesktop;
 class TMovieDecoder;
 class TOpenDialog;
 class TPaintBox;
@@ -172,4 +173,6 @@ private:
     bool PositionChanging = false;          // TrackBar1Change runs
 
     bool FClosedDuringCreate = false;
+    // Shortcuts, drops and the settings kept between runs; owned as a child.
+    TFramoraDesktop* Desktop = nullptr;
 };

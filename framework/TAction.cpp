@@ -3,6 +3,7 @@
 #include "framework/IdleHandlers.h"
 
 #include <QAbstractButton>
+#include <QStringList>
 
 TAction::TAction(TActionList* list, const QString& name, const QString& caption, const QString& hint)
     : QAction(caption, list), FList(list)
@@ -93,7 +94,7 @@ class TButtonActionLink : public QObject {
 public:
     TButtonActionLink(QAbstractButton* button, TAction* action)
         : QObject(button), FButton(button), FAction(action),
-          FOwnHint(!button->toolTip().isEmpty()), FOwnVisibility(button->isHidden())
+          FOwnHint(button->toolTip()), FOwnVisibility(button->isHidden())
     {
         Apply();
         connect(action, &QAction::changed, this, &TButtonActionLink::Apply);
@@ -109,9 +110,11 @@ private:
         if (!FAction || !FButton)
             return;
         FButton->setText(FAction->Caption());
-        if (!FOwnHint) {
-            FButton->setToolTip(FAction->Hint());
+        if (FOwnHint.isEmpty()) {
+            FButton->setToolTip(HintWithShortcuts(FAction->Hint(), FAction->shortcuts()));
             FButton->setStatusTip(FAction->statusTip());
+        } else {
+            FButton->setToolTip(HintWithShortcuts(FOwnHint, FAction->shortcuts()));
         }
         FButton->setEnabled(FAction->Enabled());
         if (!FOwnVisibility && FButton->isHidden() == FAction->Visible())
@@ -120,10 +123,22 @@ private:
 
     QPointer<QAbstractButton> FButton;
     QPointer<TAction> FAction;
-    const bool FOwnHint;
+    const QString FOwnHint; // the button's own tool-tip when bound; empty for none
     const bool FOwnVisibility;
 };
 } // namespace
+
+QString HintWithShortcuts(const QString& hint, const QList<QKeySequence>& keys)
+{
+    QStringList names;
+    for (const QKeySequence& key : keys)
+        if (!key.isEmpty())
+            names.append(key.toString(QKeySequence::NativeText));
+    if (names.isEmpty())
+        return hint;
+    const QString list = names.join(QStringLiteral(", "));
+    return hint.isEmpty() ? list : QStringLiteral("%1 (%2)").arg(hint, list);
+}
 
 void BindAction(QAbstractButton* button, TAction* action)
 {

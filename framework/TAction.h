@@ -82,5 +82,10 @@ private:
 // Binds a push button, tool button or check box to a command: the button shows the command's
 // caption, follows its Enabled and Visible states, and a click executes it (update first). A
 // tool-tip the button already carries when bound is its own and stays; otherwise the command's
-// hint is shown. A button hidden when bound stays hidden (its visibility is its own).
+// hint is shown. Either way the command's shortcuts follow it (see HintWithShortcuts). A button
+// hidden when bound stays hidden (its visibility is its own).
 void BindAction(QAbstractButton* button, TAction* action);
+
+// A hint with the keys that reach the same command: "hint (Ctrl+O)", "hint (Ins, C)"; the hint
+// alone when there are none.
+QString HintWithShortcuts(const QString& hint, const QList<QKeySequence>& keys);

@@ -1,6 +1,7 @@
 // The program entry: pin the processor, start the application, show the capture window and run
-// the message loop until it closes; the process ends with the window's exit code. A first
-// command-line parameter names a movie to open at start.
+// the message loop until it closes; the process ends with the window's exit code. A movie named
+// on the command line (relative to the current folder or absolute) opens at start; --help,
+// --version and usage errors are answered before the window system is reached.
 //
 // Two environment variables let scripts and tests drive the real program without a user:
 //   FRAMORA_ANSWER_BOXES=1      message boxes are answered with their default button instead of
@@ -13,9 +14,12 @@
 //                               the file cannot be written).
 #include "capture/UFramora.h"
 #include "capture/UProgramStart.h"
+#include "decoder/UFFmpegLog.h"
 #include "framework/MessageBox.h"
+#include "framework/QtMessageLog.h"
 #include "framework/TApplication.h"
 #include "shell/UCPUSpecified.h"
+#include "shell/UCommandLine.h"
 
 #include <QPixmap>
 #include <QStringList>
@@ -64,13 +68,29 @@ void GrabWhenAsked(QWidget& window)
     });
 }
 
+QStringList ArgumentsOf(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const TFramoraCommandLine commandLine = ParseFramoraCommandLine(ArgumentsOf(argc, argv));
+    if (commandLine.Outcome != TCommandLineOutcome::Run) {
+        std::fputs(commandLine.Text.toLocal8Bit().constData(),
+                   commandLine.Outcome == TCommandLineOutcome::UsageError ? stderr : stdout);
+        return commandLine.ExitCode();
+    }
+    InstallFFmpegLog("framora", commandLine.Verbose ? TFFmpegLogLevel::Everything : TFFmpegLogLevel::ErrorsOnly);
+    InstallQtMessageLog("framora", commandLine.Verbose);
     // Before anything else starts a thread.
     PinToFirstProcessor();
-    // 2.-3. The held-guards list lives in the guard's unit; the framework starts here.
+    // The held-guards list lives in the guard's unit; the framework starts here.
     TApplication application(argc, argv);
     TApplication::SetTitle(ApplicationTitle);
     const TProgramStart start;
@@ -87,9 +107,8 @@ int main(int argc, char** argv)
         form.show();
         if (answers)
             Report(QStringLiteral("shown"));
-        const QStringList parameters = QCoreApplication::arguments();
-        if (parameters.size() > 1)
-            form.OpenMovie(parameters.at(1));
+        if (!commandLine.Movie.isEmpty())
+            form.OpenMovie(commandLine.Movie);
         GrabWhenAsked(form);
         exitCode = application.Run();
         TApplication::SetMainForm(nullptr);

@@ -1,13 +1,18 @@
-// framora-grab MOVIE OUTDIR MS [MS ...]: the movie decoder from the command line. One decoder
+// framora-grab: the movie decoder from the command line (usage in UGrabOptions.h). One decoder
 // serves every request in the order given, so rising times read on as playback does.
 #include "capture/UProgramStart.h"
+#include "decoder/UFFmpegLog.h"
 #include "decoder/UMovieDecoder.h"
+#include "framework/QtMessageLog.h"
+#include "tools/UContactSheet.h"
+#include "tools/UGrabOptions.h"
 
-#include <cerrno>
-#include <climits>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -18,23 +23,7 @@ namespace {
 
 constexpr int ExitOpened = 0;
 constexpr int ExitNotOpened = 1;
-constexpr int ExitUsage = 2;
-
-const char* const UsageText =
-    "usage: framora-grab MOVIE OUTDIR MS [MS ...]\n"
-    "  Opens MOVIE, prints its size and duration, then writes the picture at each time MS\n"
-    "  (milliseconds, in the order given) to OUTDIR/MS.bmp.\n";
-
-bool ParseMs(const char* text, std::int32_t& ms)
-{
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < INT32_MIN || value > INT32_MAX)
-        return false;
-    ms = static_cast<std::int32_t>(value);
-    return true;
-}
+constexpr int ExitNotWritten = 1;
 
 void PutLE(std::vector<char>& out, std::uint32_t value, int bytes)
 {
@@ -79,28 +68,88 @@ bool WriteBmp(const TBitmap& bitmap, const std::filesystem::path& path)
     return static_cast<bool>(file);
 }
 
+void Report(const QString& line)
+{
+    std::fprintf(stderr, "framora-grab: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+bool WritePicture(const TBitmap& bitmap, const std::filesystem::path& path, TGrabFormat format)
+{
+    if (format == TGrabFormat::Bmp)
+        return WriteBmp(bitmap, path);
+    return bitmap.Image().save(QString::fromStdString(path.string()), format == TGrabFormat::Png ? "PNG" : "JPG");
+}
+
+int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
+{
+    const std::filesystem::path outDir = options.OutDir.toStdString();
+    std::error_code error;
+    std::filesystem::create_directories(outDir, error);
+    const std::string extension = "." + GrabFormatExtension(options.PictureFormat()).toStdString();
+    for (std::int32_t ms : options.Times) {
+        const std::filesystem::path target = outDir / (std::to_string(ms) + extension);
+        if (!decoder.DecodeFrame(ms)) {
+            std::printf("%d failed\n", ms);
+        } else if (!WritePicture(decoder.Bitmap(), target, options.PictureFormat())) {
+            Report(QStringLiteral("cannot write %1").arg(QString::fromStdString(target.string())));
+            std::printf("%d failed\n", ms);
+        } else {
+            std::printf("%d ok %s\n", ms, target.c_str());
+        }
+        std::fflush(stdout);
+    }
+    return ExitOpened;
+}
+
+int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options)
+{
+    const ContactSheet::TSheet sheet = ContactSheet::Make(
+        decoder, QFileInfo(options.Movie).fileName(), *options.Sheet, [](int number, int count, std::int32_t ms) {
+            Report(QStringLiteral("picture %1 of %2 at %3").arg(number).arg(count).arg(ContactSheet::TimeLabel(ms)));
+        });
+    if (sheet.Image.isNull()) {
+        Report(QStringLiteral("%1: the movie has no length to space pictures over").arg(options.Movie));
+        return ExitNotWritten;
+    }
+    for (std::int32_t ms : sheet.Missing)
+        Report(QStringLiteral("no picture at %1").arg(ContactSheet::TimeLabel(ms)));
+    const QString format = GrabFormatExtension(options.SheetFormat()).toUpper();
+    if (!sheet.Image.save(options.SheetFile, format.toLatin1().constData())) {
+        Report(QStringLiteral("cannot write %1").arg(options.SheetFile));
+        return ExitNotWritten;
+    }
+    std::printf("sheet ok %s\n", options.SheetFile.toLocal8Bit().constData());
+    return ExitOpened;
+}
+
+QStringList ArgumentsOf(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const TGrabOptions options = ParseGrabCommandLine(ArgumentsOf(argc, argv));
+    if (options.Outcome != TCommandLineOutcome::Run) {
+        std::fputs(options.Text.toLocal8Bit().constData(),
+                   options.Outcome == TCommandLineOutcome::UsageError ? stderr : stdout);
+        return options.ExitCode();
+    }
     const TProgramStart start;
-    if (argc < 4) {
-        std::fputs(UsageText, stderr);
-        return ExitUsage;
-    }
-    const std::string movie = argv[1];
-    const std::filesystem::path outDir = argv[2];
-    std::vector<std::int32_t> times;
-    for (int i = 3; i < argc; ++i) {
-        std::int32_t ms = 0;
-        if (!ParseMs(argv[i], ms)) {
-            std::fprintf(stderr, "framora-grab: not a time in milliseconds: %s\n", argv[i]);
-            std::fputs(UsageText, stderr);
-            return ExitUsage;
-        }
-        times.push_back(ms);
-    }
+    InstallFFmpegLog("framora-grab", options.Verbose ? TFFmpegLogLevel::Everything : TFFmpegLogLevel::ErrorsOnly);
+    InstallQtMessageLog("framora-grab", options.Verbose);
+    // Pictures are written and sheets drawn off screen; no window system is needed.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int applicationArgc = 1;
+    QGuiApplication application(applicationArgc, argv);
 
+    const std::string movie = options.Movie.toLocal8Bit().toStdString();
     TMovieDecoder decoder;
     std::error_code error;
     if (!std::filesystem::is_regular_file(movie, error)) {
@@ -113,19 +162,5 @@ int main(int argc, char** argv)
     }
     std::printf("size %dx%d duration %d\n", decoder.Width(), decoder.Height(), decoder.Duration());
     std::fflush(stdout);
-
-    std::filesystem::create_directories(outDir, error);
-    for (std::int32_t ms : times) {
-        const std::filesystem::path target = outDir / (std::to_string(ms) + ".bmp");
-        if (!decoder.DecodeFrame(ms)) {
-            std::printf("%d failed\n", ms);
-        } else if (!WriteBmp(decoder.Bitmap(), target)) {
-            std::fprintf(stderr, "framora-grab: cannot write %s\n", target.c_str());
-            std::printf("%d failed\n", ms);
-        } else {
-            std::printf("%d ok %s\n", ms, target.c_str());
-        }
-        std::fflush(stdout);
-    }
-    return ExitOpened;
+    return options.Sheet ? GrabSheet(decoder, options) : GrabPictures(decoder, options);
 }

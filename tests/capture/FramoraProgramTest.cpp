@@ -25,6 +25,7 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         environment.insert(QStringLiteral("FRAMORA_LOCK_DIR"), lockDir);
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), lockDir); // its settings stay in the test
         environment.insert(QStringLiteral("FRAMORA_ANSWER_BOXES"), QStringLiteral("1"));
         environment.remove(QStringLiteral("FRAMORA_GRAB"));
         for (const QString& assignment : extra)

@@ -10,6 +10,7 @@
 #include "framework/TBitmap.h"
 #include "framework/TickCount.h"
 
+#include <QSettings>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -39,6 +40,8 @@ protected:
     {
         ASSERT_TRUE(LockDir.isValid());
         qputenv("FRAMORA_LOCK_DIR", LockDir.path().toLocal8Bit());
+        // Settings kept between runs go to a folder of the test's own.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, LockDir.path());
         // Close to the 32-bit wrap, so every elapsed time below crosses it.
         Now = 0xFFFFF000u;
         SetTickSource([this] { return Now; });

@@ -92,21 +92,22 @@ TEST_F(FramoraWindow, ComponentsCarryTheirCaptionsAndHints)
         const char* Hint;
     };
     const TButtonText buttons[] = {
-        {Form->btnSelectFile, "動画を選択", "動画ファイルを変更します"},
+        {Form->btnSelectFile, "動画を選択", "動画ファイルを変更します (Ctrl+O)"},
         {Form->btnSearchDisc, "DVDを検索", ""},
-        {Form->btnStepPrev, "", "前のステップへ"},
-        {Form->btnStepNext, "", "次のステップへ"},
-        {Form->btnPlay, "再生", "動画の再生を開始します"},
-        {Form->btnPause, "一時停止", "動画を一時停止します"},
-        {Form->btnRewind, "先頭へ", "動画の先頭へ戻ります"},
-        {Form->btnCapture, "キャプチャの追加⇒", "シーンリストの最後にキャプチャ画像を追加します。"},
+        {Form->btnStepPrev, "", "前のステップへ (Left)"},
+        {Form->btnStepNext, "", "次のステップへ (Right)"},
+        {Form->btnPlay, "再生", "動画の再生を開始します (Space)"},
+        {Form->btnPause, "一時停止", "動画を一時停止します (Space)"},
+        {Form->btnRewind, "先頭へ", "動画の先頭へ戻ります (Home)"},
+        {Form->btnCapture, "キャプチャの追加⇒", "シーンリストの最後にキャプチャ画像を追加します。 (Ins, C)"},
         {Form->btnDeleteAll, "全部削除", "キャプチャ画像をすべて削除します"},
-        {Form->btnDelete, "1つ削除", "選択しているキャプチャ画像を1つ削除します"},
+        {Form->btnDelete, "1つ削除", "選択しているキャプチャ画像を1つ削除します (Del)"},
         {Form->btnSaveImage, "保存", nullptr}, // no hint: Qt shows the caption
         {Form->btnOK, "OK", ""},
         {Form->btnCancel, "キャンセル", ""},
-        {Form->btnHelp, "ヘルプ", "ヘルプを呼び出します"},
+        {Form->btnHelp, "ヘルプ", "ヘルプを呼び出します (F1)"},
     };
+    // Each hint names the keys that reach the same command.
     for (const TButtonText& b : buttons) {
         EXPECT_EQ(b.Button->text(), QString::fromUtf8(b.Text)) << b.Button->objectName().toStdString();
         if (b.Hint) {
@@ -268,7 +269,8 @@ TEST_F(FramoraWindow, TheFileDialogAsksForAMovieAndOpensTheChoice)
     EXPECT_EQ(asked.Title, QStringLiteral("動画ファイルの選択"));
     EXPECT_EQ(asked.FilterIndex, 1);
     EXPECT_TRUE(asked.Filter.startsWith(QStringLiteral(
-        "動画ファイル|*.avi;*.wmv;*.asf;*.m1v;*.m2v;*.mp4;*.m4v;*.mp4v;*.mov;*.mpg;*.mpeg;*.3gp;*.3g2;*.rm;*.rmvb;*.flv;*.vob;*.dv|AVI形式(.avi)|*.avi|")));
+        "動画ファイル|*.avi;*.wmv;*.asf;*.m1v;*.m2v;*.mp4;*.m4v;*.mp4v;*.mov;*.mpg;*.mpeg;*.3gp;*.3g2;*.rm;*.rmvb;*.flv;*.vob;*.dv"
+        ";*.mkv;*.webm;*.ts;*.m2ts;*.mts;*.ogv;*.ogg|AVI形式(.avi)|*.avi|")));
     EXPECT_TRUE(asked.Filter.endsWith(QStringLiteral("|Digital Video形式(.dv)|*.dv|すべての形式(*.*)|*.*")));
     EXPECT_EQ(asked.Options, TOpenOptions(TOpenOption::ofHideReadOnly) | TOpenOption::ofPathMustExist |
                                  TOpenOption::ofFileMustExist | TOpenOption::ofEnableSizing);

@@ -1,0 +1,168 @@
+#include "capture/UDesktop.h"
+
+#include "capture/UFramora.h"
+#include "framework/TAction.h"
+#include "framework/TOpenDialog.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QToolButton>
+#include <QUrl>
+
+namespace {
+
+const QString SettingsOrganization = QStringLiteral("Framora");
+const QString SettingsApplication = QStringLiteral("Framora");
+const QString OpenFolderKey = QStringLiteral("folders/open");
+const QString SaveFolderKey = QStringLiteral("folders/save");
+const QString StepUnitKey = QStringLiteral("playback/stepUnitMs");
+
+} // namespace
+
+std::optional<QString> DroppedMovie(const QMimeData* data)
+{
+    if (!data || !data->hasUrls() || data->urls().isEmpty())
+        return std::nullopt;
+    const QUrl first = data->urls().constFirst();
+    if (!first.isLocalFile())
+        return std::nullopt;
+    const QString path = first.toLocalFile();
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    return path;
+}
+
+TFramoraSettings::TFramoraSettings()
+    : FSettings(QSettings::NativeFormat, QSettings::UserScope, SettingsOrganization, SettingsApplication)
+{
+}
+
+QString TFramoraSettings::OpenFolder() const
+{
+    return FSettings.value(OpenFolderKey).toString();
+}
+
+void TFramoraSettings::SetOpenFolder(const QString& folder)
+{
+    FSettings.setValue(OpenFolderKey, folder);
+}
+
+QString TFramoraSettings::SaveFolder() const
+{
+    return FSettings.value(SaveFolderKey).toString();
+}
+
+void TFramoraSettings::SetSaveFolder(const QString& folder)
+{
+    FSettings.setValue(SaveFolderKey, folder);
+}
+
+std::optional<std::int32_t> TFramoraSettings::StepUnitMs() const
+{
+    bool ok = false;
+    const int ms = FSettings.value(StepUnitKey).toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    return ms;
+}
+
+void TFramoraSettings::SetStepUnitMs(std::int32_t ms)
+{
+    FSettings.setValue(StepUnitKey, ms);
+}
+
+TFramoraDesktop::TFramoraDesktop(TfrmFramora& form) : QObject(&form), FForm(form)
+{
+    CreateShortcuts();
+    RestoreSettings();
+    FForm.setAcceptDrops(true);
+    FForm.installEventFilter(this);
+}
+
+void TFramoraDesktop::CreateShortcuts()
+{
+    const auto keys = [this](TAction* action, QList<QKeySequence> sequences) {
+        action->setShortcuts(sequences);
+        FForm.addAction(action);
+    };
+    // Play and Pause are never enabled together, so one key toggles between them.
+    keys(FForm.actPlay, {Qt::Key_Space});
+    keys(FForm.actPause, {Qt::Key_Space});
+    keys(FForm.actRewind, {Qt::Key_Home});
+    keys(FForm.actStepPrev, {Qt::Key_Left});
+    keys(FForm.actStepNext, {Qt::Key_Right});
+    keys(FForm.actCapture, {Qt::Key_Insert, Qt::Key_C});
+    keys(FForm.actDelete1, {Qt::Key_Delete});
+    keys(FForm.actSaveImage, {QKeySequence(Qt::CTRL | Qt::Key_S)});
+
+    FOpen = new QAction(this);
+    FOpen->setObjectName(QStringLiteral("actOpenShortcut"));
+    FOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(FOpen, &QAction::triggered, &FForm, &TfrmFramora::btnSelectFileClick);
+    FForm.addAction(FOpen);
+    FForm.btnSelectFile->setToolTip(HintWithShortcuts(FForm.btnSelectFile->toolTip(), FOpen->shortcuts()));
+    // The form answers F1 itself (its help context).
+    FForm.btnHelp->setToolTip(HintWithShortcuts(FForm.btnHelp->toolTip(), {Qt::Key_F1}));
+}
+
+void TFramoraDesktop::RestoreSettings()
+{
+    const QString openFolder = FSettings.OpenFolder();
+    if (!openFolder.isEmpty())
+        FForm.OpenDialog1->InitialDir = openFolder;
+    const QString saveFolder = FSettings.SaveFolder();
+    if (!saveFolder.isEmpty())
+        FForm.SavePictureDialog1->InitialDir = saveFolder;
+    if (const std::optional<std::int32_t> unit = FSettings.StepUnitMs()) {
+        for (int i = 0; StepUnitMs(i) > 0; ++i)
+            if (StepUnitMs(i) == *unit)
+                FForm.cmbStepUnit->setCurrentIndex(i);
+    }
+    connect(FForm.cmbStepUnit, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (StepUnitMs(index) > 0)
+            FSettings.SetStepUnitMs(StepUnitMs(index));
+    });
+}
+
+void TFramoraDesktop::MovieOpened(const QString& path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    FForm.OpenDialog1->InitialDir = folder;
+    FSettings.SetOpenFolder(folder);
+}
+
+bool TFramoraDesktop::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != &FForm)
+        return false;
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (DroppedMovie(drag->mimeData()))
+            drag->acceptProposedAction();
+        else
+            drag->ignore();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const std::optional<QString> movie = DroppedMovie(drop->mimeData());
+        if (!movie) {
+            drop->ignore();
+            return true;
+        }
+        drop->acceptProposedAction();
+        // Opened once the drop has ended: the opening may ask a question, and the program the
+        // file was dragged from waits for the drop to finish.
+        QMetaObject::invokeMethod(
+            &FForm, [form = &FForm, path = *movie] { form->OpenMovie(path); }, Qt::QueuedConnection);
+        return true;
+    }
+    default:
+        return false;
+    }
+}

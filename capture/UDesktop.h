@@ -1,0 +1,56 @@
+#pragma once
+// What the capture window does as a desktop application: keyboard shortcuts (shown in the
+// buttons' hints), a movie dropped on the window opens, and the folders last used and the step
+// unit are kept between runs. Nothing else is remembered.
+#include <QObject>
+#include <QSettings>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+class QAction;
+class QMimeData;
+class TfrmFramora;
+
+// The movie a drop offers: the first of its URLs when that names an existing local file. Several
+// files open the first; a web address, a folder or text offer nothing.
+std::optional<QString> DroppedMovie(const QMimeData* data);
+
+// The settings kept between runs, in the user's configuration folder.
+class TFramoraSettings {
+public:
+    TFramoraSettings();
+
+    QString OpenFolder() const;
+    void SetOpenFolder(const QString& folder);
+    QString SaveFolder() const;
+    void SetSaveFolder(const QString& folder);
+    // The step in milliseconds; none when nothing was kept.
+    std::optional<std::int32_t> StepUnitMs() const;
+    void SetStepUnitMs(std::int32_t ms);
+
+private:
+    QSettings FSettings;
+};
+
+class TFramoraDesktop : public QObject {
+    Q_OBJECT
+public:
+    // Sets up form, whose creation has finished; owned by it.
+    explicit TFramoraDesktop(TfrmFramora& form);
+
+    // The form opened the movie at path (by dialog, drop or command line).
+    void MovieOpened(const QString& path);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateShortcuts();
+    void RestoreSettings();
+
+    TfrmFramora& FForm;
+    TFramoraSettings FSettings;
+    QAction* FOpen = nullptr;
+};

@@ -1,0 +1,144 @@
+// The capture window as a desktop application: drops, keyboard shortcuts through real key
+// events, and what it keeps between runs.
+#include "FramoraTestSupport.h"
+
+#include "framework/TOpenDialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+class FramoraDesktop : public FramoraWindow {
+protected:
+    // Drags data over the window and drops it; answers whether the window took the drag and the
+    // drop. The opening runs once the drop has ended.
+    std::pair<bool, bool> Drop(QMimeData& data)
+    {
+        const QPoint centre = Form->rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(Form.get(), &enter);
+        QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(Form.get(), &drop);
+        TMessageBoxScript boxes;
+        QCoreApplication::sendPostedEvents();
+        return {enter.isAccepted(), drop.isAccepted()};
+    }
+
+    // A window of a later run: the guard of this run stays held, so the next one takes its own.
+    std::unique_ptr<TfrmFramora> NextRun()
+    {
+        Form.reset();
+        NextLocks.emplace_back(std::make_unique<QTemporaryDir>());
+        qputenv("FRAMORA_LOCK_DIR", NextLocks.back()->path().toLocal8Bit());
+        return std::make_unique<TfrmFramora>();
+    }
+
+    void ShowActive()
+    {
+        Form->show();
+        QApplication::setActiveWindow(Form.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    }
+
+    // A key as the user types it; idle moments come before it as between real key presses.
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        Idle();
+        QTest::keyClick(Form.get(), static_cast<Qt::Key>(key), modifiers);
+        Idle();
+    }
+
+    std::vector<std::unique_ptr<QTemporaryDir>> NextLocks;
+};
+
+QUrl FixtureUrl(const char* name)
+{
+    return QUrl::fromLocalFile(FixturePath(name));
+}
+
+TEST_F(FramoraDesktop, ADroppedMovieOpensAndAnythingElseIsRefused)
+{
+    QMimeData one;
+    one.setUrls({FixtureUrl(TestMovies::Mpeg4Avi)});
+    EXPECT_EQ(Drop(one), std::make_pair(true, true));
+    EXPECT_EQ(Form->CurrentMoviePath(), FixturePath(TestMovies::Mpeg4Avi));
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
+
+    QMimeData two;
+    two.setUrls({FixtureUrl(TestMovies::LongGopH264), FixtureUrl(TestMovies::Mpeg4Avi)});
+    EXPECT_EQ(Drop(two), std::make_pair(true, true));
+    EXPECT_EQ(Form->CurrentMoviePath(), FixturePath(TestMovies::LongGopH264)) << "the first of several";
+
+    QMimeData web;
+    web.setUrls({QUrl("https://example.org/movie.mp4"), FixtureUrl(TestMovies::Mpeg4Avi)});
+    QMimeData folder;
+    folder.setUrls({QUrl::fromLocalFile(QString::fromUtf8(FRAMORA_FIXTURE_DIR))});
+    QMimeData text;
+    text.setText(FixturePath(TestMovies::Mpeg4Avi));
+    for (QMimeData* refused : {&web, &folder, &text}) {
+        EXPECT_EQ(Drop(*refused), std::make_pair(false, false));
+        EXPECT_EQ(Form->CurrentMoviePath(), FixturePath(TestMovies::LongGopH264)) << "no change";
+    }
+}
+
+TEST_F(FramoraDesktop, PlaybackKeys)
+{
+    OpenPausedAt(5000);
+    ShowActive();
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Position(), 15000) << "a step of the chosen unit";
+    Form->cmbStepUnit->setCurrentIndex(4); // 5 s
+    Key(Qt::Key_Left);
+    EXPECT_EQ(Position(), 10000);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(Position(), 0);
+    Key(Qt::Key_Space);
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
+    Key(Qt::Key_Space);
+    EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Paused);
+    // While playing the step keys do nothing.
+    Key(Qt::Key_Space);
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Position(), 0);
+}
+
+TEST_F(FramoraDesktop, OpenAndHelpKeys)
+{
+    ShowActive();
+    TFileDialogScript dialogs({TFileDialogAnswer::Choose(FixturePath(TestMovies::Mpeg4Avi))});
+    Key(Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(dialogs.Asked().size(), 1);
+    EXPECT_EQ(Form->CurrentMoviePath(), FixturePath(TestMovies::Mpeg4Avi));
+
+    std::vector<std::pair<int, int>> help;
+    Form->OnHelp = [&](std::uint16_t command, std::int32_t data, bool&) {
+        help.emplace_back(command, data);
+        return true;
+    };
+    Key(Qt::Key_F1);
+    EXPECT_EQ(help, (std::vector<std::pair<int, int>>{{1, 6007}}));
+}
+
+TEST_F(FramoraDesktop, FoldersAndStepUnitAreKeptBetweenRuns)
+{
+    Form->cmbStepUnit->setCurrentIndex(6); // 1 s
+    ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
+    Form.reset();
+
+    Form = NextRun();
+    EXPECT_EQ(Form->cmbStepUnit->currentIndex(), 6);
+    EXPECT_EQ(Form->OpenDialog1->InitialDir, QFileInfo(FixturePath(TestMovies::Mpeg4Avi)).absolutePath());
+
+    // Settings of another program version (a unit no longer offered) fall back to the default.
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Framora", "Framora").setValue("playback/stepUnitMs", 3);
+    Form = NextRun();
+    EXPECT_EQ(Form->cmbStepUnit->currentIndex(), 3);
+}
+
+} // namespace

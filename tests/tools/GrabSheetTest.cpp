@@ -1,0 +1,126 @@
+// Contact sheets against the pictures decoded at their times, and framora-grab run as a program:
+// its sheet, its picture formats, its command-line answers and its quiet stderr.
+#include "decoder/UMovieDecoder.h"
+#include "fixtures/FrameStamp.h"
+#include "fixtures/TestMovies.h"
+#include "tools/UContactSheet.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Movie(const char* name)
+{
+    return std::string(FRAMORA_FIXTURE_DIR) + "/" + name;
+}
+
+int StampOf(const QImage& image)
+{
+    return FrameStamp::Read(image.width(), image.height(), [&](int x, int y) { return qGray(image.pixel(x, y)); });
+}
+
+struct TRun {
+    int ExitCode = -1;
+    QStringList Out;
+    QStringList Err;
+};
+
+TRun Grab(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(FRAMORA_BINARY_DIR "/tools/framora-grab"), arguments);
+    TRun run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.Out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.Err = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    return run;
+}
+
+TEST(ContactSheetMovie, EachTileIsThePictureDecodedAtItsTime)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(Movie(TestMovies::Mpeg4Avi)));
+    const ContactSheet::TGrid grid{3, 2};
+    std::vector<int> told;
+    const ContactSheet::TSheet sheet = ContactSheet::Make(decoder, "mpeg4.avi", grid, [&](int number, int count, std::int32_t) {
+        EXPECT_EQ(count, 6);
+        told.push_back(number);
+    });
+    EXPECT_EQ(told, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_TRUE(sheet.Missing.empty());
+    const ContactSheet::TLayout layout = ContactSheet::Layout(grid, TestMovies::Width, TestMovies::Height);
+    ASSERT_EQ(sheet.Image.size(), layout.Sheet);
+
+    // The same requests in the same order on a decoder of its own (reading on, as playback does).
+    TMovieDecoder reference;
+    ASSERT_TRUE(reference.Open(Movie(TestMovies::Mpeg4Avi)));
+    const std::vector<std::int32_t> times = ContactSheet::Times(decoder.Duration(), grid.Count());
+    for (int i = 0; i < grid.Count(); ++i) {
+        ASSERT_TRUE(reference.DecodeFrame(times[i]));
+        const TBitmap& expected = reference.Bitmap();
+        const int expectedStamp = FrameStamp::Read(expected.Width(), expected.Height(), [&](int x, int y) {
+            return qGray(expected.Image().pixel(x, y));
+        });
+        EXPECT_EQ(StampOf(sheet.Image.copy(layout.Picture(i))), expectedStamp) << "tile " << i;
+    }
+}
+
+TEST(ContactSheetMovie, GrabWritesASheetWithProgressOnStderr)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString out = dir.filePath("sheet.jpg");
+    const TRun run = Grab({"--sheet", "2x2", QString::fromStdString(Movie(TestMovies::Mpeg4Avi)), out});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.join('\n').toStdString();
+    EXPECT_EQ(run.Out, (QStringList{"size 320x240 duration 10000", "sheet ok " + out}));
+    EXPECT_EQ(run.Err, (QStringList{"framora-grab: picture 1 of 4 at 00:00:01", "framora-grab: picture 2 of 4 at 00:00:03",
+                                    "framora-grab: picture 3 of 4 at 00:00:06", "framora-grab: picture 4 of 4 at 00:00:08"}));
+    QImage sheet;
+    ASSERT_TRUE(sheet.load(out, "JPG")) << "written in the format its name ends with";
+    EXPECT_EQ(sheet.size(), ContactSheet::Layout({2, 2}, 320, 240).Sheet);
+}
+
+TEST(ContactSheetMovie, GrabFormatsAndAnswers)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString movie = QString::fromStdString(Movie(TestMovies::Mpeg4Avi));
+    const TRun png = Grab({"--format", "png", movie, dir.path(), "400"});
+    ASSERT_EQ(png.ExitCode, 0);
+    QImage picture;
+    ASSERT_TRUE(picture.load(dir.filePath("400.png"), "PNG"));
+    EXPECT_EQ(StampOf(picture), 10);
+    EXPECT_TRUE(png.Err.isEmpty()) << "nothing but errors on stderr: " << png.Err.join('\n').toStdString();
+
+    const TRun help = Grab({"--help"});
+    EXPECT_EQ(help.ExitCode, 0);
+    EXPECT_TRUE(help.Out.value(0).startsWith("Usage: framora-grab [options]"));
+    const TRun version = Grab({"--version"});
+    EXPECT_EQ(version.ExitCode, 0);
+    EXPECT_EQ(version.Out.value(0).section(' ', 0, 0), "framora-grab");
+    const TRun unknown = Grab({"--sheets", "2x2", movie, dir.filePath("s.png")});
+    EXPECT_EQ(unknown.ExitCode, 2);
+    EXPECT_TRUE(unknown.Out.isEmpty());
+    EXPECT_EQ(unknown.Err.value(1), help.Out.value(0)) << "the usage follows the reason";
+}
+
+TEST(ContactSheetMovie, LibraryErrorsAreOneLineEachUnderTheProgramName)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const TRun run = Grab({"--sheet", "4x4", QString::fromStdString(Movie(TestMovies::CorruptedMp4)), dir.filePath("s.png")});
+    EXPECT_EQ(run.ExitCode, 0);
+    bool libraryError = false;
+    for (const QString& line : run.Err) {
+        EXPECT_TRUE(line.startsWith("framora-grab: ")) << line.toStdString();
+        libraryError = libraryError || line.startsWith("framora-grab: [");
+    }
+    EXPECT_TRUE(libraryError) << "the damaged pictures are reported";
+}
+
+} // namespace

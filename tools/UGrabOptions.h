@@ -1,0 +1,34 @@
+#pragma once
+// framora-grab's command line:
+//   framora-grab [options] MOVIE OUTDIR MS [MS ...]     the picture at each time, one file each
+//   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
+#include "shell/UCommandLine.h"
+#include "tools/UContactSheet.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+enum class TGrabFormat { Bmp, Png, Jpg };
+
+// "bmp", "png", "jpg" or "jpeg", in any case.
+std::optional<TGrabFormat> GrabFormatNamed(const QString& name);
+QString GrabFormatExtension(TGrabFormat format);
+
+struct TGrabOptions : TCommandLineResult {
+    QString Movie;
+    // --format as given; pictures default to BMP, a sheet to what its file name ends with.
+    std::optional<TGrabFormat> Format;
+    // Pictures: one file per time, OutDir/<ms>.<extension>.
+    QString OutDir;
+    std::vector<std::int32_t> Times;
+    // Sheet mode when set.
+    std::optional<ContactSheet::TGrid> Sheet;
+    QString SheetFile;
+
+    TGrabFormat PictureFormat() const { return Format.value_or(TGrabFormat::Bmp); }
+    // The sheet's format: --format, else the file name's extension, else PNG.
+    TGrabFormat SheetFormat() const;
+};
+
+TGrabOptions ParseGrabCommandLine(const QStringList& arguments);
