@@ -8,6 +8,7 @@ packages=(
   libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic xvfb xauth
+  desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do

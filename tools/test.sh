@@ -23,6 +23,19 @@ run_ctest() {
 }
 run_ctest build
 
+echo "== install into a temporary prefix; the desktop entry and the metainfo pass their validators"
+prefix=$(mktemp -d)
+cmake --install build --prefix "$prefix" >/dev/null
+for installed in bin/framora bin/framora-grab share/applications/org.framora.Framora.desktop \
+                 share/metainfo/org.framora.Framora.metainfo.xml; do
+  test -f "$prefix/$installed" || { echo "not installed: $installed"; exit 1; }
+done
+"$prefix/bin/framora-grab" --version
+desktop-file-validate "$prefix/share/applications/org.framora.Framora.desktop"
+appstreamcli validate --no-net "$prefix/share/metainfo/org.framora.Framora.metainfo.xml"
+rm -rf "$prefix"
+passed=$(( passed + 1 ))
+
 echo "== build and test under AddressSanitizer + UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
