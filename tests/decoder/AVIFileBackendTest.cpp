@@ -88,13 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TAVICase{AviTwoVideoEqual, AviWidth, AviHeight, LastPictureMs, 0},
                       // One picture lasts no time at all.
                       TAVICase{OnePictureAvi, AviWidth, AviHeight, 0, 0}),
-    [](const auto& info) {
-        std::string name = info.param.Movie;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return name;
-    });
+    [](const auto& info) { return TestNameOf(info.param.Movie); });
 
 TEST(AVIFileBackend, PalettisedPicturesComeOutIn24BitsWithThePaletteColours)
 {

@@ -80,13 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
         // One picture lasts 40 ms: too short to be a movie.
         TOpenCase{OneFrame, false, 0, 0, 0},
         TOpenCase{"no-such-movie.avi", false, 0, 0, 0}),
-    [](const auto& info) {
-        std::string name = info.param.Movie;
-        for (char& ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return name;
-    });
+    [](const auto& info) { return TestNameOf(info.param.Movie); });
 
 // The refusal is the decoder's rule, not a file FFmpeg cannot read: FFmpeg opens these movies
 // and has decoders for their video, yet they reach the AVIFile backend.

@@ -5,11 +5,21 @@
 #include "fixtures/TestMovies.h"
 #include "framework/TBitmap.h"
 
+#include <cctype>
 #include <string>
 
 inline std::string MoviePath(const char* name)
 {
     return std::string(FRAMORA_FIXTURE_DIR) + "/" + name;
+}
+
+// A movie's file name as a test name: letters and digits, the rest underscores.
+inline std::string TestNameOf(std::string movie)
+{
+    for (char& ch : movie)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return movie;
 }
 
 // The picture number a bitmap shows; -1 when it carries no readable stamp (black, foreign).
