@@ -4,9 +4,7 @@
 #include <QWidget>
 #include <QWindow>
 
-TScreenEventDispatcher::TScreenEventDispatcher()
-    : FBroadcaster(std::make_unique<TBroadcaster>(this)), FBroadcast(FBroadcaster.get()),
-      FConnections(std::make_unique<QObject>())
+TScreenEventDispatcher::TScreenEventDispatcher() : FConnections(std::make_unique<QObject>())
 {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (!app)
@@ -22,8 +20,7 @@ TScreenEventDispatcher::TScreenEventDispatcher()
 TScreenEventDispatcher::~TScreenEventDispatcher()
 {
     FConnections.reset();
-    FreeBroadcaster(FBroadcaster);
-    FBroadcast = nullptr;
+    FreeOwnBroadcaster();
 }
 
 TScreenEventDispatcher& TScreenEventDispatcher::Instance()
@@ -41,44 +38,6 @@ void TScreenEventDispatcher::ActiveFormChange()
 {
     FActiveWindow = QApplication::activeWindow();
     Notify(this, kActiveFormChangedEventId);
-}
-
-HRESULT TScreenEventDispatcher::QueryInterface(const TGUID& iid, void** object)
-{
-    *object = nullptr;
-    if (iid == IInterface::IID || iid == IBroadcaster::IID) {
-        *object = static_cast<IBroadcaster*>(this);
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
-int TScreenEventDispatcher::AddRef()
-{
-    return FBroadcast ? FBroadcast->AddRef() : 0;
-}
-
-int TScreenEventDispatcher::Release()
-{
-    return FBroadcast ? FBroadcast->Release() : 0;
-}
-
-void TScreenEventDispatcher::Notify(TObject* sender, const TGUID& eventId)
-{
-    if (FBroadcast)
-        FBroadcast->Notify(sender, eventId);
-}
-
-void TScreenEventDispatcher::AddListener(IListener* listener)
-{
-    if (FBroadcast)
-        FBroadcast->AddListener(listener);
-}
-
-void TScreenEventDispatcher::RemoveListener(IListener* listener)
-{
-    if (FBroadcast)
-        FBroadcast->RemoveListener(listener);
 }
 
 TGlobalNotify::TGlobalNotify(QObject* owner)

@@ -20,7 +20,7 @@ inline constexpr TGUID kActiveFormChangedEventId{0x5D2E8A42, 0xC3F7, 0x4B19, {0x
 using TGlobalNotifyEvent = std::function<void(QObject* sender)>;
 
 // Turns Qt's focus and active-window changes into broadcasts. One per process (Instance).
-class TScreenEventDispatcher : public TObject, public IBroadcaster {
+class TScreenEventDispatcher : public TBroadcastingObject {
 public:
     TScreenEventDispatcher();
     ~TScreenEventDispatcher() override;
@@ -32,16 +32,7 @@ public:
     void ActiveControlChange();
     void ActiveFormChange();
 
-    HRESULT QueryInterface(const TGUID& iid, void** object) override;
-    int AddRef() override;
-    int Release() override;
-    void Notify(TObject* sender, const TGUID& eventId) override;
-    void AddListener(IListener* listener) override;
-    void RemoveListener(IListener* listener) override;
-
 private:
-    std::unique_ptr<TBroadcaster> FBroadcaster;
-    TBroadcaster* FBroadcast = nullptr; // valid while FBroadcaster is being destroyed too
     std::unique_ptr<QObject> FConnections; // owns the connections to the application's signals
     QWidget* FActiveWindow = nullptr;      // compared only, never dereferenced
 };

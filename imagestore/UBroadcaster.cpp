@@ -75,6 +75,60 @@ void TBroadcaster::DetachAll()
     }
 }
 
+TBroadcastingObject::TBroadcastingObject()
+    : FBroadcaster(std::make_unique<TBroadcaster>(this)), FBroadcast(FBroadcaster.get())
+{
+}
+
+TBroadcastingObject::~TBroadcastingObject()
+{
+    FreeOwnBroadcaster();
+}
+
+void TBroadcastingObject::FreeOwnBroadcaster()
+{
+    FreeBroadcaster(FBroadcaster);
+    FBroadcast = nullptr;
+}
+
+HRESULT TBroadcastingObject::QueryInterface(const TGUID& iid, void** object)
+{
+    *object = nullptr;
+    if (iid == IInterface::IID || iid == IBroadcaster::IID) {
+        *object = static_cast<IBroadcaster*>(this);
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+int TBroadcastingObject::AddRef()
+{
+    return FBroadcast ? FBroadcast->AddRef() : 0;
+}
+
+int TBroadcastingObject::Release()
+{
+    return FBroadcast ? FBroadcast->Release() : 0;
+}
+
+void TBroadcastingObject::Notify(TObject* sender, const TGUID& eventId)
+{
+    if (FBroadcast)
+        FBroadcast->Notify(sender, eventId);
+}
+
+void TBroadcastingObject::AddListener(IListener* listener)
+{
+    if (FBroadcast)
+        FBroadcast->AddListener(listener);
+}
+
+void TBroadcastingObject::RemoveListener(IListener* listener)
+{
+    if (FBroadcast)
+        FBroadcast->RemoveListener(listener);
+}
+
 TListener::TListener(TBroadcastHandler handler) : FHandler(std::move(handler)) {}
 
 TListener::~TListener()

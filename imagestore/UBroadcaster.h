@@ -80,6 +80,38 @@ void FreeBroadcaster(std::unique_ptr<T>& broadcaster)
     }
 }
 
+// An object that offers IBroadcaster by forwarding every call to a broadcaster it owns and
+// controls, so listeners hear it with itself as the controller; its reference counts are that
+// broadcaster's, which never free it.
+class TBroadcastingObject : public TObject, public IBroadcaster {
+public:
+    TBroadcastingObject();
+    ~TBroadcastingObject() override;
+    TBroadcastingObject(const TBroadcastingObject&) = delete;
+    TBroadcastingObject& operator=(const TBroadcastingObject&) = delete;
+
+    // IBroadcaster and IInterface are answered.
+    HRESULT QueryInterface(const TGUID& iid, void** object) override;
+    int AddRef() override;
+    int Release() override;
+    void Notify(TObject* sender, const TGUID& eventId) override;
+    void AddListener(IListener* listener) override;
+    void RemoveListener(IListener* listener) override;
+
+    TBroadcaster& Broadcaster() { return *FBroadcast; }
+
+protected:
+    // Sends the destroying event and detaches every listener; runs once. A derived class whose
+    // listeners should still find it whole calls it first thing in its destructor.
+    void FreeOwnBroadcaster();
+
+private:
+    std::unique_ptr<TBroadcaster> FBroadcaster;
+    // The broadcaster for the forwarding calls; stays valid while it is being destroyed, when
+    // its listeners still detach through this object.
+    TBroadcaster* FBroadcast = nullptr;
+};
+
 using TBroadcastHandler = std::function<void(TObject* sender, const TGUID& eventId)>;
 
 class TListener : public TInterfaceImplement, public IListener {

@@ -60,15 +60,11 @@ std::unique_ptr<TPicture> BuildErrorPicture()
 
 } // namespace
 
-TImagePack::TImagePack(QObject* owner)
-    : QObject(owner), FBroadcaster(std::make_unique<TBroadcaster>(this)), FBroadcast(FBroadcaster.get())
-{
-}
+TImagePack::TImagePack(QObject* owner) : QObject(owner) {}
 
 TImagePack::~TImagePack()
 {
-    FreeBroadcaster(FBroadcaster);
-    FBroadcast = nullptr;
+    FreeOwnBroadcaster();
 }
 
 void TImagePack::Change()
@@ -184,46 +180,4 @@ const TPicture& TImagePack::ErrorPicture()
 {
     static const std::unique_ptr<TPicture> picture = BuildErrorPicture();
     return *picture;
-}
-
-HRESULT TImagePack::QueryInterface(const TGUID& iid, void** object)
-{
-    *object = nullptr;
-    if (iid == IInterface::IID) {
-        *object = static_cast<IInterface*>(static_cast<IBroadcaster*>(this));
-        return S_OK;
-    }
-    if (iid == IBroadcaster::IID) {
-        *object = static_cast<IBroadcaster*>(this);
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
-int TImagePack::AddRef()
-{
-    return FBroadcast ? FBroadcast->AddRef() : 0;
-}
-
-int TImagePack::Release()
-{
-    return FBroadcast ? FBroadcast->Release() : 0;
-}
-
-void TImagePack::Notify(TObject* sender, const TGUID& eventId)
-{
-    if (FBroadcast)
-        FBroadcast->Notify(sender, eventId);
-}
-
-void TImagePack::AddListener(IListener* listener)
-{
-    if (FBroadcast)
-        FBroadcast->AddListener(listener);
-}
-
-void TImagePack::RemoveListener(IListener* listener)
-{
-    if (FBroadcast)
-        FBroadcast->RemoveListener(listener);
 }

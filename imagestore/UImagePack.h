@@ -14,7 +14,6 @@
 #include <QObject>
 #include <cstdint>
 #include <functional>
-#include <memory>
 
 class TCanvas;
 class TPicture;
@@ -36,7 +35,7 @@ public:
 
 using TImagePackNotify = std::function<void(TObject* sender)>;
 
-class TImagePack : public QObject, public TObject, public IBroadcaster {
+class TImagePack : public QObject, public TBroadcastingObject {
 public:
     explicit TImagePack(QObject* owner = nullptr);
     // Frees the broadcaster first: listeners hear the destroying event while the pack is whole.
@@ -71,23 +70,6 @@ public:
     // The one error picture of the program, built on first use.
     static const TPicture& ErrorPicture();
 
-    // IInterface: IBroadcaster and IInterface are answered; the counts are the broadcaster's.
-    HRESULT QueryInterface(const TGUID& iid, void** object) override;
-    int AddRef() override;
-    int Release() override;
-    // IBroadcaster, forwarded to the broadcaster.
-    void Notify(TObject* sender, const TGUID& eventId) override;
-    void AddListener(IListener* listener) override;
-    void RemoveListener(IListener* listener) override;
-
-    TBroadcaster& Broadcaster() { return *FBroadcast; }
-
     // Raised by Change, after every listener has heard the changed event.
     TImagePackNotify OnChange;
-
-private:
-    std::unique_ptr<TBroadcaster> FBroadcaster;
-    // The broadcaster for the forwarding calls; stays valid while it is being destroyed, when
-    // its listeners still detach through this pack.
-    TBroadcaster* FBroadcast = nullptr;
 };
