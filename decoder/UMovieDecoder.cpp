@@ -147,6 +147,9 @@ struct TMovieDecoder::TState {
     // FFmpeg: the video stream's start time in its time-base units, -1 until the first
     // positioning for time 0 knows it. AVIFile: the stream's first sample.
     std::int64_t StartOffset = -1;
+    // FFmpeg: how far, in stream units, a video packet's presentation time has been seen to run
+    // ahead of its decoding time (the decoder's reordering delay); 0 until a packet shows one.
+    std::int64_t PresentationLead = 0;
     std::int32_t LastSample = 0; // AVIFile only
     std::int32_t AVIWidth = 0;   // AVIFile only
     std::int32_t AVIHeight = 0;  // AVIFile only
@@ -187,6 +190,21 @@ bool NeedsSeek(std::int64_t target, std::int64_t current, int timeBaseNum, int t
         return true;
     const __int128 ahead = static_cast<__int128>(target) - current;
     return ahead * timeBaseNum > static_cast<__int128>(ForwardWindowSeconds) * timeBaseDen;
+}
+
+std::int64_t PresentationLead(std::int64_t lead, std::int64_t pts, std::int64_t dts,
+                              int timeBaseNum, int timeBaseDen)
+{
+    if (pts == AV_NOPTS_VALUE || dts == AV_NOPTS_VALUE || pts <= dts || timeBaseNum <= 0
+        || timeBaseDen <= 0)
+        return lead;
+    const std::int64_t limit = av_rescale(MaxPresentationLeadMs, timeBaseDen, 1000LL * timeBaseNum);
+    return std::max(lead, std::min(pts - dts, limit));
+}
+
+std::int64_t DecodingTime(std::int64_t target, std::int64_t lead)
+{
+    return SaturatingAdd(target, -lead);
 }
 
 void CorrectCodecTimeBase(int& num, int& den)
@@ -239,6 +257,7 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
     TState& s = *FState;
     try {
         s.StartOffset = -1;
+        s.PresentationLead = 0;
 
         AVFormatContext* format = nullptr;
         if (avformat_open_input(&format, FileName.c_str(), nullptr, nullptr) != 0)
@@ -557,7 +576,11 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
     bool result = false;
     try {
         if (seek) {
-            if (av_seek_frame(format, s.VideoStream, target, 0) < 0)
+            // Demuxers search by decoding time; the picture shown at the target was decoded
+            // one reordering delay earlier, and asking for the target itself lands a picture
+            // (with B-frames a few) late.
+            const std::int64_t seekTarget = MovieTime::DecodingTime(target, s.PresentationLead);
+            if (av_seek_frame(format, s.VideoStream, seekTarget, 0) < 0)
                 return false;
             avcodec_flush_buffers(codecContext);
             av_frame_unref(decoded);
@@ -607,8 +630,12 @@ bool TMovieDecoder::ReadVideoPacket()
     for (int read = 0; read < MaxReadsPerFetch; ++read) {
         if (av_read_frame(s.FormatContext.get(), packet) < 0)
             return false;
-        if (packet->stream_index == s.VideoStream)
+        if (packet->stream_index == s.VideoStream) {
+            s.PresentationLead = MovieTime::PresentationLead(s.PresentationLead, packet->pts,
+                                                             packet->dts, s.Stream()->time_base.num,
+                                                             s.Stream()->time_base.den);
             return true;
+        }
         av_packet_unref(packet);
     }
     return false;

@@ -78,6 +78,14 @@ std::int64_t TargetUnits(std::int32_t timeMs, std::int64_t durationUs, int timeB
 inline constexpr int ForwardWindowSeconds = 7;
 bool NeedsSeek(std::int64_t target, std::int64_t current, int timeBaseNum, int timeBaseDen);
 
+// Reordering: the largest lead of a packet's pts over its dts seen so far, given the next
+// packet's stamps. A damaged stream cannot make the lead exceed MaxPresentationLeadMs.
+inline constexpr int MaxPresentationLeadMs = 1000;
+std::int64_t PresentationLead(std::int64_t lead, std::int64_t pts, std::int64_t dts,
+                              int timeBaseNum, int timeBaseDen);
+// The decoding time to seek to for the picture presented at target.
+std::int64_t DecodingTime(std::int64_t target, std::int64_t lead);
+
 // Some demuxers report a codec time base of ticks/1 (90000/1 for MPEG); read it as ticks/1000.
 void CorrectCodecTimeBase(int& num, int& den);
 

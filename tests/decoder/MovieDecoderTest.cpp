@@ -341,3 +341,25 @@ TEST(MovieDecoder, MovieCutMidGopStaysBlackUntilItsFirstKeyFrame)
     EXPECT_EQ(StampOf(bitmap), MidGopSize);
     av_log_set_level(logLevel);
 }
+
+TEST(MovieDecoder, FarRequestsInTransportStreamsShowThePictureAtTheTarget)
+{
+    // All pictures are key frames, so a seek must show the first picture at or after the target.
+    // Transport streams search by decoding time, which here runs a picture behind presentation.
+    for (const char* movie : {IntraTransportStream, IntraM2ts}) {
+        TMovieDecoder fresh;
+        ASSERT_TRUE(fresh.Open(MoviePath(movie))) << movie;
+        ASSERT_TRUE(fresh.DecodeFrame(8000)) << movie;
+        EXPECT_EQ(StampOf(fresh.Bitmap()), 200) << movie << " at 8000 right after opening";
+
+        TMovieDecoder decoder;
+        ASSERT_TRUE(decoder.Open(MoviePath(movie))) << movie;
+        ASSERT_TRUE(decoder.DecodeFrame(9960));
+        // Every request is backwards, so every one seeks; steps of 140 ms fall on picture times
+        // (multiples of 40 ms) and between them.
+        for (int t = 9820; t >= 0; t -= 140) {
+            ASSERT_TRUE(decoder.DecodeFrame(t)) << movie << " at " << t;
+            EXPECT_EQ(StampOf(decoder.Bitmap()), (t * FrameRate + 999) / 1000) << movie << " at " << t;
+        }
+    }
+}

@@ -50,6 +50,25 @@ TEST(MovieTime, TargetUnits)
             << c.TimeMs << " ms at " << c.Num << "/" << c.Den << " offset " << c.StartOffset;
 }
 
+TEST(MovieTime, DecodingTimeOfAPresentationTime)
+{
+    struct TCase {
+        std::int64_t Lead, Pts, Dts;
+        std::int64_t NewLead;
+    } const cases[] = {
+        {0, 3600, 0, 3600},              // MPEG-2 at 1/90000: one picture of reordering delay
+        {3600, 7200, 7200, 3600},        // a packet without delay keeps the largest seen
+        {0, 1000, 2000, 0},              // pts behind dts (damaged): no lead
+        {0, INT64_MIN, 0, 0},            // no pts (FFmpeg marks it so) tells nothing
+        {0, 10000000, 0, 90000},         // a lie is held to a second
+    };
+    for (const TCase& c : cases) {
+        const std::int64_t lead = MovieTime::PresentationLead(c.Lead, c.Pts, c.Dts, 1, 90000);
+        EXPECT_EQ(lead, c.NewLead) << c.Pts << "/" << c.Dts;
+        EXPECT_EQ(MovieTime::DecodingTime(849600, lead), 849600 - c.NewLead);
+    }
+}
+
 TEST(MovieTime, SeekOrReadOn)
 {
     struct TCase {
