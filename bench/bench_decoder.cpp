@@ -88,6 +88,8 @@ public:
         FFrame.reset(av_frame_alloc());
         FScratch.reset(av_frame_alloc());
         FPacket.reset(av_packet_alloc());
+        if (!FFrame || !FScratch || !FPacket)
+            throw std::runtime_error("out of memory");
         std::uint8_t* data[4] = {};
         if (av_image_alloc(data, FRGBPitch, FCodec->width, FCodec->height, AV_PIX_FMT_RGB32, 1) < 0)
             throw std::runtime_error("no picture buffer");

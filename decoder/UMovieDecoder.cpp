@@ -19,6 +19,7 @@ extern "C" {
 #include <immintrin.h>
 #endif
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -29,6 +30,8 @@ constexpr int MaxReadsPerFetch = 250;       // av_read_frame calls to find one v
 constexpr int PacketBudget = 20;            // video packets per positioning, either path
 constexpr std::int64_t MinimumDurationUs = 40000; // a movie must last longer than one 25 fps picture
 constexpr std::int64_t MicrosecondsPerSecond = 1000000;
+
+using Clock = std::chrono::steady_clock;
 
 // A frame whose picture buffer came from av_image_alloc rather than from a decoder.
 struct TPictureFree {
@@ -154,8 +157,42 @@ struct TMovieDecoder::TState {
     std::int32_t AVIWidth = 0;   // AVIFile only
     std::int32_t AVIHeight = 0;  // AVIFile only
 
+    // How long one call into FFmpeg that may read (open, probe, seek, read) is given, and when
+    // the call in progress must end: FFmpeg asks InterruptIfLate while it reads. Past calls
+    // leave it at Clock's maximum.
+    std::chrono::milliseconds CallTimeLimit{TMovieDecoder::DefaultCallTimeLimitMs};
+    Clock::time_point CallDeadline = Clock::time_point::max();
+    // Set when a read was cut off; the positioning in progress then gives up instead of
+    // starting call after call into the same dead end.
+    bool ReadCutOff = false;
+
     AVStream* Stream() const { return FormatContext->streams[VideoStream]; }
 };
+
+namespace {
+
+int InterruptIfLate(void* state)
+{
+    return Clock::now() > static_cast<const TMovieDecoder::TState*>(state)->CallDeadline ? 1 : 0;
+}
+
+// Opens the deadline of one call into FFmpeg for the scope it lives in.
+class TCallDeadline {
+public:
+    explicit TCallDeadline(TMovieDecoder::TState& state)
+        : FState(state)
+    {
+        FState.CallDeadline = Clock::now() + FState.CallTimeLimit;
+    }
+    ~TCallDeadline() { FState.CallDeadline = Clock::time_point::max(); }
+    TCallDeadline(const TCallDeadline&) = delete;
+    TCallDeadline& operator=(const TCallDeadline&) = delete;
+
+private:
+    TMovieDecoder::TState& FState;
+};
+
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Positioning arithmetic
@@ -259,12 +296,22 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         s.StartOffset = -1;
         s.PresentationLead = 0;
 
-        AVFormatContext* format = nullptr;
-        if (avformat_open_input(&format, FileName.c_str(), nullptr, nullptr) != 0)
+        // The interrupt callback must be in place before the first byte is read.
+        AVFormatContext* format = avformat_alloc_context();
+        if (!format)
             return false;
+        format->interrupt_callback = {InterruptIfLate, &s};
+        {
+            TCallDeadline deadline(s);
+            if (avformat_open_input(&format, FileName.c_str(), nullptr, nullptr) != 0)
+                return false; // it has freed the context
+        }
         s.FormatContext.reset(format);
-        if (avformat_find_stream_info(format, nullptr) < 0)
-            return false;
+        {
+            TCallDeadline deadline(s);
+            if (avformat_find_stream_info(format, nullptr) < 0)
+                return false;
+        }
 
         s.VideoStream = -1;
         for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -310,6 +357,11 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
             return false;
         s.ReceivedFrame.reset(av_frame_alloc());
         if (!s.ReceivedFrame)
+            return false;
+        // One packet serves every read of this movie; a fresh one has no pts, so the first
+        // positioning seeks.
+        s.Packet.reset(av_packet_alloc());
+        if (!s.Packet)
             return false;
 
         // Without a picture buffer every rendering would write through a null pointer.
@@ -574,26 +626,30 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
         || MovieTime::NeedsSeek(target, DemuxerPosition(*s.Packet), timeBase.num, timeBase.den);
 
     bool result = false;
+    s.ReadCutOff = false;
     try {
         if (seek) {
             // Demuxers search by decoding time; the picture shown at the target was decoded
             // one reordering delay earlier, and asking for the target itself lands a picture
             // (with B-frames a few) late.
             const std::int64_t seekTarget = MovieTime::DecodingTime(target, s.PresentationLead);
-            if (av_seek_frame(format, s.VideoStream, seekTarget, 0) < 0)
-                return false;
+            {
+                TCallDeadline deadline(s);
+                if (av_seek_frame(format, s.VideoStream, seekTarget, 0) < 0)
+                    return false;
+            }
             avcodec_flush_buffers(codecContext);
             av_frame_unref(decoded);
             int n = 0;
             do {
                 bool got = false;
-                while (!got && n < PacketBudget) {
+                while (!got && n < PacketBudget && !s.ReadCutOff) {
                     ReadVideoPacket();
                     got = DecodeVideoPacket();
                     ++n;
                 }
                 ++n;
-            } while (!decoded->key_frame && n < PacketBudget);
+            } while (!decoded->key_frame && n < PacketBudget && !s.ReadCutOff);
             result = decoded->key_frame && decoded->data[0];
         } else {
             for (int n = 0;;) {
@@ -601,7 +657,7 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
                 DecodeVideoPacket();
                 if (s.Packet->pts != AV_NOPTS_VALUE && s.Packet->pts >= target)
                     break;
-                if (++n >= PacketBudget)
+                if (++n >= PacketBudget || s.ReadCutOff)
                     break;
             }
             result = decoded->data[0] != nullptr;
@@ -620,15 +676,16 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
 bool TMovieDecoder::ReadVideoPacket()
 {
     TState& s = *FState;
-    if (s.Packet)
-        av_packet_unref(s.Packet.get()); // back to a fresh packet without a pts
-    else
-        s.Packet.reset(av_packet_alloc());
     AVPacket* packet = s.Packet.get();
     if (!packet)
         return false;
+    av_packet_unref(packet); // back to a fresh packet without a pts
     for (int read = 0; read < MaxReadsPerFetch; ++read) {
-        if (av_read_frame(s.FormatContext.get(), packet) < 0)
+        TCallDeadline deadline(s);
+        const int status = av_read_frame(s.FormatContext.get(), packet);
+        if (status == AVERROR_EXIT)
+            s.ReadCutOff = true;
+        if (status < 0)
             return false;
         if (packet->stream_index == s.VideoStream) {
             s.PresentationLead = MovieTime::PresentationLead(s.PresentationLead, packet->pts,
@@ -730,4 +787,9 @@ bool TMovieDecoder::RenderAVIFileFrame()
     } catch (...) {
         return false;
     }
+}
+
+void TMovieDecoder::SetCallTimeLimit(int milliseconds)
+{
+    FState->CallTimeLimit = std::chrono::milliseconds(milliseconds);
 }

@@ -23,6 +23,12 @@ public:
     std::int32_t Height() const;
     bool DecodeFrame(std::int32_t TimeMs);
 
+    // A call into FFmpeg that may read (open, probe, seek, read) gives up after this long, so
+    // that a damaged or endless input cannot hang the caller. Generous enough for a DVD drive
+    // spinning up; tests shorten it.
+    static constexpr int DefaultCallTimeLimitMs = 10000;
+    void SetCallTimeLimit(int milliseconds);
+
     bool IsOpen() const { return FIsOpen; }
     const TBitmap& Bitmap() const { return *FBitmap; }
     const std::string& FileName() const { return FFileName; }

@@ -363,3 +363,25 @@ TEST(MovieDecoder, FarRequestsInTransportStreamsShowThePictureAtTheTarget)
         }
     }
 }
+
+TEST(MovieDecoder, GivesUpOnALongStretchOfDamageInsteadOfReadingItToTheEnd)
+{
+    // Half a program stream followed by two gigabytes of zeros (a sparse file, no disk used):
+    // probing hunts for the next start code through all of it, which takes most of a minute.
+    const std::filesystem::path path = std::filesystem::path(FRAMORA_BINARY_DIR) / "long-damage.vob";
+    std::filesystem::copy_file(MoviePath(ProgramStream), path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+    std::filesystem::resize_file(path, std::uintmax_t{2} << 30);
+    const int logLevel = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+
+    constexpr int LimitMs = 300;
+    TMovieDecoder decoder;
+    decoder.SetCallTimeLimit(LimitMs);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(decoder.Open(path.string()));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2 * LimitMs + 2000));
+
+    av_log_set_level(logLevel);
+    std::filesystem::remove(path);
+}
