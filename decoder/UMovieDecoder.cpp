@@ -14,10 +14,6 @@ extern "C" {
 #include <QColor>
 #include <QFileDevice>
 #include <QRect>
-#include <bit>
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -33,15 +29,6 @@ constexpr std::int64_t MicrosecondsPerSecond = 1000000;
 
 using Clock = std::chrono::steady_clock;
 
-// A frame whose picture buffer came from av_image_alloc rather than from a decoder.
-struct TPictureFree {
-    void operator()(AVFrame* frame) const
-    {
-        av_freep(&frame->data[0]);
-        av_frame_free(&frame);
-    }
-};
-
 // Codecs whose AVI files are left to the platform's own decoders (the AVIFile backend).
 bool IsLeftToPlatform(AVCodecID id)
 {
@@ -49,50 +36,21 @@ bool IsLeftToPlatform(AVCodecID id)
         || id == AV_CODEC_ID_MSVIDEO1;
 }
 
-// RGB32 on a little-endian host is blue, green, red, unused in memory; the bitmap row takes the
-// first three bytes of each pixel. This copy runs over every pixel of every picture shown; where
-// the processor has SSSE3 one byte shuffle moves four pixels at once, which takes the copy from
-// about a third of the conversion's cost to the memory traffic it cannot avoid.
-static_assert(std::endian::native == std::endian::little);
-
-void CopyRGB32PixelsToBGR24(const std::uint8_t* source, std::uint8_t* target, int count)
+// Tells the converter what the picture's samples mean, as FFmpeg's own conversion does: the
+// matrix the stream names (BT.601 where it names none) and whether it uses the full range.
+// Without this swscale takes every movie as BT.601 limited range, and HD movies come out with
+// shifted colours. Pictures that are RGB already have nothing to describe, and a converter that
+// refuses the description still converts.
+void DescribeSourceColours(SwsContext* converter, const AVFrame& picture)
 {
-    for (int x = 0; x < count; ++x, source += 4, target += 3) {
-        target[0] = source[0];
-        target[1] = source[1];
-        target[2] = source[2];
-    }
+    const auto format = static_cast<AVPixelFormat>(picture.format);
+    const bool fullRange = picture.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P
+        || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P
+        || format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
+    const int* matrix = sws_getCoefficients(picture.colorspace);
+    // The target is RGB: its matrix is not used, and its range is the full one.
+    sws_setColorspaceDetails(converter, matrix, fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
 }
-
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("ssse3"))) void CopyRGB32RowToBGR24Shuffle(const std::uint8_t* source,
-                                                                 std::uint8_t* target, int width)
-{
-    const __m128i dropFourth = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    int x = 0;
-    // Each store writes 16 bytes for 12: the next one overwrites the surplus, and the loop stops
-    // while the surplus still falls inside the row.
-    for (; x + 6 <= width; x += 4, source += 16, target += 12) {
-        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_shuffle_epi8(pixels, dropFourth));
-    }
-    CopyRGB32PixelsToBGR24(source, target, width - x);
-}
-
-void CopyRGB32RowToBGR24(const std::uint8_t* source, std::uint8_t* target, int width)
-{
-    static const bool shuffle = __builtin_cpu_supports("ssse3");
-    if (shuffle)
-        CopyRGB32RowToBGR24Shuffle(source, target, width);
-    else
-        CopyRGB32PixelsToBGR24(source, target, width);
-}
-#else
-void CopyRGB32RowToBGR24(const std::uint8_t* source, std::uint8_t* target, int width)
-{
-    CopyRGB32PixelsToBGR24(source, target, width);
-}
-#endif
 
 // Where the demuxer stands, judged by the packet read last. Packets come in decoding order: with
 // reordered pictures (B-frames) a packet's pts can lie several pictures ahead of everything
@@ -126,13 +84,16 @@ struct TMovieDecoder::TState {
     // avcodec_receive_frame clears its target even when nothing comes out, so pictures land
     // here first and move into DecodedFrame only when there is one.
     ffmpeg::FramePtr ReceivedFrame;
-    // RGB32 target of the conversion, at the movie's size; its pitch is its own linesize.
-    std::unique_ptr<AVFrame, TPictureFree> RGBFrame;
-    // Cached per movie; rebuilt only if the decoder puts out a different size or format.
+    // Converts decoded pictures straight into Bitmap's rows. Made for the picture described by
+    // ConverterSource (size, format, colour matrix and range); rebuilt when a picture differs.
     ffmpeg::SwsPtr Converter;
+    struct TSource {
+        int Width = 0, Height = 0, Format = -1, Colorspace = -1, Range = -1;
+        bool operator==(const TSource&) const = default;
+    } ConverterSource;
     // The packet read last; its pts stands for the demuxer's position. Null until the first read.
     ffmpeg::PacketPtr Packet;
-    // The picture size the codec context announced at opening: RGBFrame and Bitmap have it. The
+    // The picture size the codec context announced at opening: Bitmap has it. The
     // decoder rewrites the context's own size when a damaged or changing stream says so.
     int FrameWidth = 0;
     int FrameHeight = 0;
@@ -352,9 +313,6 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         s.DecodedFrame.reset(av_frame_alloc());
         if (!s.DecodedFrame)
             return false;
-        s.RGBFrame.reset(av_frame_alloc());
-        if (!s.RGBFrame)
-            return false;
         s.ReceivedFrame.reset(av_frame_alloc());
         if (!s.ReceivedFrame)
             return false;
@@ -364,11 +322,9 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         if (!s.Packet)
             return false;
 
-        // Without a picture buffer every rendering would write through a null pointer.
-        AVFrame& rgb = *s.RGBFrame;
-        if (av_image_alloc(rgb.data, rgb.linesize, codecContext.width, codecContext.height,
-                           AV_PIX_FMT_RGB32, 1)
-            < 0)
+        // Pictures are converted into Bitmap's rows: a size without rows would leave nowhere to
+        // write.
+        if (av_image_check_size(codecContext.width, codecContext.height, 0, nullptr) < 0)
             return false;
 
         s.FrameWidth = codecContext.width;
@@ -516,7 +472,7 @@ void TMovieDecoder::ReleaseFFmpeg()
     s.FormatContext.reset();
     s.Packet.reset();
     s.Converter.reset();
-    s.RGBFrame.reset();
+    s.ConverterSource = {};
     s.ReceivedFrame.reset();
     s.DecodedFrame.reset();
 }
@@ -723,29 +679,33 @@ bool TMovieDecoder::RenderWithFFmpeg()
     TState& s = *FState;
     try {
         const AVFrame& decoded = *s.DecodedFrame;
-        const AVFrame& rgb = *s.RGBFrame;
         const int width = s.FrameWidth;
         const int height = s.FrameHeight;
 
         // The decoder may put out another size or format than it announced (a damaged or
         // changing stream); converting from what the picture really is keeps reads in bounds.
-        s.Converter.reset(sws_getCachedContext(
-            s.Converter.release(), decoded.width, decoded.height,
-            static_cast<AVPixelFormat>(decoded.format), width, height, AV_PIX_FMT_RGB32,
-            SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!s.Converter)
-            return false;
-        if (sws_scale(s.Converter.get(), decoded.data, decoded.linesize, 0, decoded.height,
-                      rgb.data, rgb.linesize)
-            < 0)
-            return false;
+        const TState::TSource source{decoded.width, decoded.height, decoded.format,
+                                     decoded.colorspace, decoded.color_range};
+        if (!s.Converter || !(source == s.ConverterSource)) {
+            s.ConverterSource = {};
+            s.Converter.reset(sws_getContext(decoded.width, decoded.height,
+                                             static_cast<AVPixelFormat>(decoded.format), width,
+                                             height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr,
+                                             nullptr, nullptr));
+            if (!s.Converter)
+                return false;
+            DescribeSourceColours(s.Converter.get(), decoded);
+            s.ConverterSource = source;
+        }
 
+        // The bitmap's rows are the conversion's target: blue, green, red, at its own pitch.
         FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
         FBitmap->SetSize(width, height);
-        for (int y = 0; y < height; ++y)
-            CopyRGB32RowToBGR24(rgb.data[0] + static_cast<std::ptrdiff_t>(y) * rgb.linesize[0],
-                                FBitmap->ScanLine(y), width);
-        return true;
+        std::uint8_t* const rows[4] = {FBitmap->ScanLine(0), nullptr, nullptr, nullptr};
+        const int pitches[4] = {FBitmap->BytesPerLine(), 0, 0, 0};
+        return sws_scale(s.Converter.get(), decoded.data, decoded.linesize, 0, decoded.height, rows,
+                         pitches)
+            >= 0;
     } catch (...) {
         return false;
     }

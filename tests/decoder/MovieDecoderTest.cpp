@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "decoder/FFmpegPtr.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
+#include <libswscale/swscale.h>
 }
 
 #include <cctype>
@@ -159,6 +162,97 @@ TEST(MovieDecoder, RendersUprightPicturesInTheirOwnColours)
             EXPECT_NEAR(green, expected.G, 40) << movie << " bar " << bar;
             EXPECT_NEAR(blue, expected.B, 40) << movie << " bar " << bar;
         }
+    }
+}
+
+// The first picture of a movie as bare FFmpeg decodes it and swscale converts it to 32-bit RGB
+// (the fourth byte dropped), optionally told the picture's colour matrix and range the way
+// FFmpeg's own scaler is: rows of blue, green, red.
+std::vector<std::vector<std::uint8_t>> ReferenceFirstPicture(const char* movie, bool describeColours)
+{
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, MoviePath(movie).c_str(), nullptr, nullptr) != 0)
+        return {};
+    ffmpeg::InputPtr format(opened);
+    avformat_find_stream_info(opened, nullptr);
+    const int stream = av_find_best_stream(opened, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream < 0)
+        return {};
+    const AVCodec* codec = avcodec_find_decoder(opened->streams[stream]->codecpar->codec_id);
+    ffmpeg::CodecContextPtr context(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(context.get(), opened->streams[stream]->codecpar);
+    ffmpeg::FramePtr frame(av_frame_alloc());
+    ffmpeg::PacketPtr packet(av_packet_alloc());
+    if (avcodec_open2(context.get(), codec, nullptr) < 0)
+        return {};
+    bool got = false;
+    while (!got && av_read_frame(opened, packet.get()) >= 0) {
+        if (packet->stream_index == stream && avcodec_send_packet(context.get(), packet.get()) >= 0)
+            got = avcodec_receive_frame(context.get(), frame.get()) >= 0;
+        av_packet_unref(packet.get());
+    }
+    if (!got) {
+        avcodec_send_packet(context.get(), nullptr);
+        got = avcodec_receive_frame(context.get(), frame.get()) >= 0;
+    }
+    if (!got)
+        return {};
+    const int width = frame->width, height = frame->height;
+    ffmpeg::SwsPtr converter(sws_getContext(width, height, static_cast<AVPixelFormat>(frame->format), width,
+                                            height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (describeColours) {
+        const int* matrix = sws_getCoefficients(frame->colorspace);
+        sws_setColorspaceDetails(converter.get(), matrix, frame->color_range == AVCOL_RANGE_JPEG, matrix, 1, 0,
+                                 1 << 16, 1 << 16);
+    }
+    std::vector<std::uint8_t> rgb32(static_cast<std::size_t>(width) * height * 4);
+    std::uint8_t* planes[4] = {rgb32.data()};
+    const int pitches[4] = {width * 4};
+    sws_scale(converter.get(), frame->data, frame->linesize, 0, height, planes, pitches);
+    std::vector<std::vector<std::uint8_t>> rows(height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            rows[y].insert(rows[y].end(), &rgb32[(static_cast<std::size_t>(y) * width + x) * 4],
+                           &rgb32[(static_cast<std::size_t>(y) * width + x) * 4 + 3]);
+    return rows;
+}
+
+std::vector<std::vector<std::uint8_t>> RowsOf(const TBitmap& bitmap)
+{
+    std::vector<std::vector<std::uint8_t>> rows;
+    for (int y = 0; y < bitmap.Height(); ++y)
+        rows.emplace_back(bitmap.ScanLine(y), bitmap.ScanLine(y) + 3 * bitmap.Width());
+    return rows;
+}
+
+TEST(MovieDecoder, ColoursFollowTheMoviesMatrixAndRange)
+{
+    for (const char* movie : {Bt709Flat, FullRangeFlat}) {
+        const auto expected = ReferenceFirstPicture(movie, true);
+        const auto unaware = ReferenceFirstPicture(movie, false);
+        ASSERT_FALSE(expected.empty()) << movie;
+        // The flat colour reads clearly differently when its tags are ignored.
+        const std::uint8_t* centre = &expected[Height / 2][3 * (Width / 2)];
+        const std::uint8_t* wrong = &unaware[Height / 2][3 * (Width / 2)];
+        ASSERT_GT(std::abs(centre[0] - wrong[0]) + std::abs(centre[1] - wrong[1]) + std::abs(centre[2] - wrong[2]), 12)
+            << movie;
+
+        TMovieDecoder decoder;
+        ASSERT_TRUE(decoder.Open(MoviePath(movie))) << movie;
+        EXPECT_EQ(RowsOf(decoder.Bitmap()), expected) << movie;
+    }
+}
+
+// Conversion goes straight into the bitmap's rows; the pixels are those of a conversion to 32-bit
+// RGB with the fourth byte dropped, at every width (rows padded or not).
+TEST(MovieDecoder, RendersTheSamePixelsAsAConversionThroughRGB32)
+{
+    for (const char* movie : {Mpeg4Avi, LongGopH264, ProgramStream, TestMovies::Sample, TwoVideo, PaddedRows}) {
+        TMovieDecoder decoder;
+        ASSERT_TRUE(decoder.Open(MoviePath(movie))) << movie;
+        const auto expected = ReferenceFirstPicture(movie, true);
+        ASSERT_FALSE(expected.empty()) << movie;
+        EXPECT_EQ(RowsOf(decoder.Bitmap()), expected) << movie;
     }
 }
 
