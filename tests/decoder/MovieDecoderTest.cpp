@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "decoder/FFmpegPtr.h"
+#include "framework/FFmpegPtr.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
