@@ -7,15 +7,29 @@
 #include "decoder/UMovieDecoder.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
+#include "framework/TApplication.h"
 #include "framework/TBitmap.h"
+#include "framework/Drives.h"
 #include "framework/TOpenDialog.h"
 #include "framework/TPaintBox.h"
+#include "framework/TPopupMenu.h"
 #include "imagestore/UCoordUtil.h"
+#include "shell/FAbout.h"
+#include "shell/Pathutil.h"
+#include "shell/UHtmlHelp.h"
+#include "shell/UNewCommDlg.h"
 #include "shell/UExecuteCheck.h"
 
+#include <QActionGroup>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QSaveFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -67,6 +81,25 @@ const QString OpenDialogFilter = QStringLiteral(
     "|VOB形式(.vob)|*.vob"
     "|Digital Video形式(.dv)|*.dv"
     "|すべての形式(*.*)|*.*");
+const QString VideoTsFolder = QStringLiteral("video_ts");
+const QString VobPattern = QStringLiteral("*.vob");
+const QString MenuVobName = QStringLiteral("video_ts.vob");
+const QString MenuVobSuffix = QStringLiteral("_0.vob");
+const QString NoVideoDiscMessage = QStringLiteral("Videoモードで作成したDVDをセットしてください");
+
+constexpr int OkExitCode = 0;
+constexpr int CancelExitCode = 1;
+const QString CloseQuestion = QStringLiteral("終了します。よろしいですか？");
+const QString UnsavedCloseQuestion = QStringLiteral("保存していないシーンがあります。終了します。よろしいですか？");
+
+const QString SaveStampPattern = QStringLiteral("yyyyMMddHHmmss_");
+const QString DefaultSaveExtension = QStringLiteral(".bmp");
+const QString SceneNumberFormat = QStringLiteral("%1");
+constexpr int SceneNumberDigits = 3;
+constexpr int JpegQuality = 95;
+const QStringList JpegExtensions{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"),
+                                 QStringLiteral("jfif")};
+
 const QString SaveDialogTitle = QStringLiteral("キャプチャイメージの保存");
 const QString SaveDialogFilter = QStringLiteral("ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*");
 
@@ -87,6 +120,13 @@ constexpr TCommandText CommandTexts[] = {
     {"actStepPrev", "", "前のコマへ"},
     {"actSaveImage", "保存", ""},
 };
+
+// A menu caption shown as it is: '&' would otherwise mark a hot key.
+QString PlainMenuText(const QString& text)
+{
+    QString escaped = text;
+    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
 
 // The file-name part of a path: what follows the last delimiter.
 QString FileNamePart(const QString& path)
@@ -112,6 +152,56 @@ QString FormatPlayTime(std::int32_t Ms)
     const std::int32_t hours = (Ms / 3600000) % 100;
     return two(hours) + QLatin1Char(':') + two(minutes) + QLatin1Char(':') + two(seconds) + QLatin1Char('.') +
            two(hundredths);
+}
+
+QString SaveStamp(const QDateTime& now)
+{
+    return now.toString(SaveStampPattern);
+}
+
+QString ProposedSaveName(const QString& lastFileName, const QDateTime& now)
+{
+    const QString folder = lastFileName.left(lastFileName.lastIndexOf(QLatin1Char('/')) + 1);
+    return IncludeTrailingBackslash(folder) + SaveStamp(now) + DefaultSaveExtension;
+}
+
+QString SceneFileName(const QString& confirmedName, int p)
+{
+    // The extension is what follows the last '.' of the file-name part, dot included.
+    const qsizetype nameStart = confirmedName.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = confirmedName.lastIndexOf(QLatin1Char('.'));
+    const bool hasExtension = dot >= nameStart;
+    const QString base = hasExtension ? confirmedName.left(dot) : confirmedName;
+    const QString extension = hasExtension ? confirmedName.mid(dot) : QString();
+    return base + SceneNumberFormat.arg(p + 1, SceneNumberDigits, 10, QLatin1Char('0')) +
+           (extension.isEmpty() || extension == QStringLiteral(".") ? DefaultSaveExtension : extension);
+}
+
+bool SaveSceneFile(const QImage& picture, const QString& fileName, QString& error)
+{
+    const QString extension = QFileInfo(fileName).suffix().toLower();
+    const QByteArray format = extension == QStringLiteral("png") ? QByteArrayLiteral("png")
+                              : JpegExtensions.contains(extension) ? QByteArrayLiteral("jpeg")
+                                                                   : QByteArrayLiteral("bmp");
+    // QSaveFile writes beside the target and renames over it only once everything is written.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        error = file.errorString();
+        return false;
+    }
+    QImageWriter writer(&file, format);
+    if (format == "jpeg")
+        writer.setQuality(JpegQuality);
+    if (!writer.write(picture)) {
+        error = writer.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 std::int32_t StepUnitMs(int Index)
@@ -281,10 +371,20 @@ void TfrmFramora::SetWindowProperties()
 void TfrmFramora::ConnectHandlers()
 {
     OnClose = [this](QObject*, TCloseAction&) { FormClose(); };
+    OnCloseQuery = [this](QObject*, bool& canClose) { FormCloseQuery(canClose); };
+    OnHelp = [this](std::uint16_t command, std::int32_t data, bool& callHelp) {
+        return FormHelp(command, data, callHelp);
+    };
+    connect(btnOK, &QPushButton::clicked, this, &TfrmFramora::btnOKClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmFramora::btnCancelClick);
+    connect(btnHelp, &QToolButton::clicked, this, &TfrmFramora::btnHelpClick);
+    connect(AboutA1, &QAction::triggered, this, &TfrmFramora::AboutA1Click);
+    connect(Exit1, &QAction::triggered, this, &TfrmFramora::Exit1Click);
     connect(btnSelectFile, &QToolButton::clicked, this, &TfrmFramora::btnSelectFileClick);
     connect(btnSearchDisc, &QToolButton::clicked, this, &TfrmFramora::btnSearchDiscClick);
     connect(btnSelectDrive, &QToolButton::clicked, this, &TfrmFramora::btnSelectDriveClick);
     connect(btnSelectVob, &QToolButton::clicked, this, &TfrmFramora::btnSelectVobClick);
+    connect(mnuVobList, &QMenu::aboutToShow, this, &TfrmFramora::mnuVobListPopup);
     PaintBox1->OnPaint = [this](QPainter& canvas) { PaintBox1Paint(canvas); };
     connect(TrackBar1, &QSlider::valueChanged, this, &TfrmFramora::TrackBar1Change);
     connect(Timer2, &QTimer::timeout, this, &TfrmFramora::Timer2Timer);
@@ -306,6 +406,7 @@ void TfrmFramora::ConnectHandlers()
 
 void TfrmFramora::FormCreate()
 {
+    FStartedWithParameters = QCoreApplication::arguments().size() > 1;
     // Empty texts.
     MoviePath.clear();
     edFileName->clear();
@@ -317,6 +418,8 @@ void TfrmFramora::FormCreate()
     FrameBitmap = std::make_unique<TBitmap>();
     FrameShown = false;
     SceneCount = 0;
+    // The drive menu.
+    FillDriveMenu();
     // The step unit.
     cmbStepUnit->setCurrentIndex(InitialStepUnitIndex);
     // The decoder.
@@ -386,14 +489,156 @@ void TfrmFramora::OpenMovie(const QString& Path)
 
 void TfrmFramora::btnSelectFileClick()
 {
+    const auto newDialogs = EnableNewCommDlg();
     if (OpenDialog1->Execute())
         OpenMovie(OpenDialog1->FileName);
 }
 
-// The disc search and the VOB choice come with the drive list; until then the buttons do nothing.
-void TfrmFramora::btnSearchDiscClick() {}
-void TfrmFramora::btnSelectDriveClick() {}
-void TfrmFramora::btnSelectVobClick() {}
+void TfrmFramora::FillDriveMenu()
+{
+    auto* radioGroup = new QActionGroup(mnuDrvList);
+    radioGroup->setExclusive(true);
+    const QStringList drives = OpticalDrives();
+    for (const QString& drive : drives) {
+        QAction* item = mnuDrvList->addAction(PlainMenuText(drive));
+        item->setData(drive);
+        item->setCheckable(true);
+        item->setChecked(drive == drives.first());
+        radioGroup->addAction(item);
+        connect(item, &QAction::triggered, this, [this, item] { CheckDriveItem(item); });
+    }
+    btnSearchDisc->setEnabled(!drives.isEmpty());
+}
+
+void TfrmFramora::CheckDriveItem(QAction* Sender)
+{
+    if (Sender)
+        Sender->setChecked(true);
+}
+
+void TfrmFramora::PopupBelow(QMenu* menu, QWidget* button)
+{
+    PopupMenu(menu, button->mapToGlobal(QPoint(0, button->height())));
+}
+
+void TfrmFramora::btnSelectDriveClick()
+{
+    PopupBelow(mnuDrvList, btnSelectDrive);
+}
+
+void TfrmFramora::btnSearchDiscClick()
+{
+    PopupBelow(mnuVobList, btnSearchDisc);
+    if (mnuVobList->isEmpty())
+        MessageBox(this, NoVideoDiscMessage, Caption(), TMsgButtons::OK);
+}
+
+void TfrmFramora::btnSelectVobClick()
+{
+    PopupBelow(mnuVobList, btnSelectVob);
+}
+
+QString TfrmFramora::CheckedDrive() const
+{
+    for (const QAction* item : mnuDrvList->actions())
+        if (item->isChecked())
+            return item->data().toString();
+    return {};
+}
+
+void TfrmFramora::mnuVobListPopup()
+{
+    mnuVobList->clear();
+    const QString drive = CheckedDrive();
+    if (!drive.isEmpty())
+        ListVobFiles(drive);
+}
+
+void TfrmFramora::ListVobFiles(const QString& Drive)
+{
+    const QString videoTs = FindEntryIgnoringCase(Drive, VideoTsFolder);
+    if (videoTs.isEmpty())
+        return;
+    // Discs list their folders in name order; sorting keeps that order on any file system.
+    const QStringList names =
+        QDir(JoinPath(Drive, videoTs))
+            .entryList({VobPattern}, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                       QDir::Name | QDir::IgnoreCase);
+    for (const QString& name : names) {
+        const QString lower = name.toLower();
+        const qsizetype menuSuffixAt = lower.indexOf(MenuVobSuffix);
+        if (lower == MenuVobName || (menuSuffixAt >= 0 && menuSuffixAt == lower.size() - MenuVobSuffix.size()))
+            continue;
+        QAction* item = mnuVobList->addAction(PlainMenuText(name));
+        item->setData(name);
+        connect(item, &QAction::triggered, this, [this, item] { OpenVobItem(item); });
+    }
+}
+
+void TfrmFramora::OpenVobItem(QAction* Sender)
+{
+    if (!Sender)
+        return;
+    const QString drive = CheckedDrive();
+    if (drive.isEmpty())
+        return;
+    const QString videoTs = FindEntryIgnoringCase(drive, VideoTsFolder);
+    const QString path = JoinPath(JoinPath(drive, videoTs.isEmpty() ? VideoTsFolder : videoTs), Sender->data().toString());
+    if (QFileInfo::exists(path))
+        OpenMovie(path);
+}
+
+void TfrmFramora::btnOKClick()
+{
+    TApplication::SetExitCode(OkExitCode);
+    close();
+}
+
+void TfrmFramora::btnCancelClick()
+{
+    TApplication::SetExitCode(CancelExitCode);
+    close();
+}
+
+void TfrmFramora::Exit1Click()
+{
+    TApplication::SetExitCode(OkExitCode);
+    close();
+}
+
+void TfrmFramora::FormCloseQuery(bool& CanClose)
+{
+    // Unsaved scenes would be lost for good, so that question is asked whatever the command line.
+    if (HasUnsavedScenes()) {
+        CanClose = MessageBox(this, UnsavedCloseQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK;
+        return;
+    }
+    if (FStartedWithParameters) {
+        CanClose = true;
+        return;
+    }
+    CanClose = MessageBox(this, CloseQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK;
+}
+
+void TfrmFramora::AboutA1Click()
+{
+    TfrmAbout about(this);
+    about.ShowModal();
+}
+
+bool TfrmFramora::FormHelp(std::uint16_t Command, std::int32_t Data, bool& CallHelp)
+{
+    CallHelp = false;
+    return ShowHtmlHelp(Command, Data);
+}
+
+void TfrmFramora::btnHelpClick()
+{
+    if (HelpContext() != 0)
+        TApplication::HelpContext(HelpContext());
+    else
+        TApplication::HelpCommand(HELP_FINDER, 0);
+}
 
 void TfrmFramora::PaintBox1Paint(QPainter& canvas)
 {

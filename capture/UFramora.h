@@ -12,6 +12,8 @@
 #include <memory>
 
 class QComboBox;
+class QDateTime;
+class QImage;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -44,6 +46,18 @@ QString FormatPlayTime(std::int32_t Ms);
 
 // The step of each item of the step unit box, in milliseconds; 0 for an index out of range.
 std::int32_t StepUnitMs(int Index);
+
+// Saving scenes. The proposal for the save dialog: the folder of the dialog's last file name (none
+// at first) and the local time as "yyyymmddhhnnss_" with ".bmp".
+QString SaveStamp(const QDateTime& now);
+QString ProposedSaveName(const QString& lastFileName, const QDateTime& now);
+// The file of scene index p (0-based) for the confirmed name: its base, the scene number in
+// three digits, its extension (".bmp" when it has none).
+QString SceneFileName(const QString& confirmedName, int p);
+// Writes picture in the format fileName's extension names (PNG, JPEG at quality 95, BMP for any
+// other) under a temporary name in the same folder, renamed into place once complete; on failure
+// answers false with the reason in error and leaves no file of that name behind.
+bool SaveSceneFile(const QImage& picture, const QString& fileName, QString& error);
 
 class TfrmFramora : public TForm {
     Q_OBJECT
@@ -131,6 +145,28 @@ public:
     void actStepPrevUpdate(TAction* sender);
     void actCaptureUpdate(TAction* sender);
 
+    // The disc side: optical drives and the VOB files of a DVD-Video disc.
+    void FillDriveMenu();
+    void CheckDriveItem(QAction* Sender);
+    void mnuVobListPopup();
+    void ListVobFiles(const QString& Drive);
+    void OpenVobItem(QAction* Sender);
+
+    // Window commands: leaving with an exit code, the close question, About and help.
+    void btnOKClick();
+    void btnCancelClick();
+    void Exit1Click();
+    void FormCloseQuery(bool& CanClose);
+    void AboutA1Click();
+    bool FormHelp(std::uint16_t Command, std::int32_t Data, bool& CallHelp);
+    void btnHelpClick();
+    // Whether the program was started with a parameter (which spares the close question); read
+    // from the command line at creation.
+    bool StartedWithParameters() const { return FStartedWithParameters; }
+    void SetStartedWithParameters(bool on) { FStartedWithParameters = on; }
+    // Scenes captured and not saved since: closing then always asks.
+    bool HasUnsavedScenes() const { return SceneCount > 0 && FScenesUnsaved; }
+
     void OpenMovie(const QString& Path);
     void StepPosition(int Direction);
     void ShowFrameAtPosition();
@@ -154,6 +190,8 @@ private:
     void SetWindowProperties();
     bool StepEnabled() const;
     void ShowOpeningPicture();
+    void PopupBelow(QMenu* menu, QWidget* button);
+    QString CheckedDrive() const;
 
     std::unique_ptr<Ui::TfrmFramora> ui;
 
@@ -175,4 +213,6 @@ private:
     bool FClosedDuringCreate = false;
     // Shortcuts, drops and the settings kept between runs; owned as a child.
     TFramoraDesktop* Desktop = nullptr;
+    bool FStartedWithParameters = false;
+    bool FScenesUnsaved = false;            // set by a capture, cleared by a save of every scene
 };

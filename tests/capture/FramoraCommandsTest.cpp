@@ -1,0 +1,121 @@
+// Leaving the window: exit codes, the close question, Enter and Esc; About and help.
+#include "FramoraTestSupport.h"
+
+#include "framework/TApplication.h"
+#include "shell/FAbout.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+namespace {
+
+const QString CloseQuestion = QStringLiteral("終了します。よろしいですか？");
+
+class TUrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> Opened;
+public slots:
+    void Open(const QUrl& url) { Opened.append(url); }
+};
+
+class FramoraCommands : public FramoraWindow {
+protected:
+    void SetUp() override
+    {
+        FramoraWindow::SetUp();
+        TApplication::SetExitCode(-1);
+        Form->show();
+    }
+    void TearDown() override
+    {
+        TApplication::SetExitCode(0);
+        FramoraWindow::TearDown();
+    }
+};
+
+TEST_F(FramoraCommands, ExitCodesWithAndWithoutParameters)
+{
+    const struct {
+        const char* Name;
+        std::function<void(TfrmFramora&)> Command;
+        int ExitCode;
+    } commands[] = {
+        {"OK", [](TfrmFramora& f) { f.btnOK->click(); }, 0},
+        {"Cancel", [](TfrmFramora& f) { f.btnCancel->click(); }, 1},
+        {"Exit", [](TfrmFramora& f) { f.Exit1->trigger(); }, 0},
+        {"Enter", [](TfrmFramora& f) { QTest::keyClick(&f, Qt::Key_Return); }, 0},
+        {"Esc", [](TfrmFramora& f) { QTest::keyClick(&f, Qt::Key_Escape); }, 1},
+    };
+    for (const bool parameters : {false, true})
+        for (const auto& command : commands) {
+            Form->SetStartedWithParameters(parameters);
+            Form->show();
+            TApplication::SetExitCode(-1);
+            TMessageBoxScript boxes;
+            command.Command(*Form);
+            const std::string what = std::string(command.Name) + (parameters ? " with parameters" : "");
+            EXPECT_EQ(TApplication::ExitCode(), command.ExitCode) << what;
+            EXPECT_FALSE(Form->isVisible()) << what;
+            EXPECT_EQ(boxes.Texts(), parameters ? QStringList() : QStringList{CloseQuestion}) << what;
+        }
+}
+
+TEST_F(FramoraCommands, RefusedQuestionKeepsTheWindowAndTheExitCodeJustSet)
+{
+    Form->SetStartedWithParameters(false);
+    {
+        TMessageBoxScript boxes({TMsgResult::Cancel});
+        Form->btnCancel->click();
+    }
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_EQ(TApplication::ExitCode(), 1);
+    TMessageBoxScript boxes({TMsgResult::OK});
+    Form->close(); // the title bar's close box
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_EQ(TApplication::ExitCode(), 1);
+}
+
+TEST_F(FramoraCommands, AboutIsModalAndHelpGoesToTheHelpBridge)
+{
+    QString aboutCaption;
+    bool wasModal = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* about = qobject_cast<TfrmAbout*>(window); about && about->isVisible()) {
+                aboutCaption = about->gpVersion->title();
+                wasModal = about->IsModal() && about->isModal();
+                about->btnOk->click();
+            }
+    });
+    Form->AboutA1->trigger();
+    EXPECT_TRUE(wasModal);
+    EXPECT_FALSE(aboutCaption.isEmpty());
+
+    // With a help file set, F1 and the help button reach the help bridge with the window's context.
+    TUrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+    TApplication::SetMainForm(Form.get());
+    TApplication::SetHelpFile(QStringLiteral("/nonexistent/framora.chm"));
+    QTest::keyClick(Form.get(), Qt::Key_F1);
+    Form->btnHelp->click();
+    TApplication::SetHelpFile({});
+    Form->btnHelp->click(); // no help file: nothing
+    TApplication::SetMainForm(nullptr);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(catcher.Opened.size(), 2);
+    bool callHelp = true;
+    EXPECT_FALSE(Form->FormHelp(HELP_CONTEXT, 6007, callHelp));
+    EXPECT_FALSE(callHelp);
+}
+
+} // namespace
+
+#include "FramoraCommandsTest.moc"
