@@ -2,7 +2,9 @@
 #include "FramoraTestSupport.h"
 
 #include "framework/TApplication.h"
+#include "framework/TOpenDialog.h"
 #include "shell/FAbout.h"
+#include "shell/UNewCommDlg.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -114,6 +116,27 @@ TEST_F(FramoraCommands, AboutIsModalAndHelpGoesToTheHelpBridge)
     bool callHelp = true;
     EXPECT_FALSE(Form->FormHelp(HELP_CONTEXT, 6007, callHelp));
     EXPECT_FALSE(callHelp);
+}
+
+TEST_F(FramoraCommands, TheOpenCommandAsksForTheDesktopsDialogWhileItRuns)
+{
+    TOpenDialog::SetNativeDialogs(false);
+    bool nativeWhileAsked = false;
+    TFileDialogScript dialogs([&](const TFileDialogRequest&) {
+        nativeWhileAsked = TOpenDialog::NativeDialogs();
+        return TFileDialogAnswer::Cancel();
+    });
+    Form->btnSelectFile->click();
+    EXPECT_TRUE(nativeWhileAsked);
+    EXPECT_FALSE(TOpenDialog::NativeDialogs());
+    {
+        const auto outer = EnableNewCommDlg();
+        {
+            const auto inner = EnableNewCommDlg();
+        }
+        EXPECT_TRUE(TOpenDialog::NativeDialogs());
+    }
+    EXPECT_FALSE(TOpenDialog::NativeDialogs());
 }
 
 } // namespace
