@@ -495,8 +495,9 @@ TEST_F(FramoraWindow, AnotherInstanceClosesTheWindowDuringCreation)
     const bool asksToClose = QCoreApplication::arguments().size() <= 1;
     ASSERT_EQ(boxes.Asked().size(), asksToClose ? 2 : 1);
     EXPECT_EQ(boxes.Asked().front().Text, QStringLiteral("すでに実行中です。"));
-    if (asksToClose)
+    if (asksToClose) {
         EXPECT_EQ(boxes.Asked()[1].Text, QStringLiteral("終了します。よろしいですか？"));
+    }
     EXPECT_EQ(boxes.Asked().front().Caption, QStringLiteral("Framora"));
     EXPECT_TRUE(second.ClosedDuringCreate());
     EXPECT_FALSE(second.isVisible());
