@@ -477,6 +477,7 @@ TEST_F(FramoraWindow, ClosingStopsThePlaybackClock)
     Form->show();
     ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
     ASSERT_TRUE(Form->Timer2->isActive());
+    TMessageBoxScript closeQuestion; // answered OK
     EXPECT_TRUE(Form->close());
     EXPECT_FALSE(Form->Timer2->isActive());
     EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing); // the state itself is left alone
