@@ -1,8 +1,26 @@
 #include "browser/UImageLoadThread.h"
 
+#include "imagestore/UCachedImagePack.h"
 #include "imagestore/UPictureEX.h"
 
 #include <algorithm>
+
+TImageLoadSource PackLoadSource(TImagePack* pack)
+{
+    if (!pack)
+        return {};
+    if (auto* cached = dynamic_cast<TCachedImagePack*>(pack))
+        return [cached](TPicture& picture, std::int32_t index) {
+            // An unreadable image is delivered as the error picture, as the window thread would
+            // show it, rather than leaving its placeholder up for good.
+            try {
+                cached->LoadImage(picture, index);
+            } catch (...) {
+                picture.Assign(TImagePack::ErrorPicture());
+            }
+        };
+    return [pack](TPicture& picture, std::int32_t index) { pack->SafeGetImage(picture, index); };
+}
 
 TImageLoadThread::TImageLoadThread()
     : FWorker([this](std::stop_token stop) { Execute(stop); })

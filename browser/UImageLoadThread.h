@@ -16,11 +16,18 @@
 #include <mutex>
 #include <thread>
 
+class TImagePack;
 class TPictureEx;
 
 // Reads image `index` into `picture`; called on the worker thread, so it must be safe there.
 // An exception drops that request.
 using TImageLoadSource = std::function<void(TPicture& picture, std::int32_t index)>;
+
+// Reads a pack from the worker: a cached pack through LoadImage, which neither reads nor fills
+// its cache (the window thread owns that), any other pack through SafeGetImage; either way an
+// unreadable image comes back as the error picture. Empty for no pack. The pack's own image
+// handler must be safe off the window thread.
+TImageLoadSource PackLoadSource(TImagePack* pack);
 
 class TImageLoadThread {
 public:

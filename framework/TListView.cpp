@@ -78,7 +78,12 @@ bool TIconView::viewportEvent(QEvent* event)
 {
     if (event->type() == QEvent::ToolTip)
         return FOwner->ShowInfoTip(this, static_cast<QHelpEvent*>(event));
-    return QListView::viewportEvent(event);
+    const bool handled = QListView::viewportEvent(event);
+    // The item area, not the whole control, decides the arrangement: a scroll bar coming or
+    // going resizes only the item area.
+    if (event->type() == QEvent::Resize && FOwner->OnResize)
+        FOwner->OnResize(FOwner);
+    return handled;
 }
 
 TListView::TListView(QWidget* parent)
@@ -329,7 +334,10 @@ QRect TListView::ItemLabelRect(int item) const
     const QRect icon = ItemIconRect(item);
     if (FViewStyle != TViewStyle::vsIcon)
         return bounds.adjusted(icon.width(), 0, 0, 0);
-    return QRect(bounds.left(), icon.bottom() + 1 + kLabelGap, bounds.width(), bounds.bottom() - icon.bottom() - kLabelGap);
+    // As wide as the caption (within the item), centred under the icon.
+    const int width = std::min(bounds.width(), QFontMetrics(FIconView->font()).horizontalAdvance(ItemCaption(item)) + kLabelPadding * 2);
+    return QRect(bounds.left() + (bounds.width() - width) / 2, icon.bottom() + 1 + kLabelGap, width,
+                 bounds.bottom() - icon.bottom() - kLabelGap);
 }
 
 QSize TListView::ItemSize() const
@@ -343,13 +351,13 @@ QSize TListView::ItemSize() const
 void TListView::SetItemPosition(int item, QPoint position)
 {
     if (FViewStyle == TViewStyle::vsIcon || FViewStyle == TViewStyle::vsSmallIcon)
-        FIconView->SetPosition(Index(item), position);
+        FIconView->SetPosition(Index(item), position - ViewOrigin());
 }
 
 QPoint TListView::ViewOrigin() const
 {
     const QAbstractItemView* view = ActiveView();
-    return QPoint(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value());
+    return QPoint(-view->horizontalScrollBar()->value(), -view->verticalScrollBar()->value());
 }
 
 QRect TListView::ViewRect() const
@@ -427,13 +435,6 @@ void TListView::EndUpdate()
 {
     if (FUpdateCount > 0 && --FUpdateCount == 0)
         setUpdatesEnabled(true);
-}
-
-void TListView::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    if (OnResize)
-        OnResize(this);
 }
 
 void TListView::changeEvent(QEvent* event)

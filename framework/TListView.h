@@ -6,6 +6,7 @@
 // comparison (CustomSort with OnCompare). Items are addressed by their place in the list.
 #include "framework/TCanvas.h"
 #include "framework/TColor.h"
+#include "framework/TImageList.h"
 
 #include <QListView>
 #include <QPointer>
@@ -19,7 +20,6 @@
 
 class QStackedLayout;
 class QTreeView;
-class TImageList;
 class TListView;
 
 enum class TViewStyle { vsIcon, vsSmallIcon, vsList, vsReport };
@@ -94,10 +94,14 @@ public:
     QRect ItemBounds(int item) const;
     QRect ItemIconRect(int item) const;
     QRect ItemLabelRect(int item) const;
-    // Icon styles only: places an item at a point of the view (client point + ViewOrigin).
+    // Icon styles only: places an item's top-left corner at a client point; the item keeps its
+    // place in the view when the view scrolls.
     void SetItemPosition(int item, QPoint position);
+    QPoint ItemPosition(int item) const { return ItemBounds(item).topLeft(); }
+    // Where the view's top-left corner lies in client coordinates (moves up and left as the view
+    // scrolls down and right).
     QPoint ViewOrigin() const;
-    // The item area's client rectangle in view coordinates.
+    // The item area's client rectangle placed at the view origin.
     QRect ViewRect() const;
     // False when no part of the item area can be seen (hidden, minimised, covered by nothing).
     bool ClientRectVisible() const;
@@ -122,6 +126,7 @@ public:
     // Icon style: asked for every item that is drawn; leaving defaultDraw true draws it the
     // standard way. The canvas is open on the item area.
     std::function<void(TListView* sender, int item, TCanvas& canvas, bool& defaultDraw)> OnCustomDrawItem;
+    // The item area changed its size.
     std::function<void(QObject* sender)> OnResize;
     // The hint of an item; an empty tip shows none.
     std::function<void(QObject* sender, int item, QString& tip)> OnInfoTip;
@@ -130,7 +135,6 @@ public:
                        int data, int& compare)> OnCompare;
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:

@@ -1,0 +1,282 @@
+#include "browser/FImageBrowser.h"
+#include "framework/IdleHandlers.h"
+#include "framework/TBitmap.h"
+#include "framework/TImageList.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// A source of solid pictures of the given sizes; one index may refuse to load.
+class TSceneSource {
+public:
+    explicit TSceneSource(std::vector<QSize> sizes) : FSizes(std::move(sizes))
+    {
+        Pack.OnGetCount = [this](TObject*, std::int32_t& count) { count = static_cast<std::int32_t>(FSizes.size()); };
+        Pack.OnGetImage = [this](TObject*, TPictureEx& picture, std::int32_t no) {
+            if (no == Raising)
+                throw std::runtime_error("unreadable scene");
+            TBitmap& bitmap = picture.Bitmap();
+            bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+            bitmap.SetSize(FSizes[static_cast<std::size_t>(no)].width(), FSizes[static_cast<std::size_t>(no)].height());
+            bitmap.Image().fill(Qt::darkGreen);
+        };
+        Pack.SetCacheLimit(40);
+    }
+    TCustomImagePack Pack;
+    int Raising = -1;
+
+private:
+    std::vector<QSize> FSizes;
+};
+
+QStringList Numbered(int count)
+{
+    QStringList captions;
+    for (int i = 1; i <= count; ++i)
+        captions << QString("No.%1").arg(i);
+    return captions;
+}
+
+// A browser standing alone with the capture window's settings.
+struct TBrowserFixture : ::testing::Test {
+    TSceneSource Source{std::vector<QSize>(6, QSize(720, 480))};
+    TfrmImageBrowser Browser;
+
+    void SetUp() override
+    {
+        Browser.SetUseLoaderThread(false);
+        Browser.ListView1->SetMultiSelect(true);
+        Browser.SetImageSource(&Source.Pack);
+        Browser.SetThumbnailSize(100);
+        Browser.resize(513, 383);
+        Browser.show();
+    }
+    QImage Grab() { return Browser.ListView1->ItemArea()->grab().toImage(); }
+    QColor At(const QImage& image, QPoint p) { return image.pixelColor(p); }
+};
+
+} // namespace
+
+TEST(ImageBrowserThumbnails, SizesAndCacheLimitsFollowTheCell)
+{
+    TfrmImageBrowser browser;
+    browser.SetThumbnailSize(100);
+    const struct {
+        int width, height, thumbWidth, thumbHeight;
+    } rows[] = {{720, 480, 98, 65}, {320, 240, 98, 74}, {1920, 1080, 98, 55}, {300, 600, 44, 88}, {40, 30, 98, 74}};
+    for (const auto& row : rows) {
+        TPicture source;
+        source.Bitmap().SetSize(row.width, row.height);
+        TPictureEx thumbnail;
+        browser.MakeThumbnail(source, thumbnail);
+        EXPECT_EQ(thumbnail.Width(), row.thumbWidth) << row.width << "x" << row.height;
+        EXPECT_EQ(thumbnail.Height(), row.thumbHeight) << row.width << "x" << row.height;
+    }
+    EXPECT_EQ(browser.ImagePack->CacheLimit(), 349);
+    EXPECT_EQ(ThumbnailCacheLimit(150), 155);
+    EXPECT_EQ(ThumbnailCacheLimit(0), 65535);    // no cell, no division by it
+    EXPECT_EQ(ThumbnailCacheLimit(5), 65535);    // more than the limit holds is kept at its top
+    EXPECT_EQ(ThumbnailCacheLimit(100000), 1);   // a cell beyond the budget still keeps one
+}
+
+TEST_F(TBrowserFixture, DrawsFramedThumbnailsCentredAndTheSelectionInNavy)
+{
+    Browser.SetCaptions(Numbered(6));
+    Browser.SelectImage(1);
+    const QImage image = Grab();
+
+    const QRect icon0 = Browser.ListView1->ItemIconRect(0);
+    const QRect icon1 = Browser.ListView1->ItemIconRect(1);
+    // Item 0: a white frame with a raised edge round a 98 x 65 thumbnail, centred.
+    EXPECT_EQ(At(image, icon0.topLeft() + QPoint(1, 1)), QColor(Qt::white));
+    const QPoint centre = icon0.adjusted(3, 3, -3, -3).center();
+    EXPECT_EQ(At(image, centre), QColor(Qt::darkGreen));
+    EXPECT_EQ(At(image, centre + QPoint(0, 33)), QColor(Qt::darkGreen));
+    EXPECT_EQ(At(image, centre + QPoint(0, 36)), QColor(Qt::white));
+    EXPECT_EQ(At(image, centre - QPoint(0, 34)), QColor(Qt::white));
+    // Item 1, selected: the navy frame over the edge and white text on navy.
+    EXPECT_EQ(At(image, icon1.topLeft() + QPoint(1, 1)), QColor(0, 0, 0x80));
+    EXPECT_EQ(At(image, icon1.topLeft() + QPoint(3, 3)), QColor(Qt::white));
+    const QRect label1 = Browser.ListView1->ItemLabelRect(1);
+    EXPECT_EQ(At(image, label1.topLeft()), QColor(0, 0, 0x80));
+    EXPECT_EQ(At(image, Browser.ListView1->ItemLabelRect(0).topLeft()), QColor(0xB4, 0xB4, 0xB4));
+    // Only the picture on screen was made.
+    EXPECT_EQ(Browser.ImagePack->CachedCount(), 6);
+}
+
+TEST_F(TBrowserFixture, ArrangesCentredColumnsAndOneColumnWhenNarrow)
+{
+    Browser.SetCaptions(Numbered(6));
+    const QRect first = Browser.ListView1->ItemBounds(0);
+    const int cell = first.width() + 10;
+    const int width = Browser.ListView1->ViewRect().width();
+    const int columns = width / cell;
+    ASSERT_GE(columns, 2);
+    EXPECT_EQ(first.left(), (width - (columns * cell - 10)) / 2);
+    EXPECT_EQ(Browser.ListView1->ItemBounds(1).left(), first.left() + cell);
+    EXPECT_EQ(Browser.ListView1->ItemBounds(columns).topLeft(), QPoint(first.left(), first.top() + first.height() + 10));
+
+    Browser.ListView1->resize(first.width() + 5, 300); // narrower than one cell with its spacing
+    for (int item = 0; item < 6; ++item)
+        EXPECT_EQ(Browser.ListView1->ItemBounds(item).left(), Browser.ListView1->ViewOrigin().x()) << item;
+}
+
+TEST_F(TBrowserFixture, SelectionAddsScrollsIntoViewAndClears)
+{
+    TSceneSource many{std::vector<QSize>(32, QSize(320, 240))};
+    Browser.SetImageSource(&many.Pack);
+    Browser.SetCaptions(Numbered(32));
+    EXPECT_EQ(Browser.SelectedIndex(), -1);
+
+    Browser.SelectImage(31);
+    Browser.SelectImage(4);
+    EXPECT_EQ(Browser.SelectedIndex(), 4); // the first selected in list order
+    const QRect area = Browser.ListView1->ItemArea()->rect();
+    EXPECT_TRUE(area.contains(Browser.ListView1->ItemBounds(4)));
+    Browser.SelectImage(31);
+    EXPECT_TRUE(area.contains(Browser.ListView1->ItemBounds(31)));
+    EXPECT_TRUE(Browser.ListView1->ItemSelected(4));
+
+    Browser.SelectImage(99); // no such image: nothing changes
+    EXPECT_EQ(Browser.SelectedIndex(), 4);
+    Browser.SelectImage(-1);
+    EXPECT_EQ(Browser.SelectedIndex(), -1);
+}
+
+TEST_F(TBrowserFixture, ShortenedCaptionEndsInEllipsisAndShowsItInItsTip)
+{
+    const QString longCaption = QString::fromUtf8("とても長いシーンの名前がここに入ります No.1");
+    Browser.SetCaptions({"No.32", longCaption});
+    QString tip;
+    Browser.ListView1->OnInfoTip(Browser.ListView1, 0, tip);
+    EXPECT_TRUE(tip.isEmpty());
+    EXPECT_EQ(Browser.ListView1->ItemCaption(0), "No.32");
+
+    const QString shortened = Browser.ListView1->ItemCaption(1);
+    EXPECT_TRUE(shortened.endsWith("...")) << shortened.toStdString();
+    EXPECT_LE(Browser.ListView1->Canvas().TextWidth(shortened), 100);
+    EXPECT_TRUE(longCaption.startsWith(shortened.chopped(3)));
+    Browser.ListView1->OnInfoTip(Browser.ListView1, 1, tip);
+    EXPECT_EQ(tip, longCaption);
+}
+
+TEST_F(TBrowserFixture, UnreadableSceneShowsTheErrorPictureAndHiddenListDropsTheCache)
+{
+    Source.Raising = 2;
+    Browser.SetCaptions(Numbered(6));
+    Grab();
+    TPictureEx thumbnail;
+    Browser.ImagePack->GetImage(thumbnail, 2);
+    TPictureEx expected;
+    Browser.MakeThumbnail(const_cast<TPicture&>(TImagePack::ErrorPicture()), expected);
+    EXPECT_EQ(thumbnail.Width(), expected.Width());
+    EXPECT_EQ(thumbnail.Bitmap().Image(), expected.Bitmap().Image());
+
+    RunIdleHandlers();
+    EXPECT_GT(Browser.ImagePack->CachedCount(), 0); // visible: kept
+    Browser.hide();
+    RunIdleHandlers();
+    EXPECT_EQ(Browser.ImagePack->CachedCount(), 0);
+}
+
+TEST_F(TBrowserFixture, LoaderDeliversThumbnailsOnIdleOnePerCall)
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    int loaded = 0;
+    Browser.Loader().OnLoaded = [&] {
+        std::lock_guard guard(lock);
+        ++loaded;
+        changed.notify_all();
+    };
+    Source.Raising = 2;
+    Browser.SetUseLoaderThread(true);
+    Browser.SetImageSource(&Source.Pack);
+    Browser.SetCaptions(Numbered(3));
+    Grab(); // placeholders, and a request for each
+    TPictureEx placeholder;
+    Browser.MakeThumbnail(const_cast<TPicture&>(TfrmImageBrowser::PlaceholderPicture()), placeholder);
+    TPictureEx thumbnail;
+    Browser.ImagePack->GetImage(thumbnail, 0);
+    EXPECT_EQ(thumbnail.Height(), placeholder.Height());
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] { return loaded == 3; });
+    }
+    RunIdleHandlers();
+    int replaced = 0;
+    for (int index = 0; index < 3; ++index) {
+        Browser.ImagePack->GetImage(thumbnail, index);
+        replaced += thumbnail.Height() != placeholder.Height();
+    }
+    EXPECT_EQ(replaced, 1);
+    RunIdleHandlers();
+    RunIdleHandlers();
+    for (int index = 0; index < 2; ++index) {
+        Browser.ImagePack->GetImage(thumbnail, index);
+        EXPECT_EQ(QSize(thumbnail.Width(), thumbnail.Height()), QSize(98, 65)) << index;
+    }
+    // The unreadable scene comes through as the error picture, not as a placeholder for good.
+    TPictureEx error;
+    Browser.MakeThumbnail(const_cast<TPicture&>(TImagePack::ErrorPicture()), error);
+    Browser.ImagePack->GetImage(thumbnail, 2);
+    EXPECT_EQ(thumbnail.Bitmap().Image(), error.Bitmap().Image());
+}
+
+TEST_F(TBrowserFixture, SourceDestroyedFirstIsNoLongerRead)
+{
+    auto source = std::make_unique<TSceneSource>(std::vector<QSize>(2, QSize(64, 48)));
+    Browser.SetImageSource(&source->Pack);
+    Browser.SetCaptions(Numbered(2));
+    source.reset();
+    EXPECT_EQ(Browser.ImageSource(), nullptr);
+    Grab(); // draws empty frames instead of reading a pack that is gone
+    EXPECT_EQ(Browser.ImagePack->Count(), 0);
+}
+
+TEST(ImageBrowserReport, SizeColumnSortsNumericallyBothWays)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        qint64 bytes;
+    } files[] = {{"a.dat", 10 * 1024}, {"b.dat", 2 * 1024}, {"c.dat", 1500 * 1024}, {"d.dat", 999 * 1024}};
+    QStringList paths;
+    for (const auto& f : files) {
+        QFile file(dir.filePath(f.name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(f.bytes));
+        paths << file.fileName();
+    }
+    TfrmImageBrowser browser;
+    browser.FileNameOf = [&](std::int32_t index, QString& path) { path = paths.value(index); };
+    browser.SetViewMode(4);
+    browser.SetCaptions(paths);
+    TListViewEx& list = *browser.ListView1;
+    ASSERT_EQ(list.ColumnCount(), 4);
+    const auto names = [&] {
+        QStringList order;
+        for (int item = 0; item < list.ItemCount(); ++item)
+            order << list.ItemCaption(item);
+        return order.join(' ');
+    };
+    EXPECT_EQ(names(), "a.dat b.dat c.dat d.dat");
+    EXPECT_EQ(list.ItemSubItems(2).value(0), QLocale().toString(1500) + "KB");
+
+    list.OnColumnClick(&list, 1);
+    EXPECT_EQ(names(), "b.dat a.dat d.dat c.dat");
+    list.OnColumnClick(&list, 1);
+    EXPECT_EQ(names(), "c.dat d.dat a.dat b.dat");
+    list.SetItemSelected(list.FindData(1), true);
+    QString selected;
+    browser.SelectedText(selected);
+    EXPECT_EQ(selected, paths[1]);
+}
