@@ -31,14 +31,16 @@ QRect MeasureText(TCanvas& canvas, const QString& text)
     return QRect(0, 0, bounds.width(), bounds.height());
 }
 
-std::unique_ptr<TPicture> BuildErrorPicture()
+} // namespace
+
+std::unique_ptr<TPicture> MakeTextPicture(const QString& text, TColor fontColour)
 {
     QRect extent;
     {
         TBitmap measure;
         measure.Canvas().Brush().SetColor(clWhite);
-        measure.Canvas().Font().SetColor(clRed);
-        extent = MeasureText(measure.Canvas(), QString::fromUtf8(kImageErrorText));
+        measure.Canvas().Font().SetColor(fontColour);
+        extent = MeasureText(measure.Canvas(), text);
     }
     auto picture = std::make_unique<TPicture>();
     TMetafile& metafile = picture->Metafile();
@@ -48,17 +50,15 @@ std::unique_ptr<TPicture> BuildErrorPicture()
         TMetafileCanvas canvas(metafile);
         canvas.FillRect(extent);
         canvas.Brush().SetColor(clWhite);
-        canvas.Font().SetColor(clRed);
+        canvas.Font().SetColor(fontColour);
         QPainter* painter = canvas.Painter();
         painter->setFont(canvas.Font().ToQFont());
-        painter->setPen(ColorToQColor(clRed));
-        painter->drawText(extent, kCenteredTextFlags | Qt::TextDontClip,
-                          LayoutText(QString::fromUtf8(kImageErrorText)));
+        painter->setPen(ColorToQColor(fontColour));
+        painter->drawText(extent, kCenteredTextFlags | Qt::TextDontClip, LayoutText(text));
     }
     return picture;
 }
 
-} // namespace
 
 TImagePack::TImagePack(QObject* owner) : QObject(owner) {}
 
@@ -178,6 +178,6 @@ bool TImagePack::SafeGetImage(TPicture& picture, std::int32_t i)
 
 const TPicture& TImagePack::ErrorPicture()
 {
-    static const std::unique_ptr<TPicture> picture = BuildErrorPicture();
+    static const std::unique_ptr<TPicture> picture = MakeTextPicture(QString::fromUtf8(kImageErrorText), clRed);
     return *picture;
 }

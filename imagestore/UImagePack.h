@@ -7,11 +7,13 @@
 // A pack is a QObject so that its owner (a form, usually) frees it; it is the controller of the
 // broadcaster it owns, and its reference counts are that broadcaster's, which never frees itself.
 #include "framework/Exception.h"
+#include "framework/TColor.h"
 #include "framework/TObject.h"
 #include "imagestore/UBroadcaster.h"
 #include "imagestore/UCoordUtil.h"
 
 #include <QObject>
+#include <QString>
 #include <cstdint>
 #include <functional>
 
@@ -27,6 +29,10 @@ inline constexpr const char* kImageErrorText = "イメージ処理\r\nエラー"
 inline constexpr TGUID kPackChangedEventId{0x3F6A1C92, 0x7B05, 0x4D1E, {0x9C, 0x48, 0x21, 0xE7, 0x5A, 0x0B, 0xD3, 0x66}};
 // Sent with the pack as sender: picture requests still pending are void.
 inline constexpr TGUID kPackInvalidatedEventId{0x3F6A1C93, 0x7B05, 0x4D1E, {0x9C, 0x48, 0x21, 0xE7, 0x5A, 0x0B, 0xD3, 0x66}};
+
+// A metafile picture of text in fontColour on white, centred line by line and as large as the
+// text in a fresh canvas's font: the error picture, and the placeholders viewers show.
+std::unique_ptr<TPicture> MakeTextPicture(const QString& text, TColor fontColour);
 
 class EImagePack : public Exception {
 public:
