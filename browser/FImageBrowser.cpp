@@ -113,7 +113,7 @@ TfrmImageBrowser::TfrmImageBrowser(QWidget* owner)
     shdwPanelBase->AlignOffset().SetTop(kBaseOffsetTop);
     shdwPanelBase->AlignOffset().SetRight(kBaseOffsetRight);
     shdwPanelBase->AlignOffset().SetBottom(kBaseOffsetBottom);
-    shdwPanelBase->SetBaseControl(ListView1);
+    SetAlign(ListView1, TAlign::alClient);
     SetAnchors(shdwPanelBase, akAll, QSize(width(), height()));
 
     ImageList1 = new TImageList(this, kDesignImageSize, kDesignImageSize);
@@ -129,7 +129,7 @@ TfrmImageBrowser::TfrmImageBrowser(QWidget* owner)
     ImagePack->OnGetImage = [this](TObject* s, TPictureEx& p, std::int32_t no) { ImagePackGetImage(s, p, no); };
     GlobalNotify1 = new TGlobalNotify(this);
     GlobalNotify1->setObjectName("GlobalNotify1");
-    GlobalNotify1->OnIdle = [this](TObject* s) { GlobalNotify1Idle(s); };
+    GlobalNotify1->OnIdle = [this](QObject* s) { GlobalNotify1Idle(s); };
 
     ListView1->OnCustomDrawItem = [this](TListView* s, int item, TCanvas& c, bool& d) { ListView1CustomDrawItem(s, item, c, d); };
     ListView1->OnResize = [this](QObject* s) { ListView1Resize(s); };
@@ -145,6 +145,16 @@ TfrmImageBrowser::TfrmImageBrowser(QWidget* owner)
 TfrmImageBrowser::~TfrmImageBrowser()
 {
     FormDestroy();
+    // The components outlive this object's own part; none of them may call back into it.
+    GlobalNotify1->OnIdle = nullptr;
+    ListView1->OnCustomDrawItem = nullptr;
+    ListView1->OnResize = nullptr;
+    ListView1->OnInfoTip = nullptr;
+    ListView1->OnColumnClick = nullptr;
+    ListView1->OnCompare = nullptr;
+    ListView1->SelectedItemText = nullptr;
+    ImagePack->OnGetCount = nullptr;
+    ImagePack->OnGetImage = nullptr;
 }
 
 void TfrmImageBrowser::FormCreate()
@@ -459,7 +469,7 @@ void TfrmImageBrowser::SelectImage(std::int32_t index)
     ListView1->MakeVisible(item, false);
 }
 
-void TfrmImageBrowser::GlobalNotify1Idle(TObject*)
+void TfrmImageBrowser::GlobalNotify1Idle(QObject*)
 {
     if (FUseLoaderThread)
         TakeLoadedThumbnail();

@@ -105,7 +105,7 @@ private:
     void ListView1ColumnClick(QObject* sender, int column);
     void ListView1Compare(QObject* sender, const TListItemText& item1, const TListItemText& item2, int data,
                           int& compare);
-    void GlobalNotify1Idle(TObject* sender);
+    void GlobalNotify1Idle(QObject* sender);
     void SourceNotify(TObject* sender, const TGUID& eventId);
 
     bool InThumbnailView() const { return FViewMode <= 1; }
