@@ -58,8 +58,16 @@ struct TShownBrowser {
             captions << QString("No.%1").arg(i);
         Browser.SetCaptions(captions);
         Browser.show();
+        QApplication::processEvents(); // the window is exposed, and draws, from here on
     }
     void Repaint() { Browser.ListView1->ItemArea()->repaint(); }
+    int Shown() const
+    {
+        int shown = 0;
+        for (int item = 0; item < SceneCount; ++item)
+            shown += Browser.ListView1->ItemArea()->rect().intersects(Browser.ListView1->ItemBounds(item));
+        return shown;
+    }
 };
 
 void BM_MakeAndDraw32Thumbnails1080p(benchmark::State& state)
@@ -69,7 +77,7 @@ void BM_MakeAndDraw32Thumbnails1080p(benchmark::State& state)
         shown.Browser.ImagePack->Reset();
         shown.Repaint();
     }
-    if (shown.Browser.ImagePack->CachedCount() != SceneCount)
+    if (shown.Shown() != SceneCount || shown.Browser.ImagePack->CachedCount() != SceneCount)
         state.SkipWithError("not every thumbnail was drawn");
     state.counters["share_of_tick"] = benchmark::Counter(
         static_cast<double>(state.iterations()) * (TickMs / 1000.0), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
@@ -81,6 +89,10 @@ BENCHMARK(BM_MakeAndDraw32Thumbnails1080p)->UseRealTime()->Unit(benchmark::kMill
 void BM_WindowThreadPerThumbnailWithLoader(benchmark::State& state)
 {
     TShownBrowser shown(true);
+    if (shown.Shown() != SceneCount) {
+        state.SkipWithError("not every thumbnail is shown");
+        return;
+    }
     std::mutex lock;
     std::condition_variable changed;
     int loaded = 0;
