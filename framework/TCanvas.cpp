@@ -284,51 +284,27 @@ QBrush QtBrush(const TBrush& brush)
     return QBrush(ColorToQColor(brush.Color()), QtBrushStyle(brush.Style()));
 }
 
-// Raster operations QPainter knows, for devices whose pixels the canvas cannot reach.
+// The raster operations drawing uses, as QPainter knows them, for devices whose pixels the
+// canvas cannot reach.
 std::optional<QPainter::CompositionMode> QtRasterOp(TCopyMode mode)
 {
     switch (mode) {
-    case cmSrcCopy: return QPainter::CompositionMode_SourceOver;
     case cmSrcAnd: return QPainter::RasterOp_SourceAndDestination;
     case cmSrcPaint: return QPainter::RasterOp_SourceOrDestination;
-    case cmSrcInvert: return QPainter::RasterOp_SourceXorDestination;
     case cmMergePaint: return QPainter::RasterOp_NotSourceOrDestination;
-    case cmNotSrcCopy: return QPainter::RasterOp_NotSource;
-    case cmSrcErase: return QPainter::RasterOp_SourceAndNotDestination;
-    case cmNotSrcErase: return QPainter::RasterOp_NotSourceAndNotDestination;
-    case cmDstInvert: return QPainter::RasterOp_NotDestination;
-    case cmBlackness: return QPainter::RasterOp_ClearDestination;
-    case cmWhiteness: return QPainter::RasterOp_SetDestination;
     default: return std::nullopt;
     }
 }
 
-// One raster operation on 0xAARRGGBB words: bit (p << 2 | s << 1 | d) of index is the result
-// for those input bits, applied to every bit position at once.
-std::uint32_t Rop3(std::uint8_t index, std::uint32_t p, std::uint32_t s, std::uint32_t d)
+// A raster operation on 0xAARRGGBB words, bit by bit; codes drawing does not use copy.
+std::uint32_t ApplyRop(TCopyMode mode, std::uint32_t s, std::uint32_t d)
 {
-    switch (index) {
-    case 0x00: return 0;
-    case 0x11: return ~(s | d);
-    case 0x33: return ~s;
-    case 0x44: return s & ~d;
-    case 0x55: return ~d;
-    case 0x66: return s ^ d;
-    case 0x88: return s & d;
-    case 0xAA: return d;
-    case 0xBB: return ~s | d;
-    case 0xC0: return p & s;
-    case 0xCC: return s;
-    case 0xEE: return s | d;
-    case 0xF0: return p;
-    case 0xFF: return ~std::uint32_t{0};
-    default: break;
+    switch (mode) {
+    case cmSrcAnd: return s & d;
+    case cmSrcPaint: return s | d;
+    case cmMergePaint: return ~s | d;
+    default: return s;
     }
-    std::uint32_t result = 0;
-    for (int term = 0; term < 8; ++term)
-        if (index & (1u << term))
-            result |= ((term & 4) ? p : ~p) & ((term & 2) ? s : ~s) & ((term & 1) ? d : ~d);
-    return result;
 }
 
 bool IsPaletteFormat(QImage::Format format)
@@ -449,14 +425,6 @@ bool TCanvas::RestoreDC(int id)
     return true;
 }
 
-int TCanvas::SetMapMode(int mode)
-{
-    const int old = FState.MapMode;
-    if (mode >= MM_TEXT && mode <= MM_ANISOTROPIC)
-        FState.MapMode = mode;
-    return old;
-}
-
 QPoint TCanvas::SetWindowOrg(QPoint origin)
 {
     return std::exchange(FState.WindowOrg, origin);
@@ -467,53 +435,10 @@ QPoint TCanvas::SetViewportOrg(QPoint origin)
     return std::exchange(FState.ViewportOrg, origin);
 }
 
-QSize TCanvas::SetWindowExt(QSize extent)
-{
-    if (FState.MapMode < MM_ISOTROPIC || extent.width() == 0 || extent.height() == 0)
-        return FState.WindowExt;
-    return std::exchange(FState.WindowExt, extent);
-}
-
-QSize TCanvas::SetViewportExt(QSize extent)
-{
-    if (FState.MapMode < MM_ISOTROPIC || extent.width() == 0 || extent.height() == 0)
-        return FState.ViewportExt;
-    return std::exchange(FState.ViewportExt, extent);
-}
-
-int TCanvas::LogPixels()
-{
-    const int dpi = DeviceCaps(TDeviceCap::LogPixelsX);
-    return dpi > 0 ? dpi : kScreenPixelsPerInch;
-}
-
 QTransform TCanvas::DeviceTransform()
 {
-    double sx = 1, sy = 1;
-    auto metric = [&](double unitsPerInch) {
-        sx = LogPixels() / unitsPerInch;
-        sy = -sx; // y grows upwards in the metric modes
-    };
-    switch (FState.MapMode) {
-    case MM_LOMETRIC: metric(254); break;
-    case MM_HIMETRIC: metric(2540); break;
-    case MM_LOENGLISH: metric(100); break;
-    case MM_HIENGLISH: metric(1000); break;
-    case MM_TWIPS: metric(1440); break;
-    case MM_ISOTROPIC:
-    case MM_ANISOTROPIC:
-        sx = double(FState.ViewportExt.width()) / FState.WindowExt.width();
-        sy = double(FState.ViewportExt.height()) / FState.WindowExt.height();
-        if (FState.MapMode == MM_ISOTROPIC) {
-            const double scale = std::min(std::abs(sx), std::abs(sy));
-            sx = std::copysign(scale, sx);
-            sy = std::copysign(scale, sy);
-        }
-        break;
-    default: break;
-    }
-    return QTransform::fromTranslate(-FState.WindowOrg.x(), -FState.WindowOrg.y()) * QTransform::fromScale(sx, sy)
-           * QTransform::fromTranslate(FState.ViewportOrg.x(), FState.ViewportOrg.y());
+    return QTransform::fromTranslate(FState.ViewportOrg.x() - FState.WindowOrg.x(),
+                                     FState.ViewportOrg.y() - FState.WindowOrg.y());
 }
 
 QPoint TCanvas::LPtoDP(QPoint point)
@@ -683,58 +608,6 @@ void TCanvas::Rectangle(const QRect& rect)
     Changed();
 }
 
-void TCanvas::Ellipse(const QRect& rect)
-{
-    Changing();
-    if (TCanvasPaint p{*this}) {
-        p->setPen(QtPen(SelectedPen()));
-        p->setBrush(QtBrush(SelectedBrush()));
-        p->drawEllipse(rect.adjusted(0, 0, -1, -1));
-    }
-    Changed();
-}
-
-void TCanvas::MoveTo(int x, int y)
-{
-    FPenPos = QPoint(x, y);
-}
-
-void TCanvas::LineTo(int x, int y)
-{
-    Changing();
-    if (TCanvasPaint p{*this}) {
-        p->setPen(QtPen(SelectedPen()));
-        p->drawLine(FPenPos, QPoint(x, y));
-    }
-    FPenPos = QPoint(x, y);
-    Changed();
-}
-
-void TCanvas::Polyline(const std::vector<QPoint>& points)
-{
-    if (points.empty())
-        return;
-    Changing();
-    if (TCanvasPaint p{*this}) {
-        p->setPen(QtPen(SelectedPen()));
-        p->drawPolyline(points.data(), static_cast<int>(points.size()));
-    }
-    Changed();
-}
-
-void TCanvas::Polygon(const std::vector<QPoint>& points)
-{
-    if (points.empty())
-        return;
-    Changing();
-    if (TCanvasPaint p{*this}) {
-        p->setPen(QtPen(SelectedPen()));
-        p->setBrush(QtBrush(SelectedBrush()));
-        p->drawPolygon(points.data(), static_cast<int>(points.size()));
-    }
-    Changed();
-}
-
 QSize TCanvas::TextExtent(const QString& text)
 {
     const QPaintDevice* device = FPainter ? FPainter->device() : DeviceImageForWrite();
@@ -755,7 +628,6 @@ void TCanvas::TextOut(int x, int y, const QString& text)
         p->setPen(ColorToQColor(SelectedFont().Color()));
         p->drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
     }
-    FPenPos = QPoint(x + extent.width(), y);
     Changed();
 }
 
@@ -883,8 +755,6 @@ void TCanvas::ApplyRasterOp(const QRect& deviceRect, const QImage& source)
         painter.setRenderHint(QPainter::SmoothPixmapTransform, FState.StretchMode == HALFTONE);
         painter.drawImage(QRect(deviceRect.topLeft() - visible.topLeft(), deviceRect.size()), source);
     }
-    const std::uint8_t index = static_cast<std::uint8_t>(FCopyMode >> 16);
-    const std::uint32_t pattern = ColorToQColor(SelectedBrush().Color()).rgb();
     const bool palette = IsPaletteFormat(device->format());
     for (const QRect& rect : area) {
         // Work on 0xFFRRGGBB words, then put the result back in the device's own format.
@@ -894,7 +764,7 @@ void TCanvas::ApplyRasterOp(const QRect& deviceRect, const QImage& source)
             const auto* s = reinterpret_cast<const std::uint32_t*>(scaled.constScanLine(rect.y() - visible.y() + y))
                             + (rect.x() - visible.x());
             for (int x = 0; x < rect.width(); ++x)
-                d[x] = Rop3(index, pattern, s[x], d[x]) | 0xFF000000u;
+                d[x] = ApplyRop(FCopyMode, s[x], d[x]) | 0xFF000000u;
         }
         if (palette) {
             const QList<QRgb> table = device->colorTable();

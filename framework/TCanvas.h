@@ -10,9 +10,10 @@
 // a component that replaces those handlers keeps the old objects selected until it refreshes
 // the canvas (which is what the canvas event adjuster deals with).
 //
-// Copy modes are the raster operations of Windows (ROP3 codes). On image devices
-// every raster operation is computed in software on the destination's pixels, whatever their
-// format; on other devices the ones QPainter knows are passed to it.
+// Copy modes are the raster operations of Windows (ROP3 codes); the canvas knows the four that
+// drawing here uses, and draws any other code as a plain copy. On image devices they are
+// computed in software on the destination's pixels, whatever their format; on other devices
+// they are passed to QPainter.
 #include "framework/TColor.h"
 #include "framework/TObject.h"
 
@@ -35,21 +36,10 @@ class TGraphic;
 
 // Raster operations (ROP3): bits 16..23 are the truth table over pattern, source, destination.
 using TCopyMode = std::uint32_t;
-inline constexpr TCopyMode cmBlackness = 0x00000042;
-inline constexpr TCopyMode cmDstInvert = 0x00550009;
-inline constexpr TCopyMode cmMergeCopy = 0x00C000CA;
 inline constexpr TCopyMode cmMergePaint = 0x00BB0226;
-inline constexpr TCopyMode cmNotSrcCopy = 0x00330008;
-inline constexpr TCopyMode cmNotSrcErase = 0x001100A6;
-inline constexpr TCopyMode cmPatCopy = 0x00F00021;
-inline constexpr TCopyMode cmPatInvert = 0x005A0049;
-inline constexpr TCopyMode cmPatPaint = 0x00FB0A09;
 inline constexpr TCopyMode cmSrcAnd = 0x008800C6;
 inline constexpr TCopyMode cmSrcCopy = 0x00CC0020;
-inline constexpr TCopyMode cmSrcErase = 0x00440328;
-inline constexpr TCopyMode cmSrcInvert = 0x00660046;
 inline constexpr TCopyMode cmSrcPaint = 0x00EE0086;
-inline constexpr TCopyMode cmWhiteness = 0x00FF0062;
 inline constexpr TCopyMode SRCCOPY = cmSrcCopy;
 inline constexpr TCopyMode SRCAND = cmSrcAnd;
 inline constexpr TCopyMode SRCPAINT = cmSrcPaint;
@@ -60,16 +50,6 @@ inline constexpr int BLACKONWHITE = 1;
 inline constexpr int WHITEONBLACK = 2;
 inline constexpr int COLORONCOLOR = 3;
 inline constexpr int HALFTONE = 4;
-
-// Mapping modes (logical units and the direction of y).
-inline constexpr int MM_TEXT = 1;
-inline constexpr int MM_LOMETRIC = 2;
-inline constexpr int MM_HIMETRIC = 3;
-inline constexpr int MM_LOENGLISH = 4;
-inline constexpr int MM_HIENGLISH = 5;
-inline constexpr int MM_TWIPS = 6;
-inline constexpr int MM_ISOTROPIC = 7;
-inline constexpr int MM_ANISOTROPIC = 8;
 
 // Background modes for text.
 inline constexpr int TRANSPARENT = 1;
@@ -222,12 +202,9 @@ public:
     // Restores state id (a negative id counts back from the newest); states saved after it
     // are discarded. False when there is no such state.
     bool RestoreDC(int id);
-    int MapMode() const { return FState.MapMode; }
-    int SetMapMode(int mode);
+    // Logical units are pixels with y downwards; only the two origins move them.
     QPoint SetWindowOrg(QPoint origin);
     QPoint SetViewportOrg(QPoint origin);
-    QSize SetWindowExt(QSize extent);
-    QSize SetViewportExt(QSize extent);
     QPoint WindowOrg() const { return FState.WindowOrg; }
     QPoint ViewportOrg() const { return FState.ViewportOrg; }
     QPoint LPtoDP(QPoint point);
@@ -271,12 +248,6 @@ public:
     void FillRect(const QRect& rect);
     void FrameRect(const QRect& rect);
     void Rectangle(const QRect& rect);
-    void Ellipse(const QRect& rect);
-    void MoveTo(int x, int y);
-    void LineTo(int x, int y);
-    QPoint PenPos() const { return FPenPos; }
-    void Polyline(const std::vector<QPoint>& points);
-    void Polygon(const std::vector<QPoint>& points);
     void TextOut(int x, int y, const QString& text);
     void TextRect(const QRect& rect, int x, int y, const QString& text);
     QSize TextExtent(const QString& text);
@@ -322,11 +293,8 @@ protected:
 private:
     friend class TCanvasPaint;
     struct TDeviceState {
-        int MapMode = MM_TEXT;
         QPoint WindowOrg;
         QPoint ViewportOrg;
-        QSize WindowExt{1, 1};
-        QSize ViewportExt{1, 1};
         std::optional<QRegion> Clip;
         TColor BkColor = clWhite;
         TColor TextColor = clBlack;
@@ -335,7 +303,6 @@ private:
     };
     enum : unsigned { csFontValid = 1, csPenValid = 2, csBrushValid = 4 };
 
-    int LogPixels();
     void ApplyRasterOp(const QRect& deviceRect, const QImage& source);
 
     QPainter* FPainter = nullptr;
@@ -349,7 +316,6 @@ private:
     TCopyMode FCopyMode = cmSrcCopy;
     TDeviceState FState;
     std::vector<TDeviceState> FSaved;
-    QPoint FPenPos;
     std::recursive_mutex FLock;
     int FLockCount = 0;
 };

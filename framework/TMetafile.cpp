@@ -67,14 +67,10 @@ void TMetafile::Draw(TCanvas& canvas, const QRect& rect)
     canvas.DrawImage(rect, page);
 }
 
-void TMetafile::LoadFromStream(TStream& stream)
+void TMetafile::LoadFromStream(TStream&)
 {
-    QPicture picture;
-    if (!picture.load(&stream))
-        throw EInvalidGraphic("メタファイルが不正です");
-    FPicture = picture;
-    FWidth = FHeight = 0;
-    Changed(this);
+    // Metafiles are only ever recorded here; no file or stored picture is read as one.
+    throw EInvalidGraphic(kMetafileNotReadText);
 }
 
 void TMetafile::SaveToStream(TStream& stream) const

@@ -8,6 +8,8 @@
 #include <QPicture>
 #include <memory>
 
+inline constexpr const char* kMetafileNotReadText = "メタファイルは読み込めません";
+
 class TMetafile : public TGraphic {
     FRAMORA_GRAPHIC_CLASS(TMetafile, TGraphic, "TMetafile")
 public:
@@ -21,8 +23,9 @@ public:
     int Height() const override;
     void SetWidth(int width) override;
     void SetHeight(int height) override;
-    // The picture's own serialized form.
+    // Always refuses: a metafile is recorded, never read.
     void LoadFromStream(TStream& stream) override;
+    // The recording's own serialized form (what Equals compares).
     void SaveToStream(TStream& stream) const override;
     void Clear();
 

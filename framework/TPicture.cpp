@@ -23,7 +23,6 @@ struct TGraphicRegistry {
     TGraphicRegistry()
     {
         Files.push_back({QStringLiteral("bmp"), QStringLiteral("Bitmaps"), &TBitmap::StaticClass()});
-        Files.push_back({QStringLiteral("pic"), QStringLiteral("Metafiles"), &TMetafile::StaticClass()});
         Clipboard.push_back({CF_BITMAP, &TBitmap::StaticClass()});
         Clipboard.push_back({CF_DIB, &TBitmap::StaticClass()});
     }

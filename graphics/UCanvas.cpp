@@ -90,7 +90,7 @@ TInterfaceRef<IInterface> AdjustCanvasEvents(TCanvas& canvas)
 
 void TCoordMap::ResetMapping(TCanvas& canvas)
 {
-    canvas.SetMapMode(MM_TEXT);
+    // The canvas always maps one unit to one pixel, y downwards; only the origins can differ.
     canvas.SetWindowOrg(QPoint(0, 0));
     canvas.SetViewportOrg(QPoint(0, 0));
 }

@@ -136,7 +136,7 @@ TEST(Picture, AssignCopiesTheGraphicByItsOwnClass)
     EXPECT_EQ(target.Width(), 4);
 }
 
-TEST(Metafile, RecordsDrawsStretchedAndSurvivesAStream)
+TEST(Metafile, RecordsAndDrawsStretchedButIsNeverRead)
 {
     TMetafile metafile;
     {
@@ -149,17 +149,19 @@ TEST(Metafile, RecordsDrawsStretchedAndSurvivesAStream)
     }
     EXPECT_EQ(metafile.Width(), 4);
     EXPECT_EQ(metafile.Height(), 2);
+    TBitmap target;
+    target.SetPixelFormat(TPixelFormat::pf24bit);
+    target.SetSize(8, 4);
+    target.Canvas().StretchDraw(QRect(0, 0, 8, 4), metafile);
+    EXPECT_EQ(QColor(target.Image().pixel(1, 3)), QColor(Qt::blue));
+    EXPECT_EQ(QColor(target.Image().pixel(6, 3)), QColor(Qt::red));
+
+    // No file reaches a metafile reader: none is registered, and the class refuses bytes.
+    EXPECT_EQ(TPicture::FindByExtension(QStringLiteral("pic")), nullptr);
     QBuffer buffer;
     buffer.open(QIODevice::ReadWrite);
     metafile.SaveToStream(buffer);
     buffer.seek(0);
     TMetafile loaded;
-    loaded.LoadFromStream(buffer);
-
-    TBitmap target;
-    target.SetPixelFormat(TPixelFormat::pf24bit);
-    target.SetSize(8, 4);
-    target.Canvas().StretchDraw(QRect(0, 0, 8, 4), loaded);
-    EXPECT_EQ(QColor(target.Image().pixel(1, 3)), QColor(Qt::blue));
-    EXPECT_EQ(QColor(target.Image().pixel(6, 3)), QColor(Qt::red));
+    EXPECT_THROW(loaded.LoadFromStream(buffer), EInvalidGraphic);
 }

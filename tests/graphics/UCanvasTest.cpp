@@ -43,14 +43,12 @@ TEST(CanvasSaver, WithDeviceStateGivesBackMappingAndDrawingObjects)
     canvas.SetCopyMode(SRCAND);
     {
         TInterfaceRef<IInterface> saver = SaveCanvasState(canvas, true);
-        canvas.SetMapMode(MM_LOMETRIC);
         canvas.SetViewportOrg(QPoint(2, 2));
         canvas.Pen().SetColor(clBlue);
         canvas.Pen().SetWidth(3);
         canvas.SetCopyMode(cmSrcCopy);
         canvas.Font().SetSize(20);
     }
-    EXPECT_EQ(canvas.MapMode(), MM_TEXT);
     EXPECT_EQ(canvas.ViewportOrg(), QPoint(0, 0));
     EXPECT_EQ(canvas.Pen().Color(), clRed);
     EXPECT_EQ(canvas.Pen().Width(), 1);
@@ -122,13 +120,10 @@ TEST(CanvasEventAdjuster, ChainsTheCanvasHandlerBehindAReplacedOne)
 TEST(CoordMap, ResetMappingGivesDeviceUnits)
 {
     TCanvas canvas;
-    canvas.SetMapMode(MM_ANISOTROPIC);
-    canvas.SetWindowExt(QSize(3, 3));
     canvas.SetWindowOrg(QPoint(4, 5));
     canvas.SetViewportOrg(QPoint(6, 7));
     TCoordMap::ResetMapping(canvas);
     EXPECT_EQ(canvas.LPtoDP(QPoint(10, 20)), QPoint(10, 20));
-    EXPECT_EQ(canvas.MapMode(), MM_TEXT);
 }
 
 TEST(DeviceQueries, OnlyThePrinterAndPrinterDevicesArePrinterCanvases)

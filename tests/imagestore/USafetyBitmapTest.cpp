@@ -336,13 +336,13 @@ TEST(TSafetyBitmap, TransparentDrawsThroughTheMaskOnBothFamilies)
         target.FillRect(QRect(0, 0, 8, 4), Qt::green);
         TCanvas& canvas = target.Canvas();
         canvas.SetBkColor(clRed);
-        canvas.SetCopyMode(cmSrcInvert);
+        canvas.SetCopyMode(SRCPAINT);
         bitmap.Draw(canvas, QRect(0, 0, 8, 4));
         EXPECT_EQ(target.Image().pixel(1, 1) & 0xFFFFFF, 0x00FF00u) << static_cast<int>(family);
         EXPECT_EQ(target.Image().pixel(6, 1) & 0xFFFFFF, 0x0000FFu) << static_cast<int>(family);
         // The canvas gets its colours and copy mode back.
         EXPECT_EQ(canvas.BkColor(), clRed);
-        EXPECT_EQ(canvas.CopyMode(), cmSrcInvert);
+        EXPECT_EQ(canvas.CopyMode(), SRCPAINT);
         EXPECT_EQ(canvas.LockCount(), 0);
 
         // Copying another safety bitmap copies its mask instead of invalidating it.
