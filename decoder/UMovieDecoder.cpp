@@ -451,10 +451,10 @@ void TMovieDecoder::WriteBitmapFileImage(TStream& Stream, const void* Block)
     const std::int64_t fileSize = offBits + imageBytes;
 
     Stream.seek(0);
-    if (auto* buffer = qobject_cast<QBuffer*>(&Stream)) {
-        buffer->buffer().resize(0); // keeps its memory for the next picture
-        buffer->buffer().reserve(fileSize);
-    }
+    // A buffer is sized once and overwritten in place: emptying it first would let it give its
+    // memory back, and every picture would be copied into freshly faulted pages.
+    if (auto* buffer = qobject_cast<QBuffer*>(&Stream))
+        buffer->buffer().resize(fileSize);
     else if (auto* file = qobject_cast<QFileDevice*>(&Stream))
         file->resize(0);
     const BITMAPFILEHEADER fileHeader{kBitmapFileType, static_cast<std::uint32_t>(fileSize), 0, 0,

@@ -174,7 +174,13 @@ struct TStreamData {
     ffmpeg::FramePtr Frame;
     ffmpeg::FramePtr Received;
     ffmpeg::PacketPtr Packet;
+    // Made for pictures of ConverterSource's size and format. swscale's own cache cannot be used:
+    // it compares against flags it adjusted itself and rebuilds the converter at every picture.
     ffmpeg::SwsPtr Converter;
+    struct TSource {
+        int Width = 0, Height = 0, Format = -1;
+        bool operator==(const TSource&) const = default;
+    } ConverterSource;
     // Timestamp of the packet decoded last, valid while File->LastReader is this; -1 after a seek.
     std::int64_t Decoded = -1;
     // The DIB of the picture of sample DIBSample (-1: none); getters share it until the next fetch.
@@ -369,11 +375,16 @@ bool TStreamData::BuildDIB()
                         static_cast<std::size_t>(frame.width));
         return true;
     }
-    Converter.reset(sws_getCachedContext(Converter.release(), frame.width, frame.height,
-                                         static_cast<AVPixelFormat>(frame.format), frame.width, frame.height,
-                                         AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
-    if (!Converter)
-        return false;
+    const TSource source{frame.width, frame.height, frame.format};
+    if (!Converter || !(source == ConverterSource)) {
+        ConverterSource = {};
+        Converter.reset(sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+                                       frame.width, frame.height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr,
+                                       nullptr, nullptr));
+        if (!Converter)
+            return false;
+        ConverterSource = source;
+    }
     // Converted pictures are top-down (a negative height says so): swscale writing bottom-up
     // through a negative pitch takes its slow path, at nearly twice the cost.
     header.biHeight = -frame.height;
