@@ -134,6 +134,11 @@ void TFramoraDesktop::MovieOpened(const QString& path)
     FSettings.SetOpenFolder(folder);
 }
 
+void TFramoraDesktop::ScenesSaved(const QString& file)
+{
+    FSettings.SetSaveFolder(QFileInfo(file).absolutePath());
+}
+
 bool TFramoraDesktop::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != &FForm)

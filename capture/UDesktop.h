@@ -42,6 +42,8 @@ public:
 
     // The form opened the movie at path (by dialog, drop or command line).
     void MovieOpened(const QString& path);
+    // The form saved scenes as file (the first of them); the next run proposes its folder.
+    void ScenesSaved(const QString& file);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

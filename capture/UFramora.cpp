@@ -4,6 +4,8 @@
 
 #include "capture/UDesktop.h"
 
+#include "browser/FImageBrowser.h"
+#include "components/UFormPanel.h"
 #include "decoder/UMovieDecoder.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
@@ -14,6 +16,8 @@
 #include "framework/TPaintBox.h"
 #include "framework/TPopupMenu.h"
 #include "imagestore/UCoordUtil.h"
+#include "imagestore/UCustomImagePack.h"
+#include "imagestore/UPictureEX.h"
 #include "shell/FAbout.h"
 #include "shell/Pathutil.h"
 #include "shell/UHtmlHelp.h"
@@ -64,6 +68,13 @@ constexpr int PlaybackTickMs = 97;
 constexpr int InitialStepUnitIndex = 3; // "10秒"
 constexpr std::array<std::int32_t, 8> StepUnits{600000, 60000, 20000, 10000, 5000, 2000, 1000, 500};
 constexpr int MaxSceneCount = 32;
+constexpr TCIPCacheLimit SceneCacheLimit = 40; // above the scene maximum: no scene is ever evicted
+constexpr unsigned SceneThumbnailSize = 100;
+const QString SceneCaption = QStringLiteral("No.%1");
+const QString DeleteOneQuestion = QStringLiteral("No.%1を削除します。よろしいですか？");
+const QString DeleteAllQuestion = QStringLiteral("すべて削除します。よろしいですか？");
+const QString SavedMessage = QStringLiteral("ファイルを保存しました");
+const QString SaveFailedMessage = QStringLiteral("%1を保存できませんでした。");
 
 const QString NegativePlayTime = QStringLiteral("--:--:--.--");
 const QString PictureSizeFormat = QStringLiteral("%1 x %2");
@@ -126,6 +137,23 @@ QString PlainMenuText(const QString& text)
 {
     QString escaped = text;
     return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+// The picture of a scene as an image: a bitmap as it is, any other graphic (the error picture)
+// drawn on white at its own size.
+QImage PictureImage(const TPicture& picture)
+{
+    const TGraphic* graphic = picture.Graphic();
+    if (const auto* bitmap = dynamic_cast<const TBitmap*>(graphic))
+        return bitmap->Image();
+    if (!graphic || graphic->Width() <= 0 || graphic->Height() <= 0)
+        return {};
+    TBitmap drawn;
+    drawn.SetSize(graphic->Width(), graphic->Height());
+    drawn.Canvas().Brush().SetColor(clWhite);
+    drawn.Canvas().FillRect(QRect(0, 0, drawn.Width(), drawn.Height()));
+    const_cast<TGraphic*>(graphic)->Draw(drawn.Canvas(), QRect(0, 0, drawn.Width(), drawn.Height()));
+    return drawn.Image();
 }
 
 // The file-name part of a path: what follows the last delimiter.
@@ -286,6 +314,13 @@ void TfrmFramora::BindComponents()
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(PlaybackTickMs);
 
+    CustomImagePack1 = new TCustomImagePack(this);
+    CustomImagePack1->setObjectName(QStringLiteral("CustomImagePack1"));
+    CustomImagePack1->SetCacheLimit(SceneCacheLimit);
+    cipOrg = new TCustomImagePack(this);
+    cipOrg->setObjectName(QStringLiteral("cipOrg"));
+    cipOrg->SetCacheLimit(SceneCacheLimit);
+
     mnuDrvList = new QMenu(this);
     mnuDrvList->setObjectName(QStringLiteral("mnuDrvList"));
     mnuVobList = new QMenu(this);
@@ -308,10 +343,6 @@ void TfrmFramora::CreateCommands()
     actStepNext = ActionList1->Find(QStringLiteral("actStepNext"));
     actStepPrev = ActionList1->Find(QStringLiteral("actStepPrev"));
     actSaveImage = ActionList1->Find(QStringLiteral("actSaveImage"));
-
-    // The scene commands are worked by the scene store; until it is here they stay off.
-    for (TAction* sceneCommand : {actDelete1, actDeleteAll, actSaveImage})
-        sceneCommand->SetEnabled(false);
 
     BindAction(btnCapture, actCapture);
     BindAction(btnDelete, actDelete1);
@@ -401,12 +432,25 @@ void TfrmFramora::ConnectHandlers()
     bind(actRewind, &TfrmFramora::actRewindExecute, &TfrmFramora::actRewindUpdate);
     bind(actStepNext, &TfrmFramora::actStepNextExecute, &TfrmFramora::actStepNextUpdate);
     bind(actStepPrev, &TfrmFramora::actStepPrevExecute, &TfrmFramora::actStepPrevUpdate);
-    bind(actCapture, nullptr, &TfrmFramora::actCaptureUpdate);
+    bind(actCapture, &TfrmFramora::actCaptureExecute, &TfrmFramora::actCaptureUpdate);
+    bind(actDelete1, &TfrmFramora::actDelete1Execute, &TfrmFramora::actDelete1Update);
+    bind(actDeleteAll, &TfrmFramora::actDeleteAllExecute, &TfrmFramora::actDeleteAllUpdate);
+    bind(actSaveImage, &TfrmFramora::actSaveImageExecute, &TfrmFramora::actSaveImageUpdate);
+    cipOrg->OnGetCount = [this](TObject* sender, std::int32_t& count) { cipOrgGetCount(sender, count); };
+    CustomImagePack1->OnGetCount = [this](TObject* sender, std::int32_t& count) {
+        CustomImagePack1GetCount(sender, count);
+    };
+    CustomImagePack1->OnGetImage = [this](TObject* sender, TPictureEx& picture, std::int32_t no) {
+        CustomImagePack1GetImage(sender, picture, no);
+    };
+    CustomImagePack1->OnChange = [this](TObject* sender) { CustomImagePack1Change(sender); };
 }
 
 void TfrmFramora::FormCreate()
 {
     FStartedWithParameters = QCoreApplication::arguments().size() > 1;
+    // The scene browser.
+    CreateSceneBrowser();
     // Empty texts.
     MoviePath.clear();
     edFileName->clear();
@@ -445,6 +489,7 @@ void TfrmFramora::FormDestroy()
 {
     Timer2->stop();
     FrameBitmap.reset();
+    Browser.reset();
     Decoder.reset();
 }
 
@@ -713,9 +758,165 @@ void TfrmFramora::actStepPrevUpdate(TAction* sender)
     cmbStepUnit->setEnabled(actStepNext->Enabled());
 }
 
+void TfrmFramora::CreateSceneBrowser()
+{
+    Browser = std::make_unique<TfrmImageBrowser>(this);
+    Browser->SetUseLoaderThread(false);
+    Browser->ListView1->SetMultiSelect(true);
+    FormPanel1->SetForm(Browser.get());
+    Browser->SetImageSource(CustomImagePack1);
+    Browser->SetThumbnailSize(SceneThumbnailSize);
+}
+
+void TfrmFramora::cipOrgGetCount(TObject*, std::int32_t& Count)
+{
+    Count = SceneCount;
+}
+
+void TfrmFramora::CustomImagePack1GetCount(TObject*, std::int32_t& Count)
+{
+    Count = cipOrg->GetCount();
+}
+
+void TfrmFramora::CustomImagePack1GetImage(TObject*, TPictureEx& Picture, std::int32_t No)
+{
+    cipOrg->SafeGetImage(Picture, No);
+}
+
+void TfrmFramora::CustomImagePack1Change(TObject*)
+{
+    RefreshSceneList();
+}
+
+void TfrmFramora::RefreshSceneList()
+{
+    lblPicNum->setText(QString::number(SceneCount));
+    QStringList captions;
+    for (int n = 1; n <= SceneCount; ++n)
+        captions.append(SceneCaption.arg(n));
+    if (Browser)
+        Browser->SetCaptions(captions);
+}
+
+void TfrmFramora::UpdateCommands()
+{
+    ActionList1->UpdateAll();
+}
+
+void TfrmFramora::StoreScene(const TPicture& picture, std::int32_t index)
+{
+    cipOrg->StoreImage(picture, index);
+}
+
 void TfrmFramora::actCaptureUpdate(TAction* sender)
 {
     sender->SetEnabled(SceneCount < MaxSceneCount && FrameShown);
+}
+
+void TfrmFramora::actCaptureExecute(TAction*)
+{
+    if (SceneCount >= MaxSceneCount)
+        return;
+    ++SceneCount;
+    {
+        // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
+        TPictureEx picture;
+        picture.SetGraphic(FrameBitmap.get());
+        StoreScene(picture, SceneCount - 1);
+    }
+    FScenesUnsaved = true;
+    CustomImagePack1->Reset();
+    RefreshSceneList();
+    Browser->SelectImage(SceneCount - 1);
+    UpdateCommands();
+}
+
+void TfrmFramora::actDelete1Update(TAction* sender)
+{
+    sender->SetEnabled(SceneCount > 0 && Browser->SelectedIndex() >= 0);
+}
+
+void TfrmFramora::actDelete1Execute(TAction*)
+{
+    const std::int32_t k = Browser->SelectedIndex();
+    if (k < 0)
+        return;
+    if (MessageBox(this, DeleteOneQuestion.arg(k + 1), Caption(), TMsgButtons::OKCancel) != TMsgResult::OK)
+        return;
+    for (std::int32_t j = k + 1; j < SceneCount; ++j) {
+        TPictureEx picture;
+        cipOrg->SafeGetImage(picture, j);
+        StoreScene(picture, j - 1);
+    }
+    StoreScene(TPictureEx(), SceneCount - 1);
+    --SceneCount;
+    CustomImagePack1->Reset();
+    RefreshSceneList();
+    UpdateCommands();
+}
+
+void TfrmFramora::actDeleteAllUpdate(TAction* sender)
+{
+    sender->SetEnabled(SceneCount > 0);
+}
+
+void TfrmFramora::actDeleteAllExecute(TAction*)
+{
+    if (MessageBox(this, DeleteAllQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK) {
+        for (std::int32_t i = 0; i < SceneCount; ++i)
+            StoreScene(TPictureEx(), i);
+        SceneCount = 0;
+        CustomImagePack1->Reset();
+        RefreshSceneList();
+    }
+    UpdateCommands();
+}
+
+void TfrmFramora::actSaveImageUpdate(TAction* sender)
+{
+    sender->SetEnabled(SceneCount > 0);
+}
+
+void TfrmFramora::actSaveImageExecute(TAction*)
+{
+    SaveScenes();
+}
+
+void TfrmFramora::SaveScenes()
+{
+    const auto newDialogs = EnableNewCommDlg();
+    SavePictureDialog1->FileName = ProposedSaveName(SavePictureDialog1->FileName, QDateTime::currentDateTime());
+    if (!SavePictureDialog1->Execute())
+        return;
+    const std::int32_t k = Browser->SelectedIndex();
+    bool everyScene = true;
+    for (std::int32_t p = 0; p < SceneCount; ++p) {
+        if (k >= 0 && !Browser->ListView1->ItemSelected(p)) {
+            everyScene = false;
+            continue;
+        }
+        // The files written so far stay; the scenes stay in the list whatever happens.
+        if (!SaveScene(p))
+            return;
+    }
+    if (everyScene)
+        FScenesUnsaved = false;
+    if (Desktop)
+        Desktop->ScenesSaved(SavePictureDialog1->FileName);
+    MessageBox(this, SavedMessage, Caption(), TMsgButtons::OK);
+}
+
+bool TfrmFramora::SaveScene(std::int32_t p)
+{
+    TPictureEx picture;
+    CustomImagePack1->SafeGetImage(picture, p);
+    const QString name = SceneFileName(SavePictureDialog1->FileName, p);
+    QString error;
+    if (SaveSceneFile(PictureImage(picture), name, error))
+        return true;
+    MessageBox(this, SaveFailedMessage.arg(QDir::toNativeSeparators(name)) + QLatin1Char('\n') + error, Caption(),
+               TMsgButtons::OK, TMsgIcon::Error);
+    return false;
 }
 
 void TfrmFramora::StepPosition(int Direction)

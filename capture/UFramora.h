@@ -27,6 +27,12 @@ class QStatusBar;
 class QTimer;
 class QToolButton;
 class TAction;
+class TCustomImagePack;
+class TFormPanel;
+class TfrmImageBrowser;
+class TObject;
+class TPicture;
+class TPictureEx;
 class TActionList;
 class TBitmap;
 class TFramoraDesktop;
@@ -93,7 +99,7 @@ public:
     QGroupBox* gbSelectedFrame;
     QLabel* Label5;
     QLabel* lblPicNum;
-    QFrame* FormPanel1;
+    TFormPanel* FormPanel1;
     QPushButton* btnDeleteAll;
     QPushButton* btnDelete;
     QPushButton* btnSaveImage;
@@ -119,6 +125,8 @@ public:
     TAction* actStepPrev;
     TAction* actSaveImage;
     QTimer* Timer2;
+    TCustomImagePack* CustomImagePack1;
+    TCustomImagePack* cipOrg;
     QMenu* mnuDrvList;
     QMenu* mnuVobList;
 
@@ -143,7 +151,24 @@ public:
     void actStepNextUpdate(TAction* sender);
     void actStepPrevExecute(TAction* sender);
     void actStepPrevUpdate(TAction* sender);
+    // The scene list: capturing, deleting and saving scenes.
+    void cipOrgGetCount(TObject* Sender, std::int32_t& Count);
+    void CustomImagePack1GetCount(TObject* Sender, std::int32_t& Count);
+    void CustomImagePack1GetImage(TObject* Sender, TPictureEx& Picture, std::int32_t No);
+    void CustomImagePack1Change(TObject* Sender);
     void actCaptureUpdate(TAction* sender);
+    void actCaptureExecute(TAction* sender);
+    void actDelete1Update(TAction* sender);
+    void actDelete1Execute(TAction* sender);
+    void actDeleteAllUpdate(TAction* sender);
+    void actDeleteAllExecute(TAction* sender);
+    void actSaveImageUpdate(TAction* sender);
+    void actSaveImageExecute(TAction* sender);
+    void RefreshSceneList();
+    void UpdateCommands();
+    void SaveScenes();
+    std::int32_t CurrentSceneCount() const { return SceneCount; }
+    TfrmImageBrowser& SceneBrowser() const { return *Browser; }
 
     // The disc side: optical drives and the VOB files of a DVD-Video disc.
     void FillDriveMenu();
@@ -195,7 +220,12 @@ private:
 
     std::unique_ptr<Ui::TfrmFramora> ui;
 
-    // Fields in declaration order (the scene browser joins them with the scene store).
+    void CreateSceneBrowser();
+    void StoreScene(const TPicture& picture, std::int32_t index);
+    bool SaveScene(std::int32_t p);
+
+    // Fields in declaration order.
+    std::unique_ptr<TfrmImageBrowser> Browser; // hosted in FormPanel1
     std::int32_t SceneCount = 0;
     QString MoviePath;                      // empty when no movie is open
     bool FrameShown = false;                // the preview shows the open movie's picture

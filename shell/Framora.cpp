@@ -8,6 +8,9 @@
 //                               being shown; each one is written to stderr as
 //                               "framora: message: <caption>: <text>", and "framora: shown" is
 //                               written once the window is on screen.
+//   FRAMORA_REPORT_LAYOUT=1     once the window is on screen, the screen rectangle of each named
+//                               widget is written to stderr as "framora: widget <name> x y w h",
+//                               then "framora: layout reported" (scripts click by these).
 //   FRAMORA_GRAB=<file.png>     once the window has been shown for FRAMORA_GRAB_AFTER_MS
 //                               milliseconds (default 1000), a picture of the whole window is
 //                               saved to that file and the program ends (exit code 0, or 3 when
@@ -49,6 +52,26 @@ std::unique_ptr<TMessageBoxScript> AnswerBoxesWhenAsked()
         return request.Buttons == TMsgButtons::YesNo || request.Buttons == TMsgButtons::YesNoCancel
                    ? TMsgResult::Yes
                    : TMsgResult::OK;
+    });
+}
+
+void ReportLayoutWhenAsked(QWidget& window)
+{
+    if (qEnvironmentVariableIsEmpty("FRAMORA_REPORT_LAYOUT"))
+        return;
+    QTimer::singleShot(0, &window, [&window] {
+        for (const QWidget* widget : window.findChildren<QWidget*>()) {
+            if (widget->objectName().isEmpty() || !widget->isVisible())
+                continue;
+            const QPoint at = widget->mapToGlobal(QPoint(0, 0));
+            Report(QStringLiteral("widget %1 %2 %3 %4 %5")
+                       .arg(widget->objectName())
+                       .arg(at.x())
+                       .arg(at.y())
+                       .arg(widget->width())
+                       .arg(widget->height()));
+        }
+        Report(QStringLiteral("layout reported"));
     });
 }
 
@@ -109,6 +132,7 @@ int main(int argc, char** argv)
             Report(QStringLiteral("shown"));
         if (!commandLine.Movie.isEmpty())
             form.OpenMovie(commandLine.Movie);
+        ReportLayoutWhenAsked(form);
         GrabWhenAsked(form);
         exitCode = application.Run();
         TApplication::SetMainForm(nullptr);

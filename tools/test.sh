@@ -23,6 +23,10 @@ run_ctest() {
 }
 run_ctest build
 
+echo "== end to end: the program under a virtual X server, worked with mouse and keyboard"
+bash tools/framora-e2e.sh build
+passed=$(( passed + 1 ))
+
 echo "== install into a temporary prefix; the desktop entry and the metainfo pass their validators"
 prefix=$(mktemp -d)
 cmake --install build --prefix "$prefix" >/dev/null

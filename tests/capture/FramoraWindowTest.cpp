@@ -129,10 +129,11 @@ TEST_F(FramoraWindow, ComponentsCarryTheirCaptionsAndHints)
     EXPECT_TRUE(Form->edFileName->isReadOnly());
     EXPECT_EQ(Form->edFileName->focusPolicy(), Qt::NoFocus);
 
-    // Hidden at design: the VOB button, the save button (until saving exists) and the help panel.
+    // Hidden at design: the VOB button and the help panel. The save button is shown: without it
+    // captured scenes could not leave the program.
     Form->show();
     EXPECT_FALSE(Form->btnSelectVob->isVisible());
-    EXPECT_FALSE(Form->btnSaveImage->isVisible());
+    EXPECT_TRUE(Form->btnSaveImage->isVisible());
     EXPECT_FALSE(Form->pnlHelp->isVisible());
     EXPECT_TRUE(Form->btnSelectDrive->isVisible());
 

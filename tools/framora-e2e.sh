@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# End to end: the real program under Xvfb, worked with the real mouse and keyboard (xdotool).
+# It opens MOVIE given on the command line, pauses, captures three scenes at 0 s, 10 s and the
+# end, deletes the last, saves the rest as PNG into a folder typed into the save dialog, captures
+# once more and leaves with OK, confirming the question about the unsaved scene. Then it checks
+# the exit code, the files, and their pictures against the movie's pictures at those positions
+# as framora-grab decodes them, and keeps a screenshot of the window with its scenes.
+#   tools/framora-e2e.sh [BUILD] [MOVIE] [OUTDIR]
+set -euo pipefail
+build=$(realpath "${1:-build}")
+movie=$(realpath "${2:-$build/fixtures/sample.mp4}")
+out=$(realpath -m "${3:-$build/e2e}")
+# The same decoder gives the same pictures; the margin only allows for rounding in the writers
+# (mean absolute difference per channel, 0..255).
+max_difference=1
+rm -rf "$out"
+mkdir -p "$out/saved" "$out/grab" "$out/locks"
+
+display=":$((100 + $$ % 400))"
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+app=
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY=$display
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+fail() { echo "e2e: $*" >&2; echo "--- program output" >&2; cat "$out/framora.log" >&2 || true; exit 1; }
+# Waits (up to about 20 s) until the program has reported a line matching $1.
+wait_for() { for _ in $(seq 200); do grep -q "$1" "$out/framora.log" && return 0; sleep 0.1; done; fail "no '$1'"; }
+# Lets the program take in what was just done (an idle moment refreshes its commands).
+settle() { sleep "${1:-0.6}"; }
+# Clicks the middle of the widget named $1, at the place the program reported for it.
+click() {
+  local geometry
+  geometry=$(sed -n "s/^framora: widget $1 \(-\?[0-9]*\) \(-\?[0-9]*\) \([0-9]*\) \([0-9]*\)$/\1 \2 \3 \4/p" \
+    "$out/framora.log" | tail -n 1)
+  [ -n "$geometry" ] || fail "no place reported for $1"
+  read -r x y w h <<<"$geometry"
+  xdotool mousemove --sync $((x + w / 2)) $((y + h / 2)) click 1
+  settle
+}
+# Answers the message box (or dialog) that has the keyboard with key $1.
+press() { settle; xdotool key --clearmodifiers "$1"; settle; }
+
+# Settings of earlier runs (a kept step unit) must not move the positions.
+XDG_CONFIG_HOME="$out/config" FRAMORA_REPORT_LAYOUT=1 FRAMORA_LOCK_DIR="$out/locks" QT_QPA_PLATFORM=xcb \
+  "$build/framora" "$movie" 2>"$out/framora.log" &
+app=$!
+wait_for "framora: layout reported"
+settle 1.5
+
+click btnPause
+click btnRewind
+click btnCapture          # No.1 at 0 s
+click btnStepNext
+click btnCapture          # No.2 at 10 s
+click btnStepNext
+click btnCapture          # No.3 at the end, selected as the newest
+click btnDelete
+press Return              # "No.3を削除します。よろしいですか？"
+
+click btnSaveImage
+press ctrl+a
+xdotool type --delay 20 "$out/saved/shot.png"
+press Return              # the save dialog
+press Return              # "ファイルを保存しました"
+
+click btnCapture          # a scene not saved: leaving must ask
+QT_QPA_PLATFORM=xcb "$build/tools/framora-e2e-helper" shot "$out/window.png" || fail "no screenshot"
+click btnOK
+press Return              # "保存していないシーンがあります。終了します。よろしいですか？"
+
+status=0
+for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+wait "$app" || status=$?
+app=
+[ "$status" -eq 0 ] || fail "exit code $status, expected 0"
+
+saved=$(cd "$out/saved" && ls)
+[ "$saved" = "$(printf 'shot001.png\nshot002.png')" ] || fail "saved files: $saved"
+# In this order both times are reached by a seek, as the window reached them (rewind, then a
+# step longer than the forward-reading window); time 0 right after opening would read on one picture.
+"$build/tools/framora-grab" "$movie" "$out/grab" 10000 0 >/dev/null || fail "framora-grab failed"
+for pair in "shot001.png 0.bmp" "shot002.png 10000.bmp"; do
+  read -r file grabbed <<<"$pair"
+  head -c 8 "$out/saved/$file" | od -An -tx1 | grep -q "89 50 4e 47" || fail "$file is no PNG"
+  difference=$("$build/tools/framora-e2e-helper" diff "$out/saved/$file" "$out/grab/$grabbed") ||
+    fail "cannot compare $file"
+  awk -v d="$difference" -v m="$max_difference" 'BEGIN { exit !(d <= m) }' ||
+    fail "$file differs from the movie's picture by $difference"
+  echo "e2e: $file matches the movie's picture (difference $difference)"
+done
+echo "e2e: passed; screenshot in $out/window.png"
