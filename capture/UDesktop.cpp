@@ -1,10 +1,13 @@
 #include "capture/UDesktop.h"
 
 #include "capture/UFramora.h"
+#include "components/UFormPanel.h"
 #include "framework/TAction.h"
 #include "framework/TOpenDialog.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -19,6 +22,7 @@ const QString SettingsApplication = QStringLiteral("Framora");
 const QString OpenFolderKey = QStringLiteral("folders/open");
 const QString SaveFolderKey = QStringLiteral("folders/save");
 const QString StepUnitKey = QStringLiteral("playback/stepUnitMs");
+const QString CopyHint = QStringLiteral("選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
 
@@ -104,6 +108,12 @@ void TFramoraDesktop::CreateShortcuts()
     connect(FOpen, &QAction::triggered, &FForm, &TfrmFramora::btnSelectFileClick);
     FForm.addAction(FOpen);
     FForm.btnSelectFile->setToolTip(HintWithShortcuts(FForm.btnSelectFile->toolTip(), FOpen->shortcuts()));
+    FCopy = new QAction(this);
+    FCopy->setObjectName(QStringLiteral("actCopyShortcut"));
+    FCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    connect(FCopy, &QAction::triggered, this, &TFramoraDesktop::CopyToClipboard);
+    FForm.addAction(FCopy);
+    FForm.FormPanel1->setToolTip(HintWithShortcuts(CopyHint, FCopy->shortcuts()));
     // The form answers F1 itself (its help context).
     FForm.btnHelp->setToolTip(HintWithShortcuts(FForm.btnHelp->toolTip(), {Qt::Key_F1}));
 }
@@ -132,6 +142,13 @@ void TFramoraDesktop::MovieOpened(const QString& path)
     const QString folder = QFileInfo(path).absolutePath();
     FForm.OpenDialog1->InitialDir = folder;
     FSettings.SetOpenFolder(folder);
+}
+
+void TFramoraDesktop::CopyToClipboard()
+{
+    const QImage image = FForm.ClipboardImage();
+    if (!image.isNull())
+        QGuiApplication::clipboard()->setImage(image);
 }
 
 void TFramoraDesktop::ScenesSaved(const QString& file)

@@ -51,8 +51,10 @@ protected:
 private:
     void CreateShortcuts();
     void RestoreSettings();
+    void CopyToClipboard();
 
     TfrmFramora& FForm;
     TFramoraSettings FSettings;
     QAction* FOpen = nullptr;
+    QAction* FCopy = nullptr;
 };

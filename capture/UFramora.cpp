@@ -906,6 +906,16 @@ void TfrmFramora::SaveScenes()
     MessageBox(this, SavedMessage, Caption(), TMsgButtons::OK);
 }
 
+QImage TfrmFramora::ClipboardImage()
+{
+    if (const std::int32_t k = Browser->SelectedIndex(); k >= 0 && k < SceneCount) {
+        TPictureEx picture;
+        CustomImagePack1->SafeGetImage(picture, k);
+        return PictureImage(picture);
+    }
+    return FrameShown ? FrameBitmap->Image() : QImage();
+}
+
 bool TfrmFramora::SaveScene(std::int32_t p)
 {
     TPictureEx picture;

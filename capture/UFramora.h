@@ -5,6 +5,7 @@
 #include "framework/TForm.h"
 #include "framework/TickCount.h"
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 
@@ -196,10 +197,13 @@ public:
     void StepPosition(int Direction);
     void ShowFrameAtPosition();
 
-    // What the other Parts and the tests read of the window's state.
+    // What the desktop layer and the tests read of the window's state.
     TPlayState CurrentPlayState() const { return PlayState; }
     bool IsFrameShown() const { return FrameShown; }
     const TBitmap& CurrentFrame() const { return *FrameBitmap; }
+    // What a copy puts on the clipboard: the first selected scene at full size, else the picture
+    // of the movie on screen; null when there is neither.
+    QImage ClipboardImage();
     const QString& CurrentMoviePath() const { return MoviePath; }
     std::int32_t LastShownPosition() const { return LastShownPos; }
     std::uint32_t PlayOriginTick() const { return PlayOrigin; }

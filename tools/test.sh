@@ -31,7 +31,10 @@ echo "== install into a temporary prefix; the desktop entry and the metainfo pas
 prefix=$(mktemp -d)
 cmake --install build --prefix "$prefix" >/dev/null
 for installed in bin/framora bin/framora-grab share/applications/org.framora.Framora.desktop \
-                 share/metainfo/org.framora.Framora.metainfo.xml; do
+                 share/metainfo/org.framora.Framora.metainfo.xml \
+                 share/icons/hicolor/scalable/apps/org.framora.Framora.svg \
+                 share/icons/hicolor/48x48/apps/org.framora.Framora.png \
+                 share/icons/hicolor/256x256/apps/org.framora.Framora.png; do
   test -f "$prefix/$installed" || { echo "not installed: $installed"; exit 1; }
 done
 "$prefix/bin/framora-grab" --version

@@ -2,9 +2,13 @@
 // events, and what it keeps between runs.
 #include "FramoraTestSupport.h"
 
+#include "browser/FImageBrowser.h"
 #include "framework/TOpenDialog.h"
+#include "imagestore/UCustomImagePack.h"
+#include "imagestore/UPictureEX.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -125,15 +129,61 @@ TEST_F(FramoraDesktop, OpenAndHelpKeys)
     EXPECT_EQ(help, (std::vector<std::pair<int, int>>{{1, 6007}}));
 }
 
+TEST_F(FramoraDesktop, SceneKeysAndCopy)
+{
+    OpenPausedAt(2000);
+    ShowActive();
+    Key(Qt::Key_Insert);
+    Key(Qt::Key_C);
+    EXPECT_EQ(Form->CurrentSceneCount(), 2);
+
+    // The selected scene (the newest) goes to the clipboard at full size; with none selected,
+    // the picture on screen.
+    Form->TrackBar1->setValue(6000);
+    Key(Qt::Key_C, Qt::ControlModifier);
+    const auto copied = [] { return QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32); };
+    TPictureEx scene;
+    Form->CustomImagePack1->SafeGetImage(scene, 1);
+    ASSERT_NE(dynamic_cast<TBitmap*>(scene.Graphic()), nullptr);
+    const QImage stored = dynamic_cast<TBitmap*>(scene.Graphic())->Image().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(copied().size(), QSize(TestMovies::Width, TestMovies::Height));
+    EXPECT_EQ(copied(), stored);
+    Form->SceneBrowser().SelectImage(-1);
+    Key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_NE(copied(), stored);
+    EXPECT_EQ(copied(), Form->CurrentFrame().Image().convertToFormat(QImage::Format_RGB32));
+
+    Form->SceneBrowser().SelectImage(0);
+    {
+        TMessageBoxScript boxes({TMsgResult::OK});
+        Key(Qt::Key_Delete);
+        EXPECT_EQ(boxes.Texts(), QStringList{QStringLiteral("No.1を削除します。よろしいですか？")});
+    }
+    EXPECT_EQ(Form->CurrentSceneCount(), 1);
+
+    TFileDialogScript dialogs;
+    Key(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(dialogs.Asked().size(), 1);
+}
+
 TEST_F(FramoraDesktop, FoldersAndStepUnitAreKeptBetweenRuns)
 {
     Form->cmbStepUnit->setCurrentIndex(6); // 1 s
     ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
-    Form.reset();
+    Tick(100);
+    Idle();
+    ASSERT_TRUE(Form->actCapture->Execute());
+    QTemporaryDir saved;
+    {
+        TMessageBoxScript boxes;
+        TFileDialogScript dialogs({TFileDialogAnswer::Choose(saved.filePath("kept_.bmp"))});
+        ASSERT_TRUE(Form->actSaveImage->Execute());
+    }
 
     Form = NextRun();
     EXPECT_EQ(Form->cmbStepUnit->currentIndex(), 6);
     EXPECT_EQ(Form->OpenDialog1->InitialDir, QFileInfo(FixturePath(TestMovies::Mpeg4Avi)).absolutePath());
+    EXPECT_EQ(Form->SavePictureDialog1->InitialDir, QFileInfo(saved.path()).absoluteFilePath());
 
     // Settings of another program version (a unit no longer offered) fall back to the default.
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Framora", "Framora").setValue("playback/stepUnitMs", 3);
