@@ -3,7 +3,7 @@
 // on the command line (relative to the current folder or absolute) opens at start; --help,
 // --version and usage errors are answered before the window system is reached.
 //
-// Two environment variables let scripts and tests drive the real program without a user:
+// These environment variables let scripts and tests drive the real program without a user:
 //   FRAMORA_ANSWER_BOXES=1      message boxes are answered with their default button instead of
 //                               being shown; each one is written to stderr as
 //                               "framora: message: <caption>: <text>", and "framora: shown" is

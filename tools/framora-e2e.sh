@@ -43,6 +43,11 @@ click() {
   xdotool mousemove --sync $((x + w / 2)) $((y + h / 2)) click 1
   settle
 }
+# Waits (up to about 20 s) until a window titled $1 is on screen; it has the keyboard then.
+wait_window() {
+  for _ in $(seq 200); do xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 && { settle; return 0; }; sleep 0.1; done
+  fail "no window '$1'"
+}
 # Answers the message box (or dialog) that has the keyboard with key $1.
 press() { settle; xdotool key --clearmodifiers "$1"; settle; }
 
@@ -64,6 +69,7 @@ click btnDelete
 press Return              # "No.3を削除します。よろしいですか？"
 
 click btnSaveImage
+wait_window "キャプチャイメージの保存"
 press ctrl+a
 xdotool type --delay 20 "$out/saved/shot.png"
 press Return              # the save dialog
