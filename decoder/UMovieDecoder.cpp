@@ -518,6 +518,25 @@ std::int32_t TMovieDecoder::Duration() const
     return MovieTime::DurationMs(FState->FormatContext->duration);
 }
 
+TDisplayTransform TMovieDecoder::DisplayTransform() const
+{
+    const TState& s = *FState;
+    if (!FIsOpen || s.UsesAVIFile || !s.FormatContext)
+        return {};
+    AVStream* stream = s.Stream();
+    std::size_t matrixSize = 0;
+    const std::uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+    int rotation = 0;
+    if (matrix && matrixSize >= 9 * sizeof(std::int32_t)) {
+        std::int32_t values[9];
+        std::memcpy(values, matrix, sizeof values);
+        rotation = DisplayGeometry::RotationOfDisplayMatrix(values);
+    }
+    AVFrame* shown = s.DecodedFrame && s.DecodedFrame->data[0] ? s.DecodedFrame.get() : nullptr;
+    const AVRational aspect = av_guess_sample_aspect_ratio(s.FormatContext.get(), stream, shown);
+    return DisplayGeometry::MakeTransform(rotation, aspect.num, aspect.den);
+}
+
 bool TMovieDecoder::UsesAVIFile() const
 {
     return FState->UsesAVIFile;

@@ -2,6 +2,7 @@
 // TMovieDecoder: opens one movie at a time and renders the picture at a millisecond into a
 // 24-bit bitmap it owns. FFmpeg is tried first; AVI files it refuses go to the AVIFile stand-in.
 // Everything above this unit sees milliseconds and TBitmap only, never an FFmpeg type.
+#include "decoder/UDisplayPicture.h"
 #include "framework/TBitmap.h"
 #include "framework/TStream.h"
 
@@ -32,6 +33,10 @@ public:
     bool IsOpen() const { return FIsOpen; }
     const TBitmap& Bitmap() const { return *FBitmap; }
     const std::string& FileName() const { return FFileName; }
+    // How the picture rendered last is meant to be shown (Bitmap keeps the coded size): the
+    // stream's display matrix and the sample aspect of the container, else of the picture.
+    // Identity when nothing is open and for the AVIFile service, which knows neither.
+    TDisplayTransform DisplayTransform() const;
     // Whether the movie open (or open last) came through the AVIFile service.
     bool UsesAVIFile() const;
 

@@ -1,0 +1,194 @@
+#include "decoder/UDisplayPicture.h"
+#include "framework/FFmpegPtr.h"
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+
+namespace DisplayGeometry {
+
+int NormalizedRotation(double clockwiseDegrees)
+{
+    if (!std::isfinite(clockwiseDegrees))
+        return 0;
+    const long quarters = std::lround(std::fmod(clockwiseDegrees, 360.0) / 90.0);
+    return static_cast<int>((quarters % 4 + 4) % 4) * 90;
+}
+
+int RotationOfDisplayMatrix(const std::int32_t* matrix)
+{
+    std::int32_t m[9];
+    std::copy_n(matrix, 9, m);
+    // A mirrored matrix is read as a turn after a left-right mirror, and the mirror is left out:
+    // the picture still comes out the right way up. Undoing the mirror first keeps it from being
+    // taken for half a turn. Angles between quarter turns round to the nearest one; a degenerate
+    // matrix (no angle) turns nothing.
+    const double determinant = double(m[0]) * m[4] - double(m[1]) * m[3];
+    if (determinant < 0) {
+        m[0] = -m[0];
+        m[3] = -m[3];
+        m[6] = -m[6];
+    }
+    // FFmpeg gives the angle counter-clockwise.
+    return NormalizedRotation(-av_display_rotation_get(m));
+}
+
+TDisplayTransform MakeTransform(int rotation, int aspectNum, int aspectDen)
+{
+    TDisplayTransform display;
+    display.Rotation = NormalizedRotation(rotation);
+    if (aspectNum <= 0 || aspectDen <= 0)
+        return display;
+    const int divisor = std::gcd(aspectNum, aspectDen);
+    const int num = aspectNum / divisor, den = aspectDen / divisor;
+    if (std::int64_t{num} > std::int64_t{MaxSampleAspect} * den || std::int64_t{den} > std::int64_t{MaxSampleAspect} * num)
+        return display;
+    display.AspectNum = num;
+    display.AspectDen = den;
+    return display;
+}
+
+QSize RotatedSize(QSize coded, int rotation)
+{
+    const int quarter = NormalizedRotation(rotation);
+    return quarter == 90 || quarter == 270 ? coded.transposed() : coded;
+}
+
+QSize DisplayedSize(QSize coded, const TDisplayTransform& display, TAspectScaling scaling)
+{
+    QSize shown = coded;
+    if (scaling == TAspectScaling::Display && display.AspectDen > 0 && display.AspectNum > 0) {
+        // Rounded to nearest: 720 samples of 32:27 are 853.3 square ones.
+        const auto enlarge = [](int side, int by, int over) {
+            return (std::int64_t{side} * by + over / 2) / over;
+        };
+        std::int64_t width = coded.width(), height = coded.height();
+        if (display.AspectNum > display.AspectDen)
+            width = enlarge(coded.width(), display.AspectNum, display.AspectDen);
+        else if (display.AspectNum < display.AspectDen)
+            height = enlarge(coded.height(), display.AspectDen, display.AspectNum);
+        if (width <= MaxDisplayedSide && height <= MaxDisplayedSide)
+            shown = QSize(static_cast<int>(width), static_cast<int>(height));
+    }
+    return RotatedSize(shown, display.Rotation);
+}
+
+} // namespace DisplayGeometry
+
+namespace {
+
+constexpr int BytesPerPixel = 3;
+// Turning walks the source down its columns; tiles of this many pixels square keep the rows
+// they touch in the first-level cache.
+constexpr int TileSide = 32;
+
+void Turn(const TBitmap& source, int rotation, TBitmap& turned)
+{
+    const int w = source.Width(), h = source.Height();
+    const QSize size = DisplayGeometry::RotatedSize(QSize(w, h), rotation);
+    turned.SetPixelFormat(TPixelFormat::pf24bit);
+    turned.SetSize(0, 0); // nothing of an older picture needs keeping
+    turned.SetSize(size.width(), size.height());
+    const std::ptrdiff_t pitch = source.BytesPerLine();
+    const std::uint8_t* const origin = source.ScanLine(0);
+    // Where row y of the turned picture starts in the source, and how far apart its pixels lie.
+    const auto rowStart = [&](int y) -> const std::uint8_t* {
+        switch (rotation) {
+        case 90:
+            return origin + (h - 1) * pitch + y * BytesPerPixel;
+        case 180:
+            return origin + (h - 1 - y) * pitch + (w - 1) * BytesPerPixel;
+        default: // 270
+            return origin + (w - 1 - y) * BytesPerPixel;
+        }
+    };
+    const std::ptrdiff_t step = rotation == 90 ? -pitch : rotation == 180 ? -BytesPerPixel : pitch;
+    for (int top = 0; top < size.height(); top += TileSide) {
+        const int bottom = std::min(top + TileSide, size.height());
+        for (int left = 0; left < size.width(); left += TileSide) {
+            const int right = std::min(left + TileSide, size.width());
+            for (int y = top; y < bottom; ++y) {
+                const std::uint8_t* in = rowStart(y) + left * step;
+                std::uint8_t* out = turned.ScanLine(y) + left * BytesPerPixel;
+                for (int x = left; x < right; ++x, in += step, out += BytesPerPixel) {
+                    out[0] = in[0];
+                    out[1] = in[1];
+                    out[2] = in[2];
+                }
+            }
+        }
+    }
+}
+
+// Scales source into scaled at size; false when no scaler can be made for it.
+bool Scale(const TBitmap& source, QSize size, TBitmap& scaled)
+{
+    // Scaled into planes, then packed: several times faster than packed rows into packed rows,
+    // whose vertical filter goes pixel by pixel. Colours are carried through as they are
+    // (full-resolution chroma in and out, exact rounding); packing only moves bytes.
+    constexpr int Flags = SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP;
+    const int w = size.width(), h = size.height();
+    const ffmpeg::SwsPtr scaler(sws_getContext(source.Width(), source.Height(), AV_PIX_FMT_BGR24, w, h,
+                                               AV_PIX_FMT_GBRP, Flags, nullptr, nullptr, nullptr));
+    const ffmpeg::SwsPtr packer(
+        sws_getContext(w, h, AV_PIX_FMT_GBRP, w, h, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr));
+    const ffmpeg::FramePtr planes(av_frame_alloc());
+    if (!scaler || !packer || !planes)
+        return false;
+    planes->format = AV_PIX_FMT_GBRP;
+    planes->width = w;
+    planes->height = h;
+    if (av_frame_get_buffer(planes.get(), 0) < 0)
+        return false;
+    const std::uint8_t* const from[4] = {source.ScanLine(0), nullptr, nullptr, nullptr};
+    const int fromPitches[4] = {source.BytesPerLine(), 0, 0, 0};
+    if (sws_scale(scaler.get(), from, fromPitches, 0, source.Height(), planes->data, planes->linesize) < 0)
+        return false;
+    scaled.SetPixelFormat(TPixelFormat::pf24bit);
+    scaled.SetSize(0, 0);
+    scaled.SetSize(w, h);
+    std::uint8_t* const to[4] = {scaled.ScanLine(0), nullptr, nullptr, nullptr};
+    const int toPitches[4] = {scaled.BytesPerLine(), 0, 0, 0};
+    return sws_scale(packer.get(), planes->data, planes->linesize, 0, h, to, toPitches) >= 0;
+}
+
+} // namespace
+
+void MakeDisplayedPicture(const TBitmap& Coded, const TDisplayTransform& Display, TAspectScaling Scaling,
+                          TBitmap& Displayed)
+{
+    if (Coded.Empty()) {
+        Displayed.SetSize(0, 0);
+        return;
+    }
+    TBitmap converted;
+    const TBitmap* coded = &Coded;
+    if (Coded.PixelFormat() != TPixelFormat::pf24bit) {
+        converted.Assign(Coded);
+        converted.SetPixelFormat(TPixelFormat::pf24bit);
+        coded = &converted;
+    }
+    const QSize codedSize(coded->Width(), coded->Height());
+    const int rotation = DisplayGeometry::NormalizedRotation(Display.Rotation);
+    const QSize turnedSize = DisplayGeometry::RotatedSize(codedSize, rotation);
+    const QSize shownSize = DisplayGeometry::DisplayedSize(codedSize, Display, Scaling);
+    if (shownSize == turnedSize) {
+        if (rotation == 0)
+            Displayed.Assign(*coded);
+        else
+            Turn(*coded, rotation, Displayed);
+        return;
+    }
+    TBitmap turned;
+    if (rotation != 0)
+        Turn(*coded, rotation, turned);
+    const TBitmap& upright = rotation != 0 ? turned : *coded;
+    // A scaler that cannot be made leaves the picture upright at its coded proportions.
+    if (!Scale(upright, shownSize, Displayed))
+        Displayed.Assign(upright);
+}
