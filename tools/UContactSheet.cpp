@@ -108,13 +108,17 @@ QString TimeLabel(std::int32_t ms)
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-TSheet Make(TMovieDecoder& decoder, const QString& movieName, const TGrid& grid, const TProgress& progress)
+TSheet Make(TMovieDecoder& decoder, const QString& movieName, const TGrid& grid, const TProgress& progress,
+            bool shown)
 {
     TSheet sheet;
     const std::vector<std::int32_t> times = Times(decoder.Duration(), grid.Count());
     if (times.empty())
         return sheet;
-    const TLayout layout = Layout(grid, decoder.Width(), decoder.Height());
+    const TDisplayTransform display = shown ? decoder.DisplayTransform() : TDisplayTransform{};
+    const QSize pictureSize = DisplayGeometry::DisplayedSize(QSize(decoder.Width(), decoder.Height()), display,
+                                                             TAspectScaling::Display);
+    const TLayout layout = Layout(grid, pictureSize.width(), pictureSize.height());
     sheet.Image = QImage(layout.Sheet, QImage::Format_RGB32);
     sheet.Image.fill(Background);
     QPainter painter(&sheet.Image);
@@ -131,14 +135,16 @@ TSheet Make(TMovieDecoder& decoder, const QString& movieName, const TGrid& grid,
 
     const QFont labelFont = SheetFont(LabelPixelSize, false);
     painter.setFont(labelFont);
+    TBitmap picture;
     for (int i = 0; i < static_cast<int>(times.size()); ++i) {
         const std::int32_t ms = times[static_cast<std::size_t>(i)];
         if (progress)
             progress(i + 1, static_cast<int>(times.size()), ms);
         if (decoder.DecodeFrame(ms)) {
-            // Reduced by the image's own filter: a painter's stretch samples, and aliases.
-            const QImage tile = decoder.Bitmap().Image().scaled(layout.Tile, Qt::IgnoreAspectRatio,
-                                                                 Qt::SmoothTransformation);
+            // Turned without loss and reduced by the image's own filter, which also gives the
+            // display aspect: a painter's stretch samples, and aliases.
+            MakeDisplayedPicture(decoder.Bitmap(), display, TAspectScaling::Coded, picture);
+            const QImage tile = picture.Image().scaled(layout.Tile, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             painter.drawImage(layout.Picture(i).topLeft(), tile);
         } else {
             painter.fillRect(layout.Picture(i), MissingPicture);

@@ -64,8 +64,10 @@ struct TSheet {
     std::vector<std::int32_t> Missing;
 };
 
-// Draws the sheet of the movie open in decoder, whose file name heads it. Needs a running
-// QGuiApplication (fonts). An empty image when the movie has no length to space pictures over.
-TSheet Make(TMovieDecoder& decoder, const QString& movieName, const TGrid& grid, const TProgress& progress = {});
+// Draws the sheet of the movie open in decoder, whose file name heads it; the pictures as the
+// movie is meant to be shown unless asked for as coded. Needs a running QGuiApplication (fonts).
+// An empty image when the movie has no length to space pictures over.
+TSheet Make(TMovieDecoder& decoder, const QString& movieName, const TGrid& grid, const TProgress& progress = {},
+            bool shown = true);
 
 } // namespace ContactSheet

@@ -55,8 +55,9 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
 {
     TCommandLine line(Program,
                       QStringLiteral("Writes the pictures of a movie at the times given (milliseconds, in "
-                                     "that order, one decoder reading on), or a contact sheet of it. Prints "
-                                     "the movie's size and length first."),
+                                     "that order, one decoder reading on), or a contact sheet of it, as the "
+                                     "movie is meant to be shown. Prints the movie's coded and shown sizes "
+                                     "and its length first."),
                       QStringLiteral("MOVIE OUTDIR MS [MS ...] | --sheet COLUMNSxROWS MOVIE OUT"));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Picture format: png, jpg or bmp (default)."),
                                     QStringLiteral("png|jpg|bmp"));
@@ -64,8 +65,12 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
                                    QStringLiteral("Writes one contact sheet of COLUMNS x ROWS pictures at evenly "
                                                   "spaced times to OUT instead."),
                                    QStringLiteral("COLUMNSxROWS"));
+    const QCommandLineOption coded(QStringLiteral("coded"),
+                                   QStringLiteral("Pictures as coded: not turned upright, not scaled to the "
+                                                  "display aspect."));
     line.Parser().addOption(format);
     line.Parser().addOption(sheet);
+    line.Parser().addOption(coded);
     line.Parser().addPositionalArgument(QStringLiteral("MOVIE"), QStringLiteral("The movie."));
     line.Parser().addPositionalArgument(QStringLiteral("OUTDIR"), QStringLiteral("Folder for the pictures (created)."));
     line.Parser().addPositionalArgument(QStringLiteral("MS"), QStringLiteral("Times in milliseconds."));
@@ -83,6 +88,7 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
         if (!options.Format)
             return fail(QStringLiteral("not a picture format: %1").arg(line.Parser().value(format)));
     }
+    options.Coded = line.Parser().isSet(coded);
     const QStringList positional = line.PositionalArguments();
     if (line.Parser().isSet(sheet)) {
         options.Sheet = ContactSheet::ParseGrid(line.Parser().value(sheet));

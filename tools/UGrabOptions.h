@@ -2,6 +2,7 @@
 // framora-grab's command line:
 //   framora-grab [options] MOVIE OUTDIR MS [MS ...]     the picture at each time, one file each
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
+#include "decoder/UDisplayPicture.h"
 #include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
 
@@ -25,6 +26,9 @@ struct TGrabOptions : TCommandLineResult {
     // Sheet mode when set.
     std::optional<ContactSheet::TGrid> Sheet;
     QString SheetFile;
+    // --coded: pictures as the movie codes them; by default as it is meant to be shown (upright,
+    // at the display aspect), the pictures the window captures.
+    bool Coded = false;
 
     TGrabFormat PictureFormat() const { return Format.value_or(TGrabFormat::Bmp); }
     // The sheet's format: --format, else the file name's extension, else PNG.

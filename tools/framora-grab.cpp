@@ -81,17 +81,27 @@ bool WritePicture(const TBitmap& bitmap, const std::filesystem::path& path, TGra
     return bitmap.Image().save(QString::fromStdString(path.string()), format == TGrabFormat::Png ? "PNG" : "JPG");
 }
 
+// The picture the decoder rendered last, as options ask for it.
+const TBitmap& Picture(const TMovieDecoder& decoder, const TGrabOptions& options, TBitmap& shown)
+{
+    if (options.Coded)
+        return decoder.Bitmap();
+    MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), TAspectScaling::Display, shown);
+    return shown;
+}
+
 int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
 {
     const std::filesystem::path outDir = options.OutDir.toStdString();
     std::error_code error;
     std::filesystem::create_directories(outDir, error);
     const std::string extension = "." + GrabFormatExtension(options.PictureFormat()).toStdString();
+    TBitmap shown;
     for (std::int32_t ms : options.Times) {
         const std::filesystem::path target = outDir / (std::to_string(ms) + extension);
         if (!decoder.DecodeFrame(ms)) {
             std::printf("%d failed\n", ms);
-        } else if (!WritePicture(decoder.Bitmap(), target, options.PictureFormat())) {
+        } else if (!WritePicture(Picture(decoder, options, shown), target, options.PictureFormat())) {
             Report(QStringLiteral("cannot write %1").arg(QString::fromStdString(target.string())));
             std::printf("%d failed\n", ms);
         } else {
@@ -105,9 +115,11 @@ int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
 int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options)
 {
     const ContactSheet::TSheet sheet = ContactSheet::Make(
-        decoder, QFileInfo(options.Movie).fileName(), *options.Sheet, [](int number, int count, std::int32_t ms) {
+        decoder, QFileInfo(options.Movie).fileName(), *options.Sheet,
+        [](int number, int count, std::int32_t ms) {
             Report(QStringLiteral("picture %1 of %2 at %3").arg(number).arg(count).arg(ContactSheet::TimeLabel(ms)));
-        });
+        },
+        !options.Coded);
     if (sheet.Image.isNull()) {
         Report(QStringLiteral("%1: the movie has no length to space pictures over").arg(options.Movie));
         return ExitNotWritten;
@@ -160,7 +172,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "framora-grab: %s: not a movie the decoder can open\n", movie.c_str());
         return ExitNotOpened;
     }
-    std::printf("size %dx%d duration %d\n", decoder.Width(), decoder.Height(), decoder.Duration());
+    const QSize shown = DisplayGeometry::DisplayedSize(QSize(decoder.Width(), decoder.Height()),
+                                                       decoder.DisplayTransform(), TAspectScaling::Display);
+    std::printf("size %dx%d display %dx%d duration %d\n", decoder.Width(), decoder.Height(), shown.width(),
+                shown.height(), decoder.Duration());
     std::fflush(stdout);
     return options.Sheet ? GrabSheet(decoder, options) : GrabPictures(decoder, options);
 }

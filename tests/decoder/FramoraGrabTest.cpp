@@ -38,6 +38,20 @@ QString Movie(const char* name)
     return QString::fromStdString(MoviePath(name));
 }
 
+// A written BMP as a 24-bit bitmap; empty when it cannot be read.
+TBitmap ReadBmp(const QString& path)
+{
+    TBitmap bitmap;
+    QFile bmp(path);
+    if (!bmp.open(QIODevice::ReadOnly))
+        return bitmap;
+    const QByteArray bytes = bmp.readAll();
+    bitmap.LoadFromMemory(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                    static_cast<std::size_t>(bytes.size())));
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    return bitmap;
+}
+
 } // namespace
 
 TEST(FramoraGrab, WritesTheRequestedPicturesInOrder)
@@ -48,7 +62,7 @@ TEST(FramoraGrab, WritesTheRequestedPicturesInOrder)
     const TRun run = Grab({Movie(Mpeg4Avi), out, "400", "9000", "9600", "9960", "99999", "-20", "9500"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     const QStringList expected = {
-        "size 320x240 duration 10000",
+        "size 320x240 display 320x240 duration 10000",
         "400 ok " + out + "/400.bmp",
         "9000 ok " + out + "/9000.bmp",
         "9600 ok " + out + "/9600.bmp",
@@ -69,13 +83,7 @@ TEST(FramoraGrab, WritesTheRequestedPicturesInOrder)
     } files[] = {{"400.bmp", 10},   {"9000.bmp", 225}, {"9600.bmp", 240},
                    {"9960.bmp", 249}, {"99999.bmp", 249}, {"-20.bmp", 0}};
     for (const auto& file : files) {
-        QFile bmp(out + "/" + file.Name);
-        ASSERT_TRUE(bmp.open(QIODevice::ReadOnly)) << file.Name;
-        const QByteArray bytes = bmp.readAll();
-        TBitmap bitmap;
-        bitmap.LoadFromMemory(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                        static_cast<std::size_t>(bytes.size())));
-        bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        const TBitmap bitmap = ReadBmp(out + "/" + file.Name);
         EXPECT_EQ(bitmap.Width(), Width);
         EXPECT_EQ(StampOf(bitmap), file.Stamp) << file.Name;
     }
@@ -87,15 +95,45 @@ TEST(FramoraGrab, ReadsCodecsLeftToThePlatform)
     ASSERT_TRUE(dir.isValid());
     const TRun run = Grab({Movie(CinepakAvi), dir.path(), "1000", "1040"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-    EXPECT_EQ(run.Out.value(0), "size 160x120 duration 1960");
-    QFile bmp(dir.filePath("1040.bmp"));
-    ASSERT_TRUE(bmp.open(QIODevice::ReadOnly));
-    const QByteArray bytes = bmp.readAll();
-    TBitmap bitmap;
-    bitmap.LoadFromMemory(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                    static_cast<std::size_t>(bytes.size())));
-    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    EXPECT_EQ(StampOf(bitmap), 26);
+    EXPECT_EQ(run.Out.value(0), "size 160x120 display 160x120 duration 1960");
+    EXPECT_EQ(StampOf(ReadBmp(dir.filePath("1040.bmp"))), 26);
+}
+
+// By default the pictures the window captures (upright, at the display aspect); --coded the
+// pictures as coded. The first line gives both sizes either way.
+TEST(FramoraGrab, WritesPicturesAsShownOrAsCoded)
+{
+    const struct {
+        const char* Movie;
+        bool Coded;
+        QString Sizes;
+        QSize Written;
+        int Stamp; // -1: the picture lies on its side; 0: not read
+    } cases[] = {
+        {Rotated[0], false, "size 320x240 display 240x320", {Height, Width}, 10},
+        {Rotated[0], true, "size 320x240 display 240x320", {Width, Height}, -1},
+        {Rotated[2], false, "size 320x240 display 240x320", {Height, Width}, 10},
+        {Anamorphic16x9, false, "size 720x480 display 853x480", {853, DvdHeight}, 0},
+        {Anamorphic16x9, true, "size 720x480 display 853x480", {DvdWidth, DvdHeight}, 0},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        QStringList arguments{Movie(c.Movie), dir.path(), "400"};
+        if (c.Coded)
+            arguments.prepend("--coded");
+        const TRun run = Grab(arguments);
+        const std::string name = arguments.join(' ').toStdString();
+        ASSERT_EQ(run.ExitCode, 0) << name << run.Err.toStdString();
+        EXPECT_TRUE(run.Out.value(0).startsWith(c.Sizes + " duration ")) << name << run.Out.value(0).toStdString();
+        const TBitmap picture = ReadBmp(dir.filePath("400.bmp"));
+        EXPECT_EQ(QSize(picture.Width(), picture.Height()), c.Written) << name;
+        // Enlarged, the stamp's blocks no longer fall where it is read; and the MPEG-2 movie's
+        // seek lands on the key frame before the time.
+        if (c.Stamp != 0) {
+            EXPECT_EQ(StampOf(picture), c.Stamp) << name;
+        }
+    }
 }
 
 TEST(FramoraGrab, ExitCodes)

@@ -17,12 +17,15 @@ TEST(GrabOptions, Arguments)
         std::vector<std::int32_t> Times;
         std::optional<TGrid> Sheet;
         std::optional<TGrabFormat> Format;
+        bool Coded = false;
     } cases[] = {
         {{"m.avi", "out", "0", "-20", "9500"}, TCommandLineOutcome::Run, {0, -20, 9500}, {}, {}},
         {{"--format", "png", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, TGrabFormat::Png},
         {{"m.avi", "out", "1", "--format=JPEG"}, TCommandLineOutcome::Run, {1}, {}, TGrabFormat::Jpg},
         {{"--sheet", "4x3", "m.avi", "s.png"}, TCommandLineOutcome::Run, {}, TGrid{4, 3}, {}},
         {{"--sheet=20X1", "--format", "bmp", "m.avi", "s"}, TCommandLineOutcome::Run, {}, TGrid{20, 1}, TGrabFormat::Bmp},
+        {{"--coded", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, {}, true},
+        {{"--sheet", "2x2", "m.avi", "s.png", "--coded"}, TCommandLineOutcome::Run, {}, TGrid{2, 2}, {}, true},
         {{"--version"}, TCommandLineOutcome::ShowVersion, {}, {}, {}},
         {{"--help", "m.avi"}, TCommandLineOutcome::ShowHelp, {}, {}, {}},
         {{}, TCommandLineOutcome::UsageError, {}, {}, {}},
@@ -50,6 +53,7 @@ TEST(GrabOptions, Arguments)
         EXPECT_EQ(options.Times, c.Times) << name;
         EXPECT_EQ(options.Sheet, c.Sheet) << name;
         EXPECT_EQ(options.Format, c.Format) << name;
+        EXPECT_EQ(options.Coded, c.Coded) << name;
     }
 }
 

@@ -70,6 +70,21 @@ TEST(ContactSheetMovie, EachTileIsThePictureDecodedAtItsTime)
     }
 }
 
+// A phone movie's tiles stand upright unless the sheet is asked for as coded.
+TEST(ContactSheetMovie, TilesAreShownAsMeant)
+{
+    for (const bool shown : {true, false}) {
+        TMovieDecoder decoder;
+        ASSERT_TRUE(decoder.Open(Movie(TestMovies::Rotated[0])));
+        const ContactSheet::TSheet sheet = ContactSheet::Make(decoder, "rotated.mp4", {1, 1}, {}, shown);
+        const QSize picture = shown ? QSize(TestMovies::Height, TestMovies::Width) : QSize(TestMovies::Width, TestMovies::Height);
+        const ContactSheet::TLayout layout = ContactSheet::Layout({1, 1}, picture.width(), picture.height());
+        ASSERT_EQ(sheet.Image.size(), layout.Sheet) << shown;
+        const int stamp = StampOf(sheet.Image.copy(layout.Picture(0)));
+        EXPECT_EQ(stamp >= 0, shown) << "reads upright only, stamp " << stamp;
+    }
+}
+
 TEST(ContactSheetMovie, GrabWritesASheetWithProgressOnStderr)
 {
     QTemporaryDir dir;
@@ -77,7 +92,7 @@ TEST(ContactSheetMovie, GrabWritesASheetWithProgressOnStderr)
     const QString out = dir.filePath("sheet.jpg");
     const TRun run = Grab({"--sheet", "2x2", QString::fromStdString(Movie(TestMovies::Mpeg4Avi)), out});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.join('\n').toStdString();
-    EXPECT_EQ(run.Out, (QStringList{"size 320x240 duration 10000", "sheet ok " + out}));
+    EXPECT_EQ(run.Out, (QStringList{"size 320x240 display 320x240 duration 10000", "sheet ok " + out}));
     EXPECT_EQ(run.Err, (QStringList{"framora-grab: picture 1 of 4 at 00:00:01", "framora-grab: picture 2 of 4 at 00:00:03",
                                     "framora-grab: picture 3 of 4 at 00:00:06", "framora-grab: picture 4 of 4 at 00:00:08"}));
     QImage sheet;
