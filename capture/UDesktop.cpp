@@ -22,6 +22,7 @@ const QString SettingsApplication = QStringLiteral("Framora");
 const QString OpenFolderKey = QStringLiteral("folders/open");
 const QString SaveFolderKey = QStringLiteral("folders/save");
 const QString StepUnitKey = QStringLiteral("playback/stepUnitMs");
+const QString SaveDisplaySizeKey = QStringLiteral("capture/saveDisplaySize");
 const QString CopyHint = QStringLiteral("選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
@@ -76,6 +77,16 @@ std::optional<std::int32_t> TFramoraSettings::StepUnitMs() const
 void TFramoraSettings::SetStepUnitMs(std::int32_t ms)
 {
     FSettings.setValue(StepUnitKey, ms);
+}
+
+bool TFramoraSettings::SaveDisplaySize() const
+{
+    return FSettings.value(SaveDisplaySizeKey, true).toBool();
+}
+
+void TFramoraSettings::SetSaveDisplaySize(bool on)
+{
+    FSettings.setValue(SaveDisplaySizeKey, on);
 }
 
 TFramoraDesktop::TFramoraDesktop(TfrmFramora& form) : QObject(&form), FForm(form)
@@ -135,6 +146,8 @@ void TFramoraDesktop::RestoreSettings()
         if (StepUnitMs(index) > 0)
             FSettings.SetStepUnitMs(StepUnitMs(index));
     });
+    FForm.SaveDisplaySize1->setChecked(FSettings.SaveDisplaySize());
+    connect(FForm.SaveDisplaySize1, &QAction::toggled, this, [this](bool on) { FSettings.SetSaveDisplaySize(on); });
 }
 
 void TFramoraDesktop::MovieOpened(const QString& path)

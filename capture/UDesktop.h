@@ -1,7 +1,8 @@
 #pragma once
 // What the capture window does as a desktop application: keyboard shortcuts (shown in the
 // buttons' hints), a movie dropped on the window opens, and the folders last used and the step
-// unit are kept between runs. Nothing else is remembered.
+// unit are kept between runs, and so is whether captures are saved at the display size. Nothing
+// else is remembered.
 #include <QObject>
 #include <QSettings>
 #include <QString>
@@ -29,6 +30,9 @@ public:
     // The step in milliseconds; none when nothing was kept.
     std::optional<std::int32_t> StepUnitMs() const;
     void SetStepUnitMs(std::int32_t ms);
+    // Whether captures are scaled to the display aspect; on when nothing was kept.
+    bool SaveDisplaySize() const;
+    void SetSaveDisplaySize(bool on);
 
 private:
     QSettings FSettings;

@@ -296,6 +296,8 @@ void TfrmFramora::BindComponents()
     File1 = ui->File1;
     AboutA1 = ui->AboutA1;
     Exit1 = ui->Exit1;
+    Setting1 = ui->Setting1;
+    SaveDisplaySize1 = ui->SaveDisplaySize1;
 
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -689,11 +691,22 @@ void TfrmFramora::PaintBox1Paint(QPainter& canvas)
 {
     if (Rendering || !FrameBitmap || FrameBitmap->Empty())
         return;
+    const QSize shown = DisplayGeometry::DisplayedSize(QSize(FrameBitmap->Width(), FrameBitmap->Height()),
+                                                       FrameDisplay, TAspectScaling::Display);
     const TRect target{0, 0, Panel1->width(), Panel1->height()};
-    const TRect source{0, 0, FrameBitmap->Width(), FrameBitmap->Height()};
-    const TRect fitted = FitRectCentered(source, target);
+    const TRect source{0, 0, shown.width(), shown.height()};
+    const QRectF fitted = ToQRect(FitRectCentered(source, target));
     canvas.setRenderHint(QPainter::SmoothPixmapTransform);
-    canvas.drawImage(ToQRect(fitted), FrameBitmap->Image());
+    if (FrameDisplay.Rotation == 0) {
+        canvas.drawImage(fitted, FrameBitmap->Image());
+        return;
+    }
+    // The coded picture is drawn turned into its place: playback makes no upright copy of each
+    // picture.
+    const QSizeF coded = FrameDisplay.Rotation == 180 ? fitted.size() : fitted.size().transposed();
+    canvas.translate(fitted.center());
+    canvas.rotate(FrameDisplay.Rotation);
+    canvas.drawImage(QRectF(QPointF(-coded.width() / 2, -coded.height() / 2), coded), FrameBitmap->Image());
 }
 
 void TfrmFramora::actPlayExecute(TAction*)
@@ -820,8 +833,10 @@ void TfrmFramora::actCaptureExecute(TAction*)
     ++SceneCount;
     {
         // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
+        TBitmap stored;
+        MakeStoredPicture(stored);
         TPictureEx picture;
-        picture.SetGraphic(FrameBitmap.get());
+        picture.SetGraphic(&stored);
         StoreScene(picture, SceneCount - 1);
     }
     FScenesUnsaved = true;
@@ -829,6 +844,12 @@ void TfrmFramora::actCaptureExecute(TAction*)
     RefreshSceneList();
     Browser->SelectImage(SceneCount - 1);
     UpdateCommands();
+}
+
+void TfrmFramora::MakeStoredPicture(TBitmap& Stored) const
+{
+    MakeDisplayedPicture(*FrameBitmap, FrameDisplay,
+                         SaveDisplaySize1->isChecked() ? TAspectScaling::Display : TAspectScaling::Coded, Stored);
 }
 
 void TfrmFramora::actDelete1Update(TAction* sender)
@@ -913,7 +934,12 @@ QImage TfrmFramora::ClipboardImage()
         CustomImagePack1->SafeGetImage(picture, k);
         return PictureImage(picture);
     }
-    return FrameShown ? FrameBitmap->Image() : QImage();
+    if (!FrameShown)
+        return QImage();
+    // What a capture would store.
+    TBitmap stored;
+    MakeStoredPicture(stored);
+    return stored.Image();
 }
 
 bool TfrmFramora::SaveScene(std::int32_t p)
@@ -1009,6 +1035,7 @@ void TfrmFramora::ShowFrameAtPosition()
         if (Decoder->DecodeFrame(pos)) {
             picture->Assign(Decoder->Bitmap());
             FrameBitmap = std::move(picture);
+            FrameDisplay = Decoder->DisplayTransform();
             FrameShown = true;
         }
         PaintBox1->update();

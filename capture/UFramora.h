@@ -2,6 +2,7 @@
 // The capture window: the program's main window. It shows the movie preview with its playback
 // controls, the file selection strip and (with the scene store) the scene list, opens movies and
 // drives playback from a wall-clock timer through the one position-change handler.
+#include "decoder/UDisplayPicture.h"
 #include "framework/TForm.h"
 #include "framework/TickCount.h"
 
@@ -112,6 +113,9 @@ public:
     QMenu* File1;
     QAction* AboutA1;
     QAction* Exit1;
+    QMenu* Setting1;
+    // Checked: captures are scaled to the display aspect; else they keep the coded size.
+    QAction* SaveDisplaySize1;
 
     TOpenDialog* OpenDialog1;
     TSaveDialog* SavePictureDialog1;
@@ -201,6 +205,11 @@ public:
     TPlayState CurrentPlayState() const { return PlayState; }
     bool IsFrameShown() const { return FrameShown; }
     const TBitmap& CurrentFrame() const { return *FrameBitmap; }
+    // How CurrentFrame is meant to be shown.
+    const TDisplayTransform& CurrentFrameDisplay() const { return FrameDisplay; }
+    // The picture a capture stores: CurrentFrame upright, and at the display aspect when
+    // SaveDisplaySize1 is checked.
+    void MakeStoredPicture(TBitmap& Stored) const;
     // What a copy puts on the clipboard: the first selected scene at full size, else the picture
     // of the movie on screen; null when there is neither.
     QImage ClipboardImage();
@@ -234,6 +243,7 @@ private:
     QString MoviePath;                      // empty when no movie is open
     bool FrameShown = false;                // the preview shows the open movie's picture
     std::unique_ptr<TBitmap> FrameBitmap;   // the picture on screen; replaced whole, never in place
+    TDisplayTransform FrameDisplay;         // how FrameBitmap is meant to be shown; set with it
     TPlayState PlayState = TPlayState::Idle;
     std::int32_t LastShownPos = 0;          // -1 after an opening, so any position is shown
     bool Rendering = false;                 // set while a picture is decoded and copied

@@ -166,9 +166,11 @@ TEST_F(FramoraDesktop, SceneKeysAndCopy)
     EXPECT_EQ(dialogs.Asked().size(), 1);
 }
 
-TEST_F(FramoraDesktop, FoldersAndStepUnitAreKeptBetweenRuns)
+TEST_F(FramoraDesktop, FoldersStepUnitAndSaveSizeAreKeptBetweenRuns)
 {
     Form->cmbStepUnit->setCurrentIndex(6); // 1 s
+    EXPECT_TRUE(Form->SaveDisplaySize1->isChecked());
+    Form->SaveDisplaySize1->trigger();
     ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
     Tick(100);
     Idle();
@@ -182,6 +184,7 @@ TEST_F(FramoraDesktop, FoldersAndStepUnitAreKeptBetweenRuns)
 
     Form = NextRun();
     EXPECT_EQ(Form->cmbStepUnit->currentIndex(), 6);
+    EXPECT_FALSE(Form->SaveDisplaySize1->isChecked());
     EXPECT_EQ(Form->OpenDialog1->InitialDir, QFileInfo(FixturePath(TestMovies::Mpeg4Avi)).absolutePath());
     EXPECT_EQ(Form->SavePictureDialog1->InitialDir, QFileInfo(saved.path()).absoluteFilePath());
 
