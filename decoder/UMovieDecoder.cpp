@@ -1,4 +1,5 @@
 #include "decoder/UMovieDecoder.h"
+#include "decoder/UPictureCache.h"
 #include "framework/AVIFile.h"
 #include "framework/FFmpegPtr.h"
 #include "framework/StretchDIBits.h"
@@ -18,6 +19,7 @@ extern "C" {
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -26,6 +28,10 @@ constexpr int MaxReadsPerFetch = 250;       // av_read_frame calls to find one v
 constexpr int PacketBudget = 20;            // video packets per positioning, either path
 constexpr std::int64_t MinimumDurationUs = 40000; // a movie must last longer than one 25 fps picture
 constexpr std::int64_t MicrosecondsPerSecond = 1000000;
+// Video packets one exact request may read: a long GOP of a high frame rate, a few times over
+// for the seeks that start further back.
+constexpr int ExactPacketBudget = 5000;
+constexpr int AssumedFrameRate = 25; // when a stream gives no usable rate
 
 using Clock = std::chrono::steady_clock;
 
@@ -68,6 +74,14 @@ std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b)
     if (__builtin_add_overflow(a, b, &sum))
         return b > 0 ? INT64_MAX : INT64_MIN;
     return sum;
+}
+
+std::int64_t SaturatingMultiply(std::int64_t a, std::int64_t b)
+{
+    std::int64_t product = 0;
+    if (__builtin_mul_overflow(a, b, &product))
+        return (a < 0) != (b < 0) ? INT64_MIN : INT64_MAX;
+    return product;
 }
 
 } // namespace
@@ -115,6 +129,7 @@ struct TMovieDecoder::TState {
     // ahead of its decoding time (the decoder's reordering delay); 0 until a packet shows one.
     std::int64_t PresentationLead = 0;
     std::int32_t LastSample = 0; // AVIFile only
+    std::int32_t ShownSample = -1; // AVIFile: the sample on Bitmap, -1 when none
     std::int32_t AVIWidth = 0;   // AVIFile only
     std::int32_t AVIHeight = 0;  // AVIFile only
 
@@ -126,6 +141,25 @@ struct TMovieDecoder::TState {
     // Set when a read was cut off; the positioning in progress then gives up instead of
     // starting call after call into the same dead end.
     bool ReadCutOff = false;
+
+    // Exact positioning. The stream's first time (start_time, else 0) is time 0 of requests.
+    std::int64_t StreamStart = 0;
+    // The first picture's time, once a run from the start of the movie has put it out.
+    std::int64_t FirstPts = AV_NOPTS_VALUE;
+    // A run: since a seek the codec has put out a key frame and, after it, every picture in
+    // presentation order, the latest at RunLastPts (its picture in DecodedFrame). Valid only
+    // while RunValid; RunEnded when the run reached the end of the stream.
+    bool RunValid = false;
+    bool RunEnded = false;
+    std::int64_t RunLastPts = AV_NOPTS_VALUE;
+    // The run's latest picture at or before the request in progress; empty when none yet.
+    ffmpeg::FramePtr Candidate;
+    std::int64_t CandidatePts = AV_NOPTS_VALUE;
+    TPictureCache Cache;
+    // The picture on Bitmap (FFmpeg) and the next picture's time when known.
+    std::int64_t ShownPts = AV_NOPTS_VALUE;
+    std::int64_t ShownNextPts = TPictureCache::NextUnknown;
+    std::int64_t PicturesDecoded = 0;
 
     AVStream* Stream() const { return FormatContext->streams[VideoStream]; }
 };
@@ -152,6 +186,55 @@ public:
 private:
     TMovieDecoder::TState& FState;
 };
+
+// What a movie taught about its pictures; none of it holds for the next one.
+void ForgetPictures(TMovieDecoder::TState& s)
+{
+    s.FirstPts = AV_NOPTS_VALUE;
+    s.RunValid = false;
+    s.RunEnded = false;
+    s.RunLastPts = AV_NOPTS_VALUE;
+    s.CandidatePts = AV_NOPTS_VALUE;
+    s.Cache.Clear();
+    s.ShownPts = AV_NOPTS_VALUE;
+    s.ShownNextPts = TPictureCache::NextUnknown;
+    s.ShownSample = -1;
+    s.PicturesDecoded = 0;
+}
+
+// The time a picture is presented at: the codec's best guess, which also covers streams whose
+// packets carry decoding times only.
+std::int64_t PresentationTimeOf(const AVFrame& picture)
+{
+    return picture.best_effort_timestamp != AV_NOPTS_VALUE ? picture.best_effort_timestamp
+                                                           : picture.pts;
+}
+
+// Converts picture into 24-bit rows of the size the codec announced at opening.
+bool ConvertPicture(TMovieDecoder::TState& s, const AVFrame& picture, std::uint8_t* firstRow,
+                    int pitch)
+{
+    // The decoder may put out another size or format than it announced (a damaged or changing
+    // stream); converting from what the picture really is keeps reads in bounds.
+    const TMovieDecoder::TState::TSource source{picture.width, picture.height, picture.format,
+                                                picture.colorspace, picture.color_range};
+    if (!s.Converter || !(source == s.ConverterSource)) {
+        s.ConverterSource = {};
+        s.Converter.reset(sws_getContext(picture.width, picture.height,
+                                         static_cast<AVPixelFormat>(picture.format), s.FrameWidth,
+                                         s.FrameHeight, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr,
+                                         nullptr, nullptr));
+        if (!s.Converter)
+            return false;
+        DescribeSourceColours(s.Converter.get(), picture);
+        s.ConverterSource = source;
+    }
+    std::uint8_t* const rows[4] = {firstRow, nullptr, nullptr, nullptr};
+    const int pitches[4] = {pitch, 0, 0, 0};
+    return sws_scale(s.Converter.get(), picture.data, picture.linesize, 0, picture.height, rows,
+                     pitches)
+        >= 0;
+}
 
 } // namespace
 
@@ -205,6 +288,37 @@ std::int64_t DecodingTime(std::int64_t target, std::int64_t lead)
     return SaturatingAdd(target, -lead);
 }
 
+std::int64_t ExactTargetUnits(std::int32_t timeMs, int timeBaseNum, int timeBaseDen,
+                              std::int64_t streamStart)
+{
+    // Rounded down: a picture shown a fraction of a millisecond after the time is not yet shown.
+    // Past the end is left as it is: the movie's length may end at its last picture's time.
+    if (timeMs <= 0 || timeBaseNum <= 0 || timeBaseDen <= 0)
+        return streamStart;
+    return SaturatingAdd(av_rescale_rnd(timeMs, timeBaseDen, 1000LL * timeBaseNum, AV_ROUND_DOWN),
+                         streamStart);
+}
+
+std::int32_t PictureTimeMs(std::int64_t pts, std::int64_t streamStart, int timeBaseNum,
+                           int timeBaseDen)
+{
+    if (timeBaseNum <= 0 || timeBaseDen <= 0 || pts <= streamStart)
+        return 0;
+    const std::int64_t ms = av_rescale_rnd(SaturatingAdd(pts, -streamStart), 1000LL * timeBaseNum,
+                                           timeBaseDen, AV_ROUND_UP);
+    // The rescaling answers INT64_MIN when the result does not fit.
+    return ms < 0 || ms > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(ms);
+}
+
+std::int64_t NextSeekBackoff(std::int64_t backoff, int timeBaseNum, int timeBaseDen)
+{
+    if (backoff > 0)
+        return SaturatingAdd(backoff, backoff);
+    if (timeBaseNum <= 0 || timeBaseDen <= 0)
+        return 1;
+    return std::max<std::int64_t>(1, av_rescale(1, timeBaseDen, timeBaseNum));
+}
+
 void CorrectCodecTimeBase(int& num, int& den)
 {
     if (num > 1000 && den == 1)
@@ -256,6 +370,7 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
     try {
         s.StartOffset = -1;
         s.PresentationLead = 0;
+        ForgetPictures(s);
 
         // The interrupt callback must be in place before the first byte is read.
         AVFormatContext* format = avformat_alloc_context();
@@ -316,6 +431,10 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         s.ReceivedFrame.reset(av_frame_alloc());
         if (!s.ReceivedFrame)
             return false;
+        s.Candidate.reset(av_frame_alloc());
+        if (!s.Candidate)
+            return false;
+        s.StreamStart = s.Stream()->start_time == AV_NOPTS_VALUE ? 0 : s.Stream()->start_time;
         // One packet serves every read of this movie; a fresh one has no pts, so the first
         // positioning seeks.
         s.Packet.reset(av_packet_alloc());
@@ -475,6 +594,8 @@ void TMovieDecoder::ReleaseFFmpeg()
     s.ConverterSource = {};
     s.ReceivedFrame.reset();
     s.DecodedFrame.reset();
+    s.Candidate.reset();
+    ForgetPictures(s);
 }
 
 void TMovieDecoder::ReleaseAVIFile()
@@ -567,6 +688,12 @@ bool TMovieDecoder::DecodeFrame(std::int32_t TimeMs)
 {
     if (!FIsOpen)
         return false;
+    // AVIFile requests are exact by nature: every sample is a picture of its own.
+    if (FExact && !FState->UsesAVIFile) {
+        const TState& s = *FState;
+        const AVRational timeBase = s.Stream()->time_base;
+        return DecodeExactly(MovieTime::ExactTargetUnits(TimeMs, timeBase.num, timeBase.den, s.StreamStart));
+    }
     if (!SeekTo(TimeMs))
         return false;
     return RenderFrame();
@@ -602,6 +729,8 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
 
     bool result = false;
     s.ReadCutOff = false;
+    // This path reads without following the pictures one by one.
+    s.RunValid = false;
     try {
         if (seek) {
             // Demuxers search by decoding time; the picture shown at the target was decoded
@@ -688,6 +817,7 @@ bool TMovieDecoder::DecodeVideoPacket()
     while (avcodec_receive_frame(codecContext, s.ReceivedFrame.get()) >= 0) {
         av_frame_unref(s.DecodedFrame.get());
         av_frame_move_ref(s.DecodedFrame.get(), s.ReceivedFrame.get());
+        ++s.PicturesDecoded;
         got = true;
     }
     return got && s.DecodedFrame->data[0] != nullptr;
@@ -697,37 +827,335 @@ bool TMovieDecoder::RenderWithFFmpeg()
 {
     TState& s = *FState;
     try {
-        const AVFrame& decoded = *s.DecodedFrame;
-        const int width = s.FrameWidth;
-        const int height = s.FrameHeight;
-
-        // The decoder may put out another size or format than it announced (a damaged or
-        // changing stream); converting from what the picture really is keeps reads in bounds.
-        const TState::TSource source{decoded.width, decoded.height, decoded.format,
-                                     decoded.colorspace, decoded.color_range};
-        if (!s.Converter || !(source == s.ConverterSource)) {
-            s.ConverterSource = {};
-            s.Converter.reset(sws_getContext(decoded.width, decoded.height,
-                                             static_cast<AVPixelFormat>(decoded.format), width,
-                                             height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr,
-                                             nullptr, nullptr));
-            if (!s.Converter)
-                return false;
-            DescribeSourceColours(s.Converter.get(), decoded);
-            s.ConverterSource = source;
-        }
-
         // The bitmap's rows are the conversion's target: blue, green, red, at its own pitch.
         FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
-        FBitmap->SetSize(width, height);
-        std::uint8_t* const rows[4] = {FBitmap->ScanLine(0), nullptr, nullptr, nullptr};
-        const int pitches[4] = {FBitmap->BytesPerLine(), 0, 0, 0};
-        return sws_scale(s.Converter.get(), decoded.data, decoded.linesize, 0, decoded.height, rows,
-                         pitches)
-            >= 0;
+        FBitmap->SetSize(s.FrameWidth, s.FrameHeight);
+        if (!ConvertPicture(s, *s.DecodedFrame, FBitmap->ScanLine(0), FBitmap->BytesPerLine()))
+            return false;
+        s.ShownPts = PresentationTimeOf(*s.DecodedFrame);
+        s.ShownNextPts = TPictureCache::NextUnknown;
+        return true;
     } catch (...) {
         return false;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Exact positioning
+
+bool TMovieDecoder::DecodeExactly(std::int64_t target)
+{
+    TState& s = *FState;
+    if (s.FirstPts != AV_NOPTS_VALUE)
+        target = std::max(target, s.FirstPts);
+    s.ReadCutOff = false;
+    try {
+        if (const std::optional<std::int64_t> held = s.Cache.Find(target)) {
+            FBitmap->Image() = *s.Cache.At(*held);
+            s.ShownPts = *held;
+            s.ShownNextPts = s.Cache.NextOf(*held);
+            return true;
+        }
+        // Near the picture on screen the user is stepping: the pictures decoded on the way are
+        // kept, so that the steps back that follow are copies.
+        const __int128 distance = static_cast<__int128>(target) - s.ShownPts;
+        const bool keepBefore = s.ShownPts != AV_NOPTS_VALUE
+            && (distance < 0 ? -distance : distance) <= ConversionSpan();
+        int budget = ExactPacketBudget;
+        const bool shown = CanReadOn(target) ? ReadOnExactly(target, keepBefore, budget)
+                                             : SeekExactly(target, keepBefore);
+        if (shown && s.StartOffset < 0)
+            s.StartOffset = s.StreamStart;
+        return shown;
+    } catch (...) {
+        s.RunValid = false;
+        return false;
+    }
+}
+
+bool TMovieDecoder::CanReadOn(std::int64_t target) const
+{
+    const TState& s = *FState;
+    if (!s.RunValid || target < s.RunLastPts)
+        return false;
+    if (s.RunEnded)
+        return true;
+    const AVStream* stream = s.Stream();
+    if (MovieTime::NeedsSeek(target, s.RunLastPts, stream->time_base.num, stream->time_base.den))
+        return false;
+    // A key frame between the run and the request is a shorter way there.
+    const int key = av_index_search_timestamp(const_cast<AVStream*>(stream),
+                                              MovieTime::DecodingTime(target, s.PresentationLead),
+                                              AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* entry = key >= 0 ? avformat_index_get_entry(const_cast<AVStream*>(stream), key) : nullptr;
+    return !entry || entry->timestamp + s.PresentationLead <= s.RunLastPts;
+}
+
+bool TMovieDecoder::SeekExactly(std::int64_t target, bool keepBefore)
+{
+    TState& s = *FState;
+    const AVRational timeBase = s.Stream()->time_base;
+    int budget = ExactPacketBudget;
+    for (std::int64_t backoff = 0;; backoff = MovieTime::NextSeekBackoff(backoff, timeBase.num, timeBase.den)) {
+        const std::int64_t decodingTime = MovieTime::DecodingTime(MovieTime::DecodingTime(target, s.PresentationLead), backoff);
+        // From here back there is nothing earlier to find: the first key frame is the movie's
+        // first picture, even when it comes after the request.
+        const bool fromStart = decodingTime <= s.StreamStart;
+        s.RunValid = false;
+        s.RunEnded = false;
+        // Demuxers that search by reading timestamps may land past the first key frame when asked
+        // for the start's own time; a time before anything in the file finds the beginning.
+        if (!SeekBackTo(fromStart ? std::min<std::int64_t>(decodingTime, 0) : decodingTime)) {
+            if (fromStart)
+                return false;
+            continue;
+        }
+        // Pictures before the first key frame cannot be trusted, nor pictures presented before it
+        // (the leading pictures of an open GOP, which refer to the GOP before).
+        std::int64_t keyPts = AV_NOPTS_VALUE;
+        TNextPicture next;
+        while ((next = NextPicture(budget)) == TNextPicture::Picture) {
+            const AVFrame& picture = *s.DecodedFrame;
+            const std::int64_t pts = PresentationTimeOf(picture);
+            if (pts == AV_NOPTS_VALUE || (keyPts == AV_NOPTS_VALUE && !picture.key_frame))
+                continue;
+            if (keyPts == AV_NOPTS_VALUE)
+                keyPts = pts;
+            if (pts >= keyPts)
+                break;
+        }
+        if (next != TNextPicture::Picture) {
+            if (fromStart || budget <= 0 || s.ReadCutOff)
+                return false;
+            continue;
+        }
+        if (keyPts > target && !fromStart)
+            continue;
+        if (fromStart)
+            s.FirstPts = keyPts;
+        s.RunValid = true;
+        s.RunLastPts = keyPts;
+        av_frame_unref(s.Candidate.get());
+        if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+            return false;
+        s.CandidatePts = keyPts;
+        if (keepBefore && keyPts >= target - ConversionSpan())
+            KeepPicture(keyPts, target);
+        return ReadOnExactly(std::max(target, keyPts), keepBefore, budget);
+    }
+}
+
+bool TMovieDecoder::SeekBackTo(std::int64_t decodingTime)
+{
+    TState& s = *FState;
+    {
+        TCallDeadline deadline(s);
+        // Some demuxers find no key frame at or before a time, only one after it; the caller
+        // then starts further back.
+        if (av_seek_frame(s.FormatContext.get(), s.VideoStream, decodingTime, AVSEEK_FLAG_BACKWARD) < 0
+            && av_seek_frame(s.FormatContext.get(), s.VideoStream, decodingTime, 0) < 0)
+            return false;
+    }
+    avcodec_flush_buffers(s.CodecContext.get());
+    av_packet_unref(s.Packet.get());
+    return true;
+}
+
+// Decodes on from the run's latest picture (at or before target) until the picture after target
+// comes out or the stream ends, and shows the last one at or before target.
+bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& budget)
+{
+    TState& s = *FState;
+    if (s.CandidatePts != s.RunLastPts) {
+        av_frame_unref(s.Candidate.get());
+        if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+            return false;
+        s.CandidatePts = s.RunLastPts;
+    }
+    const std::int64_t span = ConversionSpan();
+    while (!s.RunEnded) {
+        const TNextPicture next = NextPicture(budget);
+        if (next == TNextPicture::End) {
+            s.RunEnded = true;
+            s.Cache.SetNext(s.RunLastPts, TPictureCache::EndOfMovie);
+            break;
+        }
+        if (next == TNextPicture::Failed) {
+            // Out of budget or cut off: the best picture found is still the right kind of
+            // answer for what was read, but the run cannot be trusted to go on.
+            s.RunValid = false;
+            return ShowCandidate(TPictureCache::NextUnknown);
+        }
+        std::int64_t pts = PresentationTimeOf(*s.DecodedFrame);
+        // Pictures the codec gives up at the end may come without a time: the next one's.
+        if (pts == AV_NOPTS_VALUE)
+            pts = SaturatingAdd(s.RunLastPts, FrameDuration());
+        // A damaged stream may repeat or go back in time; such pictures are passed over.
+        if (pts <= s.RunLastPts)
+            continue;
+        s.Cache.SetNext(s.RunLastPts, pts);
+        s.RunLastPts = pts;
+        if (pts > target)
+            return ShowCandidate(pts);
+        av_frame_unref(s.Candidate.get());
+        if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+            return false;
+        s.CandidatePts = pts;
+        if (keepBefore && pts >= target - span)
+            KeepPicture(pts, target);
+    }
+    return ShowCandidate(TPictureCache::EndOfMovie);
+}
+
+TMovieDecoder::TNextPicture TMovieDecoder::NextPicture(int& budget)
+{
+    TState& s = *FState;
+    AVCodecContext* codecContext = s.CodecContext.get();
+    for (;;) {
+        const int received = avcodec_receive_frame(codecContext, s.ReceivedFrame.get());
+        if (received >= 0) {
+            av_frame_unref(s.DecodedFrame.get());
+            av_frame_move_ref(s.DecodedFrame.get(), s.ReceivedFrame.get());
+            ++s.PicturesDecoded;
+            return TNextPicture::Picture;
+        }
+        if (received == AVERROR_EOF)
+            return TNextPicture::End;
+        if (received != AVERROR(EAGAIN) || budget <= 0 || s.ReadCutOff)
+            return TNextPicture::Failed;
+        --budget;
+        // A damaged packet is skipped; at the end of the stream the codec gives up what it holds.
+        if (ReadVideoPacket())
+            avcodec_send_packet(codecContext, s.Packet.get());
+        else if (s.ReadCutOff)
+            return TNextPicture::Failed;
+        else
+            avcodec_send_packet(codecContext, nullptr);
+    }
+}
+
+// Converts the candidate into the cache, the position being at position.
+void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position)
+{
+    TState& s = *FState;
+    if (s.Cache.At(pts))
+        return;
+    QImage picture(s.FrameWidth, s.FrameHeight, TBitmap::QtFormatFor(TPixelFormat::pf24bit));
+    if (!picture.isNull() && ConvertPicture(s, *s.Candidate, picture.bits(), static_cast<int>(picture.bytesPerLine())))
+        s.Cache.Insert(pts, picture, position);
+}
+
+bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
+{
+    TState& s = *FState;
+    if (s.CandidatePts == AV_NOPTS_VALUE || !s.Candidate->data[0])
+        return false;
+    const std::int64_t pts = s.CandidatePts;
+    KeepPicture(pts, pts);
+    s.Cache.SetNext(pts, nextPts);
+    if (const QImage* kept = s.Cache.At(pts)) {
+        FBitmap->Image() = *kept;
+    } else {
+        // A limit below one picture keeps none; the bitmap gets it all the same.
+        FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
+        FBitmap->SetSize(s.FrameWidth, s.FrameHeight);
+        if (!ConvertPicture(s, *s.Candidate, FBitmap->ScanLine(0), FBitmap->BytesPerLine()))
+            return false;
+    }
+    s.ShownPts = pts;
+    s.ShownNextPts = nextPts;
+    return true;
+}
+
+// How far before the request decoded pictures are worth converting: as far as the cache holds
+// pictures of this size, at the stream's frame rate.
+std::int64_t TMovieDecoder::ConversionSpan() const
+{
+    const TState& s = *FState;
+    const std::int64_t pictureBytes = std::int64_t{s.FrameHeight} * ((s.FrameWidth * 3 + 3) & ~3);
+    if (pictureBytes <= 0)
+        return 0;
+    return SaturatingMultiply(s.Cache.Limit() / pictureBytes, FrameDuration());
+}
+
+// One picture's length in stream units at the stream's frame rate; at least one unit.
+std::int64_t TMovieDecoder::FrameDuration() const
+{
+    const TState& s = *FState;
+    AVRational rate = av_guess_frame_rate(s.FormatContext.get(), s.Stream(), nullptr);
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = {AssumedFrameRate, 1};
+    return std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(rate), s.Stream()->time_base));
+}
+
+// With no picture shown yet, a step either way shows the first.
+bool TMovieDecoder::DecodeNextFrame()
+{
+    if (!FIsOpen)
+        return false;
+    TState& s = *FState;
+    if (s.UsesAVIFile)
+        return StepAVIFile(+1);
+    if (s.ShownPts == AV_NOPTS_VALUE)
+        return DecodeExactly(s.StreamStart);
+    // Showing the picture again exactly reads as far as its successor.
+    if (s.ShownNextPts == TPictureCache::NextUnknown && !DecodeExactly(s.ShownPts))
+        return false;
+    if (s.ShownNextPts == TPictureCache::EndOfMovie)
+        return true;
+    return DecodeExactly(s.ShownNextPts);
+}
+
+bool TMovieDecoder::DecodePreviousFrame()
+{
+    if (!FIsOpen)
+        return false;
+    TState& s = *FState;
+    if (s.UsesAVIFile)
+        return StepAVIFile(-1);
+    if (s.ShownPts == AV_NOPTS_VALUE)
+        return DecodeExactly(s.StreamStart);
+    // The last picture before this one is the one shown a time unit earlier.
+    return DecodeExactly(MovieTime::DecodingTime(s.ShownPts, 1));
+}
+
+bool TMovieDecoder::StepAVIFile(int direction)
+{
+    const TState& s = *FState;
+    const std::int64_t sample = s.ShownSample < 0 ? s.StartOffset : s.ShownSample + direction;
+    return FetchAVIFileSample(std::clamp<std::int64_t>(sample, s.StartOffset, s.LastSample)) && RenderAVIFileFrame();
+}
+
+std::int32_t TMovieDecoder::FrameTimeMs() const
+{
+    const TState& s = *FState;
+    if (!FIsOpen)
+        return -1;
+    if (s.UsesAVIFile)
+        return s.ShownSample < 0 ? -1 : AVIStreamSampleToTime(s.AVIStream.get(), static_cast<std::int32_t>(s.ShownSample - s.StartOffset));
+    if (s.ShownPts == AV_NOPTS_VALUE)
+        return -1;
+    return MovieTime::PictureTimeMs(s.ShownPts, s.StreamStart, s.Stream()->time_base.num, s.Stream()->time_base.den);
+}
+
+void TMovieDecoder::SetCacheLimit(std::int64_t bytes)
+{
+    FState->Cache.SetLimit(bytes);
+}
+
+std::int64_t TMovieDecoder::CacheLimit() const
+{
+    return FState->Cache.Limit();
+}
+
+std::int64_t TMovieDecoder::CachedBytes() const
+{
+    return FState->Cache.Bytes();
+}
+
+std::int64_t TMovieDecoder::DecodedPictures() const
+{
+    return FState->PicturesDecoded;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -736,17 +1164,23 @@ bool TMovieDecoder::RenderWithFFmpeg()
 bool TMovieDecoder::SeekAVIFile(std::int32_t TimeMs)
 {
     TState& s = *FState;
-    std::int64_t sample = std::max(0, AVIStreamTimeToSample(s.AVIStream.get(), TimeMs));
-    sample = std::min<std::int64_t>(sample + s.StartOffset, s.LastSample);
+    const std::int64_t sample = std::max(0, AVIStreamTimeToSample(s.AVIStream.get(), TimeMs));
+    return FetchAVIFileSample(std::min<std::int64_t>(sample + s.StartOffset, s.LastSample));
+}
 
+bool TMovieDecoder::FetchAVIFileSample(std::int64_t sample)
+{
+    TState& s = *FState;
     s.LastFrameDIB = nullptr;
     s.FrameGetter.reset();
     // A fresh getter per fetch; the service keeps its decoding state, so stepping on stays cheap.
     s.FrameGetter.reset(AVIStreamGetFrameOpen(s.AVIStream.get(), nullptr));
     if (s.FrameGetter)
         s.LastFrameDIB = AVIStreamGetFrame(s.FrameGetter.get(), static_cast<std::int32_t>(sample));
-    if (s.LastFrameDIB)
+    if (s.LastFrameDIB) {
+        s.ShownSample = static_cast<std::int32_t>(sample);
         return true;
+    }
     s.FrameGetter.reset();
     return false;
 }

@@ -24,6 +24,26 @@ public:
     std::int32_t Height() const;
     bool DecodeFrame(std::int32_t TimeMs);
 
+    // Exact positioning (off until set): a request shows the last picture presented at or before
+    // its time, the first picture for a time before it and the last for a time past the end.
+    // Off, a far request lands on the first key frame at or after its time.
+    void SetExact(bool exact) { FExact = exact; }
+    bool Exact() const { return FExact; }
+    // One picture forward or back from the one on Bitmap, in either mode; at either end of the
+    // movie the picture stays.
+    bool DecodeNextFrame();
+    bool DecodePreviousFrame();
+    // When the picture on Bitmap is presented, in milliseconds from the movie's start, rounded up
+    // so that a request for that time shows it again; -1 when there is none.
+    std::int32_t FrameTimeMs() const;
+    // Converted pictures around the position are kept up to this many bytes, so that stepping
+    // back over them decodes nothing. Opening a movie empties the cache.
+    void SetCacheLimit(std::int64_t bytes);
+    std::int64_t CacheLimit() const;
+    std::int64_t CachedBytes() const;
+    // Pictures the codec has put out since the movie was opened: what requests cost.
+    std::int64_t DecodedPictures() const;
+
     // A call into FFmpeg that may read (open, probe, seek, read) gives up after this long, so
     // that a damaged or endless input cannot hang the caller. Generous enough for a DVD drive
     // spinning up; tests shorten it.
@@ -65,10 +85,26 @@ private:
     bool ReadVideoPacket();
     bool DecodeVideoPacket();
     bool SeekAVIFile(std::int32_t TimeMs);
+    bool FetchAVIFileSample(std::int64_t sample);
+    bool StepAVIFile(int direction);
     bool RenderAVIFileFrame();
+
+    // Exact positioning with FFmpeg; target in the video stream's time-base units.
+    bool DecodeExactly(std::int64_t target);
+    bool CanReadOn(std::int64_t target) const;
+    bool SeekExactly(std::int64_t target, bool keepBefore);
+    bool SeekBackTo(std::int64_t decodingTime);
+    bool ReadOnExactly(std::int64_t target, bool keepBefore, int& budget);
+    enum class TNextPicture { Picture, End, Failed };
+    TNextPicture NextPicture(int& budget);
+    void KeepPicture(std::int64_t pts, std::int64_t position);
+    bool ShowCandidate(std::int64_t nextPts);
+    std::int64_t ConversionSpan() const;
+    std::int64_t FrameDuration() const;
 
     std::string FFileName;
     bool FIsOpen = false;
+    bool FExact = false;
     std::unique_ptr<TBitmap> FBitmap;
     std::unique_ptr<TState> FState;
 };
@@ -99,6 +135,18 @@ std::int64_t DecodingTime(std::int64_t target, std::int64_t lead);
 
 // Some demuxers report a codec time base of ticks/1 (90000/1 for MPEG); read it as ticks/1000.
 void CorrectCodecTimeBase(int& num, int& den);
+
+// Exact positioning: the request in stream units from the stream's first time (streamStart),
+// rounded down; times before the start are the start.
+std::int64_t ExactTargetUnits(std::int32_t timeMs, int timeBaseNum, int timeBaseDen,
+                              std::int64_t streamStart);
+// A picture's time in milliseconds from streamStart, rounded up (a request for it then lands at
+// or after it) and never negative.
+std::int32_t PictureTimeMs(std::int64_t pts, std::int64_t streamStart, int timeBaseNum,
+                           int timeBaseDen);
+// How much further back the next seek starts when a key frame came out after the request: one
+// second first, then twice as far each time.
+std::int64_t NextSeekBackoff(std::int64_t backoff, int timeBaseNum, int timeBaseDen);
 
 // Container microseconds to the millisecond interface, rounded to nearest; lengths beyond the
 // 32-bit range saturate rather than wrap into negative or small values.

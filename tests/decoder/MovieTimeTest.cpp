@@ -116,3 +116,45 @@ TEST(MovieTime, DurationInMilliseconds)
     // Beyond the 32-bit millisecond range the length saturates rather than wrapping.
     EXPECT_EQ(MovieTime::DurationMs(3000000000000LL), INT32_MAX);
 }
+
+TEST(MovieTime, ExactTargetAndPictureTime)
+{
+    const struct {
+        std::int32_t TimeMs;
+        int Num, Den;
+        std::int64_t Start;
+        std::int64_t Target;
+    } targets[] = {
+        // Rounded down: 39 ms at 25 per second is still picture 0, not the nearest picture 1.
+        {39, 1, 25, 0, 0},
+        {40, 1, 25, 0, 1},
+        {4319, 1, 90000, 900000, 900000 + 388710},
+        // Before the start is the start; past the end is left for the stream's end to answer.
+        {-500, 1, 90000, 900000, 900000},
+        {INT32_MAX, 1, 25, 0, 53687091},
+        {1000, 1, 90000, INT64_MAX - 10, INT64_MAX},
+    };
+    for (const auto& c : targets)
+        EXPECT_EQ(MovieTime::ExactTargetUnits(c.TimeMs, c.Num, c.Den, c.Start), c.Target) << c.TimeMs;
+
+    const struct {
+        std::int64_t Pts, Start;
+        int Num, Den;
+        std::int32_t Ms;
+    } times[] = {
+        {1, 0, 1, 25, 40},
+        // A third of a millisecond past 33 ms reads as 34, so a request for 34 ms shows it again.
+        {3003, 0, 1, 90000, 34},
+        {900000 + 3600, 900000, 1, 90000, 40},
+        // Leading pictures shown before the start read as 0.
+        {899000, 900000, 1, 90000, 0},
+        {INT64_MAX, 0, 1, 1, INT32_MAX},
+    };
+    for (const auto& c : times) {
+        const std::int32_t ms = MovieTime::PictureTimeMs(c.Pts, c.Start, c.Num, c.Den);
+        EXPECT_EQ(ms, c.Ms) << c.Pts;
+        if (c.Pts >= c.Start && ms < INT32_MAX) {
+            EXPECT_GE(MovieTime::ExactTargetUnits(ms, c.Num, c.Den, c.Start), c.Pts) << c.Pts;
+        }
+    }
+}

@@ -1,0 +1,59 @@
+#pragma once
+// TPictureCache: converted pictures around the position, kept so that a step back within what was
+// decoded costs no decoding. Each picture knows the presentation time of the one that follows it
+// in the movie once that has been decoded, so a request for any time between the two is answered
+// here. Bounded in bytes; what leaves first is the picture furthest from the position.
+#include <QImage>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+
+class TPictureCache {
+public:
+    static constexpr std::int64_t DefaultLimitBytes = std::int64_t{256} << 20;
+    // The next picture's time of the movie's last picture: no request past it needs another.
+    static constexpr std::int64_t EndOfMovie = INT64_MAX;
+    // The next picture's time while it has not been decoded.
+    static constexpr std::int64_t NextUnknown = INT64_MIN;
+
+    struct TEntry {
+        std::int64_t NextPts = NextUnknown;
+        QImage Picture;
+    };
+
+    std::int64_t Limit() const { return FLimit; }
+    // Shrinking drops pictures furthest from the position last given until the rest fit.
+    void SetLimit(std::int64_t bytes);
+    std::int64_t Bytes() const { return FBytes; }
+    std::size_t Count() const { return FEntries.size(); }
+    void Clear();
+
+    // The time of the picture presented at t (its own time at or before t, the next one's
+    // after t), when it is held.
+    std::optional<std::int64_t> Find(std::int64_t t) const;
+    // The picture whose own time is pts, null when not held.
+    const QImage* At(std::int64_t pts) const;
+    // The time of the picture before pts when it is held, else NextUnknown.
+    std::int64_t PreviousOf(std::int64_t pts) const;
+    // The time of the picture after pts (EndOfMovie for the last), else NextUnknown.
+    std::int64_t NextOf(std::int64_t pts) const;
+
+    // Keeps picture as the one presented at pts, with the position now at position; evicts the
+    // pictures furthest from it until everything fits. A picture that would itself be the one
+    // evicted, or that is larger than the whole limit, is not kept (false).
+    bool Insert(std::int64_t pts, const QImage& picture, std::int64_t position);
+    // Records the time of the picture that follows pts, when pts is held.
+    void SetNext(std::int64_t pts, std::int64_t nextPts);
+
+    static std::int64_t BytesOf(const QImage& picture) { return picture.sizeInBytes(); }
+
+private:
+    // Drops the held picture furthest from position; false when none is held.
+    bool EvictFurthest(std::int64_t position);
+
+    std::map<std::int64_t, TEntry> FEntries; // by presentation time
+    std::int64_t FBytes = 0;
+    std::int64_t FLimit = DefaultLimitBytes;
+    std::int64_t FPosition = 0; // the position of the latest insertion
+};

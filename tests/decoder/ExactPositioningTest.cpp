@@ -1,0 +1,190 @@
+// Exact positioning against the stamped movies: which picture each request shows, single-picture
+// steps both ways, and the cache of converted pictures.
+#include "decoder/UMovieDecoder.h"
+#include "decoder/UPictureCache.h"
+#include "StampedMovies.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+using namespace TestMovies;
+
+namespace {
+
+constexpr int PictureMs = 1000 / FrameRate;
+
+struct TExactCase {
+    const char* Movie;
+    int Frames;
+    // When picture n is shown, from the movie's start.
+    std::function<int(int)> TimeOf = [](int n) { return n * PictureMs; };
+    // The first picture that can be decoded.
+    int FirstPicture = 0;
+};
+
+void PrintTo(const TExactCase& c, std::ostream* out)
+{
+    *out << c.Movie;
+}
+
+// The picture the request should show: the last one at or before ms, clamped to the movie.
+int ExpectedPicture(const TExactCase& c, int ms)
+{
+    int picture = c.FirstPicture;
+    while (picture + 1 < c.Frames && c.TimeOf(picture + 1) <= ms)
+        ++picture;
+    return picture;
+}
+
+class ExactTable : public ::testing::TestWithParam<TExactCase> {};
+
+std::int64_t PictureBytes()
+{
+    return std::int64_t{Height} * ((Width * 3 + 3) & ~3);
+}
+
+// Forward and backward, across key frames, a picture's length apart and far, before the start and
+// past the end: the order matters, as each request starts where the one before left the decoder.
+const int RequestsMs[] = {0,    39,   40,    9990, 10000, 9999, 9960,  4321,  4320,  4319, 12345,
+                          11960, 15000, 14960, 19960, 25000, 19000, -500, 7000,  6999,  10040, 39};
+
+} // namespace
+
+TEST_P(ExactTable, ShowsTheLastPictureAtOrBeforeEachTime)
+{
+    const TExactCase& c = GetParam();
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    ASSERT_TRUE(decoder.Open(MoviePath(c.Movie)));
+    for (int ms : RequestsMs) {
+        const int expected = ExpectedPicture(c, ms);
+        ASSERT_TRUE(decoder.DecodeFrame(ms)) << ms;
+        EXPECT_EQ(StampOf(decoder.Bitmap()), expected) << "at " << ms;
+        EXPECT_EQ(decoder.FrameTimeMs(), c.TimeOf(expected)) << "at " << ms;
+    }
+}
+
+TEST_P(ExactTable, StepsOnePictureBothWays)
+{
+    const TExactCase& c = GetParam();
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(c.Movie)));
+    // Back from the first picture and on from the last, the picture stays.
+    ASSERT_TRUE(decoder.DecodePreviousFrame());
+    EXPECT_EQ(StampOf(decoder.Bitmap()), c.FirstPicture);
+    decoder.SetExact(true);
+    ASSERT_TRUE(decoder.DecodeFrame(INT32_MAX));
+    ASSERT_TRUE(decoder.DecodeNextFrame());
+    EXPECT_EQ(StampOf(decoder.Bitmap()), c.Frames - 1);
+    // Back over a whole GOP and more, then forward again, each time the neighbour.
+    const int from = std::min(c.Frames - 1, ExpectedPicture(c, 10080));
+    ASSERT_TRUE(decoder.DecodeFrame(c.TimeOf(from)));
+    for (int picture = from - 1; picture >= std::max(c.FirstPicture, from - 30); --picture) {
+        ASSERT_TRUE(decoder.DecodePreviousFrame());
+        ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
+    }
+    for (int picture = StampOf(decoder.Bitmap()) + 1; picture <= from + 5 && picture < c.Frames; ++picture) {
+        ASSERT_TRUE(decoder.DecodeNextFrame());
+        ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
+        EXPECT_EQ(decoder.FrameTimeMs(), c.TimeOf(picture));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Movies, ExactTable,
+    ::testing::Values(
+        // The last GOP of an MP4 starts at 10 s: no key frame follows a request there. The
+        // writer's MP4s leave their last picture out of what they present.
+        TExactCase{LongGopH264, LongGopFrames - 1}, TExactCase{BFramesLongGop, LongGopFrames - 1},
+        TExactCase{ProgramStream, ShortGopFrames}, TExactCase{BFramesProgramStream, ShortGopFrames},
+        TExactCase{BFramesTransportStream, ShortGopFrames}, TExactCase{TransportStream, ShortGopFrames},
+        TExactCase{Mpeg4Avi, ShortGopFrames},
+        TExactCase{VariableRate, VariableRateFrames, [](int n) { return VariableRateTimeMs(n); }},
+        // Cut inside its first GOP: the first picture there is to show is the second key frame.
+        TExactCase{MidGopStart, ShortGopFrames, [](int n) { return (n - MidGopDropped) * PictureMs; }, MidGopSize},
+        // Through the AVIFile service every sample is a picture of its own.
+        TExactCase{CinepakAvi, AviFrames}),
+    [](const auto& info) { return TestNameOf(info.param.Movie); });
+
+TEST(ExactCache, StepsBackOverWhatWasDecodedDecodeNothing)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    ASSERT_TRUE(decoder.Open(MoviePath(BFramesLongGop)));
+    EXPECT_EQ(decoder.CacheLimit(), TPictureCache::DefaultLimitBytes);
+    ASSERT_TRUE(decoder.DecodeFrame(17000));
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(decoder.DecodeNextFrame());
+    const std::int64_t decoded = decoder.DecodedPictures();
+    for (int picture = 17000 / PictureMs + 39; picture >= 17000 / PictureMs; --picture) {
+        ASSERT_TRUE(decoder.DecodePreviousFrame());
+        ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
+    }
+    // A request for any time within the pictures held is a copy as well.
+    ASSERT_TRUE(decoder.DecodeFrame(17000 + 10 * PictureMs + 7));
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 17000 / PictureMs + 10);
+    EXPECT_EQ(decoder.DecodedPictures(), decoded);
+}
+
+TEST(ExactCache, NeverHoldsMoreThanItsLimit)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    const std::int64_t limit = 5 * PictureBytes() + PictureBytes() / 2;
+    decoder.SetCacheLimit(limit);
+    ASSERT_TRUE(decoder.Open(MoviePath(BFramesLongGop)));
+    // Stepping back over a key frame refills the cache from the GOP before, five pictures at a time.
+    ASSERT_TRUE(decoder.DecodeFrame(10200));
+    for (int picture = 10200 / PictureMs - 1; picture >= 10200 / PictureMs - 20; --picture) {
+        ASSERT_TRUE(decoder.DecodePreviousFrame());
+        ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
+        ASSERT_LE(decoder.CachedBytes(), limit);
+    }
+    EXPECT_EQ(decoder.CachedBytes(), 5 * PictureBytes());
+    // Lowering the limit drops pictures at once; a limit below one picture still shows pictures.
+    decoder.SetCacheLimit(PictureBytes() - 1);
+    EXPECT_EQ(decoder.CachedBytes(), 0);
+    ASSERT_TRUE(decoder.DecodePreviousFrame());
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 10200 / PictureMs - 21);
+    EXPECT_EQ(decoder.CachedBytes(), 0);
+}
+
+// The cache knows pictures by their time in the stream's units; another movie's units mean
+// other pictures.
+TEST(ExactCache, OpeningAnotherMovieForgetsThePictures)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    ASSERT_TRUE(decoder.Open(MoviePath(VariableRate)));
+    for (int i = 0; i < 30; ++i)
+        ASSERT_TRUE(decoder.DecodeNextFrame());
+    ASSERT_GT(decoder.CachedBytes(), 0);
+    ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
+    ASSERT_TRUE(decoder.DecodeFrame(1000));
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 1000 / PictureMs);
+}
+
+TEST(PictureCache, EvictsThePictureFurthestFromThePosition)
+{
+    const QImage picture(10, 10, QImage::Format_BGR888);
+    TPictureCache cache;
+    cache.SetLimit(3 * TPictureCache::BytesOf(picture));
+    for (std::int64_t pts : {10, 20, 30})
+        ASSERT_TRUE(cache.Insert(pts, picture, 20));
+    cache.SetNext(10, 20);
+    cache.SetNext(20, 30);
+    // At position 35 the picture at 10 is furthest; one at 100 would itself be furthest.
+    EXPECT_TRUE(cache.Insert(40, picture, 35));
+    EXPECT_FALSE(cache.Insert(100, picture, 35));
+    EXPECT_EQ(cache.At(10), nullptr);
+    EXPECT_EQ(cache.Count(), 3u);
+    EXPECT_EQ(cache.Bytes(), 3 * TPictureCache::BytesOf(picture));
+    // Times between two pictures known to follow each other are answered; others are not.
+    EXPECT_EQ(cache.Find(29), std::optional<std::int64_t>(20));
+    EXPECT_EQ(cache.Find(30), std::nullopt);
+    EXPECT_EQ(cache.PreviousOf(30), 20);
+    EXPECT_EQ(cache.PreviousOf(20), TPictureCache::NextUnknown);
+}
