@@ -7,6 +7,7 @@
 #include "decoder/UMovieDecoder.h"
 #include "framework/FFmpegPtr.h"
 #include "tests/fixtures/TestMovies.h"
+#include "BareMovie.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -57,125 +58,6 @@ const std::vector<int>& FarTimes()
     }();
     return times;
 }
-
-struct TBufferFree {
-    void operator()(std::uint8_t* p) const { av_free(p); }
-};
-
-// The reference: the least FFmpeg needs to do for the same requests.
-class TBareMovie {
-public:
-    explicit TBareMovie(const std::string& path)
-    {
-        AVFormatContext* format = nullptr;
-        if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) != 0)
-            throw std::runtime_error("cannot open " + path);
-        FFormat.reset(format);
-        if (avformat_find_stream_info(format, nullptr) < 0)
-            throw std::runtime_error("no stream info");
-        FStream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (FStream < 0)
-            throw std::runtime_error("no video");
-        const AVStream* stream = format->streams[FStream];
-        const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-        FCodec.reset(avcodec_alloc_context3(codec));
-        avcodec_parameters_to_context(FCodec.get(), stream->codecpar);
-        FCodec->thread_count = 1;
-        if (avcodec_open2(FCodec.get(), codec, nullptr) < 0)
-            throw std::runtime_error("cannot open the codec");
-        FTimeBase = stream->time_base;
-        FStart = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-        FFrame.reset(av_frame_alloc());
-        FScratch.reset(av_frame_alloc());
-        FPacket.reset(av_packet_alloc());
-        if (!FFrame || !FScratch || !FPacket)
-            throw std::runtime_error("out of memory");
-        std::uint8_t* data[4] = {};
-        if (av_image_alloc(data, FRGBPitch, FCodec->width, FCodec->height, AV_PIX_FMT_RGB32, 1) < 0)
-            throw std::runtime_error("no picture buffer");
-        FRGB.reset(data[0]);
-        FRGBData[0] = data[0];
-    }
-
-    std::int64_t Units(int ms) const { return av_rescale_q(ms, {1, 1000}, FTimeBase) + FStart; }
-
-    // Reads and decodes video packets until one whose pts reaches target has gone through.
-    void DecodeUntil(std::int64_t target)
-    {
-        while (av_read_frame(FFormat.get(), FPacket.get()) >= 0) {
-            if (FPacket->stream_index != FStream) {
-                av_packet_unref(FPacket.get());
-                continue;
-            }
-            const std::int64_t pts = FPacket->pts;
-            avcodec_send_packet(FCodec.get(), FPacket.get());
-            av_packet_unref(FPacket.get());
-            while (Receive())
-                ;
-            if (pts != AV_NOPTS_VALUE && pts >= target)
-                return;
-        }
-    }
-
-    // Seeks as the decoder does (flags 0) and decodes up to the first key frame.
-    bool SeekToKeyFrame(std::int64_t target)
-    {
-        if (av_seek_frame(FFormat.get(), FStream, target, 0) < 0)
-            return false;
-        avcodec_flush_buffers(FCodec.get());
-        while (av_read_frame(FFormat.get(), FPacket.get()) >= 0) {
-            if (FPacket->stream_index != FStream) {
-                av_packet_unref(FPacket.get());
-                continue;
-            }
-            avcodec_send_packet(FCodec.get(), FPacket.get());
-            av_packet_unref(FPacket.get());
-            while (Receive()) {
-                if (FFrame->key_frame)
-                    return true;
-            }
-        }
-        return false;
-    }
-
-    void Convert()
-    {
-        if (!FHasPicture)
-            return;
-        FConverter.reset(sws_getCachedContext(FConverter.release(), FFrame->width, FFrame->height,
-                                              static_cast<AVPixelFormat>(FFrame->format), FCodec->width,
-                                              FCodec->height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr,
-                                              nullptr, nullptr));
-        sws_scale(FConverter.get(), FFrame->data, FFrame->linesize, 0, FFrame->height, FRGBData, FRGBPitch);
-        benchmark::DoNotOptimize(FRGBData[0][0]);
-    }
-
-private:
-    // A failed receive clears its target, so pictures land in a scratch frame first.
-    bool Receive()
-    {
-        if (avcodec_receive_frame(FCodec.get(), FScratch.get()) < 0)
-            return false;
-        av_frame_unref(FFrame.get());
-        av_frame_move_ref(FFrame.get(), FScratch.get());
-        FHasPicture = true;
-        return true;
-    }
-
-    ffmpeg::InputPtr FFormat;
-    ffmpeg::CodecContextPtr FCodec;
-    ffmpeg::FramePtr FFrame;
-    ffmpeg::FramePtr FScratch;
-    ffmpeg::PacketPtr FPacket;
-    ffmpeg::SwsPtr FConverter;
-    std::unique_ptr<std::uint8_t, TBufferFree> FRGB;
-    std::uint8_t* FRGBData[4] = {};
-    int FRGBPitch[4] = {};
-    int FStream = -1;
-    AVRational FTimeBase{1, 1};
-    std::int64_t FStart = 0;
-    bool FHasPicture = false;
-};
 
 void Playback_Decoder(benchmark::State& state)
 {

@@ -1,0 +1,175 @@
+// Exact positioning on the 1080p benchmark movie (25 pictures per second, a key frame every 250),
+// each measurement beside what bare FFmpeg does for the same picture:
+//   Request:  random times, exact; the reference seeks back to the key frame at or before the
+//             time, decodes forward to the picture and converts it once to 24-bit BGR.
+//   StepBack: one picture back from a picture 7 s past a key frame, reached by stepping forward;
+//             the reference decodes again from the key frame, as players do.
+//   Memory:   the peak resident memory of stepping back through a whole GOP, above what the
+//             process held before it opened the movie; the cache's bound is beside it.
+#include "decoder/UMovieDecoder.h"
+#include "tests/fixtures/TestMovies.h"
+#include "BareMovie.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int PictureMs = 1000 / TestMovies::FrameRate;
+constexpr int KeyFrameMs = TestMovies::BenchGopSize * PictureMs;
+constexpr int MovieMs = TestMovies::BenchFrames * PictureMs;
+constexpr int RequestsPerRun = 30;
+// The picture stepped back from: 7 s past the key frame at 10 s.
+constexpr int StepFromMs = KeyFrameMs + 7000;
+constexpr double MiB = 1024.0 * 1024.0;
+
+std::string BenchMovie()
+{
+    return std::string(FRAMORA_FIXTURE_DIR) + "/" + TestMovies::Bench1080p;
+}
+
+const std::vector<int>& RequestTimes()
+{
+    static const std::vector<int> times = [] {
+        std::mt19937 random(2027);
+        std::uniform_int_distribution<int> pick(0, MovieMs - PictureMs);
+        std::vector<int> result(RequestsPerRun);
+        for (int& t : result)
+            t = pick(random);
+        return result;
+    }();
+    return times;
+}
+
+// Resident and peak resident memory of this process, in bytes, from /proc/self/status.
+std::int64_t StatusBytes(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    std::int64_t kib = 0;
+    std::string unit;
+    while (status >> name) {
+        if (name == field + ":") {
+            status >> kib >> unit;
+            return kib * 1024;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
+// From here on the peak is measured afresh.
+bool ResetPeakMemory()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.close();
+    return static_cast<bool>(clear);
+}
+
+void Memory_StepBackThroughGop(benchmark::State& state)
+{
+    for (auto _ : state) {
+        if (!ResetPeakMemory()) {
+            state.SkipWithError("cannot reset the peak of resident memory");
+            return;
+        }
+        const std::int64_t before = StatusBytes("VmRSS");
+        TMovieDecoder decoder;
+        decoder.SetExact(true);
+        if (!decoder.Open(BenchMovie()) || !decoder.DecodeFrame(2 * KeyFrameMs - PictureMs)) {
+            state.SkipWithError("cannot open the benchmark movie");
+            return;
+        }
+        for (int step = 1; step < TestMovies::BenchGopSize; ++step)
+            decoder.DecodePreviousFrame();
+        const double peak = static_cast<double>(StatusBytes("VmHWM") - before);
+        state.counters["PeakMiB"] = peak / MiB;
+        state.counters["BoundMiB"] = static_cast<double>(decoder.CacheLimit()) / MiB;
+        state.counters["OverBoundMiB"] = (peak - static_cast<double>(decoder.CacheLimit())) / MiB;
+        state.counters["Decoded"] = static_cast<double>(decoder.DecodedPictures());
+    }
+}
+
+void Request_Decoder(benchmark::State& state)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    if (!decoder.Open(BenchMovie())) {
+        state.SkipWithError("cannot open the benchmark movie");
+        return;
+    }
+    std::size_t next = 0;
+    for (auto _ : state) {
+        if (!decoder.DecodeFrame(RequestTimes()[next++ % RequestTimes().size()])) {
+            state.SkipWithError("a request failed");
+            return;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["Decoded"] = benchmark::Counter(static_cast<double>(decoder.DecodedPictures()), benchmark::Counter::kAvgIterations);
+}
+
+void Request_Reference(benchmark::State& state)
+{
+    TBareMovie movie(BenchMovie());
+    std::size_t next = 0;
+    for (auto _ : state) {
+        if (!movie.SeekExactly(movie.Units(RequestTimes()[next++ % RequestTimes().size()]))) {
+            state.SkipWithError("a request failed");
+            return;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["Decoded"] = benchmark::Counter(static_cast<double>(movie.Decoded()), benchmark::Counter::kAvgIterations);
+}
+
+void StepBack_Decoder(benchmark::State& state)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    if (!decoder.Open(BenchMovie()) || !decoder.DecodeFrame(KeyFrameMs)) {
+        state.SkipWithError("cannot open the benchmark movie");
+        return;
+    }
+    while (decoder.FrameTimeMs() < StepFromMs)
+        decoder.DecodeNextFrame();
+    for (auto _ : state) {
+        if (!decoder.DecodePreviousFrame()) {
+            state.SkipWithError("a step back failed");
+            return;
+        }
+        state.PauseTiming();
+        decoder.DecodeNextFrame();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void StepBack_Reference(benchmark::State& state)
+{
+    TBareMovie movie(BenchMovie());
+    for (auto _ : state) {
+        if (!movie.SeekExactly(movie.Units(StepFromMs - PictureMs))) {
+            state.SkipWithError("a step back failed");
+            return;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+} // namespace
+
+// Memory first, while the process holds little else. Both sides of a pair run the same number of
+// requests, so that they answer the same times.
+BENCHMARK(Memory_StepBackThroughGop)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(Request_Decoder)->Unit(benchmark::kMillisecond)->Iterations(RequestsPerRun)->Repetitions(2);
+BENCHMARK(Request_Reference)->Unit(benchmark::kMillisecond)->Iterations(RequestsPerRun)->Repetitions(2);
+BENCHMARK(StepBack_Decoder)->Unit(benchmark::kMillisecond)->Iterations(50)->Repetitions(2);
+BENCHMARK(StepBack_Reference)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(2);
+
+BENCHMARK_MAIN();
