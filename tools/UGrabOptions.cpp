@@ -68,9 +68,13 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
     const QCommandLineOption coded(QStringLiteral("coded"),
                                    QStringLiteral("Pictures as coded: not turned upright, not scaled to the "
                                                   "display aspect."));
+    const QCommandLineOption exact(QStringLiteral("exact"),
+                                   QStringLiteral("Takes the last picture shown at or before each time "
+                                                  "instead of the next key frame, and prints its own time."));
     line.Parser().addOption(format);
     line.Parser().addOption(sheet);
     line.Parser().addOption(coded);
+    line.Parser().addOption(exact);
     line.Parser().addPositionalArgument(QStringLiteral("MOVIE"), QStringLiteral("The movie."));
     line.Parser().addPositionalArgument(QStringLiteral("OUTDIR"), QStringLiteral("Folder for the pictures (created)."));
     line.Parser().addPositionalArgument(QStringLiteral("MS"), QStringLiteral("Times in milliseconds."));
@@ -89,6 +93,7 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
             return fail(QStringLiteral("not a picture format: %1").arg(line.Parser().value(format)));
     }
     options.Coded = line.Parser().isSet(coded);
+    options.Exact = line.Parser().isSet(exact);
     const QStringList positional = line.PositionalArguments();
     if (line.Parser().isSet(sheet)) {
         options.Sheet = ContactSheet::ParseGrid(line.Parser().value(sheet));

@@ -1,6 +1,7 @@
 #pragma once
 // framora-grab's command line:
 //   framora-grab [options] MOVIE OUTDIR MS [MS ...]     the picture at each time, one file each
+//   framora-grab --exact MOVIE OUTDIR MS [MS ...]       the same, exact, with each picture's time
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
 #include "decoder/UDisplayPicture.h"
 #include "shell/UCommandLine.h"
@@ -23,6 +24,9 @@ struct TGrabOptions : TCommandLineResult {
     // Pictures: one file per time, OutDir/<ms>.<extension>.
     QString OutDir;
     std::vector<std::int32_t> Times;
+    // --exact: each picture is the last one shown at or before its time, and its own time is
+    // printed after the file.
+    bool Exact = false;
     // Sheet mode when set.
     std::optional<ContactSheet::TGrid> Sheet;
     QString SheetFile;

@@ -104,6 +104,8 @@ int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
         } else if (!WritePicture(Picture(decoder, options, shown), target, options.PictureFormat())) {
             Report(QStringLiteral("cannot write %1").arg(QString::fromStdString(target.string())));
             std::printf("%d failed\n", ms);
+        } else if (options.Exact) {
+            std::printf("%d ok %s at %d\n", ms, target.c_str(), decoder.FrameTimeMs());
         } else {
             std::printf("%d ok %s\n", ms, target.c_str());
         }
@@ -163,6 +165,7 @@ int main(int argc, char** argv)
 
     const std::string movie = options.Movie.toLocal8Bit().toStdString();
     TMovieDecoder decoder;
+    decoder.SetExact(options.Exact);
     std::error_code error;
     if (!std::filesystem::is_regular_file(movie, error)) {
         std::fprintf(stderr, "framora-grab: %s: no such file\n", movie.c_str());

@@ -84,7 +84,7 @@ TEST(FramoraGrab, WritesTheRequestedPicturesInOrder)
                    {"9960.bmp", 249}, {"99999.bmp", 249}, {"-20.bmp", 0}};
     for (const auto& file : files) {
         const TBitmap bitmap = ReadBmp(out + "/" + file.Name);
-        EXPECT_EQ(bitmap.Width(), Width);
+        EXPECT_EQ(bitmap.Width(), Width) << file.Name;
         EXPECT_EQ(StampOf(bitmap), file.Stamp) << file.Name;
     }
 }
@@ -134,6 +134,26 @@ TEST(FramoraGrab, WritesPicturesAsShownOrAsCoded)
             EXPECT_EQ(StampOf(picture), c.Stamp) << name;
         }
     }
+}
+
+// Exact requests land where the seek path cannot (9500 ms lies in the last second, after the
+// last key frame) and say when their picture is shown.
+TEST(FramoraGrab, ExactPicturesWithTheirOwnTimes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const TRun run = Grab({"--exact", Movie(Mpeg4Avi), dir.path(), "9500", "4321", "-20", "99999"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const QStringList expected = {
+        "size 320x240 display 320x240 duration 10000",
+        "9500 ok " + dir.filePath("9500.bmp") + " at 9480",
+        "4321 ok " + dir.filePath("4321.bmp") + " at 4320",
+        "-20 ok " + dir.filePath("-20.bmp") + " at 0",
+        "99999 ok " + dir.filePath("99999.bmp") + " at 9960",
+    };
+    EXPECT_EQ(run.Out, expected);
+    EXPECT_EQ(StampOf(ReadBmp(dir.filePath("9500.bmp"))), 237);
+    EXPECT_EQ(StampOf(ReadBmp(dir.filePath("4321.bmp"))), 108);
 }
 
 TEST(FramoraGrab, ExitCodes)
