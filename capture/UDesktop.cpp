@@ -23,6 +23,7 @@ const QString OpenFolderKey = QStringLiteral("folders/open");
 const QString SaveFolderKey = QStringLiteral("folders/save");
 const QString StepUnitKey = QStringLiteral("playback/stepUnitMs");
 const QString SaveDisplaySizeKey = QStringLiteral("capture/saveDisplaySize");
+const QString ExactPositionKey = QStringLiteral("playback/exactPosition");
 const QString CopyHint = QStringLiteral("選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
@@ -89,6 +90,16 @@ void TFramoraSettings::SetSaveDisplaySize(bool on)
     FSettings.setValue(SaveDisplaySizeKey, on);
 }
 
+bool TFramoraSettings::ExactPosition() const
+{
+    return FSettings.value(ExactPositionKey, true).toBool();
+}
+
+void TFramoraSettings::SetExactPosition(bool on)
+{
+    FSettings.setValue(ExactPositionKey, on);
+}
+
 TFramoraDesktop::TFramoraDesktop(TfrmFramora& form) : QObject(&form), FForm(form)
 {
     CreateShortcuts();
@@ -109,6 +120,8 @@ void TFramoraDesktop::CreateShortcuts()
     keys(FForm.actRewind, {Qt::Key_Home});
     keys(FForm.actStepPrev, {Qt::Key_Left});
     keys(FForm.actStepNext, {Qt::Key_Right});
+    keys(FForm.actFramePrev, {Qt::Key_Comma});
+    keys(FForm.actFrameNext, {Qt::Key_Period});
     keys(FForm.actCapture, {Qt::Key_Insert, Qt::Key_C});
     keys(FForm.actDelete1, {Qt::Key_Delete});
     keys(FForm.actSaveImage, {QKeySequence(Qt::CTRL | Qt::Key_S)});
@@ -148,6 +161,8 @@ void TFramoraDesktop::RestoreSettings()
     });
     FForm.SaveDisplaySize1->setChecked(FSettings.SaveDisplaySize());
     connect(FForm.SaveDisplaySize1, &QAction::toggled, this, [this](bool on) { FSettings.SetSaveDisplaySize(on); });
+    FForm.ExactPosition1->setChecked(FSettings.ExactPosition());
+    connect(FForm.ExactPosition1, &QAction::toggled, this, [this](bool on) { FSettings.SetExactPosition(on); });
 }
 
 void TFramoraDesktop::MovieOpened(const QString& path)

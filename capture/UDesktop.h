@@ -1,8 +1,8 @@
 #pragma once
 // What the capture window does as a desktop application: keyboard shortcuts (shown in the
 // buttons' hints), a movie dropped on the window opens, and the folders last used and the step
-// unit are kept between runs, and so is whether captures are saved at the display size. Nothing
-// else is remembered.
+// unit are kept between runs, and so are whether captures are saved at the display size and
+// whether positions are exact. Nothing else is remembered.
 #include <QObject>
 #include <QSettings>
 #include <QString>
@@ -33,6 +33,9 @@ public:
     // Whether captures are scaled to the display aspect; on when nothing was kept.
     bool SaveDisplaySize() const;
     void SetSaveDisplaySize(bool on);
+    // Whether positions while paused are exact; on when nothing was kept.
+    bool ExactPosition() const;
+    void SetExactPosition(bool on);
 
 private:
     QSettings FSettings;

@@ -129,6 +129,8 @@ constexpr TCommandText CommandTexts[] = {
     {"actRewind", "先頭へ", "動画の先頭へ戻ります"},
     {"actStepNext", "", "次のコマへ"},
     {"actStepPrev", "", "前のコマへ"},
+    {"actFrameNext", "", "1フレーム進みます"},
+    {"actFramePrev", "", "1フレーム戻ります"},
     {"actSaveImage", "保存", ""},
 };
 
@@ -280,6 +282,8 @@ void TfrmFramora::BindComponents()
     btnPlay = ui->btnPlay;
     btnPause = ui->btnPause;
     btnRewind = ui->btnRewind;
+    btnFramePrev = ui->btnFramePrev;
+    btnFrameNext = ui->btnFrameNext;
     btnCapture = ui->btnCapture;
     gbSelectedFrame = ui->gbSelectedFrame;
     Label5 = ui->Label5;
@@ -298,6 +302,7 @@ void TfrmFramora::BindComponents()
     Exit1 = ui->Exit1;
     Setting1 = ui->Setting1;
     SaveDisplaySize1 = ui->SaveDisplaySize1;
+    ExactPosition1 = ui->ExactPosition1;
 
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -344,6 +349,8 @@ void TfrmFramora::CreateCommands()
     actRewind = ActionList1->Find(QStringLiteral("actRewind"));
     actStepNext = ActionList1->Find(QStringLiteral("actStepNext"));
     actStepPrev = ActionList1->Find(QStringLiteral("actStepPrev"));
+    actFrameNext = ActionList1->Find(QStringLiteral("actFrameNext"));
+    actFramePrev = ActionList1->Find(QStringLiteral("actFramePrev"));
     actSaveImage = ActionList1->Find(QStringLiteral("actSaveImage"));
 
     BindAction(btnCapture, actCapture);
@@ -354,6 +361,8 @@ void TfrmFramora::CreateCommands()
     BindAction(btnRewind, actRewind);
     BindAction(btnStepNext, actStepNext);
     BindAction(btnStepPrev, actStepPrev);
+    BindAction(btnFrameNext, actFrameNext);
+    BindAction(btnFramePrev, actFramePrev);
     BindAction(btnSaveImage, actSaveImage);
 
     // Pictures of the speed buttons: the style's own media and file symbols.
@@ -363,6 +372,8 @@ void TfrmFramora::CreateCommands()
     btnRewind->setIcon(look->standardIcon(QStyle::SP_MediaSkipBackward));
     btnStepNext->setIcon(look->standardIcon(QStyle::SP_MediaSeekForward));
     btnStepPrev->setIcon(look->standardIcon(QStyle::SP_MediaSeekBackward));
+    btnFrameNext->setIcon(look->standardIcon(QStyle::SP_ArrowRight));
+    btnFramePrev->setIcon(look->standardIcon(QStyle::SP_ArrowLeft));
     btnCapture->setIcon(look->standardIcon(QStyle::SP_DialogSaveButton));
     btnSelectFile->setIcon(look->standardIcon(QStyle::SP_DialogOpenButton));
     btnSearchDisc->setIcon(look->standardIcon(QStyle::SP_DriveDVDIcon));
@@ -434,6 +445,8 @@ void TfrmFramora::ConnectHandlers()
     bind(actRewind, &TfrmFramora::actRewindExecute, &TfrmFramora::actRewindUpdate);
     bind(actStepNext, &TfrmFramora::actStepNextExecute, &TfrmFramora::actStepNextUpdate);
     bind(actStepPrev, &TfrmFramora::actStepPrevExecute, &TfrmFramora::actStepPrevUpdate);
+    bind(actFrameNext, &TfrmFramora::actFrameNextExecute, &TfrmFramora::actFrameStepUpdate);
+    bind(actFramePrev, &TfrmFramora::actFramePrevExecute, &TfrmFramora::actFrameStepUpdate);
     bind(actCapture, &TfrmFramora::actCaptureExecute, &TfrmFramora::actCaptureUpdate);
     bind(actDelete1, &TfrmFramora::actDelete1Execute, &TfrmFramora::actDelete1Update);
     bind(actDeleteAll, &TfrmFramora::actDeleteAllExecute, &TfrmFramora::actDeleteAllUpdate);
@@ -771,6 +784,21 @@ void TfrmFramora::actStepPrevUpdate(TAction* sender)
     cmbStepUnit->setEnabled(actStepNext->Enabled());
 }
 
+void TfrmFramora::actFrameNextExecute(TAction*)
+{
+    StepPicture(+1);
+}
+
+void TfrmFramora::actFramePrevExecute(TAction*)
+{
+    StepPicture(-1);
+}
+
+void TfrmFramora::actFrameStepUpdate(TAction* sender)
+{
+    sender->SetEnabled(StepEnabled());
+}
+
 void TfrmFramora::CreateSceneBrowser()
 {
     Browser = std::make_unique<TfrmImageBrowser>(this);
@@ -964,6 +992,25 @@ void TfrmFramora::StepPosition(int Direction)
     TrackBar1->setValue(static_cast<int>(clamped));
 }
 
+// The bar follows the picture's own time; the picture is on screen already, so the bar's change
+// decodes nothing.
+void TfrmFramora::StepPicture(int Direction)
+{
+    if (Rendering || !Decoder->IsOpen())
+        return;
+    {
+        Rendering = true;
+        const auto done = qScopeGuard([this] { Rendering = false; });
+        if (!(Direction > 0 ? Decoder->DecodeNextFrame() : Decoder->DecodePreviousFrame()))
+            return;
+        TakeDecodedPicture();
+    }
+    LastShownPos = std::clamp(Decoder->FrameTimeMs(), 0, std::max(0, TrackBar1->maximum()));
+    TrackBar1->setValue(LastShownPos);
+    lblCurPos->setText(FormatPlayTime(Decoder->FrameTimeMs()));
+    PaintBox1->update();
+}
+
 void TfrmFramora::Timer2Timer()
 {
     if (TimerBusy)
@@ -1019,6 +1066,15 @@ void TfrmFramora::ShowOpeningPicture()
     FrameShown = true;
 }
 
+void TfrmFramora::TakeDecodedPicture()
+{
+    auto picture = std::make_unique<TBitmap>();
+    picture->Assign(Decoder->Bitmap());
+    FrameBitmap = std::move(picture);
+    FrameDisplay = Decoder->DisplayTransform();
+    FrameShown = true;
+}
+
 void TfrmFramora::ShowFrameAtPosition()
 {
     if (Rendering || !Decoder->IsOpen())
@@ -1028,15 +1084,15 @@ void TfrmFramora::ShowFrameAtPosition()
     try {
         std::int32_t pos = TrackBar1->value();
         FrameShown = false;
-        auto picture = std::make_unique<TBitmap>();
         // The decoder is never asked for the very end.
         if (pos >= Decoder->Duration())
             pos = Decoder->Duration() - 1;
+        // Exact while paused; playback keeps reading forward.
+        Decoder->SetExact(ExactPosition1->isChecked() && PlayState != TPlayState::Playing);
         if (Decoder->DecodeFrame(pos)) {
-            picture->Assign(Decoder->Bitmap());
-            FrameBitmap = std::move(picture);
-            FrameDisplay = Decoder->DisplayTransform();
-            FrameShown = true;
+            TakeDecodedPicture();
+            if (Decoder->Exact())
+                lblCurPos->setText(FormatPlayTime(Decoder->FrameTimeMs()));
         }
         PaintBox1->update();
     } catch (...) {

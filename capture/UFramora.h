@@ -97,6 +97,8 @@ public:
     QToolButton* btnPlay;
     QToolButton* btnPause;
     QToolButton* btnRewind;
+    QToolButton* btnFramePrev;
+    QToolButton* btnFrameNext;
     QToolButton* btnCapture;
     QGroupBox* gbSelectedFrame;
     QLabel* Label5;
@@ -116,6 +118,8 @@ public:
     QMenu* Setting1;
     // Checked: captures are scaled to the display aspect; else they keep the coded size.
     QAction* SaveDisplaySize1;
+    // Checked: while paused, positions show the last picture at or before their time.
+    QAction* ExactPosition1;
 
     TOpenDialog* OpenDialog1;
     TSaveDialog* SavePictureDialog1;
@@ -128,6 +132,8 @@ public:
     TAction* actRewind;
     TAction* actStepNext;
     TAction* actStepPrev;
+    TAction* actFrameNext;
+    TAction* actFramePrev;
     TAction* actSaveImage;
     QTimer* Timer2;
     TCustomImagePack* CustomImagePack1;
@@ -156,6 +162,10 @@ public:
     void actStepNextUpdate(TAction* sender);
     void actStepPrevExecute(TAction* sender);
     void actStepPrevUpdate(TAction* sender);
+    // One picture forward or back, whatever the step unit.
+    void actFrameNextExecute(TAction* sender);
+    void actFramePrevExecute(TAction* sender);
+    void actFrameStepUpdate(TAction* sender);
     // The scene list: capturing, deleting and saving scenes.
     void cipOrgGetCount(TObject* Sender, std::int32_t& Count);
     void CustomImagePack1GetCount(TObject* Sender, std::int32_t& Count);
@@ -199,6 +209,7 @@ public:
 
     void OpenMovie(const QString& Path);
     void StepPosition(int Direction);
+    void StepPicture(int Direction);
     void ShowFrameAtPosition();
 
     // What the desktop layer and the tests read of the window's state.
@@ -228,6 +239,7 @@ private:
     void SetWindowProperties();
     bool StepEnabled() const;
     void ShowOpeningPicture();
+    void TakeDecodedPicture();
     void PopupBelow(QMenu* menu, QWidget* button);
     QString CheckedDrive() const;
 

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QTest>
+#include <QToolButton>
 #include <QUrl>
 
 namespace {
@@ -112,6 +113,26 @@ TEST_F(FramoraDesktop, PlaybackKeys)
     EXPECT_EQ(Position(), 0);
 }
 
+TEST_F(FramoraDesktop, SinglePictureKeys)
+{
+    OpenPausedAt(10000);
+    ShowActive();
+    EXPECT_TRUE(Form->btnFramePrev->toolTip().endsWith(QStringLiteral("(,)")));
+    EXPECT_TRUE(Form->btnFrameNext->toolTip().endsWith(QStringLiteral("(.)")));
+    // Back over the key frame at 10 s and forward again; the bar follows the picture.
+    Key(Qt::Key_Comma);
+    EXPECT_EQ(ShownStamp(), 249);
+    EXPECT_EQ(Position(), 9960);
+    Key(Qt::Key_Period);
+    Key(Qt::Key_Period);
+    EXPECT_EQ(ShownStamp(), 251);
+    EXPECT_EQ(Position(), 10040);
+    // While playing the keys do nothing.
+    Key(Qt::Key_Space);
+    Key(Qt::Key_Period);
+    EXPECT_EQ(Position(), 10040);
+}
+
 TEST_F(FramoraDesktop, OpenAndHelpKeys)
 {
     ShowActive();
@@ -166,11 +187,13 @@ TEST_F(FramoraDesktop, SceneKeysAndCopy)
     EXPECT_EQ(dialogs.Asked().size(), 1);
 }
 
-TEST_F(FramoraDesktop, FoldersStepUnitAndSaveSizeAreKeptBetweenRuns)
+TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)
 {
     Form->cmbStepUnit->setCurrentIndex(6); // 1 s
     EXPECT_TRUE(Form->SaveDisplaySize1->isChecked());
     Form->SaveDisplaySize1->trigger();
+    EXPECT_TRUE(Form->ExactPosition1->isChecked());
+    Form->ExactPosition1->trigger();
     ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
     Tick(100);
     Idle();
@@ -185,6 +208,7 @@ TEST_F(FramoraDesktop, FoldersStepUnitAndSaveSizeAreKeptBetweenRuns)
     Form = NextRun();
     EXPECT_EQ(Form->cmbStepUnit->currentIndex(), 6);
     EXPECT_FALSE(Form->SaveDisplaySize1->isChecked());
+    EXPECT_FALSE(Form->ExactPosition1->isChecked());
     EXPECT_EQ(Form->OpenDialog1->InitialDir, QFileInfo(FixturePath(TestMovies::Mpeg4Avi)).absolutePath());
     EXPECT_EQ(Form->SavePictureDialog1->InitialDir, QFileInfo(saved.path()).absoluteFilePath());
 
