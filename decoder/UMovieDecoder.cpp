@@ -910,18 +910,14 @@ bool TMovieDecoder::SeekExactly(std::int64_t target, bool keepBefore)
                 return false;
             continue;
         }
-        // Pictures before the first key frame cannot be trusted, nor pictures presented before it
-        // (the leading pictures of an open GOP, which refer to the GOP before).
+        // Pictures before the first key frame cannot be trusted. Nor can the leading pictures of
+        // an open GOP, which come after its key frame but are shown before it (they refer to the
+        // GOP before): reading on passes them over as pictures that go back in time.
         std::int64_t keyPts = AV_NOPTS_VALUE;
         TNextPicture next;
         while ((next = NextPicture(budget)) == TNextPicture::Picture) {
-            const AVFrame& picture = *s.DecodedFrame;
-            const std::int64_t pts = PresentationTimeOf(picture);
-            if (pts == AV_NOPTS_VALUE || (keyPts == AV_NOPTS_VALUE && !picture.key_frame))
-                continue;
-            if (keyPts == AV_NOPTS_VALUE)
-                keyPts = pts;
-            if (pts >= keyPts)
+            keyPts = PresentationTimeOf(*s.DecodedFrame);
+            if (keyPts != AV_NOPTS_VALUE && s.DecodedFrame->key_frame)
                 break;
         }
         if (next != TNextPicture::Picture) {

@@ -366,8 +366,10 @@ TEST(MovieDecoder, DamagedMoviesFailQuietlyWithinTheBudgets)
     av_log_set_level(AV_LOG_QUIET);
     using Clock = std::chrono::steady_clock;
     const std::vector<std::int32_t> times = {0, 400, 3000, 9000, 2000, 15000, 19960, INT32_MAX, 100, -1};
-    for (const char* movie : {TruncatedMp4, TruncatedAvi, CorruptedMp4, CorruptedAvi}) {
+    for (const char* movie : {TruncatedMp4, TruncatedAvi, CorruptedMp4, CorruptedAvi})
+    for (const bool exact : {false, true}) {
         TMovieDecoder decoder;
+        decoder.SetExact(exact);
         const auto opening = Clock::now();
         const bool opened = decoder.Open(MoviePath(movie));
         EXPECT_LT(Clock::now() - opening, std::chrono::seconds(5)) << movie;
@@ -382,6 +384,14 @@ TEST(MovieDecoder, DamagedMoviesFailQuietlyWithinTheBudgets)
             EXPECT_EQ(decoder.Bitmap().Width(), decoder.Width()) << movie;
             EXPECT_EQ(decoder.Bitmap().Height(), decoder.Height()) << movie;
         }
+        // Single steps over the damage, either way.
+        decoder.DecodeFrame(3000);
+        for (int step = 0; step < 30; ++step) {
+            const auto started = Clock::now();
+            step % 3 == 2 ? decoder.DecodeNextFrame() : decoder.DecodePreviousFrame();
+            EXPECT_LT(Clock::now() - started, std::chrono::seconds(2)) << movie << " step " << step;
+        }
+        EXPECT_EQ(decoder.Bitmap().Width(), decoder.Width()) << movie;
     }
     av_log_set_level(logLevel);
 }
