@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -115,6 +116,11 @@ TSheet Make(TMovieDecoder& decoder, const QString& movieName, const TGrid& grid,
     const std::vector<std::int32_t> times = Times(decoder.Duration(), grid.Count());
     if (times.empty())
         return sheet;
+    // Each tile is labelled with its time, so it must be the picture at that time; the forward
+    // path's packet budget would show a picture from anywhere in a long group of pictures.
+    const bool wasExact = decoder.Exact();
+    decoder.SetExact(true);
+    const auto restore = qScopeGuard([&] { decoder.SetExact(wasExact); });
     const TDisplayTransform display = shown ? decoder.DisplayTransform() : TDisplayTransform{};
     const QSize pictureSize = DisplayGeometry::DisplayedSize(QSize(decoder.Width(), decoder.Height()), display,
                                                              TAspectScaling::Display);

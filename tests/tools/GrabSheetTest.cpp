@@ -41,33 +41,27 @@ TRun Grab(const QStringList& arguments)
     return run;
 }
 
-TEST(ContactSheetMovie, EachTileIsThePictureDecodedAtItsTime)
+// A long group of pictures: reading on within the packet budget would leave most tiles on
+// pictures far from their labels.
+TEST(ContactSheetMovie, EachTileIsThePictureAtItsTime)
 {
     TMovieDecoder decoder;
-    ASSERT_TRUE(decoder.Open(Movie(TestMovies::Mpeg4Avi)));
+    ASSERT_TRUE(decoder.Open(Movie(TestMovies::LongGopH264)));
     const ContactSheet::TGrid grid{3, 2};
     std::vector<int> told;
-    const ContactSheet::TSheet sheet = ContactSheet::Make(decoder, "mpeg4.avi", grid, [&](int number, int count, std::int32_t) {
+    const ContactSheet::TSheet sheet = ContactSheet::Make(decoder, "h264-long-gop.mp4", grid, [&](int number, int count, std::int32_t) {
         EXPECT_EQ(count, 6);
         told.push_back(number);
     });
     EXPECT_EQ(told, (std::vector<int>{1, 2, 3, 4, 5, 6}));
     EXPECT_TRUE(sheet.Missing.empty());
+    EXPECT_FALSE(decoder.Exact()) << "the decoder is left as it was";
     const ContactSheet::TLayout layout = ContactSheet::Layout(grid, TestMovies::Width, TestMovies::Height);
     ASSERT_EQ(sheet.Image.size(), layout.Sheet);
 
-    // The same requests in the same order on a decoder of its own (reading on, as playback does).
-    TMovieDecoder reference;
-    ASSERT_TRUE(reference.Open(Movie(TestMovies::Mpeg4Avi)));
     const std::vector<std::int32_t> times = ContactSheet::Times(decoder.Duration(), grid.Count());
-    for (int i = 0; i < grid.Count(); ++i) {
-        ASSERT_TRUE(reference.DecodeFrame(times[i]));
-        const TBitmap& expected = reference.Bitmap();
-        const int expectedStamp = FrameStamp::Read(expected.Width(), expected.Height(), [&](int x, int y) {
-            return qGray(expected.Image().pixel(x, y));
-        });
-        EXPECT_EQ(StampOf(sheet.Image.copy(layout.Picture(i))), expectedStamp) << "tile " << i;
-    }
+    for (int i = 0; i < grid.Count(); ++i)
+        EXPECT_EQ(StampOf(sheet.Image.copy(layout.Picture(i))), times[i] * TestMovies::FrameRate / 1000) << "tile " << i;
 }
 
 // A phone movie's tiles stand upright unless the sheet is asked for as coded.
