@@ -1,4 +1,5 @@
-// Mutated movie bytes through Open and a few DecodeFrame calls. The decoder takes a path, so
+// Mutated movie bytes through Open and a few DecodeFrame calls, each picture made into the one
+// shown (a lying display matrix or sample aspect must not make it huge or read out of bounds). The decoder takes a path, so
 // each input goes through one temporary file that lives as long as the fuzzer.
 #include "decoder/UMovieDecoder.h"
 
@@ -62,8 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TMovieDecoder decoder;
     if (!decoder.Open(path))
         return 0;
-    for (std::int32_t ms : Requests)
+    TBitmap shown;
+    for (std::int32_t ms : Requests) {
         decoder.DecodeFrame(ms);
+        MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), TAspectScaling::Display, shown);
+    }
     decoder.Close();
     return 0;
 }
