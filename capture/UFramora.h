@@ -216,11 +216,6 @@ public:
     TPlayState CurrentPlayState() const { return PlayState; }
     bool IsFrameShown() const { return FrameShown; }
     const TBitmap& CurrentFrame() const { return *FrameBitmap; }
-    // How CurrentFrame is meant to be shown.
-    const TDisplayTransform& CurrentFrameDisplay() const { return FrameDisplay; }
-    // The picture a capture stores: CurrentFrame upright, and at the display aspect when
-    // SaveDisplaySize1 is checked.
-    void MakeStoredPicture(TBitmap& Stored) const;
     // What a copy puts on the clipboard: the first selected scene at full size, else the picture
     // of the movie on screen; null when there is neither.
     QImage ClipboardImage();
@@ -242,6 +237,9 @@ private:
     void TakeDecodedPicture();
     void PopupBelow(QMenu* menu, QWidget* button);
     QString CheckedDrive() const;
+    // The picture a capture stores: the picture on screen upright, and at the display aspect
+    // when SaveDisplaySize1 is checked.
+    void MakeStoredPicture(TBitmap& Stored) const;
 
     std::unique_ptr<Ui::TfrmFramora> ui;
 

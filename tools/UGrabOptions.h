@@ -3,7 +3,6 @@
 //   framora-grab [options] MOVIE OUTDIR MS [MS ...]     the picture at each time, one file each
 //   framora-grab --exact MOVIE OUTDIR MS [MS ...]       the same, exact, with each picture's time
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
-#include "decoder/UDisplayPicture.h"
 #include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
 
