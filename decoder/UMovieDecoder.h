@@ -53,8 +53,9 @@ public:
     bool IsOpen() const { return FIsOpen; }
     const TBitmap& Bitmap() const { return *FBitmap; }
     const std::string& FileName() const { return FFileName; }
-    // How the picture rendered last is meant to be shown (Bitmap keeps the coded size): the
-    // stream's display matrix and the sample aspect of the container, else of the picture.
+    // How the movie's pictures are meant to be shown (Bitmap keeps the coded size): the
+    // stream's display matrix, and the sample aspect of the container, else of the picture
+    // decoded last (a DVD may switch between 4:3 and 16:9).
     // Identity when nothing is open and for the AVIFile service, which knows neither.
     TDisplayTransform DisplayTransform() const;
     // Whether the movie open (or open last) came through the AVIFile service.
