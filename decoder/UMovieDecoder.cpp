@@ -141,6 +141,9 @@ struct TMovieDecoder::TState {
     // Set when a read was cut off; the positioning in progress then gives up instead of
     // starting call after call into the same dead end.
     bool ReadCutOff = false;
+    // Set when the last packet fetch ended at the end of the file: the packet then held is
+    // empty, and decoding it asks the codec for the pictures it has held back.
+    bool ReadAtEnd = false;
 
     // Exact positioning. The stream's first time (start_time, else 0) is time 0 of requests.
     std::int64_t StreamStart = 0;
@@ -784,11 +787,13 @@ bool TMovieDecoder::ReadVideoPacket()
     if (!packet)
         return false;
     av_packet_unref(packet); // back to a fresh packet without a pts
+    s.ReadAtEnd = false;
     for (int read = 0; read < MaxReadsPerFetch; ++read) {
         TCallDeadline deadline(s);
         const int status = av_read_frame(s.FormatContext.get(), packet);
         if (status == AVERROR_EXIT)
             s.ReadCutOff = true;
+        s.ReadAtEnd = status == AVERROR_EOF;
         if (status < 0)
             return false;
         if (packet->stream_index == s.VideoStream) {
@@ -806,11 +811,16 @@ bool TMovieDecoder::DecodeVideoPacket()
 {
     TState& s = *FState;
     AVPacket* packet = s.Packet.get();
-    if (!packet || packet->stream_index != s.VideoStream)
+    if (!packet)
+        return false;
+    // The end of the file asks for the held-back pictures, whatever the video stream's index (an
+    // emptied packet names stream 0). A fetch that gave up among other streams' packets is not
+    // the end: draining then would end the codec's stream for good.
+    const bool drain = s.ReadAtEnd;
+    if (!drain && (packet->stream_index != s.VideoStream || packet->size <= 0))
         return false;
     AVCodecContext* codecContext = s.CodecContext.get();
-    // An empty packet (what a read at the end of the file leaves) asks for the held-back pictures.
-    const int sent = avcodec_send_packet(codecContext, packet->size > 0 ? packet : nullptr);
+    const int sent = avcodec_send_packet(codecContext, drain ? nullptr : packet);
     if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF)
         return false;
     bool got = false;

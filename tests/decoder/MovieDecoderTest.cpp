@@ -340,6 +340,18 @@ TEST(MovieDecoder, SkipsOtherStreamsWhileReading)
                            {2000, 50, "seeks back"}});
 }
 
+// Regression: the end of the file drained the codec only when video was stream 0, so with audio
+// first the pictures the codec held back were never shown.
+TEST(MovieDecoder, ReachesTheLastPictureWhenVideoIsNotTheFirstStream)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(AudioFirstBFrames)));
+    ASSERT_TRUE(decoder.DecodeFrame(9000));
+    for (int request = 0; request < 3; ++request)
+        decoder.DecodeFrame(INT32_MAX);
+    EXPECT_EQ(StampOf(decoder.Bitmap()), ShortGopFrames - 1);
+}
+
 TEST(MovieDecoder, ShiftsRequestsByTheStreamStartTime)
 {
     // The transport stream counts in 1/90000 s from about 1.4 s; the program stream from 10 s.
