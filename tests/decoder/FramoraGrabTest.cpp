@@ -1,9 +1,9 @@
 // framora-grab run as a program: its output lines, its files and its exit codes.
 #include "StampedMovies.h"
+#include "support/GrabRun.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -13,25 +13,6 @@
 using namespace TestMovies;
 
 namespace {
-
-struct TRun {
-    int ExitCode = -1;
-    QStringList Out;
-    QString Err;
-};
-
-TRun Grab(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(FRAMORA_BINARY_DIR "/tools/framora-grab"), arguments);
-    TRun run;
-    if (!process.waitForFinished(60000))
-        return run;
-    run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    run.Err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 QString Movie(const char* name)
 {
@@ -59,7 +40,7 @@ TEST(FramoraGrab, WritesTheRequestedPicturesInOrder)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString out = dir.filePath("shots");
-    const TRun run = Grab({Movie(Mpeg4Avi), out, "400", "9000", "9600", "9960", "99999", "-20", "9500"});
+    const TGrabRun run = Grab({Movie(Mpeg4Avi), out, "400", "9000", "9600", "9960", "99999", "-20", "9500"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     const QStringList expected = {
         "size 320x240 display 320x240 duration 10000",
@@ -93,7 +74,7 @@ TEST(FramoraGrab, ReadsCodecsLeftToThePlatform)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const TRun run = Grab({Movie(CinepakAvi), dir.path(), "1000", "1040"});
+    const TGrabRun run = Grab({Movie(CinepakAvi), dir.path(), "1000", "1040"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     EXPECT_EQ(run.Out.value(0), "size 160x120 display 160x120 duration 1960");
     EXPECT_EQ(StampOf(ReadBmp(dir.filePath("1040.bmp"))), 26);
@@ -122,7 +103,7 @@ TEST(FramoraGrab, WritesPicturesAsShownOrAsCoded)
         QStringList arguments{Movie(c.Movie), dir.path(), "400"};
         if (c.Coded)
             arguments.prepend("--coded");
-        const TRun run = Grab(arguments);
+        const TGrabRun run = Grab(arguments);
         const std::string name = arguments.join(' ').toStdString();
         ASSERT_EQ(run.ExitCode, 0) << name << run.Err.toStdString();
         EXPECT_TRUE(run.Out.value(0).startsWith(c.Sizes + " duration ")) << name << run.Out.value(0).toStdString();
@@ -142,7 +123,7 @@ TEST(FramoraGrab, ExactPicturesWithTheirOwnTimes)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const TRun run = Grab({"--exact", Movie(Mpeg4Avi), dir.path(), "9500", "4321", "-20", "99999"});
+    const TGrabRun run = Grab({"--exact", Movie(Mpeg4Avi), dir.path(), "9500", "4321", "-20", "99999"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     const QStringList expected = {
         "size 320x240 display 320x240 duration 10000",
@@ -172,7 +153,7 @@ TEST(FramoraGrab, ExitCodes)
         {{Movie(OneFrame), dir.path(), "0"}, 1},
     };
     for (const auto& c : cases) {
-        const TRun run = Grab(c.Arguments);
+        const TGrabRun run = Grab(c.Arguments);
         EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Arguments.join(' ').toStdString();
         EXPECT_TRUE(run.Out.isEmpty()) << c.Arguments.join(' ').toStdString();
         EXPECT_FALSE(run.Err.isEmpty()) << c.Arguments.join(' ').toStdString();

@@ -3,10 +3,10 @@
 #include "decoder/UMovieDecoder.h"
 #include "fixtures/FrameStamp.h"
 #include "fixtures/TestMovies.h"
+#include "support/GrabRun.h"
 #include "tools/UContactSheet.h"
 
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -20,25 +20,6 @@ std::string Movie(const char* name)
 int StampOf(const QImage& image)
 {
     return FrameStamp::Read(image.width(), image.height(), [&](int x, int y) { return qGray(image.pixel(x, y)); });
-}
-
-struct TRun {
-    int ExitCode = -1;
-    QStringList Out;
-    QStringList Err;
-};
-
-TRun Grab(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(FRAMORA_BINARY_DIR "/tools/framora-grab"), arguments);
-    TRun run;
-    if (!process.waitForFinished(60000))
-        return run;
-    run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    run.Err = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
-    return run;
 }
 
 // A long group of pictures: reading on within the packet budget would leave most tiles on
@@ -84,10 +65,10 @@ TEST(ContactSheetMovie, GrabWritesASheetWithProgressOnStderr)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString out = dir.filePath("sheet.jpg");
-    const TRun run = Grab({"--sheet", "2x2", QString::fromStdString(Movie(TestMovies::Mpeg4Avi)), out});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err.join('\n').toStdString();
+    const TGrabRun run = Grab({"--sheet", "2x2", QString::fromStdString(Movie(TestMovies::Mpeg4Avi)), out});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     EXPECT_EQ(run.Out, (QStringList{"size 320x240 display 320x240 duration 10000", "sheet ok " + out}));
-    EXPECT_EQ(run.Err, (QStringList{"framora-grab: picture 1 of 4 at 00:00:01", "framora-grab: picture 2 of 4 at 00:00:03",
+    EXPECT_EQ(run.ErrLines(), (QStringList{"framora-grab: picture 1 of 4 at 00:00:01", "framora-grab: picture 2 of 4 at 00:00:03",
                                     "framora-grab: picture 3 of 4 at 00:00:06", "framora-grab: picture 4 of 4 at 00:00:08"}));
     QImage sheet;
     ASSERT_TRUE(sheet.load(out, "JPG")) << "written in the format its name ends with";
@@ -99,33 +80,33 @@ TEST(ContactSheetMovie, GrabFormatsAndAnswers)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString movie = QString::fromStdString(Movie(TestMovies::Mpeg4Avi));
-    const TRun png = Grab({"--format", "png", movie, dir.path(), "400"});
+    const TGrabRun png = Grab({"--format", "png", movie, dir.path(), "400"});
     ASSERT_EQ(png.ExitCode, 0);
     QImage picture;
     ASSERT_TRUE(picture.load(dir.filePath("400.png"), "PNG"));
     EXPECT_EQ(StampOf(picture), 10);
-    EXPECT_TRUE(png.Err.isEmpty()) << "nothing but errors on stderr: " << png.Err.join('\n').toStdString();
+    EXPECT_TRUE(png.ErrLines().isEmpty()) << "nothing but errors on stderr: " << png.Err.toStdString();
 
-    const TRun help = Grab({"--help"});
+    const TGrabRun help = Grab({"--help"});
     EXPECT_EQ(help.ExitCode, 0);
     EXPECT_TRUE(help.Out.value(0).startsWith("Usage: framora-grab [options]"));
-    const TRun version = Grab({"--version"});
+    const TGrabRun version = Grab({"--version"});
     EXPECT_EQ(version.ExitCode, 0);
     EXPECT_EQ(version.Out.value(0).section(' ', 0, 0), "framora-grab");
-    const TRun unknown = Grab({"--sheets", "2x2", movie, dir.filePath("s.png")});
+    const TGrabRun unknown = Grab({"--sheets", "2x2", movie, dir.filePath("s.png")});
     EXPECT_EQ(unknown.ExitCode, 2);
     EXPECT_TRUE(unknown.Out.isEmpty());
-    EXPECT_EQ(unknown.Err.value(1), help.Out.value(0)) << "the usage follows the reason";
+    EXPECT_EQ(unknown.ErrLines().value(1), help.Out.value(0)) << "the usage follows the reason";
 }
 
 TEST(ContactSheetMovie, LibraryErrorsAreOneLineEachUnderTheProgramName)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const TRun run = Grab({"--sheet", "4x4", QString::fromStdString(Movie(TestMovies::CorruptedMp4)), dir.filePath("s.png")});
+    const TGrabRun run = Grab({"--sheet", "4x4", QString::fromStdString(Movie(TestMovies::CorruptedMp4)), dir.filePath("s.png")});
     EXPECT_EQ(run.ExitCode, 0);
     bool libraryError = false;
-    for (const QString& line : run.Err) {
+    for (const QString& line : run.ErrLines()) {
         EXPECT_TRUE(line.startsWith("framora-grab: ")) << line.toStdString();
         libraryError = libraryError || line.startsWith("framora-grab: [");
     }
