@@ -1,5 +1,6 @@
 // Leaving the window: exit codes, the close question, Enter and Esc; About and help.
 #include "FramoraTestSupport.h"
+#include "support/UrlCatcher.h"
 
 #include "framework/TApplication.h"
 #include "framework/TOpenDialog.h"
@@ -19,14 +20,6 @@
 namespace {
 
 const QString CloseQuestion = QStringLiteral("終了します。よろしいですか？");
-
-class TUrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> Opened;
-public slots:
-    void Open(const QUrl& url) { Opened.append(url); }
-};
 
 class FramoraCommands : public FramoraWindow {
 protected:
@@ -140,5 +133,3 @@ TEST_F(FramoraCommands, TheOpenCommandAsksForTheDesktopsDialogWhileItRuns)
 }
 
 } // namespace
-
-#include "FramoraCommandsTest.moc"

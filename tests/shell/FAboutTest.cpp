@@ -1,6 +1,7 @@
 // The version record read back from program files (the real program, a file made here with a
 // known record, files without one or with a damaged one) and the About box's links and picture.
 #include "shell/FAbout.h"
+#include "support/UrlCatcher.h"
 #include "shell/Filever.h"
 
 #include <QCoreApplication>
@@ -112,14 +113,6 @@ TEST_F(VersionFiles, FilesWithoutASoundRecordShowTheDefault)
     }
 }
 
-class TUrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> Opened;
-public slots:
-    void Open(const QUrl& url) { Opened.append(url); }
-};
-
 TEST(AboutBox, LinksOpenTheirPagesAndOkCloses)
 {
     TUrlCatcher catcher;
@@ -141,5 +134,3 @@ TEST(AboutBox, LinksOpenTheirPagesAndOkCloses)
 }
 
 } // namespace
-
-#include "FAboutTest.moc"
