@@ -148,13 +148,10 @@ QImage PictureImage(const TPicture& picture)
     const TGraphic* graphic = picture.Graphic();
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(graphic))
         return bitmap->Image();
-    if (!graphic || graphic->Width() <= 0 || graphic->Height() <= 0)
+    if (!graphic || graphic->Empty())
         return {};
     TBitmap drawn;
-    drawn.SetSize(graphic->Width(), graphic->Height());
-    drawn.Canvas().Brush().SetColor(clWhite);
-    drawn.Canvas().FillRect(QRect(0, 0, drawn.Width(), drawn.Height()));
-    const_cast<TGraphic*>(graphic)->Draw(drawn.Canvas(), QRect(0, 0, drawn.Width(), drawn.Height()));
+    drawn.Assign(*graphic);
     return drawn.Image();
 }
 
