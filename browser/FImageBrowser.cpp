@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLocale>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cmath>
@@ -139,6 +140,7 @@ TfrmImageBrowser::TfrmImageBrowser(QWidget* owner)
         ListView1Compare(s, a, b, d, r);
     };
     OnClose = [this](QObject* s, TCloseAction& action) { FormClose(s, action); };
+    OnActivate = [this](QObject*) { FormActivate(); };
     FormCreate();
 }
 
@@ -153,6 +155,7 @@ TfrmImageBrowser::~TfrmImageBrowser()
     ListView1->OnColumnClick = nullptr;
     ListView1->OnCompare = nullptr;
     ListView1->SelectedItemText = nullptr;
+    OnActivate = nullptr;
     ImagePack->OnGetCount = nullptr;
     ImagePack->OnGetImage = nullptr;
 }
@@ -187,13 +190,6 @@ void TfrmImageBrowser::FormActivate()
     const QWidget* host = ListView1->window();
     if (host->isVisible() && host->isEnabled())
         ListView1->ItemArea()->setFocus();
-}
-
-bool TfrmImageBrowser::event(QEvent* event)
-{
-    if (event->type() == QEvent::WindowActivate)
-        FormActivate();
-    return TForm::event(event);
 }
 
 void TfrmImageBrowser::SetImageSource(TCustomImagePack* source)
@@ -347,8 +343,14 @@ void TfrmImageBrowser::ArrangeThumbnails()
     const QPoint origin = ListView1->ViewOrigin();
     if (FArranging || ListView1->ItemCount() == 0)
         return;
+    // Restored on every way out: a throw that left either set would keep the list from ever
+    // arranging or painting again.
     FArranging = true;
     ListView1->BeginUpdate();
+    const auto restore = qScopeGuard([this] {
+        ListView1->EndUpdate();
+        FArranging = false;
+    });
     int widest = -std::numeric_limits<int>::max();
     int tallest = -std::numeric_limits<int>::max();
     for (int item = 0; item < ListView1->ItemCount(); ++item) {
@@ -371,8 +373,6 @@ void TfrmImageBrowser::ArrangeThumbnails()
     const int selected = ListView1->SelectedItem();
     if (selected >= 0)
         ListView1->MakeVisible(selected, false);
-    ListView1->EndUpdate();
-    FArranging = false;
 }
 
 int TfrmImageBrowser::HostLeft() const
@@ -548,6 +548,7 @@ void TfrmImageBrowser::FillFromFiles(int count)
     {
         const auto cursor = ShowWatchCursor();
         ListView1->BeginUpdate();
+        const auto endUpdate = qScopeGuard([this] { ListView1->EndUpdate(); });
         ListView1->ClearItems();
         if (FileNameOf) {
             TExFileInfo info;
@@ -558,12 +559,12 @@ void TfrmImageBrowser::FillFromFiles(int count)
             else
                 TExFileInfo::AttachSmallSystemImageList(*ListView1);
         }
-        ListView1->EndUpdate();
     }
     if (FViewMode == 4) {
         CreateReportColumns();
+        // Sorted by name without counting as a click, so the first click on it sorts ascending.
         FSortColumn = -1;
-        ListView1ColumnClick(ListView1, 0);
+        ListView1->CustomSort(1);
     }
 }
 

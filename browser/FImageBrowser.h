@@ -89,9 +89,6 @@ public:
     TGlobalNotify* GlobalNotify1 = nullptr;
     TImageLoadThread& Loader() { return *FLoader; }
 
-protected:
-    bool event(QEvent* event) override;
-
 private:
     void FormCreate();
     void FormDestroy();

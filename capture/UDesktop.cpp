@@ -4,6 +4,7 @@
 #include "components/UFormPanel.h"
 #include "framework/TAction.h"
 #include "framework/TOpenDialog.h"
+#include "shell/Pathutil.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -147,9 +148,12 @@ void TFramoraDesktop::RestoreSettings()
     const QString openFolder = FSettings.OpenFolder();
     if (!openFolder.isEmpty())
         FForm.OpenDialog1->InitialDir = openFolder;
+    // The kept folder seeds the proposed name rather than InitialDir: an InitialDir would win
+    // over the folder of every later proposal, so saves after the first of this run would land
+    // in the folder of an earlier run.
     const QString saveFolder = FSettings.SaveFolder();
     if (!saveFolder.isEmpty())
-        FForm.SavePictureDialog1->InitialDir = saveFolder;
+        FForm.SavePictureDialog1->FileName = IncludeTrailingBackslash(saveFolder);
     if (const std::optional<std::int32_t> unit = FSettings.StepUnitMs()) {
         for (int i = 0; StepUnitMs(i) > 0; ++i)
             if (StepUnitMs(i) == *unit)

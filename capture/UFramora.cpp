@@ -96,6 +96,8 @@ const QString VideoTsFolder = QStringLiteral("video_ts");
 const QString VobPattern = QStringLiteral("*.vob");
 const QString MenuVobName = QStringLiteral("video_ts.vob");
 const QString MenuVobSuffix = QStringLiteral("_0.vob");
+// The drive items carry their device besides their name, which changes as discs are mounted.
+constexpr char DriveDeviceProperty[] = "device";
 const QString NoVideoDiscMessage = QStringLiteral("Videoモードで作成したDVDをセットしてください");
 
 constexpr int OkExitCode = 0;
@@ -327,6 +329,8 @@ void TfrmFramora::BindComponents()
 
     mnuDrvList = new QMenu(this);
     mnuDrvList->setObjectName(QStringLiteral("mnuDrvList"));
+    DriveGroup = new QActionGroup(this);
+    DriveGroup->setExclusive(true);
     mnuVobList = new QMenu(this);
     mnuVobList->setObjectName(QStringLiteral("mnuVobList"));
 }
@@ -426,6 +430,7 @@ void TfrmFramora::ConnectHandlers()
     connect(btnSelectDrive, &QToolButton::clicked, this, &TfrmFramora::btnSelectDriveClick);
     connect(btnSelectVob, &QToolButton::clicked, this, &TfrmFramora::btnSelectVobClick);
     connect(mnuVobList, &QMenu::aboutToShow, this, &TfrmFramora::mnuVobListPopup);
+    connect(mnuDrvList, &QMenu::aboutToShow, this, &TfrmFramora::FillDriveMenu);
     PaintBox1->OnPaint = [this](QPainter& canvas) { PaintBox1Paint(canvas); };
     connect(TrackBar1, &QSlider::valueChanged, this, &TfrmFramora::TrackBar1Change);
     connect(Timer2, &QTimer::timeout, this, &TfrmFramora::Timer2Timer);
@@ -551,17 +556,23 @@ void TfrmFramora::btnSelectFileClick()
         OpenMovie(OpenDialog1->FileName);
 }
 
+// Built again whenever the drive menu opens or a search starts: discs come and go while the
+// window is open. The drive the user chose stays chosen while it is still there.
 void TfrmFramora::FillDriveMenu()
 {
-    auto* radioGroup = new QActionGroup(mnuDrvList);
-    radioGroup->setExclusive(true);
-    const QStringList drives = OpticalDrives();
-    for (const QString& drive : drives) {
-        QAction* item = mnuDrvList->addAction(PlainMenuText(drive));
-        item->setData(drive);
+    const QAction* checkedItem = DriveGroup->checkedAction();
+    const QString chosenDevice = checkedItem ? checkedItem->property(DriveDeviceProperty).toString() : QString();
+    mnuDrvList->clear();
+    const QList<TOpticalDrive> drives = OpticalDrives();
+    const bool chosenIsThere = std::any_of(drives.begin(), drives.end(),
+                                           [&](const TOpticalDrive& drive) { return drive.Device == chosenDevice; });
+    for (const TOpticalDrive& drive : drives) {
+        QAction* item = mnuDrvList->addAction(PlainMenuText(drive.Name));
+        item->setData(drive.Name);
+        item->setProperty(DriveDeviceProperty, drive.Device);
         item->setCheckable(true);
-        item->setChecked(drive == drives.first());
-        radioGroup->addAction(item);
+        item->setChecked(chosenIsThere ? drive.Device == chosenDevice : drive == drives.first());
+        DriveGroup->addAction(item);
         connect(item, &QAction::triggered, this, [this, item] { CheckDriveItem(item); });
     }
     btnSearchDisc->setEnabled(!drives.isEmpty());
@@ -585,6 +596,7 @@ void TfrmFramora::btnSelectDriveClick()
 
 void TfrmFramora::btnSearchDiscClick()
 {
+    FillDriveMenu();
     PopupBelow(mnuVobList, btnSearchDisc);
     if (mnuVobList->isEmpty())
         MessageBox(this, NoVideoDiscMessage, Caption(), TMsgButtons::OK);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+class QActionGroup;
 class QComboBox;
 class QDateTime;
 class QImage;
@@ -269,4 +270,5 @@ private:
     TFramoraDesktop* Desktop = nullptr;
     bool FStartedWithParameters = false;
     bool FScenesUnsaved = false;            // set by a capture, cleared by a save of every scene
+    QActionGroup* DriveGroup = nullptr;     // makes the drive items radio items; lives with the window
 };

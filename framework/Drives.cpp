@@ -3,10 +3,15 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+
 namespace {
 
 const QString MountInfoPath = QStringLiteral("/proc/self/mountinfo");
-const QString OpticalDevicePrefix = QStringLiteral("/dev/sr");
+const QString BlockDeviceClass = QStringLiteral("/sys/class/block");
+const QString OpticalDeviceName = QStringLiteral("sr");
+const QString DeviceFolder = QStringLiteral("/dev/");
+const QString OpticalDevicePrefix = DeviceFolder + OpticalDeviceName;
 const QStringList DiscFileSystems{QStringLiteral("iso9660"), QStringLiteral("udf")};
 // Fields of a mountinfo line before the " - " separator: id, parent, major:minor, root, mount
 // point, options, then optional fields.
@@ -15,6 +20,12 @@ constexpr int MountPointField = 4;
 std::function<QByteArray()>& MountTableReader()
 {
     static std::function<QByteArray()> reader;
+    return reader;
+}
+
+std::function<QStringList()>& OpticalDeviceReader()
+{
+    static std::function<QStringList()> reader;
     return reader;
 }
 
@@ -73,18 +84,48 @@ bool IsOpticalDrive(const TMountEntry& entry)
     return entry.Device.startsWith(OpticalDevicePrefix) || DiscFileSystems.contains(entry.FileSystemType);
 }
 
-QStringList OpticalDrives()
+QStringList OpticalDevices()
 {
-    QStringList drives;
-    for (const TMountEntry& entry : ParseMountInfo(ReadMountTable()))
-        if (IsOpticalDrive(entry) && !drives.contains(entry.MountPoint))
-            drives.append(entry.MountPoint);
+    if (OpticalDeviceReader())
+        return OpticalDeviceReader()();
+    QStringList names = QDir(BlockDeviceClass).entryList({OpticalDeviceName + QLatin1Char('*')}, QDir::AllEntries | QDir::System);
+    // sr10 comes after sr9: the shorter number is the smaller one.
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    QStringList devices;
+    for (const QString& name : names)
+        devices.append(DeviceFolder + name);
+    return devices;
+}
+
+QList<TOpticalDrive> OpticalDrives()
+{
+    const QList<TMountEntry> mounted = ParseMountInfo(ReadMountTable());
+    QList<TOpticalDrive> drives;
+    const auto add = [&drives](const QString& name, const QString& device) {
+        if (std::none_of(drives.begin(), drives.end(), [&name](const TOpticalDrive& d) { return d.Name == name; }))
+            drives.append({name, device});
+    };
+    for (const QString& device : OpticalDevices()) {
+        const auto disc = std::find_if(mounted.begin(), mounted.end(),
+                                       [&device](const TMountEntry& entry) { return entry.Device == device; });
+        add(disc != mounted.end() ? disc->MountPoint : device, device);
+    }
+    for (const TMountEntry& entry : mounted)
+        if (IsOpticalDrive(entry))
+            add(entry.MountPoint, entry.Device);
     return drives;
 }
 
 void SetMountTableReader(std::function<QByteArray()> reader)
 {
     MountTableReader() = std::move(reader);
+}
+
+void SetOpticalDeviceReader(std::function<QStringList()> reader)
+{
+    OpticalDeviceReader() = std::move(reader);
 }
 
 QString FindEntryIgnoringCase(const QString& folder, const QString& name)

@@ -294,7 +294,9 @@ void TForm::keyPressEvent(QKeyEvent* event)
 
 void TForm::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && OnActivate)
+    // Qt tells every widget of a window when the window is activated; a form hosted inside
+    // another is activated by its host (the form panel), not by each activation of the window.
+    if (event->type() == QEvent::ActivationChange && isWindow() && isActiveWindow() && OnActivate)
         OnActivate(this);
     QMainWindow::changeEvent(event);
 }

@@ -57,6 +57,14 @@ QStringList QtNameFilters(const QString& filter)
 
 TOpenDialog::TOpenDialog(QWidget* owner) : TOpenDialog(TFileDialogKind::Open, owner) {}
 
+QString TFileDialogRequest::StartFolder() const
+{
+    if (!InitialDir.isEmpty())
+        return InitialDir;
+    const QFileInfo current(FileName);
+    return !FileName.isEmpty() && current.isAbsolute() ? current.absolutePath() : QString();
+}
+
 TOpenDialog::TOpenDialog(TFileDialogKind kind, QWidget* owner) : QObject(owner), FKind(kind) {}
 
 TOpenDialog::~TOpenDialog() = default;
@@ -105,14 +113,11 @@ void TOpenDialog::Configure(QFileDialog& dialog) const
     if (!DefaultExt.isEmpty())
         dialog.setDefaultSuffix(DefaultExt);
 
-    const QFileInfo current(FileName);
-    const QString directory = !InitialDir.isEmpty() ? InitialDir
-                              : !FileName.isEmpty() && current.isAbsolute() ? current.absolutePath()
-                                                                            : QString();
+    const QString directory = Request().StartFolder();
     if (!directory.isEmpty())
         dialog.setDirectory(directory);
     if (!FileName.isEmpty())
-        dialog.selectFile(current.fileName());
+        dialog.selectFile(QFileInfo(FileName).fileName());
 }
 
 bool TOpenDialog::Accept(const TFileDialogAnswer& answer)

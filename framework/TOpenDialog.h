@@ -59,6 +59,9 @@ struct TFileDialogRequest {
     QString InitialDir;
     QString FileName;
     QString DefaultExt;
+    // The folder the dialog opens in: InitialDir when set, else the folder of an absolute
+    // FileName, else the dialog's own choice (empty).
+    QString StartFolder() const;
 };
 
 struct TFileDialogAnswer {
@@ -94,11 +97,13 @@ public:
     static bool NativeDialogs();
     static void SetNativeDialogs(bool on);
 
+    // What the dialog would be asked now, as a script sees it.
+    TFileDialogRequest Request() const;
+
 protected:
     explicit TOpenDialog(TFileDialogKind kind, QWidget* owner);
 
 private:
-    TFileDialogRequest Request() const;
     void Configure(QFileDialog& dialog) const;
     bool Accept(const TFileDialogAnswer& answer);
 

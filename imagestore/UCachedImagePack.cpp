@@ -6,6 +6,8 @@ TCachedImagePack::TCachedImagePack(QObject* owner) : TImagePack(owner) {}
 
 TCachedImagePack::~TCachedImagePack()
 {
+    // Listeners (a thumbnail loader among them) must hear of the end while the cache is whole.
+    FreeOwnBroadcaster();
     FCache.clear();
 }
 

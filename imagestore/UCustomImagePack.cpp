@@ -2,6 +2,13 @@
 
 TCustomImagePack::TCustomImagePack(QObject* owner) : TCachedImagePack(owner) {}
 
+TCustomImagePack::~TCustomImagePack()
+{
+    // A load in progress on another thread runs through OnGetImage: its listeners wait it out
+    // while the events are still here.
+    FreeOwnBroadcaster();
+}
+
 std::int32_t TCustomImagePack::GetCount()
 {
     std::int32_t count = 0;

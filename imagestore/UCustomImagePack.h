@@ -12,6 +12,7 @@ using TIPOnGetImage = std::function<void(TObject* sender, TPictureEx& picture, s
 class TCustomImagePack : public TCachedImagePack {
 public:
     explicit TCustomImagePack(QObject* owner = nullptr);
+    ~TCustomImagePack() override;
 
     std::int32_t GetCount() override;
     // The size of image i, loaded through the cache; empty for an index out of range.

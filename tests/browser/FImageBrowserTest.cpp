@@ -1,15 +1,23 @@
 #include "browser/FImageBrowser.h"
+#include "components/UFormPanel.h"
 #include "framework/IdleHandlers.h"
+#include "framework/TForm.h"
+#include "imagestore/UBroadcaster.h"
 #include "framework/TBitmap.h"
 #include "framework/TImageList.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -242,6 +250,96 @@ TEST_F(TBrowserFixture, SourceDestroyedFirstIsNoLongerRead)
     EXPECT_EQ(Browser.ImagePack->Count(), 0);
 }
 
+// The loader reads the source on its own thread: a source destroyed while a load runs must still
+// be whole when the browser hears of it, so that the browser can wait the load out.
+TEST_F(TBrowserFixture, SourceDestroyedWhileTheLoaderReadsItIsWaitedOut)
+{
+    struct TGate {
+        std::mutex Lock;
+        std::condition_variable Changed;
+        bool Entered = false, Open = false;
+    };
+    const auto gate = std::make_shared<TGate>();
+    auto source = std::make_unique<TCustomImagePack>();
+    source->OnGetCount = [](TObject*, std::int32_t& count) { count = 1; };
+    source->OnGetImage = [gate](TObject*, TPictureEx& picture, std::int32_t) {
+        std::unique_lock guard(gate->Lock);
+        gate->Entered = true;
+        gate->Changed.notify_all();
+        gate->Changed.wait(guard, [&] { return gate->Open; });
+        picture.Bitmap().SetSize(64, 48);
+    };
+    // Heard before the browser: the load may end once the pack announces its end.
+    auto opener = std::make_unique<TListener>([gate](TObject*, const TGUID& id) {
+        if (id != kDestroyingEventId)
+            return;
+        std::lock_guard guard(gate->Lock);
+        gate->Open = true;
+        gate->Changed.notify_all();
+    });
+    opener->Listen(source.get());
+    Browser.SetUseLoaderThread(true);
+    Browser.SetImageSource(source.get());
+    Browser.SetCaptions(Numbered(1));
+    Grab(); // asks the loader for the thumbnail
+    {
+        std::unique_lock guard(gate->Lock);
+        gate->Changed.wait(guard, [&] { return gate->Entered; });
+    }
+    source.reset(); // the load finishes inside, while the pack is still whole
+    EXPECT_EQ(Browser.ImageSource(), nullptr);
+    EXPECT_EQ(Browser.ImagePack->Count(), 0);
+}
+
+// Arranging is restored on every way out: a throw must not leave the list unable to arrange or
+// paint again.
+TEST_F(TBrowserFixture, ArrangingRecoversFromAThrow)
+{
+    TSceneSource many{std::vector<QSize>(32, QSize(320, 240))};
+    Browser.SetImageSource(&many.Pack);
+    Browser.SetCaptions(Numbered(32));
+    Browser.SelectImage(31);
+    QScrollBar* scroll = qobject_cast<QAbstractScrollArea*>(Browser.ListView1->ItemArea()->parentWidget())->verticalScrollBar();
+    scroll->setValue(0);
+    bool raise = true;
+    QObject::connect(scroll, &QScrollBar::valueChanged, [&raise] {
+        if (std::exchange(raise, false))
+            throw std::runtime_error("scrolling failed");
+    });
+    EXPECT_THROW(Browser.ArrangeThumbnails(), std::runtime_error);
+    EXPECT_TRUE(Browser.ListView1->updatesEnabled());
+    const QRect first = Browser.ListView1->ItemBounds(0);
+    Browser.ListView1->resize(first.width() + 5, 300); // arranges one column
+    EXPECT_EQ(Browser.ListView1->ItemBounds(1).left(), Browser.ListView1->ViewOrigin().x());
+}
+
+// Hosted, the browser takes the focus when its panel takes it in, not at every activation of the
+// window around it (after each dialog or switch between windows).
+TEST(ImageBrowserHosted, TakesTheFocusWhenHostedNotAtEveryActivation)
+{
+    TForm window;
+    auto* panel = new TFormPanel(&window);
+    panel->setGeometry(0, 0, 300, 200);
+    auto* other = new QLineEdit(&window);
+    other->setGeometry(0, 210, 100, 20);
+    window.resize(320, 240);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto* browser = new TfrmImageBrowser(&window);
+    panel->SetForm(browser);
+    EXPECT_TRUE(browser->ListView1->ItemArea()->hasFocus());
+
+    other->setFocus();
+    TForm elsewhere;
+    elsewhere.show();
+    QApplication::setActiveWindow(&elsewhere);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    EXPECT_TRUE(other->hasFocus());
+}
+
 TEST(ImageBrowserReport, SizeColumnSortsNumericallyBothWays)
 {
     QTemporaryDir dir;
@@ -270,6 +368,9 @@ TEST(ImageBrowserReport, SizeColumnSortsNumericallyBothWays)
     };
     EXPECT_EQ(names(), "a.dat b.dat c.dat d.dat");
     EXPECT_EQ(list.ItemSubItems(2).value(0), QLocale().toString(1500) + "KB");
+    // Filled sorted by name, yet no column counts as clicked: the first click sorts ascending.
+    list.OnColumnClick(&list, 0);
+    EXPECT_EQ(names(), "a.dat b.dat c.dat d.dat");
 
     list.OnColumnClick(&list, 1);
     EXPECT_EQ(names(), "b.dat a.dat d.dat c.dat");
@@ -279,4 +380,14 @@ TEST(ImageBrowserReport, SizeColumnSortsNumericallyBothWays)
     QString selected;
     browser.SelectedText(selected);
     EXPECT_EQ(selected, paths[1]);
+}
+
+// A file list whose names cannot be had leaves the list painting, not frozen mid-update.
+TEST(ImageBrowserReport, FillingRecoversFromAThrow)
+{
+    TfrmImageBrowser browser;
+    browser.FileNameOf = [](std::int32_t, QString&) { throw std::runtime_error("no name"); };
+    browser.SetViewMode(4);
+    EXPECT_THROW(browser.SetCaptions({"a", "b"}), std::runtime_error);
+    EXPECT_TRUE(browser.ListView1->updatesEnabled());
 }

@@ -210,12 +210,51 @@ TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)
     EXPECT_FALSE(Form->SaveDisplaySize1->isChecked());
     EXPECT_FALSE(Form->ExactPosition1->isChecked());
     EXPECT_EQ(Form->OpenDialog1->InitialDir, QFileInfo(FixturePath(TestMovies::Mpeg4Avi)).absolutePath());
-    EXPECT_EQ(Form->SavePictureDialog1->InitialDir, QFileInfo(saved.path()).absoluteFilePath());
+    EXPECT_EQ(Form->SavePictureDialog1->Request().StartFolder(), QFileInfo(saved.path()).absoluteFilePath());
 
     // Settings of another program version (a unit no longer offered) fall back to the default.
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Framora", "Framora").setValue("playback/stepUnitMs", 3);
     Form = NextRun();
     EXPECT_EQ(Form->cmbStepUnit->currentIndex(), 3);
+}
+
+// The folder saved into last is where the next save dialog opens, in the same run and the next,
+// even when this run started with a folder kept from an earlier one.
+TEST_F(FramoraDesktop, SaveDialogOpensInTheFolderSavedIntoLast)
+{
+    ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
+    Tick(100);
+    Idle();
+    QTemporaryDir first, second;
+    const auto saveInto = [this](const QTemporaryDir& folder) {
+        ASSERT_TRUE(Form->actCapture->Execute());
+        TMessageBoxScript boxes;
+        TFileDialogScript dialogs({TFileDialogAnswer::Choose(folder.filePath("scene_.bmp"))});
+        ASSERT_TRUE(Form->actSaveImage->Execute());
+        ASSERT_EQ(dialogs.Asked().size(), 1);
+    };
+    const auto nextDialogFolder = [this] {
+        TFileDialogScript dialogs({TFileDialogAnswer::Cancel()});
+        Form->actSaveImage->Execute();
+        return dialogs.Asked().value(0).StartFolder();
+    };
+    saveInto(first);
+
+    Form = NextRun();
+    ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
+    Tick(100);
+    Idle();
+    ASSERT_TRUE(Form->actCapture->Execute());
+    EXPECT_EQ(nextDialogFolder(), QFileInfo(first.path()).absoluteFilePath());
+    saveInto(second);
+    EXPECT_EQ(nextDialogFolder(), QFileInfo(second.path()).absoluteFilePath());
+
+    Form = NextRun();
+    ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
+    Tick(100);
+    Idle();
+    ASSERT_TRUE(Form->actCapture->Execute());
+    EXPECT_EQ(nextDialogFolder(), QFileInfo(second.path()).absoluteFilePath());
 }
 
 } // namespace

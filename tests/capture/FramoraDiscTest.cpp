@@ -46,6 +46,7 @@ protected:
     {
         FramoraWindow::TearDown();
         SetMountTableReader({});
+        SetOpticalDeviceReader({});
     }
 
     // A new window that reads table as the machine's mount table.
@@ -58,6 +59,7 @@ protected:
         QDir().mkpath(locks);
         qputenv("FRAMORA_LOCK_DIR", QFile::encodeName(locks));
         SetMountTableReader([table] { return table; });
+        SetOpticalDeviceReader([this] { return Devices; });
         Form = std::make_unique<TfrmFramora>();
     }
 
@@ -87,6 +89,7 @@ protected:
 
     QTemporaryDir Media;
     QString DiscD, DiscE;
+    QStringList Devices; // the optical drives the kernel lists
     int Windows = 0;
 };
 
@@ -151,6 +154,41 @@ TEST_F(FramoraDisc, ChoosingAVobOpensIt)
     QFile::remove(DiscD + QStringLiteral("/VIDEO_TS/VTS_01_1.VOB"));
     Form->OpenVobItem(Form->mnuVobList->actions().value(0));
     EXPECT_EQ(Form->CurrentMoviePath(), vob);
+}
+
+// A drive without a disc is listed and searched (asking for a disc), and a disc inserted into it
+// after start is found at the next search, while the drive the user chose stays chosen.
+TEST_F(FramoraDisc, EmptyDriveAsksForADiscAndADiscInsertedLaterIsFound)
+{
+    const QByteArray noDisc = "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n";
+    Devices = {"/dev/sr0", "/dev/sr1"};
+    Recreate(noDisc);
+    EXPECT_EQ(Captions(Form->mnuDrvList), (QStringList{"/dev/sr0", "/dev/sr1"}));
+    ASSERT_TRUE(Form->btnSearchDisc->isEnabled());
+    EXPECT_EQ(Search(), QStringList{NoVideoDisc});
+
+    TPopupMenuScript driveChoice({"/dev/sr1"});
+    Form->btnSelectDrive->click();
+    WriteVobs(DiscD, {"VTS_01_1.VOB"});
+    SetMountTableReader([noDisc, this] { return noDisc + MountLine(DiscD, "udf", "/dev/sr1"); });
+    TMessageBoxScript boxes;
+    TPopupMenuScript menus;
+    Form->btnSearchDisc->click();
+    EXPECT_TRUE(boxes.Texts().isEmpty());
+    ASSERT_EQ(menus.Asked().size(), 1);
+    EXPECT_EQ(menus.Asked()[0].Items, QStringList{"VTS_01_1.VOB"});
+    EXPECT_EQ(Captions(Form->mnuDrvList), (QStringList{"/dev/sr0", DiscD}));
+    EXPECT_FALSE(Form->mnuDrvList->actions()[0]->isChecked());
+
+    // With no drive at start, one that appears later is found when the drive menu opens.
+    Devices.clear();
+    Recreate(noDisc);
+    EXPECT_FALSE(Form->btnSearchDisc->isEnabled());
+    Devices = {"/dev/sr0"};
+    TPopupMenuScript none;
+    Form->btnSelectDrive->click();
+    EXPECT_EQ(Captions(Form->mnuDrvList), QStringList{"/dev/sr0"});
+    EXPECT_TRUE(Form->btnSearchDisc->isEnabled());
 }
 
 } // namespace

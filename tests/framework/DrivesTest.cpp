@@ -31,11 +31,26 @@ TEST(Drives, MountInfoFieldsAreDecodedAndMalformedLinesSkipped)
 
 TEST(Drives, OpticalDrivesAreDiscDevicesAndDiscFileSystemsInTableOrder)
 {
+    SetOpticalDeviceReader([] { return QStringList(); });
     SetMountTableReader([] { return Table + Table; });
-    const QStringList drives = OpticalDrives();
+    const auto names = [] {
+        QStringList names;
+        for (const TOpticalDrive& drive : OpticalDrives())
+            names.append(drive.Name);
+        return names;
+    };
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("/media/user/MY DISC"), QStringLiteral("/mnt/image"),
+                                    QStringLiteral("/media/cd\\two")}));
+
+    // Every drive the kernel lists comes first, by its mount point while its disc is mounted and
+    // by its device file while it holds none, so an empty drive can be chosen and searched.
+    SetOpticalDeviceReader([] { return QStringList{"/dev/sr0", "/dev/sr1", "/dev/sr2"}; });
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("/media/user/MY DISC"), QStringLiteral("/media/cd\\two"),
+                                    QStringLiteral("/dev/sr2"), QStringLiteral("/mnt/image")}));
+    EXPECT_EQ(OpticalDrives().value(2).Device, QStringLiteral("/dev/sr2"));
+    EXPECT_EQ(OpticalDrives().value(3).Device, QStringLiteral("/dev/loop3"));
     SetMountTableReader({});
-    EXPECT_EQ(drives, (QStringList{QStringLiteral("/media/user/MY DISC"), QStringLiteral("/mnt/image"),
-                                   QStringLiteral("/media/cd\\two")}));
+    SetOpticalDeviceReader({});
 }
 
 TEST(Drives, EntriesAreFoundWithoutRegardToCase)
