@@ -1,0 +1,183 @@
+#include "imagestore/UImageFile.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QStringList>
+
+#include <algorithm>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+// exiv2 0.27 declares its owners as std::auto_ptr, which C++20 deprecates; nothing here keeps
+// one beyond the call that made it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+
+namespace {
+
+constexpr int JpegQuality = 95;
+// Qt's WebP writer encodes losslessly from this quality up: stills are often edited afterwards.
+constexpr int LosslessWebPQuality = 100;
+const QStringList JpegExtensions{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"),
+                                 QStringLiteral("jfif")};
+const QStringList TiffExtensions{QStringLiteral("tif"), QStringLiteral("tiff")};
+
+// exiv2 reports some failures (XMP it could not encode) only to its log, and goes on writing
+// the rest. The log of the call in progress on this thread is kept, so such a failure counts.
+thread_local std::string LibraryErrors;
+
+void KeepLibraryError(int level, const char* message)
+{
+    if (level >= Exiv2::LogMsg::error)
+        LibraryErrors += message;
+}
+
+// The XMP toolkit must be set up, and our namespace known, before the first use on any thread.
+void PrepareXmp()
+{
+    static std::once_flag prepared;
+    std::call_once(prepared, [] {
+        Exiv2::XmpParser::initialize();
+        Exiv2::XmpProperties::registerNs(ProvenanceNamespace, ProvenancePrefix);
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::error);
+        Exiv2::LogMsg::setHandler(KeepLibraryError);
+    });
+}
+
+bool IsAscii(const QString& text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+std::string Utf8(const QString& text)
+{
+    return text.toStdString();
+}
+
+std::string Property(const char* name)
+{
+    return std::string("Xmp.") + ProvenancePrefix + '.' + name;
+}
+
+QString SizeText(QSize size)
+{
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+// A line a person reads in any EXIF viewer: the movie and the moment.
+QString Description(const TProvenance& provenance)
+{
+    QString text = provenance.Movie;
+    if (provenance.PositionMs >= 0)
+        text += QLatin1Char(' ') + FormatPosition(provenance.PositionMs);
+    return text;
+}
+
+void FillXmp(Exiv2::XmpData& xmp, const TProvenance& provenance)
+{
+    xmp["Xmp.dc.source"] = Utf8(provenance.Movie);
+    xmp["Xmp.xmp.CreatorTool"] = Utf8(provenance.Creator);
+    xmp[Property("Movie")] = Utf8(provenance.Movie);
+    if (provenance.PositionMs >= 0)
+        xmp[Property("Position")] = Utf8(FormatPosition(provenance.PositionMs));
+    if (provenance.PictureNumber >= 0)
+        xmp[Property("Picture")] = std::to_string(provenance.PictureNumber);
+    if (provenance.CodedSize.isValid())
+        xmp[Property("CodedSize")] = Utf8(SizeText(provenance.CodedSize));
+    if (provenance.ShownSize.isValid())
+        xmp[Property("ShownSize")] = Utf8(SizeText(provenance.ShownSize));
+    for (const auto& [name, value] : provenance.Settings)
+        xmp[Property(name.toLatin1().constData())] = Utf8(value);
+}
+
+// EXIF text is ASCII (its Unicode comment is UCS-2, without room for every character): a
+// description in other scripts is left to XMP, which carries it whole.
+void FillExif(Exiv2::ExifData& exif, const TProvenance& provenance)
+{
+    exif["Exif.Image.Software"] = Utf8(provenance.Creator);
+    if (const QString description = Description(provenance); IsAscii(description))
+        exif["Exif.Image.ImageDescription"] = Utf8(description);
+}
+
+// Writes provenance into the encoded picture held in bytes; throws what exiv2 throws.
+void WriteProvenance(QByteArray& bytes, const TProvenance& provenance)
+{
+    PrepareXmp();
+    LibraryErrors.clear();
+    Exiv2::Image::AutoPtr image =
+        Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), bytes.size());
+    image->readMetadata();
+    FillXmp(image->xmpData(), provenance);
+    FillExif(image->exifData(), provenance);
+    image->writeMetadata();
+    if (!LibraryErrors.empty())
+        throw std::runtime_error(LibraryErrors);
+    Exiv2::BasicIo& io = image->io();
+    io.seek(0, Exiv2::BasicIo::beg);
+    const Exiv2::DataBuf written = io.read(static_cast<long>(io.size()));
+    bytes = QByteArray(reinterpret_cast<const char*>(written.pData_), written.size_);
+}
+
+} // namespace
+
+QString FormatPosition(std::int32_t ms)
+{
+    const std::int64_t total = std::max<std::int64_t>(ms, 0);
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(total / 3600000, 2, 10, QLatin1Char('0'))
+        .arg(total / 60000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(total / 1000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(total % 1000, 3, 10, QLatin1Char('0'));
+}
+
+QByteArray ImageFormatFor(const QString& fileName)
+{
+    const QString extension = QFileInfo(fileName).suffix().toLower();
+    if (extension == QStringLiteral("png"))
+        return QByteArrayLiteral("png");
+    if (JpegExtensions.contains(extension))
+        return QByteArrayLiteral("jpeg");
+    if (extension == QStringLiteral("webp"))
+        return QByteArrayLiteral("webp");
+    if (TiffExtensions.contains(extension))
+        return QByteArrayLiteral("tiff");
+    return QByteArrayLiteral("bmp");
+}
+
+bool CarriesProvenance(const QByteArray& format)
+{
+    return format != "bmp";
+}
+
+QByteArray EncodeImage(const QImage& picture, const QByteArray& format, const TProvenance* provenance,
+                       QString& error, QString& metadataError)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (format == "jpeg")
+        writer.setQuality(JpegQuality);
+    else if (format == "webp")
+        writer.setQuality(LosslessWebPQuality);
+    if (!writer.write(picture)) {
+        error = writer.errorString();
+        return {};
+    }
+    buffer.close();
+    if (!provenance || !CarriesProvenance(format))
+        return bytes;
+    QByteArray withProvenance = bytes;
+    try {
+        WriteProvenance(withProvenance, *provenance);
+        return withProvenance;
+    } catch (const std::exception& e) {
+        metadataError = QString::fromStdString(e.what());
+        return bytes;
+    }
+}
+
+#pragma GCC diagnostic pop
