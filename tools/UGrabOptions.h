@@ -1,7 +1,7 @@
 #pragma once
 // framora-grab's command line:
-//   framora-grab [options] MOVIE OUTDIR MS [MS ...]     the picture at each time, one file each
-//   framora-grab --exact MOVIE OUTDIR MS [MS ...]       the same, exact, with each picture's time
+//   framora-grab [options] MOVIE OUTDIR TIME [TIME ...]    the picture at each time, one file each
+//   framora-grab --exact MOVIE OUTDIR TIME [TIME ...]      the same, exact, with each picture's time
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
 #include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
@@ -15,6 +15,12 @@ enum class TGrabFormat { Bmp, Png, Jpg };
 // "bmp", "png", "jpg" or "jpeg", in any case.
 std::optional<TGrabFormat> GrabFormatNamed(const QString& name);
 QString GrabFormatExtension(TGrabFormat format);
+
+// A time as typed, in milliseconds from the movie's start: whole milliseconds ("2000"), seconds
+// with their unit ("83.5s") or a clock reading [HH:]MM:SS[.mmm] ("01:23.5", "1:02:03.250"; the
+// leading field may run past 59). Fractions go to the millisecond. None for anything else:
+// signs, spaces, a fraction without its unit, a field past 59, more than int32 milliseconds.
+std::optional<std::int32_t> ParseGrabTime(const QString& text);
 
 struct TGrabOptions : TCommandLineResult {
     QString Movie;

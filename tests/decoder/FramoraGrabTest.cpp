@@ -40,7 +40,7 @@ TEST(FramoraGrab, WritesTheRequestedPicturesInOrder)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString out = dir.filePath("shots");
-    const TGrabRun run = Grab({Movie(Mpeg4Avi), out, "400", "9000", "9600", "9960", "99999", "-20", "9500"});
+    const TGrabRun run = Grab({Movie(Mpeg4Avi), out, "400", "9000", "9600", "9960", "99999", "0", "9500"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     const QStringList expected = {
         "size 320x240 display 320x240 duration 10000",
@@ -49,20 +49,20 @@ TEST(FramoraGrab, WritesTheRequestedPicturesInOrder)
         "9600 ok " + out + "/9600.bmp",
         "9960 ok " + out + "/9960.bmp",
         "99999 ok " + out + "/99999.bmp",
-        "-20 ok " + out + "/-20.bmp",
+        "0 ok " + out + "/0.bmp",
         "9500 failed",
     };
     EXPECT_EQ(run.Out, expected);
 
     // One decoder serves the requests in order: rising times read on (10, then 240 and 249 after
-    // the seek to 225), past the end shows the last picture again, -20 is the start, and 9500
-    // seeks into the last second, which has no key frame after it, and fails. The files are BMPs
-    // the framework reads back, upright.
+    // the seek to 225), past the end shows the last picture again, 0 seeks back to the start, and
+    // 9500 seeks into the last second, which has no key frame after it, and fails. The files are
+    // BMPs the framework reads back, upright.
     const struct {
         const char* Name;
         int Stamp;
     } files[] = {{"400.bmp", 10},   {"9000.bmp", 225}, {"9600.bmp", 240},
-                   {"9960.bmp", 249}, {"99999.bmp", 249}, {"-20.bmp", 0}};
+                   {"9960.bmp", 249}, {"99999.bmp", 249}, {"0.bmp", 0}};
     for (const auto& file : files) {
         const TBitmap bitmap = ReadBmp(out + "/" + file.Name);
         EXPECT_EQ(bitmap.Width(), Width) << file.Name;
@@ -118,18 +118,19 @@ TEST(FramoraGrab, WritesPicturesAsShownOrAsCoded)
 }
 
 // Exact requests land where the seek path cannot (9500 ms lies in the last second, after the
-// last key frame) and say when their picture is shown.
+// last key frame) and say when their picture is shown. Times in seconds or as a clock reading
+// are named in milliseconds.
 TEST(FramoraGrab, ExactPicturesWithTheirOwnTimes)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const TGrabRun run = Grab({"--exact", Movie(Mpeg4Avi), dir.path(), "9500", "4321", "-20", "99999"});
+    const TGrabRun run = Grab({"--exact", Movie(Mpeg4Avi), dir.path(), "9500", "4.321s", "0", "01:39.999"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     const QStringList expected = {
         "size 320x240 display 320x240 duration 10000",
         "9500 ok " + dir.filePath("9500.bmp") + " at 9480",
         "4321 ok " + dir.filePath("4321.bmp") + " at 4320",
-        "-20 ok " + dir.filePath("-20.bmp") + " at 0",
+        "0 ok " + dir.filePath("0.bmp") + " at 0",
         "99999 ok " + dir.filePath("99999.bmp") + " at 9960",
     };
     EXPECT_EQ(run.Out, expected);
@@ -149,6 +150,8 @@ TEST(FramoraGrab, ExitCodes)
         {{Movie(Mpeg4Avi), dir.path()}, 2},
         {{Movie(Mpeg4Avi), dir.path(), "ten"}, 2},
         {{Movie(Mpeg4Avi), dir.path(), "99999999999"}, 2},
+        {{Movie(Mpeg4Avi), dir.path(), "0", "-5"}, 2},
+        {{Movie(Mpeg4Avi), dir.path(), "1:75"}, 2},
         {{Movie("no-such-movie.avi"), dir.path(), "0"}, 1},
         {{Movie(OneFrame), dir.path(), "0"}, 1},
     };
