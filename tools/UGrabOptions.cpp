@@ -90,8 +90,10 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
                       QStringLiteral("Writes the pictures of a movie at the times given (in that order, one "
                                      "decoder reading on), or a contact sheet of it, as the movie is meant to "
                                      "be shown. Prints the movie's coded and shown sizes and its length "
-                                     "first.\n"
-                                     "A time is milliseconds (2000), seconds with their unit (83.5s) or "
+                                     "first, then \"TIME ok FILE at T\" or \"TIME failed\" for each time, "
+                                     "T being the written picture's own time in milliseconds.\n"
+                                     "Each picture is the last one shown at or before its time. A time is "
+                                     "milliseconds (2000), seconds with their unit (83.5s) or "
                                      "[HH:]MM:SS[.mmm] (01:23.5, 1:02:03.250); its file is OUTDIR/MS.bmp "
                                      "(or .png, .jpg), MS the time in milliseconds."),
                       QStringLiteral("MOVIE OUTDIR TIME [TIME ...] | --sheet COLUMNSxROWS MOVIE OUT"));
@@ -104,12 +106,18 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
     const QCommandLineOption coded(QStringLiteral("coded"),
                                    QStringLiteral("Pictures as coded: not turned upright, not scaled to the "
                                                   "display aspect."));
+    const QCommandLineOption fast(QStringLiteral("fast"),
+                                  QStringLiteral("Takes each picture as the window plays: a key frame near the "
+                                                 "time, or a short read on from the picture before. Quicker, "
+                                                 "but on movies with few key frames it may land seconds from "
+                                                 "the time asked (the printed time tells)."));
     const QCommandLineOption exact(QStringLiteral("exact"),
-                                   QStringLiteral("Takes the last picture shown at or before each time "
-                                                  "instead of the next key frame, and prints its own time."));
+                                   QStringLiteral("The last picture shown at or before each time: the default, "
+                                                  "accepted for older scripts."));
     line.Parser().addOption(format);
     line.Parser().addOption(sheet);
     line.Parser().addOption(coded);
+    line.Parser().addOption(fast);
     line.Parser().addOption(exact);
     line.Parser().addPositionalArgument(QStringLiteral("MOVIE"), QStringLiteral("The movie."));
     line.Parser().addPositionalArgument(QStringLiteral("OUTDIR"), QStringLiteral("Folder for the pictures (created)."));
@@ -130,7 +138,9 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
             return fail(QStringLiteral("not a picture format: %1").arg(line.Parser().value(format)));
     }
     options.Coded = line.Parser().isSet(coded);
-    options.Exact = line.Parser().isSet(exact);
+    options.Fast = line.Parser().isSet(fast);
+    if (options.Fast && line.Parser().isSet(exact))
+        return fail(QStringLiteral("--fast and --exact ask for different pictures; give one"));
     const QStringList positional = line.PositionalArguments();
     if (line.Parser().isSet(sheet)) {
         options.Sheet = ContactSheet::ParseGrid(line.Parser().value(sheet));

@@ -1,7 +1,7 @@
 #pragma once
 // framora-grab's command line:
 //   framora-grab [options] MOVIE OUTDIR TIME [TIME ...]    the picture at each time, one file each
-//   framora-grab --exact MOVIE OUTDIR TIME [TIME ...]      the same, exact, with each picture's time
+//   framora-grab --fast MOVIE OUTDIR TIME [TIME ...]       the same along the window's playback path
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
 #include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
@@ -29,9 +29,10 @@ struct TGrabOptions : TCommandLineResult {
     // Pictures: one file per time, OutDir/<ms>.<extension>.
     QString OutDir;
     std::vector<std::int32_t> Times;
-    // --exact: each picture is the last one shown at or before its time, and its own time is
-    // printed after the file.
-    bool Exact = false;
+    // Each picture is the last one shown at or before its time unless --fast asks for the
+    // window's playback path (a key frame near the time, or a short read on), which is quicker
+    // on long GOPs but may land seconds away. --exact names the default for older scripts.
+    bool Fast = false;
     // Sheet mode when set.
     std::optional<ContactSheet::TGrid> Sheet;
     QString SheetFile;

@@ -18,6 +18,7 @@ TEST(GrabOptions, Arguments)
         std::optional<TGrid> Sheet;
         std::optional<TGrabFormat> Format;
         bool Coded = false;
+        bool Fast = false;
     } cases[] = {
         {{"m.avi", "out", "0", "83.5s", "01:23.5", "9500"}, TCommandLineOutcome::Run, {0, 83500, 83500, 9500}, {}, {}},
         {{"--format", "png", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, TGrabFormat::Png},
@@ -34,6 +35,9 @@ TEST(GrabOptions, Arguments)
         {{"m.avi", "out", "2147483648"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"m.avi", "out", "-2147483648"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"m.avi", "out", "1", "-5"}, TCommandLineOutcome::UsageError, {}, {}, {}},
+        {{"--fast", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, {}, false, true},
+        {{"--exact", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, {}, false, false},
+        {{"--exact", "--fast", "m.avi", "out", "1"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"--format", "gif", "m.avi", "out", "1"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"--format"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"--sheet", "0x3", "m.avi", "s.png"}, TCommandLineOutcome::UsageError, {}, {}, {}},
@@ -55,6 +59,7 @@ TEST(GrabOptions, Arguments)
         EXPECT_EQ(options.Sheet, c.Sheet) << name;
         EXPECT_EQ(options.Format, c.Format) << name;
         EXPECT_EQ(options.Coded, c.Coded) << name;
+        EXPECT_EQ(options.Fast, c.Fast) << name;
     }
 }
 
