@@ -95,7 +95,9 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
                                      "Each picture is the last one shown at or before its time. A time is "
                                      "milliseconds (2000), seconds with their unit (83.5s) or "
                                      "[HH:]MM:SS[.mmm] (01:23.5, 1:02:03.250); its file is OUTDIR/MS.bmp "
-                                     "(or .png, .jpg), MS the time in milliseconds."),
+                                     "(or .png, .jpg), MS the time in milliseconds.\n"
+                                     "Exit status: 0 done, 1 the movie not opened (or the sheet not written), "
+                                     "2 usage error, 3 some time gave no picture (the others are written)."),
                       QStringLiteral("MOVIE OUTDIR TIME [TIME ...] | --sheet COLUMNSxROWS MOVIE OUT"));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Picture format: png, jpg or bmp (default)."),
                                     QStringLiteral("png|jpg|bmp"));

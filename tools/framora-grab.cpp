@@ -24,6 +24,8 @@ namespace {
 constexpr int ExitOpened = 0;
 constexpr int ExitNotOpened = 1;
 constexpr int ExitNotWritten = 1;
+// The other pictures are still written, but a script must not take the run for complete.
+constexpr int ExitSomeTimeFailed = 3;
 
 void PutLE(std::vector<char>& out, std::uint32_t value, int bytes)
 {
@@ -97,6 +99,7 @@ int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
     std::filesystem::create_directories(outDir, error);
     const std::string extension = "." + GrabFormatExtension(options.PictureFormat()).toStdString();
     TBitmap shown;
+    bool allWritten = true;
     for (std::int32_t ms : options.Times) {
         const std::filesystem::path target = outDir / (std::to_string(ms) + extension);
         bool written = decoder.DecodeFrame(ms);
@@ -110,8 +113,9 @@ int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
         else
             std::printf("%d failed\n", ms);
         std::fflush(stdout);
+        allWritten = allWritten && written;
     }
-    return ExitOpened;
+    return allWritten ? ExitOpened : ExitSomeTimeFailed;
 }
 
 int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options)

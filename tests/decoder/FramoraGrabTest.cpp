@@ -3,6 +3,7 @@
 #include "support/GrabRun.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -41,7 +42,7 @@ TEST(FramoraGrab, FastFollowsThePlaybackPathInOrder)
     ASSERT_TRUE(dir.isValid());
     const QString out = dir.filePath("shots");
     const TGrabRun run = Grab({"--fast", Movie(Mpeg4Avi), out, "400", "9000", "9600", "9960", "99999", "0", "9500"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    ASSERT_EQ(run.ExitCode, 3) << run.Err.toStdString();
     const QStringList expected = {
         "size 320x240 display 320x240 duration 10000",
         "400 ok " + out + "/400.bmp at 400",
@@ -150,6 +151,22 @@ TEST(FramoraGrab, LongGopTimeIsExactByDefault)
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     EXPECT_EQ(run.Out.value(1).toStdString(), ("2000 ok " + dir.filePath("2000.bmp") + " at 2000").toStdString());
     EXPECT_EQ(StampOf(ReadBmp(dir.filePath("2000.bmp"))), 2000 / (1000 / FrameRate));
+}
+
+// A time without a picture does not stop the others, but the run ends with 3 so that a script
+// notices.
+TEST(FramoraGrab, SomeTimeWithoutAPictureEndsWith3)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkdir("400.bmp")); // in the way of the second picture
+    const TGrabRun run = Grab({Movie(Mpeg4Avi), dir.path(), "0", "400", "800"});
+    EXPECT_EQ(run.ExitCode, 3) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, (QStringList{"size 320x240 display 320x240 duration 10000",
+                                    "0 ok " + dir.filePath("0.bmp") + " at 0", "400 failed",
+                                    "800 ok " + dir.filePath("800.bmp") + " at 800"}));
+    EXPECT_EQ(run.ErrLines(), QStringList{"framora-grab: cannot write " + dir.filePath("400.bmp")});
+    EXPECT_EQ(StampOf(ReadBmp(dir.filePath("800.bmp"))), 20);
 }
 
 TEST(FramoraGrab, ExitCodes)
