@@ -182,7 +182,6 @@ TEST(FramoraGrab, ExitCodes)
         {{Movie(Mpeg4Avi), dir.path(), "ten"}, 2},
         {{Movie(Mpeg4Avi), dir.path(), "99999999999"}, 2},
         {{Movie(Mpeg4Avi), dir.path(), "0", "-5"}, 2},
-        {{Movie(Mpeg4Avi), dir.path(), "1:75"}, 2},
         {{"--fast", "--exact", Movie(Mpeg4Avi), dir.path(), "0"}, 2},
         {{Movie("no-such-movie.avi"), dir.path(), "0"}, 1},
         {{Movie(OneFrame), dir.path(), "0"}, 1},
