@@ -5,13 +5,14 @@
 
 namespace {
 
-// QCommandLineParser reads every argument that starts with '-' as options; a negative number is
-// a value (a time before the start), so it passes the parser behind this mark.
+// QCommandLineParser reads every argument that starts with '-' as options, and "-1:30" as the
+// unknown options 1, :, 3 and 0. No option starts with a digit, so such an argument is a value
+// (a negative time the program refuses by name, a file name) and passes the parser behind this mark.
 const QString NegativeNumberMark = QStringLiteral("\x1F");
 
-bool IsNegativeNumber(const QString& argument)
+bool StartsAsNegativeNumber(const QString& argument)
 {
-    static const QRegularExpression number(QStringLiteral("^-[0-9]+$"));
+    static const QRegularExpression number(QStringLiteral("^-[0-9]"));
     return number.match(argument).hasMatch();
 }
 
@@ -39,7 +40,7 @@ TCommandLineResult TCommandLine::Parse(const QStringList& arguments)
 {
     QStringList shielded;
     for (const QString& argument : arguments)
-        shielded.append(IsNegativeNumber(argument) ? NegativeNumberMark + argument : argument);
+        shielded.append(StartsAsNegativeNumber(argument) ? NegativeNumberMark + argument : argument);
     if (!FParser.parse(shielded))
         return UsageError(FParser.errorText());
     TCommandLineResult result;

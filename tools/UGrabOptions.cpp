@@ -1,6 +1,7 @@
 #include "tools/UGrabOptions.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <limits>
 
@@ -8,13 +9,17 @@ namespace {
 
 const QString Program = QStringLiteral("framora-grab");
 
-std::optional<std::int32_t> ParseMs(const QString& text)
+// A fraction of a second as typed after the point, one to three digits, in milliseconds.
+std::int64_t FractionMs(const QString& digits)
 {
-    bool ok = false;
-    const qlonglong value = text.toLongLong(&ok, 10);
-    if (!ok || value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+    return digits.isEmpty() ? 0 : digits.leftJustified(3, QLatin1Char('0')).toLongLong();
+}
+
+std::optional<std::int32_t> InRange(std::int64_t ms)
+{
+    if (ms > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(ms);
 }
 
 } // namespace
@@ -44,6 +49,34 @@ QString GrabFormatExtension(TGrabFormat format)
     return QStringLiteral("bmp");
 }
 
+std::optional<std::int32_t> ParseGrabTime(const QString& text)
+{
+    // Twelve digits at most per field: enough to pass the int32 range, and the sums below stay
+    // far inside 64 bits. Anchored whole, so that no trailing newline slips through '$'.
+    const auto pattern = [](const char* expression) {
+        return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(expression)));
+    };
+    static const QRegularExpression milliseconds = pattern("[0-9]{1,12}");
+    static const QRegularExpression seconds = pattern("([0-9]{1,12})(?:\\.([0-9]{1,3}))?s");
+    static const QRegularExpression clock =
+        pattern("(?:([0-9]{1,12}):([0-9]{2})|([0-9]{1,12})):([0-9]{2})(?:\\.([0-9]{1,3}))?");
+    if (milliseconds.match(text).hasMatch())
+        return InRange(text.toLongLong());
+    if (const QRegularExpressionMatch match = seconds.match(text); match.hasMatch())
+        return InRange(match.captured(1).toLongLong() * 1000 + FractionMs(match.captured(2)));
+    const QRegularExpressionMatch match = clock.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const bool hasHours = !match.captured(1).isEmpty();
+    const std::int64_t hours = hasHours ? match.captured(1).toLongLong() : 0;
+    const std::int64_t minutes = match.captured(hasHours ? 2 : 3).toLongLong();
+    const std::int64_t secs = match.captured(4).toLongLong();
+    // Only the leading field counts on past 59: "90:00" is an hour and a half, "1:75" a typo.
+    if (secs > 59 || (hasHours && minutes > 59))
+        return std::nullopt;
+    return InRange(((hours * 60 + minutes) * 60 + secs) * 1000 + FractionMs(match.captured(5)));
+}
+
 TGrabFormat TGrabOptions::SheetFormat() const
 {
     if (Format)
@@ -54,11 +87,18 @@ TGrabFormat TGrabOptions::SheetFormat() const
 TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
 {
     TCommandLine line(Program,
-                      QStringLiteral("Writes the pictures of a movie at the times given (milliseconds, in "
-                                     "that order, one decoder reading on), or a contact sheet of it, as the "
-                                     "movie is meant to be shown. Prints the movie's coded and shown sizes "
-                                     "and its length first."),
-                      QStringLiteral("MOVIE OUTDIR MS [MS ...] | --sheet COLUMNSxROWS MOVIE OUT"));
+                      QStringLiteral("Writes the pictures of a movie at the times given (in that order, one "
+                                     "decoder reading on), or a contact sheet of it, as the movie is meant to "
+                                     "be shown. Prints the movie's coded and shown sizes and its length "
+                                     "first, then \"TIME ok FILE at T\" or \"TIME failed\" for each time, "
+                                     "T being the written picture's own time in milliseconds.\n"
+                                     "Each picture is the last one shown at or before its time. A time is "
+                                     "milliseconds (2000), seconds with their unit (83.5s) or "
+                                     "[HH:]MM:SS[.mmm] (01:23.5, 1:02:03.250); its file is OUTDIR/MS.bmp "
+                                     "(or .png, .jpg), MS the time in milliseconds.\n"
+                                     "Exit status: 0 done, 1 the movie not opened (or the sheet not written), "
+                                     "2 usage error, 3 some time gave no picture (the others are written)."),
+                      QStringLiteral("MOVIE OUTDIR TIME [TIME ...] | --sheet COLUMNSxROWS MOVIE OUT"));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Picture format: png, jpg or bmp (default)."),
                                     QStringLiteral("png|jpg|bmp"));
     const QCommandLineOption sheet(QStringLiteral("sheet"),
@@ -68,16 +108,23 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
     const QCommandLineOption coded(QStringLiteral("coded"),
                                    QStringLiteral("Pictures as coded: not turned upright, not scaled to the "
                                                   "display aspect."));
+    const QCommandLineOption fast(QStringLiteral("fast"),
+                                  QStringLiteral("Takes each picture as the window plays: a key frame near the "
+                                                 "time, or a short read on from the picture before. Quicker, "
+                                                 "but on movies with few key frames it may land seconds from "
+                                                 "the time asked (the printed time tells)."));
     const QCommandLineOption exact(QStringLiteral("exact"),
-                                   QStringLiteral("Takes the last picture shown at or before each time "
-                                                  "instead of the next key frame, and prints its own time."));
+                                   QStringLiteral("The last picture shown at or before each time: the default, "
+                                                  "accepted for older scripts."));
     line.Parser().addOption(format);
     line.Parser().addOption(sheet);
     line.Parser().addOption(coded);
+    line.Parser().addOption(fast);
     line.Parser().addOption(exact);
     line.Parser().addPositionalArgument(QStringLiteral("MOVIE"), QStringLiteral("The movie."));
     line.Parser().addPositionalArgument(QStringLiteral("OUTDIR"), QStringLiteral("Folder for the pictures (created)."));
-    line.Parser().addPositionalArgument(QStringLiteral("MS"), QStringLiteral("Times in milliseconds."));
+    line.Parser().addPositionalArgument(QStringLiteral("TIME"),
+                                        QStringLiteral("Times: 2000 (milliseconds), 83.5s, 01:23.5, 1:02:03.250."));
 
     TGrabOptions options;
     static_cast<TCommandLineResult&>(options) = line.Parse(arguments);
@@ -93,7 +140,9 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
             return fail(QStringLiteral("not a picture format: %1").arg(line.Parser().value(format)));
     }
     options.Coded = line.Parser().isSet(coded);
-    options.Exact = line.Parser().isSet(exact);
+    options.Fast = line.Parser().isSet(fast);
+    if (options.Fast && line.Parser().isSet(exact))
+        return fail(QStringLiteral("--fast and --exact ask for different pictures; give one"));
     const QStringList positional = line.PositionalArguments();
     if (line.Parser().isSet(sheet)) {
         options.Sheet = ContactSheet::ParseGrid(line.Parser().value(sheet));
@@ -113,9 +162,12 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
     options.Movie = positional[0];
     options.OutDir = positional[1];
     for (const QString& text : positional.mid(2)) {
-        const std::optional<std::int32_t> ms = ParseMs(text);
+        const std::optional<std::int32_t> ms = ParseGrabTime(text);
         if (!ms)
-            return fail(QStringLiteral("not a time in milliseconds: %1").arg(text));
+            return fail(QStringLiteral("not a time: '%1' (milliseconds as 2000, seconds as 83.5s, or "
+                                       "[HH:]MM:SS[.mmm]; at most %2 ms)")
+                            .arg(text)
+                            .arg(std::numeric_limits<std::int32_t>::max()));
         options.Times.push_back(*ms);
     }
     return options;

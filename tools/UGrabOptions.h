@@ -1,7 +1,7 @@
 #pragma once
 // framora-grab's command line:
-//   framora-grab [options] MOVIE OUTDIR MS [MS ...]     the picture at each time, one file each
-//   framora-grab --exact MOVIE OUTDIR MS [MS ...]       the same, exact, with each picture's time
+//   framora-grab [options] MOVIE OUTDIR TIME [TIME ...]    the picture at each time, one file each
+//   framora-grab --fast MOVIE OUTDIR TIME [TIME ...]       the same along the window's playback path
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
 #include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
@@ -16,6 +16,12 @@ enum class TGrabFormat { Bmp, Png, Jpg };
 std::optional<TGrabFormat> GrabFormatNamed(const QString& name);
 QString GrabFormatExtension(TGrabFormat format);
 
+// A time as typed, in milliseconds from the movie's start: whole milliseconds ("2000"), seconds
+// with their unit ("83.5s") or a clock reading [HH:]MM:SS[.mmm] ("01:23.5", "1:02:03.250"; the
+// leading field may run past 59). Fractions go to the millisecond. None for anything else:
+// signs, spaces, a fraction without its unit, a field past 59, more than int32 milliseconds.
+std::optional<std::int32_t> ParseGrabTime(const QString& text);
+
 struct TGrabOptions : TCommandLineResult {
     QString Movie;
     // --format as given; pictures default to BMP, a sheet to what its file name ends with.
@@ -23,9 +29,10 @@ struct TGrabOptions : TCommandLineResult {
     // Pictures: one file per time, OutDir/<ms>.<extension>.
     QString OutDir;
     std::vector<std::int32_t> Times;
-    // --exact: each picture is the last one shown at or before its time, and its own time is
-    // printed after the file.
-    bool Exact = false;
+    // Each picture is the last one shown at or before its time unless --fast asks for the
+    // window's playback path (a key frame near the time, or a short read on), which is quicker
+    // on long GOPs but may land seconds away. --exact names the default for older scripts.
+    bool Fast = false;
     // Sheet mode when set.
     std::optional<ContactSheet::TGrid> Sheet;
     QString SheetFile;

@@ -24,6 +24,8 @@ namespace {
 constexpr int ExitOpened = 0;
 constexpr int ExitNotOpened = 1;
 constexpr int ExitNotWritten = 1;
+// The other pictures are still written, but a script must not take the run for complete.
+constexpr int ExitSomeTimeFailed = 3;
 
 void PutLE(std::vector<char>& out, std::uint32_t value, int bytes)
 {
@@ -97,21 +99,23 @@ int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
     std::filesystem::create_directories(outDir, error);
     const std::string extension = "." + GrabFormatExtension(options.PictureFormat()).toStdString();
     TBitmap shown;
+    bool allWritten = true;
     for (std::int32_t ms : options.Times) {
         const std::filesystem::path target = outDir / (std::to_string(ms) + extension);
-        if (!decoder.DecodeFrame(ms)) {
-            std::printf("%d failed\n", ms);
-        } else if (!WritePicture(Picture(decoder, options, shown), target, options.PictureFormat())) {
+        bool written = decoder.DecodeFrame(ms);
+        if (written && !WritePicture(Picture(decoder, options, shown), target, options.PictureFormat())) {
             Report(QStringLiteral("cannot write %1").arg(QString::fromStdString(target.string())));
-            std::printf("%d failed\n", ms);
-        } else if (options.Exact) {
-            std::printf("%d ok %s at %d\n", ms, target.c_str(), decoder.FrameTimeMs());
-        } else {
-            std::printf("%d ok %s\n", ms, target.c_str());
+            written = false;
         }
+        // The picture's own time, because --fast may land far from the time asked.
+        if (written)
+            std::printf("%d ok %s at %d\n", ms, target.c_str(), decoder.FrameTimeMs());
+        else
+            std::printf("%d failed\n", ms);
         std::fflush(stdout);
+        allWritten = allWritten && written;
     }
-    return ExitOpened;
+    return allWritten ? ExitOpened : ExitSomeTimeFailed;
 }
 
 int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options)
@@ -165,7 +169,7 @@ int main(int argc, char** argv)
 
     const std::string movie = options.Movie.toLocal8Bit().toStdString();
     TMovieDecoder decoder;
-    decoder.SetExact(options.Exact);
+    decoder.SetExact(!options.Fast);
     std::error_code error;
     if (!std::filesystem::is_regular_file(movie, error)) {
         std::fprintf(stderr, "framora-grab: %s: no such file\n", movie.c_str());

@@ -3,6 +3,7 @@
 #include "support/GrabRun.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -35,34 +36,34 @@ TBitmap ReadBmp(const QString& path)
 
 } // namespace
 
-TEST(FramoraGrab, WritesTheRequestedPicturesInOrder)
+TEST(FramoraGrab, FastFollowsThePlaybackPathInOrder)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString out = dir.filePath("shots");
-    const TGrabRun run = Grab({Movie(Mpeg4Avi), out, "400", "9000", "9600", "9960", "99999", "-20", "9500"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const TGrabRun run = Grab({"--fast", Movie(Mpeg4Avi), out, "400", "9000", "9600", "9960", "99999", "0", "9500"});
+    ASSERT_EQ(run.ExitCode, 3) << run.Err.toStdString();
     const QStringList expected = {
         "size 320x240 display 320x240 duration 10000",
-        "400 ok " + out + "/400.bmp",
-        "9000 ok " + out + "/9000.bmp",
-        "9600 ok " + out + "/9600.bmp",
-        "9960 ok " + out + "/9960.bmp",
-        "99999 ok " + out + "/99999.bmp",
-        "-20 ok " + out + "/-20.bmp",
+        "400 ok " + out + "/400.bmp at 400",
+        "9000 ok " + out + "/9000.bmp at 9000",
+        "9600 ok " + out + "/9600.bmp at 9600",
+        "9960 ok " + out + "/9960.bmp at 9960",
+        "99999 ok " + out + "/99999.bmp at 9960",
+        "0 ok " + out + "/0.bmp at 0",
         "9500 failed",
     };
     EXPECT_EQ(run.Out, expected);
 
     // One decoder serves the requests in order: rising times read on (10, then 240 and 249 after
-    // the seek to 225), past the end shows the last picture again, -20 is the start, and 9500
-    // seeks into the last second, which has no key frame after it, and fails. The files are BMPs
-    // the framework reads back, upright.
+    // the seek to 225), past the end shows the last picture again, 0 seeks back to the start, and
+    // 9500 seeks into the last second, which has no key frame after it, and fails. The files are
+    // BMPs the framework reads back, upright.
     const struct {
         const char* Name;
         int Stamp;
     } files[] = {{"400.bmp", 10},   {"9000.bmp", 225}, {"9600.bmp", 240},
-                   {"9960.bmp", 249}, {"99999.bmp", 249}, {"-20.bmp", 0}};
+                   {"9960.bmp", 249}, {"99999.bmp", 249}, {"0.bmp", 0}};
     for (const auto& file : files) {
         const TBitmap bitmap = ReadBmp(out + "/" + file.Name);
         EXPECT_EQ(bitmap.Width(), Width) << file.Name;
@@ -95,7 +96,7 @@ TEST(FramoraGrab, WritesPicturesAsShownOrAsCoded)
         {Rotated[0], true, "size 320x240 display 240x320", {Width, Height}, -1},
         {Rotated[2], false, "size 320x240 display 240x320", {Height, Width}, 10},
         {Anamorphic16x9, false, "size 720x480 display 853x480", {853, DvdHeight}, 0},
-        {Anamorphic16x9, true, "size 720x480 display 853x480", {DvdWidth, DvdHeight}, 0},
+        {Anamorphic16x9, true, "size 720x480 display 853x480", {DvdWidth, DvdHeight}, 10},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
@@ -109,32 +110,63 @@ TEST(FramoraGrab, WritesPicturesAsShownOrAsCoded)
         EXPECT_TRUE(run.Out.value(0).startsWith(c.Sizes + " duration ")) << name << run.Out.value(0).toStdString();
         const TBitmap picture = ReadBmp(dir.filePath("400.bmp"));
         EXPECT_EQ(QSize(picture.Width(), picture.Height()), c.Written) << name;
-        // Enlarged, the stamp's blocks no longer fall where it is read; and the MPEG-2 movie's
-        // seek lands on the key frame before the time.
+        // Enlarged, the stamp's blocks no longer fall where it is read.
         if (c.Stamp != 0) {
             EXPECT_EQ(StampOf(picture), c.Stamp) << name;
         }
     }
 }
 
-// Exact requests land where the seek path cannot (9500 ms lies in the last second, after the
-// last key frame) and say when their picture is shown.
+// Exact requests (the default; --exact names it for older scripts) land where the seek path
+// cannot (9500 ms lies in the last second, after the last key frame) and say when their picture
+// is shown. Times in seconds or as a clock reading are named in milliseconds.
 TEST(FramoraGrab, ExactPicturesWithTheirOwnTimes)
+{
+    for (const QStringList& flags : {QStringList{}, QStringList{"--exact"}}) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const TGrabRun run = Grab(flags + QStringList{Movie(Mpeg4Avi), dir.path(), "9500", "4.321s", "0", "01:39.999"});
+        ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+        const QStringList expected = {
+            "size 320x240 display 320x240 duration 10000",
+            "9500 ok " + dir.filePath("9500.bmp") + " at 9480",
+            "4321 ok " + dir.filePath("4321.bmp") + " at 4320",
+            "0 ok " + dir.filePath("0.bmp") + " at 0",
+            "99999 ok " + dir.filePath("99999.bmp") + " at 9960",
+        };
+        EXPECT_EQ(run.Out, expected) << flags.join(' ').toStdString();
+        EXPECT_EQ(StampOf(ReadBmp(dir.filePath("9500.bmp"))), 237);
+        EXPECT_EQ(StampOf(ReadBmp(dir.filePath("4321.bmp"))), 108);
+    }
+}
+
+// A time asked for without flags is that time, however far the key frame before it lies: the
+// long GOP's only key frame before 2 s is at 0, where the playback path reads on 20 pictures
+// and stops at 0.8 s.
+TEST(FramoraGrab, LongGopTimeIsExactByDefault)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const TGrabRun run = Grab({"--exact", Movie(Mpeg4Avi), dir.path(), "9500", "4321", "-20", "99999"});
+    const TGrabRun run = Grab({Movie(LongGopH264), dir.path(), "2000"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-    const QStringList expected = {
-        "size 320x240 display 320x240 duration 10000",
-        "9500 ok " + dir.filePath("9500.bmp") + " at 9480",
-        "4321 ok " + dir.filePath("4321.bmp") + " at 4320",
-        "-20 ok " + dir.filePath("-20.bmp") + " at 0",
-        "99999 ok " + dir.filePath("99999.bmp") + " at 9960",
-    };
-    EXPECT_EQ(run.Out, expected);
-    EXPECT_EQ(StampOf(ReadBmp(dir.filePath("9500.bmp"))), 237);
-    EXPECT_EQ(StampOf(ReadBmp(dir.filePath("4321.bmp"))), 108);
+    EXPECT_EQ(run.Out.value(1).toStdString(), ("2000 ok " + dir.filePath("2000.bmp") + " at 2000").toStdString());
+    EXPECT_EQ(StampOf(ReadBmp(dir.filePath("2000.bmp"))), 2000 / (1000 / FrameRate));
+}
+
+// A time without a picture does not stop the others, but the run ends with 3 so that a script
+// notices.
+TEST(FramoraGrab, SomeTimeWithoutAPictureEndsWith3)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkdir("400.bmp")); // in the way of the second picture
+    const TGrabRun run = Grab({Movie(Mpeg4Avi), dir.path(), "0", "400", "800"});
+    EXPECT_EQ(run.ExitCode, 3) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, (QStringList{"size 320x240 display 320x240 duration 10000",
+                                    "0 ok " + dir.filePath("0.bmp") + " at 0", "400 failed",
+                                    "800 ok " + dir.filePath("800.bmp") + " at 800"}));
+    EXPECT_EQ(run.ErrLines(), QStringList{"framora-grab: cannot write " + dir.filePath("400.bmp")});
+    EXPECT_EQ(StampOf(ReadBmp(dir.filePath("800.bmp"))), 20);
 }
 
 TEST(FramoraGrab, ExitCodes)
@@ -149,6 +181,8 @@ TEST(FramoraGrab, ExitCodes)
         {{Movie(Mpeg4Avi), dir.path()}, 2},
         {{Movie(Mpeg4Avi), dir.path(), "ten"}, 2},
         {{Movie(Mpeg4Avi), dir.path(), "99999999999"}, 2},
+        {{Movie(Mpeg4Avi), dir.path(), "0", "-5"}, 2},
+        {{"--fast", "--exact", Movie(Mpeg4Avi), dir.path(), "0"}, 2},
         {{Movie("no-such-movie.avi"), dir.path(), "0"}, 1},
         {{Movie(OneFrame), dir.path(), "0"}, 1},
     };

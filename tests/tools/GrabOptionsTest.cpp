@@ -18,8 +18,9 @@ TEST(GrabOptions, Arguments)
         std::optional<TGrid> Sheet;
         std::optional<TGrabFormat> Format;
         bool Coded = false;
+        bool Fast = false;
     } cases[] = {
-        {{"m.avi", "out", "0", "-20", "9500"}, TCommandLineOutcome::Run, {0, -20, 9500}, {}, {}},
+        {{"m.avi", "out", "0", "83.5s", "01:23.5", "9500"}, TCommandLineOutcome::Run, {0, 83500, 83500, 9500}, {}, {}},
         {{"--format", "png", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, TGrabFormat::Png},
         {{"m.avi", "out", "1", "--format=JPEG"}, TCommandLineOutcome::Run, {1}, {}, TGrabFormat::Jpg},
         {{"--sheet", "4x3", "m.avi", "s.png"}, TCommandLineOutcome::Run, {}, TGrid{4, 3}, {}},
@@ -32,7 +33,11 @@ TEST(GrabOptions, Arguments)
         {{"m.avi", "out"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"m.avi", "out", "ten"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"m.avi", "out", "2147483648"}, TCommandLineOutcome::UsageError, {}, {}, {}},
-        {{"m.avi", "out", "-2147483648"}, TCommandLineOutcome::Run, {INT32_MIN}, {}, {}},
+        {{"m.avi", "out", "-2147483648"}, TCommandLineOutcome::UsageError, {}, {}, {}},
+        {{"m.avi", "out", "1", "-5"}, TCommandLineOutcome::UsageError, {}, {}, {}},
+        {{"--fast", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, {}, false, true},
+        {{"--exact", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, {}, false, false},
+        {{"--exact", "--fast", "m.avi", "out", "1"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"--format", "gif", "m.avi", "out", "1"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"--format"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"--sheet", "0x3", "m.avi", "s.png"}, TCommandLineOutcome::UsageError, {}, {}, {}},
@@ -54,6 +59,59 @@ TEST(GrabOptions, Arguments)
         EXPECT_EQ(options.Sheet, c.Sheet) << name;
         EXPECT_EQ(options.Format, c.Format) << name;
         EXPECT_EQ(options.Coded, c.Coded) << name;
+        EXPECT_EQ(options.Fast, c.Fast) << name;
+    }
+}
+
+TEST(GrabOptions, Times)
+{
+    const struct {
+        const char* Text;
+        std::optional<std::int32_t> Ms;
+    } cases[] = {
+        {"2000", 2000},
+        {"2147483647", INT32_MAX},
+        {"83.5s", 83500},
+        {"83s", 83000},
+        {"0.04s", 40},
+        {"1.001s", 1001},
+        {"2147483.647s", INT32_MAX},
+        {"01:23.5", 83500},
+        {"1:23", 83000},
+        {"90:00", 5400000}, // the leading field may pass 59
+        {"1:02:03.250", 3723250},
+        {"596:31:23.647", INT32_MAX},
+        // Malformed
+        {"", {}},
+        {"abc", {}},
+        {"1:2:3:4", {}},
+        {"-5", {}},
+        {"+5", {}},
+        {"-1:00", {}},
+        {"12.5", {}}, // a fraction needs its unit
+        {"1:75", {}},
+        {"1:60:00", {}},
+        {"1:2", {}}, // seconds in two digits
+        {"1:02:3", {}},
+        {"2147483648", {}},
+        {"99999999999999999999", {}},
+        {"2147483.648s", {}},
+        {"596:31:23.648", {}},
+        {"1.2345s", {}}, // finer than a millisecond
+        {"5ms", {}},
+        {" 5", {}},
+        {"5\n", {}},
+        {"١٢", {}}, // digits of another script
+    };
+    for (const auto& c : cases) {
+        const QString text = QString::fromUtf8(c.Text);
+        EXPECT_EQ(ParseGrabTime(text), c.Ms) << c.Text;
+        if (c.Ms)
+            continue;
+        // The usage error names the argument, also those the option parser would take for options.
+        const TGrabOptions options = ParseGrabCommandLine({"framora-grab", "m.avi", "out", "0", text});
+        EXPECT_EQ(options.Outcome, TCommandLineOutcome::UsageError) << c.Text;
+        EXPECT_TRUE(options.Text.startsWith("framora-grab: not a time: '" + text + "'")) << options.Text.toStdString();
     }
 }
 
