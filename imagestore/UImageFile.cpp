@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
+#include <QSaveFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -178,6 +179,20 @@ QByteArray EncodeImage(const QImage& picture, const QByteArray& format, const TP
         metadataError = QString::fromStdString(e.what());
         return bytes;
     }
+}
+
+bool WriteImageFile(const QImage& picture, const QString& fileName, const TProvenance* provenance, QString& error,
+                    QString& metadataError)
+{
+    const QByteArray bytes = EncodeImage(picture, ImageFormatFor(fileName), provenance, error, metadataError);
+    if (bytes.isEmpty())
+        return false;
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 #pragma GCC diagnostic pop

@@ -43,3 +43,10 @@ bool CarriesProvenance(const QByteArray& format);
 // metadata. WebP is lossless; JPEG is written at quality 95.
 QByteArray EncodeImage(const QImage& picture, const QByteArray& format, const TProvenance* provenance,
                        QString& error, QString& metadataError);
+
+// Writes picture to fileName in the format its extension names, provenance inside as above. The
+// bytes go to a temporary file beside the target, renamed over it once all are written, so that
+// a failed write never leaves a partial picture under the final name. False with error set when
+// nothing was written; metadataError as for EncodeImage.
+bool WriteImageFile(const QImage& picture, const QString& fileName, const TProvenance* provenance, QString& error,
+                    QString& metadataError);

@@ -33,6 +33,10 @@ std::optional<TGrabFormat> GrabFormatNamed(const QString& name)
         return TGrabFormat::Png;
     if (lower == QLatin1String("jpg") || lower == QLatin1String("jpeg"))
         return TGrabFormat::Jpg;
+    if (lower == QLatin1String("webp"))
+        return TGrabFormat::Webp;
+    if (lower == QLatin1String("tif") || lower == QLatin1String("tiff"))
+        return TGrabFormat::Tiff;
     return std::nullopt;
 }
 
@@ -43,6 +47,10 @@ QString GrabFormatExtension(TGrabFormat format)
         return QStringLiteral("png");
     case TGrabFormat::Jpg:
         return QStringLiteral("jpg");
+    case TGrabFormat::Webp:
+        return QStringLiteral("webp");
+    case TGrabFormat::Tiff:
+        return QStringLiteral("tif");
     case TGrabFormat::Bmp:
         break;
     }
@@ -99,7 +107,7 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
                                      "Exit status: 0 done, 1 the movie not opened (or the sheet not written), "
                                      "2 usage error, 3 some time gave no picture (the others are written)."),
                       QStringLiteral("MOVIE OUTDIR TIME [TIME ...] | --sheet COLUMNSxROWS MOVIE OUT"));
-    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Picture format: png, jpg or bmp (default)."),
+    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Picture format: png, jpg, webp (lossless), tif or bmp (default). All but bmp carry the movie's name, the picture's time, its sizes and the program inside (XMP, EXIF)."),
                                     QStringLiteral("png|jpg|bmp"));
     const QCommandLineOption sheet(QStringLiteral("sheet"),
                                    QStringLiteral("Writes one contact sheet of COLUMNS x ROWS pictures at evenly "

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-enum class TGrabFormat { Bmp, Png, Jpg };
+enum class TGrabFormat { Bmp, Png, Jpg, Webp, Tiff };
 
 // "bmp", "png", "jpg" or "jpeg", in any case.
 std::optional<TGrabFormat> GrabFormatNamed(const QString& name);

@@ -4,6 +4,8 @@
 #include "decoder/UFFmpegLog.h"
 #include "decoder/UMovieDecoder.h"
 #include "framework/QtMessageLog.h"
+#include "imagestore/UImageFile.h"
+#include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
 #include "tools/UGrabOptions.h"
 
@@ -76,11 +78,31 @@ void Report(const QString& line)
     std::fflush(stderr);
 }
 
-bool WritePicture(const TBitmap& bitmap, const std::filesystem::path& path, TGrabFormat format)
+// Where the picture on the decoder came from, as the window writes it into saved scenes.
+TProvenance ProvenanceOf(const TMovieDecoder& decoder, const TGrabOptions& options, const TBitmap& picture)
+{
+    TProvenance provenance;
+    provenance.Movie = QFileInfo(options.Movie).fileName();
+    provenance.PositionMs = decoder.FrameTimeMs();
+    provenance.CodedSize = QSize(decoder.Width(), decoder.Height());
+    provenance.ShownSize = QSize(picture.Width(), picture.Height());
+    provenance.Settings = {{QStringLiteral("DisplaySize"), options.Coded ? QStringLiteral("off") : QStringLiteral("on")}};
+    provenance.Creator = QStringLiteral("Framora ") + FramoraVersion();
+    return provenance;
+}
+
+bool WritePicture(const TBitmap& bitmap, const std::filesystem::path& path, TGrabFormat format,
+                  const TProvenance& provenance)
 {
     if (format == TGrabFormat::Bmp)
         return WriteBmp(bitmap, path);
-    return bitmap.Image().save(QString::fromStdString(path.string()), format == TGrabFormat::Png ? "PNG" : "JPG");
+    const QString file = QString::fromStdString(path.string());
+    QString error, metadataError;
+    if (!WriteImageFile(bitmap.Image(), file, &provenance, error, metadataError))
+        return false;
+    if (!metadataError.isEmpty())
+        Report(QStringLiteral("%1: written without its provenance: %2").arg(file, metadataError));
+    return true;
 }
 
 // The picture the decoder rendered last, as options ask for it.
@@ -90,6 +112,17 @@ const TBitmap& Picture(const TMovieDecoder& decoder, const TGrabOptions& options
         return decoder.Bitmap();
     MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), TAspectScaling::Display, shown);
     return shown;
+}
+
+// Writes the picture the decoder rendered last to target; says why when it cannot.
+bool WriteGrabbed(const TMovieDecoder& decoder, const TGrabOptions& options, const std::filesystem::path& target,
+                  TBitmap& shown)
+{
+    const TBitmap& picture = Picture(decoder, options, shown);
+    if (WritePicture(picture, target, options.PictureFormat(), ProvenanceOf(decoder, options, picture)))
+        return true;
+    Report(QStringLiteral("cannot write %1").arg(QString::fromStdString(target.string())));
+    return false;
 }
 
 int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
@@ -102,11 +135,7 @@ int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
     bool allWritten = true;
     for (std::int32_t ms : options.Times) {
         const std::filesystem::path target = outDir / (std::to_string(ms) + extension);
-        bool written = decoder.DecodeFrame(ms);
-        if (written && !WritePicture(Picture(decoder, options, shown), target, options.PictureFormat())) {
-            Report(QStringLiteral("cannot write %1").arg(QString::fromStdString(target.string())));
-            written = false;
-        }
+        const bool written = decoder.DecodeFrame(ms) && WriteGrabbed(decoder, options, target, shown);
         // The picture's own time, because --fast may land far from the time asked.
         if (written)
             std::printf("%d ok %s at %d\n", ms, target.c_str(), decoder.FrameTimeMs());

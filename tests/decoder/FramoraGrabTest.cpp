@@ -5,10 +5,15 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <span>
 
 using namespace TestMovies;
@@ -34,7 +39,51 @@ TBitmap ReadBmp(const QString& path)
     return bitmap;
 }
 
+// The XMP of a picture as exiv2's own reader prints it, by key.
+std::map<QString, QString> XmpOf(const QString& file)
+{
+    QProcess reader;
+    reader.start(QStringLiteral("exiv2"), {QStringLiteral("-px"), file});
+    reader.waitForFinished();
+    static const QRegularExpression line(QStringLiteral("^(\\S+)\\s+\\S+\\s+\\d+\\s+(.*)$"));
+    std::map<QString, QString> values;
+    for (const QString& text : QString::fromUtf8(reader.readAllStandardOutput()).split('\n'))
+        if (const QRegularExpressionMatch match = line.match(text); match.hasMatch())
+            values[match.captured(1)] = match.captured(2);
+    return values;
+}
+
 } // namespace
+
+// Pictures in formats that have room for it say which movie and moment they show, and the
+// lossless ones keep the picture as BMP gives it.
+TEST(FramoraGrab, PicturesSayWhereTheyCameFrom)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const char* format : {"webp", "tif", "png", "jpg", "bmp"}) {
+        const QString folder = dir.filePath(QString::fromUtf8(format));
+        const TGrabRun run = Grab({"--format", format, Movie(Mpeg4Avi), folder, "4.321s"});
+        ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    }
+    const QImage bmp = QImage(dir.filePath("bmp/4321.bmp")).convertToFormat(QImage::Format_RGB888);
+    ASSERT_FALSE(bmp.isNull());
+    for (const char* format : {"webp", "tif", "png", "jpg"}) {
+        SCOPED_TRACE(format);
+        const QString file = dir.filePath(QStringLiteral("%1/4321.%1").arg(QString::fromUtf8(format)));
+        auto xmp = XmpOf(file);
+        EXPECT_EQ(xmp["Xmp.framora.Movie"], QFileInfo(Movie(Mpeg4Avi)).fileName());
+        EXPECT_EQ(xmp["Xmp.framora.Position"], QStringLiteral("00:00:04.320"));
+        EXPECT_EQ(xmp["Xmp.framora.CodedSize"], QStringLiteral("320x240"));
+        EXPECT_EQ(xmp["Xmp.framora.ShownSize"], QStringLiteral("320x240"));
+        EXPECT_EQ(xmp["Xmp.framora.DisplaySize"], QStringLiteral("on"));
+        EXPECT_EQ(xmp["Xmp.xmp.CreatorTool"], QStringLiteral("Framora " FRAMORA_PROJECT_VERSION));
+        if (std::string(format) != "jpg") {
+            EXPECT_EQ(QImage(file).convertToFormat(QImage::Format_RGB888), bmp);
+        }
+    }
+    EXPECT_TRUE(XmpOf(dir.filePath("bmp/4321.bmp")).empty());
+}
 
 TEST(FramoraGrab, FastFollowsThePlaybackPathInOrder)
 {
