@@ -1,5 +1,6 @@
 #include "decoder/UMovieDecoder.h"
 #include "decoder/UPictureCache.h"
+#include "decoder/UPictureConverter.h"
 #include "framework/AVIFile.h"
 #include "framework/FFmpegPtr.h"
 #include "framework/StretchDIBits.h"
@@ -8,7 +9,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
 }
 
 #include <QBuffer>
@@ -40,22 +40,6 @@ bool IsLeftToPlatform(AVCodecID id)
         || id == AV_CODEC_ID_MSVIDEO1;
 }
 
-// Tells the converter what the picture's samples mean, as FFmpeg's own conversion does: the
-// matrix the stream names (BT.601 where it names none) and whether it uses the full range.
-// Without this swscale takes every movie as BT.601 limited range, and HD movies come out with
-// shifted colours. Pictures that are RGB already have nothing to describe, and a converter that
-// refuses the description still converts.
-void DescribeSourceColours(SwsContext* converter, const AVFrame& picture)
-{
-    const auto format = static_cast<AVPixelFormat>(picture.format);
-    const bool fullRange = picture.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P
-        || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P
-        || format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
-    const int* matrix = sws_getCoefficients(picture.colorspace);
-    // The target is RGB: its matrix is not used, and its range is the full one.
-    sws_setColorspaceDetails(converter, matrix, fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
-}
-
 // Where the demuxer stands, judged by the packet read last. Packets come in decoding order: with
 // reordered pictures (B-frames) a packet's pts can lie several pictures ahead of everything
 // decoded so far, and taking it as the position would turn the next small step forward into a
@@ -80,13 +64,8 @@ struct TMovieDecoder::TState {
     // avcodec_receive_frame clears its target even when nothing comes out, so pictures land
     // here first and move into DecodedFrame only when there is one.
     ffmpeg::FramePtr ReceivedFrame;
-    // Converts decoded pictures straight into Bitmap's rows. Made for the picture described by
-    // ConverterSource (size, format, colour matrix and range); rebuilt when a picture differs.
-    ffmpeg::SwsPtr Converter;
-    struct TSource {
-        int Width = 0, Height = 0, Format = -1, Colorspace = -1, Range = -1;
-        bool operator==(const TSource&) const = default;
-    } ConverterSource;
+    // Converts decoded pictures into Bitmap's rows and the cache's pictures.
+    TPictureConverter Converter;
     // The packet read last; its pts stands for the demuxer's position. Null until the first read.
     ffmpeg::PacketPtr Packet;
     // The picture size the codec context announced at opening: Bitmap has it. The
@@ -193,32 +172,6 @@ std::int64_t PresentationTimeOf(const AVFrame& picture)
 {
     return picture.best_effort_timestamp != AV_NOPTS_VALUE ? picture.best_effort_timestamp
                                                            : picture.pts;
-}
-
-// Converts picture into 24-bit rows of the size the codec announced at opening.
-bool ConvertPicture(TMovieDecoder::TState& s, const AVFrame& picture, std::uint8_t* firstRow,
-                    int pitch)
-{
-    // The decoder may put out another size or format than it announced (a damaged or changing
-    // stream); converting from what the picture really is keeps reads in bounds.
-    const TMovieDecoder::TState::TSource source{picture.width, picture.height, picture.format,
-                                                picture.colorspace, picture.color_range};
-    if (!s.Converter || !(source == s.ConverterSource)) {
-        s.ConverterSource = {};
-        s.Converter.reset(sws_getContext(picture.width, picture.height,
-                                         static_cast<AVPixelFormat>(picture.format), s.FrameWidth,
-                                         s.FrameHeight, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr,
-                                         nullptr, nullptr));
-        if (!s.Converter)
-            return false;
-        DescribeSourceColours(s.Converter.get(), picture);
-        s.ConverterSource = source;
-    }
-    std::uint8_t* const rows[4] = {firstRow, nullptr, nullptr, nullptr};
-    const int pitches[4] = {pitch, 0, 0, 0};
-    return sws_scale(s.Converter.get(), picture.data, picture.linesize, 0, picture.height, rows,
-                     pitches)
-        >= 0;
 }
 
 } // namespace
@@ -476,8 +429,7 @@ void TMovieDecoder::ReleaseFFmpeg()
     s.Codec = nullptr;
     s.FormatContext.reset();
     s.Packet.reset();
-    s.Converter.reset();
-    s.ConverterSource = {};
+    s.Converter.Reset();
     s.ReceivedFrame.reset();
     s.DecodedFrame.reset();
     s.Candidate.reset();
@@ -720,10 +672,7 @@ bool TMovieDecoder::RenderWithFFmpeg()
 {
     TState& s = *FState;
     try {
-        // The bitmap's rows are the conversion's target: blue, green, red, at its own pitch.
-        FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
-        FBitmap->SetSize(s.FrameWidth, s.FrameHeight);
-        if (!ConvertPicture(s, *s.DecodedFrame, FBitmap->ScanLine(0), FBitmap->BytesPerLine()))
+        if (!s.Converter.ConvertInto(*s.DecodedFrame, s.FrameWidth, s.FrameHeight, *FBitmap))
             return false;
         s.ShownPts = PresentationTimeOf(*s.DecodedFrame);
         s.ShownNextPts = TPictureCache::NextUnknown;
@@ -930,7 +879,9 @@ void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position)
     if (s.Cache.At(pts))
         return;
     QImage picture(s.FrameWidth, s.FrameHeight, TBitmap::QtFormatFor(TPixelFormat::pf24bit));
-    if (!picture.isNull() && ConvertPicture(s, *s.Candidate, picture.bits(), static_cast<int>(picture.bytesPerLine())))
+    if (!picture.isNull()
+        && s.Converter.Convert(*s.Candidate, s.FrameWidth, s.FrameHeight, picture.bits(),
+                               static_cast<int>(picture.bytesPerLine())))
         s.Cache.Insert(pts, picture, position);
 }
 
@@ -946,9 +897,7 @@ bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
         FBitmap->Image() = *kept;
     } else {
         // A limit below one picture keeps none; the bitmap gets it all the same.
-        FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
-        FBitmap->SetSize(s.FrameWidth, s.FrameHeight);
-        if (!ConvertPicture(s, *s.Candidate, FBitmap->ScanLine(0), FBitmap->BytesPerLine()))
+        if (!s.Converter.ConvertInto(*s.Candidate, s.FrameWidth, s.FrameHeight, *FBitmap))
             return false;
     }
     s.ShownPts = pts;
