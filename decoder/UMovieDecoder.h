@@ -62,7 +62,7 @@ public:
     // Whether the movie open (or open last) came through the AVIFile service.
     bool UsesAVIFile() const;
 
-    // The decoder's helper owns every FFmpeg and AVIFile resource (see UMovieDecoder.cpp).
+    // The decoder's helper owns every FFmpeg and AVIFile resource (see MovieDecoderState.h).
     struct TState;
 
     // Writes a Windows bitmap file image of a packed DIB (header, colour table or bit-field
@@ -71,38 +71,43 @@ public:
     static void WriteBitmapFileImage(TStream& Stream, const void* Block);
 
 private:
+    // The FFmpeg input (UMovieReader.cpp).
     bool OpenWithFFmpeg(const std::string& FileName);
-    bool OpenWithAVIFile(const std::string& FileName);
-    // The file and the chosen stream while an AVIFile opening runs; kept only if it succeeds.
-    struct TAVIHandles;
-    bool OpenAVIFileSteps(const std::string& FileName, TAVIHandles& Handles);
     // Frees what an FFmpeg opening created, in the order Close uses; safe on a partial opening.
     void ReleaseFFmpeg();
-    void ReleaseAVIFile();
+    bool ReadVideoPacket();
+    bool DecodeVideoPacket();
+    enum class TNextPicture { Picture, End, Failed };
+    TNextPicture NextPicture(int& budget);
 
     bool SeekTo(std::int32_t TimeMs);
     bool RenderFrame();
+    // Playback positioning (UPlaybackPositioning.cpp).
     bool SeekWithFFmpeg(std::int32_t TimeMs);
     bool RenderWithFFmpeg();
-    bool ReadVideoPacket();
-    bool DecodeVideoPacket();
-    bool SeekAVIFile(std::int32_t TimeMs);
-    bool FetchAVIFileSample(std::int64_t sample);
-    bool StepAVIFile(int direction);
-    bool RenderAVIFileFrame();
 
-    // Exact positioning with FFmpeg; target in the video stream's time-base units.
+    // Exact positioning with FFmpeg (UExactPositioning.cpp); target in the video stream's
+    // time-base units.
     bool DecodeExactly(std::int64_t target);
     bool CanReadOn(std::int64_t target) const;
     bool SeekExactly(std::int64_t target, bool keepBefore);
     bool SeekBackTo(std::int64_t decodingTime);
     bool ReadOnExactly(std::int64_t target, bool keepBefore, int& budget);
-    enum class TNextPicture { Picture, End, Failed };
-    TNextPicture NextPicture(int& budget);
     void KeepPicture(std::int64_t pts, std::int64_t position);
     bool ShowCandidate(std::int64_t nextPts);
     std::int64_t ConversionSpan() const;
     std::int64_t FrameDuration() const;
+
+    // The AVIFile service (UAVIFileDecoding.cpp).
+    bool OpenWithAVIFile(const std::string& FileName);
+    // The file and the chosen stream while an AVIFile opening runs; kept only if it succeeds.
+    struct TAVIHandles;
+    bool OpenAVIFileSteps(const std::string& FileName, TAVIHandles& Handles);
+    void ReleaseAVIFile();
+    bool SeekAVIFile(std::int32_t TimeMs);
+    bool FetchAVIFileSample(std::int64_t sample);
+    bool StepAVIFile(int direction);
+    bool RenderAVIFileFrame();
 
     std::string FFileName;
     bool FIsOpen = false;
