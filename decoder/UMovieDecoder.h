@@ -3,6 +3,7 @@
 // 24-bit bitmap it owns. FFmpeg is tried first; AVI files it refuses go to the AVIFile stand-in.
 // Everything above this unit sees milliseconds and TBitmap only, never an FFmpeg type.
 #include "decoder/UDisplayPicture.h"
+#include "decoder/UMovieTime.h"
 #include "framework/TBitmap.h"
 #include "framework/TStream.h"
 
@@ -61,7 +62,7 @@ public:
     // Whether the movie open (or open last) came through the AVIFile service.
     bool UsesAVIFile() const;
 
-    // The decoder's helper owns every FFmpeg and AVIFile resource (see UMovieDecoder.cpp).
+    // The decoder's helper owns every FFmpeg and AVIFile resource (see MovieDecoderState.h).
     struct TState;
 
     // Writes a Windows bitmap file image of a packed DIB (header, colour table or bit-field
@@ -70,38 +71,43 @@ public:
     static void WriteBitmapFileImage(TStream& Stream, const void* Block);
 
 private:
+    // The FFmpeg input (UMovieReader.cpp).
     bool OpenWithFFmpeg(const std::string& FileName);
-    bool OpenWithAVIFile(const std::string& FileName);
-    // The file and the chosen stream while an AVIFile opening runs; kept only if it succeeds.
-    struct TAVIHandles;
-    bool OpenAVIFileSteps(const std::string& FileName, TAVIHandles& Handles);
     // Frees what an FFmpeg opening created, in the order Close uses; safe on a partial opening.
     void ReleaseFFmpeg();
-    void ReleaseAVIFile();
+    bool ReadVideoPacket();
+    bool DecodeVideoPacket();
+    enum class TNextPicture { Picture, End, Failed };
+    TNextPicture NextPicture(int& budget);
 
     bool SeekTo(std::int32_t TimeMs);
     bool RenderFrame();
+    // Playback positioning (UPlaybackPositioning.cpp).
     bool SeekWithFFmpeg(std::int32_t TimeMs);
     bool RenderWithFFmpeg();
-    bool ReadVideoPacket();
-    bool DecodeVideoPacket();
-    bool SeekAVIFile(std::int32_t TimeMs);
-    bool FetchAVIFileSample(std::int64_t sample);
-    bool StepAVIFile(int direction);
-    bool RenderAVIFileFrame();
 
-    // Exact positioning with FFmpeg; target in the video stream's time-base units.
+    // Exact positioning with FFmpeg (UExactPositioning.cpp); target in the video stream's
+    // time-base units.
     bool DecodeExactly(std::int64_t target);
     bool CanReadOn(std::int64_t target) const;
     bool SeekExactly(std::int64_t target, bool keepBefore);
     bool SeekBackTo(std::int64_t decodingTime);
     bool ReadOnExactly(std::int64_t target, bool keepBefore, int& budget);
-    enum class TNextPicture { Picture, End, Failed };
-    TNextPicture NextPicture(int& budget);
     void KeepPicture(std::int64_t pts, std::int64_t position);
     bool ShowCandidate(std::int64_t nextPts);
     std::int64_t ConversionSpan() const;
     std::int64_t FrameDuration() const;
+
+    // The AVIFile service (UAVIFileDecoding.cpp).
+    bool OpenWithAVIFile(const std::string& FileName);
+    // The file and the chosen stream while an AVIFile opening runs; kept only if it succeeds.
+    struct TAVIHandles;
+    bool OpenAVIFileSteps(const std::string& FileName, TAVIHandles& Handles);
+    void ReleaseAVIFile();
+    bool SeekAVIFile(std::int32_t TimeMs);
+    bool FetchAVIFileSample(std::int64_t sample);
+    bool StepAVIFile(int direction);
+    bool RenderAVIFileFrame();
 
     std::string FFileName;
     bool FIsOpen = false;
@@ -109,48 +115,3 @@ private:
     std::unique_ptr<TBitmap> FBitmap;
     std::unique_ptr<TState> FState;
 };
-
-// The arithmetic of positioning, apart from any movie so that it can be checked on its own.
-// Times in stream units are 64-bit throughout: MPEG transport streams start at up to 2^33 units.
-namespace MovieTime {
-
-// Microseconds of a request, clamped to [0, durationUs - 1].
-std::int64_t ClampedTargetUs(std::int32_t timeMs, std::int64_t durationUs);
-
-// The request in stream time-base units (rounded to nearest); every request but time 0 is
-// shifted by the stream's start offset once that is known (startOffset >= 0).
-std::int64_t TargetUnits(std::int32_t timeMs, std::int64_t durationUs, int timeBaseNum,
-                         int timeBaseDen, std::int64_t startOffset);
-
-// Reading on is only worth it up to this far ahead; further, and anything backwards, seeks.
-inline constexpr int ForwardWindowSeconds = 7;
-bool NeedsSeek(std::int64_t target, std::int64_t current, int timeBaseNum, int timeBaseDen);
-
-// Reordering: the largest lead of a packet's pts over its dts seen so far, given the next
-// packet's stamps. A damaged stream cannot make the lead exceed MaxPresentationLeadMs.
-inline constexpr int MaxPresentationLeadMs = 1000;
-std::int64_t PresentationLead(std::int64_t lead, std::int64_t pts, std::int64_t dts,
-                              int timeBaseNum, int timeBaseDen);
-// The decoding time to seek to for the picture presented at target.
-std::int64_t DecodingTime(std::int64_t target, std::int64_t lead);
-
-// Some demuxers report a codec time base of ticks/1 (90000/1 for MPEG); read it as ticks/1000.
-void CorrectCodecTimeBase(int& num, int& den);
-
-// Exact positioning: the request in stream units from the stream's first time (streamStart),
-// rounded down; times before the start are the start.
-std::int64_t ExactTargetUnits(std::int32_t timeMs, int timeBaseNum, int timeBaseDen,
-                              std::int64_t streamStart);
-// A picture's time in milliseconds from streamStart, rounded up (a request for it then lands at
-// or after it) and never negative.
-std::int32_t PictureTimeMs(std::int64_t pts, std::int64_t streamStart, int timeBaseNum,
-                           int timeBaseDen);
-// How much further back the next seek starts when a key frame came out after the request: one
-// second first, then twice as far each time.
-std::int64_t NextSeekBackoff(std::int64_t backoff, int timeBaseNum, int timeBaseDen);
-
-// Container microseconds to the millisecond interface, rounded to nearest; lengths beyond the
-// 32-bit range saturate rather than wrap into negative or small values.
-std::int32_t DurationMs(std::int64_t durationUs);
-
-} // namespace MovieTime

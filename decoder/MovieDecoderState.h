@@ -1,0 +1,124 @@
+#pragma once
+// What TMovieDecoder keeps between calls, shared by the units that make up the decoder: the
+// FFmpeg input and codec, the AVIFile handles, the call deadlines, the run of pictures exact
+// positioning follows and the picture cache. Internal to decoder/: it sees FFmpeg types.
+#include "decoder/UMovieDecoder.h"
+#include "decoder/UPictureCache.h"
+#include "decoder/UPictureConverter.h"
+#include "framework/AVIFile.h"
+#include "framework/FFmpegPtr.h"
+
+#include <QBuffer>
+
+#include <chrono>
+#include <cstdint>
+
+namespace MovieDecoding {
+
+using Clock = std::chrono::steady_clock;
+
+// The time a picture is presented at: the codec's best guess, which also covers streams whose
+// packets carry decoding times only.
+inline std::int64_t PresentationTimeOf(const AVFrame& picture)
+{
+    return picture.best_effort_timestamp != AV_NOPTS_VALUE ? picture.best_effort_timestamp
+                                                           : picture.pts;
+}
+
+} // namespace MovieDecoding
+
+struct TMovieDecoder::TState {
+    // Index in the container; -1 until an FFmpeg opening found a video stream.
+    int VideoStream = -1;
+    // Valid while an FFmpeg opening is in progress or its movie is open; null otherwise.
+    ffmpeg::InputPtr FormatContext;
+    ffmpeg::CodecContextPtr CodecContext;
+    const AVCodec* Codec = nullptr;
+    // Holds the last picture the decoder put out; continuity between calls drives reading on.
+    ffmpeg::FramePtr DecodedFrame;
+    // avcodec_receive_frame clears its target even when nothing comes out, so pictures land
+    // here first and move into DecodedFrame only when there is one.
+    ffmpeg::FramePtr ReceivedFrame;
+    // Converts decoded pictures into Bitmap's rows and the cache's pictures.
+    TPictureConverter Converter;
+    // The packet read last; its pts stands for the demuxer's position. Null until the first read.
+    ffmpeg::PacketPtr Packet;
+    // The picture size the codec context announced at opening: Bitmap has it. The
+    // decoder rewrites the context's own size when a damaged or changing stream says so.
+    int FrameWidth = 0;
+    int FrameHeight = 0;
+
+    bool UsesAVIFile = false;
+    // The AVIFile service's handles; null while it has nothing open.
+    avifile::FilePtr AVIFile;
+    avifile::StreamPtr AVIStream;
+    // The getter of the last fetch; null when none.
+    avifile::GetFramePtr FrameGetter;
+    const void* LastFrameDIB = nullptr; // owned by FrameGetter, valid until it is closed
+    // The bitmap file image of the picture rendered last. One stream serves every picture: a
+    // new one each time would take fresh pages from the system at every step.
+    QBuffer FrameImage;
+    // FFmpeg: the video stream's start time in its time-base units, -1 until the first
+    // positioning for time 0 knows it. AVIFile: the stream's first sample.
+    std::int64_t StartOffset = -1;
+    // FFmpeg: how far, in stream units, a video packet's presentation time has been seen to run
+    // ahead of its decoding time (the decoder's reordering delay); 0 until a packet shows one.
+    std::int64_t PresentationLead = 0;
+    std::int32_t LastSample = 0; // AVIFile only
+    std::int32_t ShownSample = -1; // AVIFile: the sample on Bitmap, -1 when none
+    std::int32_t AVIWidth = 0;   // AVIFile only
+    std::int32_t AVIHeight = 0;  // AVIFile only
+
+    // How long one call into FFmpeg that may read (open, probe, seek, read) is given, and when
+    // the call in progress must end: FFmpeg asks InterruptIfLate while it reads. Past calls
+    // leave it at Clock's maximum.
+    std::chrono::milliseconds CallTimeLimit{TMovieDecoder::DefaultCallTimeLimitMs};
+    MovieDecoding::Clock::time_point CallDeadline = MovieDecoding::Clock::time_point::max();
+    // Set when a read was cut off; the positioning in progress then gives up instead of
+    // starting call after call into the same dead end.
+    bool ReadCutOff = false;
+    // Set when the last packet fetch ended at the end of the file: the packet then held is
+    // empty, and decoding it asks the codec for the pictures it has held back.
+    bool ReadAtEnd = false;
+
+    // Exact positioning. The stream's first time (start_time, else 0) is time 0 of requests.
+    std::int64_t StreamStart = 0;
+    // The first picture's time, once a run from the start of the movie has put it out.
+    std::int64_t FirstPts = AV_NOPTS_VALUE;
+    // A run: since a seek the codec has put out a key frame and, after it, every picture in
+    // presentation order, the latest at RunLastPts (its picture in DecodedFrame). Valid only
+    // while RunValid; RunEnded when the run reached the end of the stream.
+    bool RunValid = false;
+    bool RunEnded = false;
+    std::int64_t RunLastPts = AV_NOPTS_VALUE;
+    // The run's latest picture at or before the request in progress; empty when none yet.
+    ffmpeg::FramePtr Candidate;
+    std::int64_t CandidatePts = AV_NOPTS_VALUE;
+    TPictureCache Cache;
+    // The picture on Bitmap (FFmpeg) and the next picture's time when known.
+    std::int64_t ShownPts = AV_NOPTS_VALUE;
+    std::int64_t ShownNextPts = TPictureCache::NextUnknown;
+    std::int64_t PicturesDecoded = 0;
+
+    AVStream* Stream() const { return FormatContext->streams[VideoStream]; }
+};
+
+namespace MovieDecoding {
+
+// Opens the deadline of one call into FFmpeg for the scope it lives in.
+class TCallDeadline {
+public:
+    explicit TCallDeadline(TMovieDecoder::TState& state)
+        : FState(state)
+    {
+        FState.CallDeadline = Clock::now() + FState.CallTimeLimit;
+    }
+    ~TCallDeadline() { FState.CallDeadline = Clock::time_point::max(); }
+    TCallDeadline(const TCallDeadline&) = delete;
+    TCallDeadline& operator=(const TCallDeadline&) = delete;
+
+private:
+    TMovieDecoder::TState& FState;
+};
+
+} // namespace MovieDecoding

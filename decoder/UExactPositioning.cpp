@@ -1,0 +1,272 @@
+// Exact positioning: the picture presented at a time, found by decoding on from the key frame
+// before it and kept, with its neighbours, in the picture cache; and the single-picture steps
+// built on it.
+#include "decoder/MovieDecoderState.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <optional>
+
+using MovieDecoding::PresentationTimeOf;
+using MovieDecoding::TCallDeadline;
+
+namespace {
+
+// Video packets one exact request may read: a long GOP of a high frame rate, a few times over
+// for the seeks that start further back.
+constexpr int ExactPacketBudget = 5000;
+constexpr int AssumedFrameRate = 25; // when a stream gives no usable rate
+
+} // namespace
+
+bool TMovieDecoder::DecodeExactly(std::int64_t target)
+{
+    TState& s = *FState;
+    if (s.FirstPts != AV_NOPTS_VALUE)
+        target = std::max(target, s.FirstPts);
+    s.ReadCutOff = false;
+    try {
+        if (const std::optional<std::int64_t> held = s.Cache.Find(target)) {
+            FBitmap->Image() = *s.Cache.At(*held);
+            s.ShownPts = *held;
+            s.ShownNextPts = s.Cache.NextOf(*held);
+            return true;
+        }
+        // Near the picture on screen the user is stepping: the pictures decoded on the way are
+        // kept, so that the steps back that follow are copies.
+        const __int128 distance = static_cast<__int128>(target) - s.ShownPts;
+        const bool keepBefore = s.ShownPts != AV_NOPTS_VALUE
+            && (distance < 0 ? -distance : distance) <= ConversionSpan();
+        int budget = ExactPacketBudget;
+        const bool shown = CanReadOn(target) ? ReadOnExactly(target, keepBefore, budget)
+                                             : SeekExactly(target, keepBefore);
+        if (shown && s.StartOffset < 0)
+            s.StartOffset = s.StreamStart;
+        return shown;
+    } catch (...) {
+        s.RunValid = false;
+        return false;
+    }
+}
+
+bool TMovieDecoder::CanReadOn(std::int64_t target) const
+{
+    const TState& s = *FState;
+    if (!s.RunValid || target < s.RunLastPts)
+        return false;
+    if (s.RunEnded)
+        return true;
+    const AVStream* stream = s.Stream();
+    if (MovieTime::NeedsSeek(target, s.RunLastPts, stream->time_base.num, stream->time_base.den))
+        return false;
+    // A key frame between the run and the request is a shorter way there.
+    const int key = av_index_search_timestamp(const_cast<AVStream*>(stream),
+                                              MovieTime::DecodingTime(target, s.PresentationLead),
+                                              AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* entry = key >= 0 ? avformat_index_get_entry(const_cast<AVStream*>(stream), key) : nullptr;
+    return !entry || entry->timestamp + s.PresentationLead <= s.RunLastPts;
+}
+
+bool TMovieDecoder::SeekExactly(std::int64_t target, bool keepBefore)
+{
+    TState& s = *FState;
+    const AVRational timeBase = s.Stream()->time_base;
+    int budget = ExactPacketBudget;
+    for (std::int64_t backoff = 0;; backoff = MovieTime::NextSeekBackoff(backoff, timeBase.num, timeBase.den)) {
+        const std::int64_t decodingTime = MovieTime::DecodingTime(MovieTime::DecodingTime(target, s.PresentationLead), backoff);
+        // From here back there is nothing earlier to find: the first key frame is the movie's
+        // first picture, even when it comes after the request.
+        const bool fromStart = decodingTime <= s.StreamStart;
+        s.RunValid = false;
+        s.RunEnded = false;
+        // Demuxers that search by reading timestamps may land past the first key frame when asked
+        // for the start's own time; a time before anything in the file finds the beginning.
+        if (!SeekBackTo(fromStart ? std::min<std::int64_t>(decodingTime, 0) : decodingTime)) {
+            if (fromStart)
+                return false;
+            continue;
+        }
+        // Pictures before the first key frame cannot be trusted. Nor can the leading pictures of
+        // an open GOP, which come after its key frame but are shown before it (they refer to the
+        // GOP before): reading on passes them over as pictures that go back in time.
+        std::int64_t keyPts = AV_NOPTS_VALUE;
+        TNextPicture next;
+        while ((next = NextPicture(budget)) == TNextPicture::Picture) {
+            keyPts = PresentationTimeOf(*s.DecodedFrame);
+            if (keyPts != AV_NOPTS_VALUE && s.DecodedFrame->key_frame)
+                break;
+        }
+        if (next != TNextPicture::Picture) {
+            if (fromStart || budget <= 0 || s.ReadCutOff)
+                return false;
+            continue;
+        }
+        if (keyPts > target && !fromStart)
+            continue;
+        if (fromStart)
+            s.FirstPts = keyPts;
+        s.RunValid = true;
+        s.RunLastPts = keyPts;
+        av_frame_unref(s.Candidate.get());
+        if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+            return false;
+        s.CandidatePts = keyPts;
+        if (keepBefore && keyPts >= target - ConversionSpan())
+            KeepPicture(keyPts, target);
+        return ReadOnExactly(std::max(target, keyPts), keepBefore, budget);
+    }
+}
+
+bool TMovieDecoder::SeekBackTo(std::int64_t decodingTime)
+{
+    TState& s = *FState;
+    {
+        TCallDeadline deadline(s);
+        // Some demuxers find no key frame at or before a time, only one after it; the caller
+        // then starts further back.
+        if (av_seek_frame(s.FormatContext.get(), s.VideoStream, decodingTime, AVSEEK_FLAG_BACKWARD) < 0
+            && av_seek_frame(s.FormatContext.get(), s.VideoStream, decodingTime, 0) < 0)
+            return false;
+    }
+    avcodec_flush_buffers(s.CodecContext.get());
+    av_packet_unref(s.Packet.get());
+    return true;
+}
+
+// Decodes on from the run's latest picture (at or before target) until the picture after target
+// comes out or the stream ends, and shows the last one at or before target.
+bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& budget)
+{
+    TState& s = *FState;
+    if (s.CandidatePts != s.RunLastPts) {
+        av_frame_unref(s.Candidate.get());
+        if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+            return false;
+        s.CandidatePts = s.RunLastPts;
+    }
+    const std::int64_t span = ConversionSpan();
+    while (!s.RunEnded) {
+        const TNextPicture next = NextPicture(budget);
+        if (next == TNextPicture::End) {
+            s.RunEnded = true;
+            s.Cache.SetNext(s.RunLastPts, TPictureCache::EndOfMovie);
+            break;
+        }
+        if (next == TNextPicture::Failed) {
+            // Out of budget or cut off: the best picture found is still the right kind of
+            // answer for what was read, but the run cannot be trusted to go on.
+            s.RunValid = false;
+            return ShowCandidate(TPictureCache::NextUnknown);
+        }
+        std::int64_t pts = PresentationTimeOf(*s.DecodedFrame);
+        // Pictures the codec gives up at the end may come without a time: the next one's.
+        if (pts == AV_NOPTS_VALUE)
+            pts = MovieTime::SaturatingAdd(s.RunLastPts, FrameDuration());
+        // A damaged stream may repeat or go back in time; such pictures are passed over.
+        if (pts <= s.RunLastPts)
+            continue;
+        s.Cache.SetNext(s.RunLastPts, pts);
+        s.RunLastPts = pts;
+        if (pts > target)
+            return ShowCandidate(pts);
+        av_frame_unref(s.Candidate.get());
+        if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+            return false;
+        s.CandidatePts = pts;
+        if (keepBefore && pts >= target - span)
+            KeepPicture(pts, target);
+    }
+    return ShowCandidate(TPictureCache::EndOfMovie);
+}
+
+// Converts the candidate into the cache, the position being at position.
+void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position)
+{
+    TState& s = *FState;
+    if (s.Cache.At(pts))
+        return;
+    QImage picture(s.FrameWidth, s.FrameHeight, TBitmap::QtFormatFor(TPixelFormat::pf24bit));
+    if (!picture.isNull()
+        && s.Converter.Convert(*s.Candidate, s.FrameWidth, s.FrameHeight, picture.bits(),
+                               static_cast<int>(picture.bytesPerLine())))
+        s.Cache.Insert(pts, picture, position);
+}
+
+bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
+{
+    TState& s = *FState;
+    if (s.CandidatePts == AV_NOPTS_VALUE || !s.Candidate->data[0])
+        return false;
+    const std::int64_t pts = s.CandidatePts;
+    KeepPicture(pts, pts);
+    s.Cache.SetNext(pts, nextPts);
+    if (const QImage* kept = s.Cache.At(pts)) {
+        FBitmap->Image() = *kept;
+    } else {
+        // A limit below one picture keeps none; the bitmap gets it all the same.
+        if (!s.Converter.ConvertInto(*s.Candidate, s.FrameWidth, s.FrameHeight, *FBitmap))
+            return false;
+    }
+    s.ShownPts = pts;
+    s.ShownNextPts = nextPts;
+    return true;
+}
+
+// How far before the request decoded pictures are worth converting: as far as the cache holds
+// pictures of this size, at the stream's frame rate.
+std::int64_t TMovieDecoder::ConversionSpan() const
+{
+    const TState& s = *FState;
+    const std::int64_t pictureBytes = std::int64_t{s.FrameHeight} * ((s.FrameWidth * 3 + 3) & ~3);
+    if (pictureBytes <= 0)
+        return 0;
+    return MovieTime::SaturatingMultiply(s.Cache.Limit() / pictureBytes, FrameDuration());
+}
+
+// One picture's length in stream units at the stream's frame rate; at least one unit.
+std::int64_t TMovieDecoder::FrameDuration() const
+{
+    const TState& s = *FState;
+    AVRational rate = av_guess_frame_rate(s.FormatContext.get(), s.Stream(), nullptr);
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = {AssumedFrameRate, 1};
+    return std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(rate), s.Stream()->time_base));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Single-picture steps
+
+// With no picture shown yet, a step either way shows the first.
+bool TMovieDecoder::DecodeNextFrame()
+{
+    if (!FIsOpen)
+        return false;
+    TState& s = *FState;
+    if (s.UsesAVIFile)
+        return StepAVIFile(+1);
+    if (s.ShownPts == AV_NOPTS_VALUE)
+        return DecodeExactly(s.StreamStart);
+    // Showing the picture again exactly reads as far as its successor.
+    if (s.ShownNextPts == TPictureCache::NextUnknown && !DecodeExactly(s.ShownPts))
+        return false;
+    if (s.ShownNextPts == TPictureCache::EndOfMovie)
+        return true;
+    return DecodeExactly(s.ShownNextPts);
+}
+
+bool TMovieDecoder::DecodePreviousFrame()
+{
+    if (!FIsOpen)
+        return false;
+    TState& s = *FState;
+    if (s.UsesAVIFile)
+        return StepAVIFile(-1);
+    if (s.ShownPts == AV_NOPTS_VALUE)
+        return DecodeExactly(s.StreamStart);
+    // The last picture before this one is the one shown a time unit earlier.
+    return DecodeExactly(MovieTime::DecodingTime(s.ShownPts, 1));
+}

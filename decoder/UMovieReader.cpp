@@ -1,0 +1,244 @@
+// The FFmpeg input: opening a movie's video stream and its codec, reading the stream's packets
+// and decoding them into pictures. Every call that may read runs within its deadline.
+#include "decoder/MovieDecoderState.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+}
+
+#include <QColor>
+#include <QRect>
+
+using MovieDecoding::Clock;
+using MovieDecoding::TCallDeadline;
+
+namespace {
+
+// Budget that keeps one DecodeFrame short whatever the movie looks like.
+constexpr int MaxReadsPerFetch = 250; // av_read_frame calls to find one video packet
+
+constexpr std::int64_t MinimumDurationUs = 40000; // a movie must last longer than one 25 fps picture
+
+// Codecs whose AVI files are left to the platform's own decoders (the AVIFile backend).
+bool IsLeftToPlatform(AVCodecID id)
+{
+    return id == AV_CODEC_ID_INDEO3 || id == AV_CODEC_ID_CINEPAK || id == AV_CODEC_ID_MSRLE
+        || id == AV_CODEC_ID_MSVIDEO1;
+}
+
+int InterruptIfLate(void* state)
+{
+    return Clock::now() > static_cast<const TMovieDecoder::TState*>(state)->CallDeadline ? 1 : 0;
+}
+
+// What a movie taught about its pictures; none of it holds for the next one.
+void ForgetPictures(TMovieDecoder::TState& s)
+{
+    s.FirstPts = AV_NOPTS_VALUE;
+    s.RunValid = false;
+    s.RunEnded = false;
+    s.RunLastPts = AV_NOPTS_VALUE;
+    s.CandidatePts = AV_NOPTS_VALUE;
+    s.Cache.Clear();
+    s.ShownPts = AV_NOPTS_VALUE;
+    s.ShownNextPts = TPictureCache::NextUnknown;
+    s.ShownSample = -1;
+    s.PicturesDecoded = 0;
+}
+
+} // namespace
+
+bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
+{
+    TState& s = *FState;
+    try {
+        s.StartOffset = -1;
+        s.PresentationLead = 0;
+        ForgetPictures(s);
+
+        // The interrupt callback must be in place before the first byte is read.
+        AVFormatContext* format = avformat_alloc_context();
+        if (!format)
+            return false;
+        format->interrupt_callback = {InterruptIfLate, &s};
+        {
+            TCallDeadline deadline(s);
+            if (avformat_open_input(&format, FileName.c_str(), nullptr, nullptr) != 0)
+                return false; // it has freed the context
+        }
+        s.FormatContext.reset(format);
+        {
+            TCallDeadline deadline(s);
+            if (avformat_find_stream_info(format, nullptr) < 0)
+                return false;
+        }
+
+        s.VideoStream = -1;
+        for (unsigned i = 0; i < format->nb_streams; ++i) {
+            if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+                s.VideoStream = static_cast<int>(i);
+                break;
+            }
+        }
+        if (s.VideoStream < 0)
+            return false;
+
+        s.CodecContext.reset(avcodec_alloc_context3(nullptr));
+        if (!s.CodecContext
+            || avcodec_parameters_to_context(s.CodecContext.get(), s.Stream()->codecpar) < 0)
+            return false;
+        AVCodecContext& codecContext = *s.CodecContext;
+
+        s.Codec = avcodec_find_decoder(codecContext.codec_id);
+        if (!s.Codec || IsLeftToPlatform(s.Codec->id)) {
+            s.Codec = nullptr;
+            s.CodecContext.reset();
+            return false;
+        }
+
+        codecContext.workaround_bugs = FF_BUG_AUTODETECT;
+        format->flags |= AVFMT_FLAG_GENPTS;
+        // Frame threading would hold pictures back and eat the packet budgets.
+        codecContext.thread_count = 1;
+        codecContext.pkt_timebase = s.Stream()->time_base;
+        if (avcodec_open2(&codecContext, s.Codec, nullptr) < 0)
+            return false;
+
+        if (format->duration == AV_NOPTS_VALUE || format->duration <= MinimumDurationUs)
+            return false;
+
+        MovieTime::CorrectCodecTimeBase(codecContext.time_base.num, codecContext.time_base.den);
+
+        s.DecodedFrame.reset(av_frame_alloc());
+        if (!s.DecodedFrame)
+            return false;
+        s.ReceivedFrame.reset(av_frame_alloc());
+        if (!s.ReceivedFrame)
+            return false;
+        s.Candidate.reset(av_frame_alloc());
+        if (!s.Candidate)
+            return false;
+        s.StreamStart = s.Stream()->start_time == AV_NOPTS_VALUE ? 0 : s.Stream()->start_time;
+        // One packet serves every read of this movie; a fresh one has no pts, so the first
+        // positioning seeks.
+        s.Packet.reset(av_packet_alloc());
+        if (!s.Packet)
+            return false;
+
+        // Pictures are converted into Bitmap's rows: a size without rows would leave nowhere to
+        // write.
+        if (av_image_check_size(codecContext.width, codecContext.height, 0, nullptr) < 0)
+            return false;
+
+        s.FrameWidth = codecContext.width;
+        s.FrameHeight = codecContext.height;
+        FFileName = FileName;
+        FIsOpen = true;
+        FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
+        FBitmap->SetSize(codecContext.width, codecContext.height);
+        FBitmap->FillRect(QRect(0, 0, codecContext.width + 1, codecContext.height + 1), Qt::black);
+
+        DecodeFrame(0);
+        return true;
+    } catch (...) {
+        FIsOpen = false;
+        FFileName.clear();
+        return false;
+    }
+}
+
+void TMovieDecoder::ReleaseFFmpeg()
+{
+    TState& s = *FState;
+    s.CodecContext.reset();
+    s.Codec = nullptr;
+    s.FormatContext.reset();
+    s.Packet.reset();
+    s.Converter.Reset();
+    s.ReceivedFrame.reset();
+    s.DecodedFrame.reset();
+    s.Candidate.reset();
+    ForgetPictures(s);
+}
+
+bool TMovieDecoder::ReadVideoPacket()
+{
+    TState& s = *FState;
+    AVPacket* packet = s.Packet.get();
+    if (!packet)
+        return false;
+    av_packet_unref(packet); // back to a fresh packet without a pts
+    s.ReadAtEnd = false;
+    for (int read = 0; read < MaxReadsPerFetch; ++read) {
+        TCallDeadline deadline(s);
+        const int status = av_read_frame(s.FormatContext.get(), packet);
+        if (status == AVERROR_EXIT)
+            s.ReadCutOff = true;
+        s.ReadAtEnd = status == AVERROR_EOF;
+        if (status < 0)
+            return false;
+        if (packet->stream_index == s.VideoStream) {
+            s.PresentationLead = MovieTime::PresentationLead(s.PresentationLead, packet->pts,
+                                                             packet->dts, s.Stream()->time_base.num,
+                                                             s.Stream()->time_base.den);
+            return true;
+        }
+        av_packet_unref(packet);
+    }
+    return false;
+}
+
+bool TMovieDecoder::DecodeVideoPacket()
+{
+    TState& s = *FState;
+    AVPacket* packet = s.Packet.get();
+    if (!packet)
+        return false;
+    // The end of the file asks for the held-back pictures, whatever the video stream's index (an
+    // emptied packet names stream 0). A fetch that gave up among other streams' packets is not
+    // the end: draining then would end the codec's stream for good.
+    const bool drain = s.ReadAtEnd;
+    if (!drain && (packet->stream_index != s.VideoStream || packet->size <= 0))
+        return false;
+    AVCodecContext* codecContext = s.CodecContext.get();
+    const int sent = avcodec_send_packet(codecContext, drain ? nullptr : packet);
+    if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF)
+        return false;
+    bool got = false;
+    while (avcodec_receive_frame(codecContext, s.ReceivedFrame.get()) >= 0) {
+        av_frame_unref(s.DecodedFrame.get());
+        av_frame_move_ref(s.DecodedFrame.get(), s.ReceivedFrame.get());
+        ++s.PicturesDecoded;
+        got = true;
+    }
+    return got && s.DecodedFrame->data[0] != nullptr;
+}
+
+TMovieDecoder::TNextPicture TMovieDecoder::NextPicture(int& budget)
+{
+    TState& s = *FState;
+    AVCodecContext* codecContext = s.CodecContext.get();
+    for (;;) {
+        const int received = avcodec_receive_frame(codecContext, s.ReceivedFrame.get());
+        if (received >= 0) {
+            av_frame_unref(s.DecodedFrame.get());
+            av_frame_move_ref(s.DecodedFrame.get(), s.ReceivedFrame.get());
+            ++s.PicturesDecoded;
+            return TNextPicture::Picture;
+        }
+        if (received == AVERROR_EOF)
+            return TNextPicture::End;
+        if (received != AVERROR(EAGAIN) || budget <= 0 || s.ReadCutOff)
+            return TNextPicture::Failed;
+        --budget;
+        // A damaged packet is skipped; at the end of the stream the codec gives up what it holds.
+        if (ReadVideoPacket())
+            avcodec_send_packet(codecContext, s.Packet.get());
+        else if (s.ReadCutOff)
+            return TNextPicture::Failed;
+        else
+            avcodec_send_packet(codecContext, nullptr);
+    }
+}
