@@ -2,7 +2,6 @@
 
 #include "ui_UFramora.h"
 
-#include "capture/UDesktop.h"
 #include "capture/UFramoraPrivate.h"
 
 #include "browser/FImageBrowser.h"
@@ -114,7 +113,6 @@ TfrmFramora::TfrmFramora(QWidget* owner) : TForm(owner), ui(std::make_unique<Ui:
     SetWindowProperties();
     ConnectHandlers();
     FormCreate();
-    Desktop = new TFramoraDesktop(*this);
 }
 
 TfrmFramora::~TfrmFramora()
@@ -401,8 +399,7 @@ void TfrmFramora::OpenMovie(const QString& Path)
             PlayOrigin = GetTickCount();
             lblPicSize->setText(PictureSizeFormat.arg(Decoder->Width()).arg(Decoder->Height()));
             Panel1->update();
-            if (Desktop)
-                Desktop->MovieOpened(Path);
+            emit MovieOpened(Path);
         } else {
             PlayState = TPlayState::Paused;
             MoviePath.clear();

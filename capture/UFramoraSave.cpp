@@ -3,8 +3,6 @@
 #include "capture/UFramora.h"
 #include "capture/UFramoraPrivate.h"
 
-#include "capture/UDesktop.h"
-
 #include "browser/FImageBrowser.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
@@ -116,8 +114,7 @@ void TfrmFramora::SaveScenes()
     }
     if (everyScene)
         FScenesUnsaved = false;
-    if (Desktop)
-        Desktop->ScenesSaved(SavePictureDialog1->FileName);
+    emit ScenesSaved(SavePictureDialog1->FileName);
     MessageBox(this, SavedMessage, Caption(), TMsgButtons::OK);
 }
 
