@@ -1,6 +1,7 @@
 // Capture window figures: start of the process to the window shown, opening the 1080p movie to
 // its first picture painted, and the cost of one preview repaint and one playback tick at 1080p
 // (both must stay well under the 97 ms tick; the share is reported as a counter).
+#include "capture/UDesktop.h"
 #include "capture/UFramora.h"
 #include "framework/TBitmap.h"
 #include "framework/TPaintBox.h"
@@ -61,7 +62,7 @@ struct TShownWindow {
         // Each window takes the single-instance guard; a folder of its own keeps the next window
         // of this process from finding it taken.
         qputenv("FRAMORA_LOCK_DIR", Locks.path().toLocal8Bit());
-        Form = std::make_unique<TfrmFramora>();
+        Form = NewFramoraWindow();
         Form->resize(size.expandedTo(Form->minimumSize()));
         Form->show();
         QApplication::processEvents();

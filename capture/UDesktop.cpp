@@ -1,6 +1,5 @@
 #include "capture/UDesktop.h"
 
-#include "capture/UFramora.h"
 #include "components/UFormPanel.h"
 #include "framework/TAction.h"
 #include "framework/TOpenDialog.h"
@@ -101,12 +100,21 @@ void TFramoraSettings::SetExactPosition(bool on)
     FSettings.setValue(ExactPositionKey, on);
 }
 
+std::unique_ptr<TfrmFramora> NewFramoraWindow()
+{
+    auto form = std::make_unique<TfrmFramora>();
+    new TFramoraDesktop(*form);
+    return form;
+}
+
 TFramoraDesktop::TFramoraDesktop(TfrmFramora& form) : QObject(&form), FForm(form)
 {
     CreateShortcuts();
     RestoreSettings();
     FForm.setAcceptDrops(true);
     FForm.installEventFilter(this);
+    connect(&FForm, &TfrmFramora::MovieOpened, this, &TFramoraDesktop::MovieOpened);
+    connect(&FForm, &TfrmFramora::ScenesSaved, this, &TFramoraDesktop::ScenesSaved);
 }
 
 void TFramoraDesktop::CreateShortcuts()

@@ -3,16 +3,21 @@
 // buttons' hints), a movie dropped on the window opens, and the folders last used and the step
 // unit are kept between runs, and so are whether captures are saved at the display size and
 // whether positions are exact. Nothing else is remembered.
+#include "capture/UFramora.h"
+
 #include <QObject>
 #include <QSettings>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class QAction;
 class QMimeData;
-class TfrmFramora;
+
+// The capture window as the program shows it: the form with its desktop layer attached.
+std::unique_ptr<TfrmFramora> NewFramoraWindow();
 
 // The movie a drop offers: the first of its URLs when that names an existing local file. Several
 // files open the first; a web address, a folder or text offer nothing.
@@ -44,7 +49,7 @@ private:
 class TFramoraDesktop : public QObject {
     Q_OBJECT
 public:
-    // Sets up form, whose creation has finished; owned by it.
+    // Sets up form, whose creation has finished, and follows its openings and saves; owned by it.
     explicit TFramoraDesktop(TfrmFramora& form);
 
     // The form opened the movie at path (by dialog, drop or command line).

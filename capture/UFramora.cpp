@@ -2,44 +2,29 @@
 
 #include "ui_UFramora.h"
 
-#include "capture/UDesktop.h"
+#include "capture/UFramoraPrivate.h"
 
 #include "browser/FImageBrowser.h"
-#include "components/UFormPanel.h"
 #include "decoder/UMovieDecoder.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
-#include "framework/TApplication.h"
 #include "framework/TBitmap.h"
-#include "framework/Drives.h"
 #include "framework/TOpenDialog.h"
 #include "framework/TPaintBox.h"
-#include "framework/TPopupMenu.h"
-#include "imagestore/UCoordUtil.h"
 #include "imagestore/UCustomImagePack.h"
 #include "imagestore/UPictureEX.h"
-#include "shell/FAbout.h"
-#include "shell/Pathutil.h"
-#include "shell/UHtmlHelp.h"
-#include "shell/UNewCommDlg.h"
 #include "shell/UExecuteCheck.h"
+#include "shell/UNewCommDlg.h"
 
 #include <QActionGroup>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QDateTime>
 #include <QFileInfo>
-#include <QImage>
-#include <QImageWriter>
-#include <QSaveFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
@@ -47,9 +32,11 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <array>
+#include <string>
 
 namespace {
+
+using capture_detail::SceneCacheLimit;
 
 const QString FormCaption = QStringLiteral("Framora");
 const QString FormFontName = QStringLiteral("ＭＳ Ｐゴシック");
@@ -66,17 +53,6 @@ constexpr int FormHelpContext = 6007;
 
 constexpr int PlaybackTickMs = 97;
 constexpr int InitialStepUnitIndex = 3; // "10秒"
-constexpr std::array<std::int32_t, 8> StepUnits{600000, 60000, 20000, 10000, 5000, 2000, 1000, 500};
-constexpr int MaxSceneCount = 32;
-constexpr TCIPCacheLimit SceneCacheLimit = 40; // above the scene maximum: no scene is ever evicted
-constexpr unsigned SceneThumbnailSize = 100;
-const QString SceneCaption = QStringLiteral("No.%1");
-const QString DeleteOneQuestion = QStringLiteral("No.%1を削除します。よろしいですか？");
-const QString DeleteAllQuestion = QStringLiteral("すべて削除します。よろしいですか？");
-const QString SavedMessage = QStringLiteral("ファイルを保存しました");
-const QString SaveFailedMessage = QStringLiteral("%1を保存できませんでした。");
-
-const QString NegativePlayTime = QStringLiteral("--:--:--.--");
 const QString PictureSizeFormat = QStringLiteral("%1 x %2");
 const QString OpenFailedMessage = QStringLiteral("動画シーンの取得ができませんでした。");
 
@@ -92,26 +68,6 @@ const QString OpenDialogFilter = QStringLiteral(
     "|VOB形式(.vob)|*.vob"
     "|Digital Video形式(.dv)|*.dv"
     "|すべての形式(*.*)|*.*");
-const QString VideoTsFolder = QStringLiteral("video_ts");
-const QString VobPattern = QStringLiteral("*.vob");
-const QString MenuVobName = QStringLiteral("video_ts.vob");
-const QString MenuVobSuffix = QStringLiteral("_0.vob");
-// The drive items carry their device besides their name, which changes as discs are mounted.
-constexpr char DriveDeviceProperty[] = "device";
-const QString NoVideoDiscMessage = QStringLiteral("Videoモードで作成したDVDをセットしてください");
-
-constexpr int OkExitCode = 0;
-constexpr int CancelExitCode = 1;
-const QString CloseQuestion = QStringLiteral("終了します。よろしいですか？");
-const QString UnsavedCloseQuestion = QStringLiteral("保存していないシーンがあります。終了します。よろしいですか？");
-
-const QString SaveStampPattern = QStringLiteral("yyyyMMddHHmmss_");
-const QString DefaultSaveExtension = QStringLiteral(".bmp");
-const QString SceneNumberFormat = QStringLiteral("%1");
-constexpr int SceneNumberDigits = 3;
-constexpr int JpegQuality = 95;
-const QStringList JpegExtensions{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"),
-                                 QStringLiteral("jfif")};
 
 const QString SaveDialogTitle = QStringLiteral("キャプチャイメージの保存");
 const QString SaveDialogFilter = QStringLiteral("ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*");
@@ -136,27 +92,6 @@ constexpr TCommandText CommandTexts[] = {
     {"actSaveImage", "保存", ""},
 };
 
-// A menu caption shown as it is: '&' would otherwise mark a hot key.
-QString PlainMenuText(const QString& text)
-{
-    QString escaped = text;
-    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-// The picture of a scene as an image: a bitmap as it is, any other graphic (the error picture)
-// drawn on white at its own size.
-QImage PictureImage(const TPicture& picture)
-{
-    const TGraphic* graphic = picture.Graphic();
-    if (const auto* bitmap = dynamic_cast<const TBitmap*>(graphic))
-        return bitmap->Image();
-    if (!graphic || graphic->Empty())
-        return {};
-    TBitmap drawn;
-    drawn.Assign(*graphic);
-    return drawn.Image();
-}
-
 // The file-name part of a path: what follows the last delimiter.
 QString FileNamePart(const QString& path)
 {
@@ -170,76 +105,6 @@ std::string LocalPath(const QString& path)
 
 } // namespace
 
-QString FormatPlayTime(std::int32_t Ms)
-{
-    if (Ms < 0)
-        return NegativePlayTime;
-    const auto two = [](std::int32_t value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
-    const std::int32_t hundredths = (Ms / 10) % 100;
-    const std::int32_t seconds = (Ms / 1000) % 60;
-    const std::int32_t minutes = (Ms / 60000) % 60;
-    const std::int32_t hours = (Ms / 3600000) % 100;
-    return two(hours) + QLatin1Char(':') + two(minutes) + QLatin1Char(':') + two(seconds) + QLatin1Char('.') +
-           two(hundredths);
-}
-
-QString SaveStamp(const QDateTime& now)
-{
-    return now.toString(SaveStampPattern);
-}
-
-QString ProposedSaveName(const QString& lastFileName, const QDateTime& now)
-{
-    const QString folder = lastFileName.left(lastFileName.lastIndexOf(QLatin1Char('/')) + 1);
-    return IncludeTrailingBackslash(folder) + SaveStamp(now) + DefaultSaveExtension;
-}
-
-QString SceneFileName(const QString& confirmedName, int p)
-{
-    // The extension is what follows the last '.' of the file-name part, dot included.
-    const qsizetype nameStart = confirmedName.lastIndexOf(QLatin1Char('/')) + 1;
-    const qsizetype dot = confirmedName.lastIndexOf(QLatin1Char('.'));
-    const bool hasExtension = dot >= nameStart;
-    const QString base = hasExtension ? confirmedName.left(dot) : confirmedName;
-    const QString extension = hasExtension ? confirmedName.mid(dot) : QString();
-    return base + SceneNumberFormat.arg(p + 1, SceneNumberDigits, 10, QLatin1Char('0')) +
-           (extension.isEmpty() || extension == QStringLiteral(".") ? DefaultSaveExtension : extension);
-}
-
-bool SaveSceneFile(const QImage& picture, const QString& fileName, QString& error)
-{
-    const QString extension = QFileInfo(fileName).suffix().toLower();
-    const QByteArray format = extension == QStringLiteral("png") ? QByteArrayLiteral("png")
-                              : JpegExtensions.contains(extension) ? QByteArrayLiteral("jpeg")
-                                                                   : QByteArrayLiteral("bmp");
-    // QSaveFile writes beside the target and renames over it only once everything is written.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    QImageWriter writer(&file, format);
-    if (format == "jpeg")
-        writer.setQuality(JpegQuality);
-    if (!writer.write(picture)) {
-        error = writer.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
-std::int32_t StepUnitMs(int Index)
-{
-    if (Index < 0 || Index >= static_cast<int>(StepUnits.size()))
-        return 0;
-    return StepUnits[static_cast<std::size_t>(Index)];
-}
-
 TfrmFramora::TfrmFramora(QWidget* owner) : TForm(owner), ui(std::make_unique<Ui::TfrmFramora>())
 {
     ui->setupUi(this);
@@ -248,7 +113,6 @@ TfrmFramora::TfrmFramora(QWidget* owner) : TForm(owner), ui(std::make_unique<Ui:
     SetWindowProperties();
     ConnectHandlers();
     FormCreate();
-    Desktop = new TFramoraDesktop(*this);
 }
 
 TfrmFramora::~TfrmFramora()
@@ -535,8 +399,7 @@ void TfrmFramora::OpenMovie(const QString& Path)
             PlayOrigin = GetTickCount();
             lblPicSize->setText(PictureSizeFormat.arg(Decoder->Width()).arg(Decoder->Height()));
             Panel1->update();
-            if (Desktop)
-                Desktop->MovieOpened(Path);
+            emit MovieOpened(Path);
         } else {
             PlayState = TPlayState::Paused;
             MoviePath.clear();
@@ -554,557 +417,4 @@ void TfrmFramora::btnSelectFileClick()
     const auto newDialogs = EnableNewCommDlg();
     if (OpenDialog1->Execute())
         OpenMovie(OpenDialog1->FileName);
-}
-
-// Built again whenever the drive menu opens or a search starts: discs come and go while the
-// window is open. The drive the user chose stays chosen while it is still there.
-void TfrmFramora::FillDriveMenu()
-{
-    const QAction* checkedItem = DriveGroup->checkedAction();
-    const QString chosenDevice = checkedItem ? checkedItem->property(DriveDeviceProperty).toString() : QString();
-    mnuDrvList->clear();
-    const QList<TOpticalDrive> drives = OpticalDrives();
-    const bool chosenIsThere = std::any_of(drives.begin(), drives.end(),
-                                           [&](const TOpticalDrive& drive) { return drive.Device == chosenDevice; });
-    for (const TOpticalDrive& drive : drives) {
-        QAction* item = mnuDrvList->addAction(PlainMenuText(drive.Name));
-        item->setData(drive.Name);
-        item->setProperty(DriveDeviceProperty, drive.Device);
-        item->setCheckable(true);
-        item->setChecked(chosenIsThere ? drive.Device == chosenDevice : drive == drives.first());
-        DriveGroup->addAction(item);
-        connect(item, &QAction::triggered, this, [this, item] { CheckDriveItem(item); });
-    }
-    btnSearchDisc->setEnabled(!drives.isEmpty());
-}
-
-void TfrmFramora::CheckDriveItem(QAction* Sender)
-{
-    if (Sender)
-        Sender->setChecked(true);
-}
-
-void TfrmFramora::PopupBelow(QMenu* menu, QWidget* button)
-{
-    PopupMenu(menu, button->mapToGlobal(QPoint(0, button->height())));
-}
-
-void TfrmFramora::btnSelectDriveClick()
-{
-    PopupBelow(mnuDrvList, btnSelectDrive);
-}
-
-void TfrmFramora::btnSearchDiscClick()
-{
-    FillDriveMenu();
-    PopupBelow(mnuVobList, btnSearchDisc);
-    if (mnuVobList->isEmpty())
-        MessageBox(this, NoVideoDiscMessage, Caption(), TMsgButtons::OK);
-}
-
-void TfrmFramora::btnSelectVobClick()
-{
-    PopupBelow(mnuVobList, btnSelectVob);
-}
-
-QString TfrmFramora::CheckedDrive() const
-{
-    for (const QAction* item : mnuDrvList->actions())
-        if (item->isChecked())
-            return item->data().toString();
-    return {};
-}
-
-void TfrmFramora::mnuVobListPopup()
-{
-    mnuVobList->clear();
-    const QString drive = CheckedDrive();
-    if (!drive.isEmpty())
-        ListVobFiles(drive);
-}
-
-void TfrmFramora::ListVobFiles(const QString& Drive)
-{
-    const QString videoTs = FindEntryIgnoringCase(Drive, VideoTsFolder);
-    if (videoTs.isEmpty())
-        return;
-    // Discs list their folders in name order; sorting keeps that order on any file system.
-    const QStringList names =
-        QDir(JoinPath(Drive, videoTs))
-            .entryList({VobPattern}, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                       QDir::Name | QDir::IgnoreCase);
-    for (const QString& name : names) {
-        const QString lower = name.toLower();
-        const qsizetype menuSuffixAt = lower.indexOf(MenuVobSuffix);
-        if (lower == MenuVobName || (menuSuffixAt >= 0 && menuSuffixAt == lower.size() - MenuVobSuffix.size()))
-            continue;
-        QAction* item = mnuVobList->addAction(PlainMenuText(name));
-        item->setData(name);
-        connect(item, &QAction::triggered, this, [this, item] { OpenVobItem(item); });
-    }
-}
-
-void TfrmFramora::OpenVobItem(QAction* Sender)
-{
-    if (!Sender)
-        return;
-    const QString drive = CheckedDrive();
-    if (drive.isEmpty())
-        return;
-    const QString videoTs = FindEntryIgnoringCase(drive, VideoTsFolder);
-    const QString path = JoinPath(JoinPath(drive, videoTs.isEmpty() ? VideoTsFolder : videoTs), Sender->data().toString());
-    if (QFileInfo::exists(path))
-        OpenMovie(path);
-}
-
-void TfrmFramora::btnOKClick()
-{
-    TApplication::SetExitCode(OkExitCode);
-    close();
-}
-
-void TfrmFramora::btnCancelClick()
-{
-    TApplication::SetExitCode(CancelExitCode);
-    close();
-}
-
-void TfrmFramora::Exit1Click()
-{
-    TApplication::SetExitCode(OkExitCode);
-    close();
-}
-
-void TfrmFramora::FormCloseQuery(bool& CanClose)
-{
-    // Unsaved scenes would be lost for good, so that question is asked whatever the command line.
-    if (HasUnsavedScenes()) {
-        CanClose = MessageBox(this, UnsavedCloseQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK;
-        return;
-    }
-    if (FStartedWithParameters) {
-        CanClose = true;
-        return;
-    }
-    CanClose = MessageBox(this, CloseQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK;
-}
-
-void TfrmFramora::AboutA1Click()
-{
-    TfrmAbout about(this);
-    about.ShowModal();
-}
-
-bool TfrmFramora::FormHelp(std::uint16_t Command, std::int32_t Data, bool& CallHelp)
-{
-    CallHelp = false;
-    return ShowHtmlHelp(Command, Data);
-}
-
-void TfrmFramora::btnHelpClick()
-{
-    if (HelpContext() != 0)
-        TApplication::HelpContext(HelpContext());
-    else
-        TApplication::HelpCommand(HELP_FINDER, 0);
-}
-
-void TfrmFramora::PaintBox1Paint(QPainter& canvas)
-{
-    if (Rendering || !FrameBitmap || FrameBitmap->Empty())
-        return;
-    const QSize shown = DisplayGeometry::DisplayedSize(QSize(FrameBitmap->Width(), FrameBitmap->Height()),
-                                                       FrameDisplay, TAspectScaling::Display);
-    const TRect target{0, 0, Panel1->width(), Panel1->height()};
-    const TRect source{0, 0, shown.width(), shown.height()};
-    const QRectF fitted = ToQRect(FitRectCentered(source, target));
-    canvas.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (FrameDisplay.Rotation == 0) {
-        canvas.drawImage(fitted, FrameBitmap->Image());
-        return;
-    }
-    // The coded picture is drawn turned into its place: playback makes no upright copy of each
-    // picture.
-    const QSizeF coded = FrameDisplay.Rotation == 180 ? fitted.size() : fitted.size().transposed();
-    canvas.translate(fitted.center());
-    canvas.rotate(FrameDisplay.Rotation);
-    canvas.drawImage(QRectF(QPointF(-coded.width() / 2, -coded.height() / 2), coded), FrameBitmap->Image());
-}
-
-void TfrmFramora::actPlayExecute(TAction*)
-{
-    PlayState = TPlayState::Playing;
-    Timer2->start();
-    PlayOrigin = GetTickCount() - static_cast<std::uint32_t>(TrackBar1->value());
-}
-
-void TfrmFramora::actPlayUpdate(TAction* sender)
-{
-    sender->SetEnabled(FrameShown && TrackBar1->value() <= TrackBar1->maximum() && PlayState == TPlayState::Paused);
-}
-
-void TfrmFramora::actPauseExecute(TAction*)
-{
-    PlayState = TPlayState::Paused;
-    Timer2->stop();
-}
-
-void TfrmFramora::actPauseUpdate(TAction* sender)
-{
-    sender->SetEnabled(FrameShown && PlayState == TPlayState::Playing);
-}
-
-void TfrmFramora::actRewindExecute(TAction*)
-{
-    TrackBar1->setValue(0);
-    lblCurPos->setText(FormatPlayTime(0));
-    PlayOrigin = GetTickCount();
-}
-
-void TfrmFramora::actRewindUpdate(TAction* sender)
-{
-    sender->SetEnabled(FrameShown && (PlayState == TPlayState::Paused || PlayState == TPlayState::Playing));
-}
-
-bool TfrmFramora::StepEnabled() const
-{
-    return FrameShown && PlayState == TPlayState::Paused;
-}
-
-void TfrmFramora::actStepNextExecute(TAction*)
-{
-    StepPosition(+1);
-}
-
-void TfrmFramora::actStepNextUpdate(TAction* sender)
-{
-    sender->SetEnabled(StepEnabled());
-    cmbStepUnit->setEnabled(actStepNext->Enabled());
-}
-
-void TfrmFramora::actStepPrevExecute(TAction*)
-{
-    StepPosition(-1);
-}
-
-void TfrmFramora::actStepPrevUpdate(TAction* sender)
-{
-    sender->SetEnabled(StepEnabled());
-    cmbStepUnit->setEnabled(actStepNext->Enabled());
-}
-
-void TfrmFramora::actFrameNextExecute(TAction*)
-{
-    StepPicture(+1);
-}
-
-void TfrmFramora::actFramePrevExecute(TAction*)
-{
-    StepPicture(-1);
-}
-
-void TfrmFramora::actFrameStepUpdate(TAction* sender)
-{
-    sender->SetEnabled(StepEnabled());
-}
-
-void TfrmFramora::CreateSceneBrowser()
-{
-    Browser = std::make_unique<TfrmImageBrowser>(this);
-    Browser->SetUseLoaderThread(false);
-    Browser->ListView1->SetMultiSelect(true);
-    FormPanel1->SetForm(Browser.get());
-    Browser->SetImageSource(CustomImagePack1);
-    Browser->SetThumbnailSize(SceneThumbnailSize);
-}
-
-void TfrmFramora::cipOrgGetCount(TObject*, std::int32_t& Count)
-{
-    Count = SceneCount;
-}
-
-void TfrmFramora::CustomImagePack1GetCount(TObject*, std::int32_t& Count)
-{
-    Count = cipOrg->GetCount();
-}
-
-void TfrmFramora::CustomImagePack1GetImage(TObject*, TPictureEx& Picture, std::int32_t No)
-{
-    cipOrg->SafeGetImage(Picture, No);
-}
-
-void TfrmFramora::CustomImagePack1Change(TObject*)
-{
-    RefreshSceneList();
-}
-
-void TfrmFramora::RefreshSceneList()
-{
-    lblPicNum->setText(QString::number(SceneCount));
-    QStringList captions;
-    for (int n = 1; n <= SceneCount; ++n)
-        captions.append(SceneCaption.arg(n));
-    if (Browser)
-        Browser->SetCaptions(captions);
-}
-
-void TfrmFramora::UpdateCommands()
-{
-    ActionList1->UpdateAll();
-}
-
-void TfrmFramora::StoreScene(const TPicture& picture, std::int32_t index)
-{
-    cipOrg->StoreImage(picture, index);
-}
-
-void TfrmFramora::actCaptureUpdate(TAction* sender)
-{
-    sender->SetEnabled(SceneCount < MaxSceneCount && FrameShown);
-}
-
-void TfrmFramora::actCaptureExecute(TAction*)
-{
-    if (SceneCount >= MaxSceneCount)
-        return;
-    ++SceneCount;
-    {
-        // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
-        TBitmap stored;
-        MakeStoredPicture(stored);
-        TPictureEx picture;
-        picture.SetGraphic(&stored);
-        StoreScene(picture, SceneCount - 1);
-    }
-    FScenesUnsaved = true;
-    CustomImagePack1->Reset();
-    RefreshSceneList();
-    Browser->SelectImage(SceneCount - 1);
-    UpdateCommands();
-}
-
-void TfrmFramora::MakeStoredPicture(TBitmap& Stored) const
-{
-    MakeDisplayedPicture(*FrameBitmap, FrameDisplay,
-                         SaveDisplaySize1->isChecked() ? TAspectScaling::Display : TAspectScaling::Coded, Stored);
-}
-
-void TfrmFramora::actDelete1Update(TAction* sender)
-{
-    sender->SetEnabled(SceneCount > 0 && Browser->SelectedIndex() >= 0);
-}
-
-void TfrmFramora::actDelete1Execute(TAction*)
-{
-    const std::int32_t k = Browser->SelectedIndex();
-    if (k < 0)
-        return;
-    if (MessageBox(this, DeleteOneQuestion.arg(k + 1), Caption(), TMsgButtons::OKCancel) != TMsgResult::OK)
-        return;
-    for (std::int32_t j = k + 1; j < SceneCount; ++j) {
-        TPictureEx picture;
-        cipOrg->SafeGetImage(picture, j);
-        StoreScene(picture, j - 1);
-    }
-    StoreScene(TPictureEx(), SceneCount - 1);
-    --SceneCount;
-    CustomImagePack1->Reset();
-    RefreshSceneList();
-    UpdateCommands();
-}
-
-void TfrmFramora::actDeleteAllUpdate(TAction* sender)
-{
-    sender->SetEnabled(SceneCount > 0);
-}
-
-void TfrmFramora::actDeleteAllExecute(TAction*)
-{
-    if (MessageBox(this, DeleteAllQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK) {
-        for (std::int32_t i = 0; i < SceneCount; ++i)
-            StoreScene(TPictureEx(), i);
-        SceneCount = 0;
-        CustomImagePack1->Reset();
-        RefreshSceneList();
-    }
-    UpdateCommands();
-}
-
-void TfrmFramora::actSaveImageUpdate(TAction* sender)
-{
-    sender->SetEnabled(SceneCount > 0);
-}
-
-void TfrmFramora::actSaveImageExecute(TAction*)
-{
-    SaveScenes();
-}
-
-void TfrmFramora::SaveScenes()
-{
-    const auto newDialogs = EnableNewCommDlg();
-    SavePictureDialog1->FileName = ProposedSaveName(SavePictureDialog1->FileName, QDateTime::currentDateTime());
-    if (!SavePictureDialog1->Execute())
-        return;
-    const std::int32_t k = Browser->SelectedIndex();
-    bool everyScene = true;
-    for (std::int32_t p = 0; p < SceneCount; ++p) {
-        if (k >= 0 && !Browser->ListView1->ItemSelected(p)) {
-            everyScene = false;
-            continue;
-        }
-        // The files written so far stay; the scenes stay in the list whatever happens.
-        if (!SaveScene(p))
-            return;
-    }
-    if (everyScene)
-        FScenesUnsaved = false;
-    if (Desktop)
-        Desktop->ScenesSaved(SavePictureDialog1->FileName);
-    MessageBox(this, SavedMessage, Caption(), TMsgButtons::OK);
-}
-
-QImage TfrmFramora::ClipboardImage()
-{
-    if (const std::int32_t k = Browser->SelectedIndex(); k >= 0 && k < SceneCount) {
-        TPictureEx picture;
-        CustomImagePack1->SafeGetImage(picture, k);
-        return PictureImage(picture);
-    }
-    if (!FrameShown)
-        return QImage();
-    // What a capture would store.
-    TBitmap stored;
-    MakeStoredPicture(stored);
-    return stored.Image();
-}
-
-bool TfrmFramora::SaveScene(std::int32_t p)
-{
-    TPictureEx picture;
-    CustomImagePack1->SafeGetImage(picture, p);
-    const QString name = SceneFileName(SavePictureDialog1->FileName, p);
-    QString error;
-    if (SaveSceneFile(PictureImage(picture), name, error))
-        return true;
-    MessageBox(this, SaveFailedMessage.arg(QDir::toNativeSeparators(name)) + QLatin1Char('\n') + error, Caption(),
-               TMsgButtons::OK, TMsgIcon::Error);
-    return false;
-}
-
-void TfrmFramora::StepPosition(int Direction)
-{
-    const std::int64_t unit = StepUnitMs(cmbStepUnit->currentIndex());
-    // In 64 bits: a step near the end of the 32-bit range must clamp, not wrap.
-    const std::int64_t target = Direction * unit + TrackBar1->value();
-    const std::int64_t clamped = std::clamp<std::int64_t>(target, 0, std::max(0, TrackBar1->maximum()));
-    TrackBar1->setValue(static_cast<int>(clamped));
-}
-
-// The bar follows the picture's own time; the picture is on screen already, so the bar's change
-// decodes nothing.
-void TfrmFramora::StepPicture(int Direction)
-{
-    if (Rendering || !Decoder->IsOpen())
-        return;
-    {
-        Rendering = true;
-        const auto done = qScopeGuard([this] { Rendering = false; });
-        if (!(Direction > 0 ? Decoder->DecodeNextFrame() : Decoder->DecodePreviousFrame()))
-            return;
-        TakeDecodedPicture();
-    }
-    LastShownPos = std::clamp(Decoder->FrameTimeMs(), 0, std::max(0, TrackBar1->maximum()));
-    TrackBar1->setValue(LastShownPos);
-    lblCurPos->setText(FormatPlayTime(Decoder->FrameTimeMs()));
-    PaintBox1->update();
-}
-
-void TfrmFramora::Timer2Timer()
-{
-    if (TimerBusy)
-        return;
-    TimerBusy = true;
-    const auto done = qScopeGuard([this] { TimerBusy = false; });
-    if (!Decoder->IsOpen())
-        return;
-    std::int32_t elapsed = static_cast<std::int32_t>(TickDiff(PlayOrigin, GetTickCount()));
-    bool atEnd = false;
-    if (elapsed >= TrackBar1->maximum()) {
-        elapsed = TrackBar1->maximum();
-        atEnd = true;
-    } else if (elapsed < 0) {
-        elapsed = 0;
-    }
-    if (PlayState != TPlayState::Playing)
-        return;
-    if (atEnd) {
-        // A movie shorter than one tick ends before a tick could move the bar, so nothing of it
-        // has been shown and Rewind and Pause would stay disabled: show its picture first.
-        if (LastShownPos < 0)
-            ShowOpeningPicture();
-        actRewind->Execute();
-        actPause->Execute();
-    } else {
-        TrackBar1->setValue(elapsed);
-    }
-}
-
-void TfrmFramora::TrackBar1Change()
-{
-    if (PositionChanging)
-        return;
-    PositionChanging = true;
-    const auto done = qScopeGuard([this] { PositionChanging = false; });
-    if (!Decoder || !Decoder->IsOpen())
-        return;
-    const std::int32_t pos = TrackBar1->value();
-    PlayOrigin = GetTickCount() - static_cast<std::uint32_t>(pos);
-    lblCurPos->setText(FormatPlayTime(pos));
-    if (pos != LastShownPos) {
-        LastShownPos = pos;
-        ShowFrameAtPosition();
-        FrameShown = true;
-    }
-}
-
-void TfrmFramora::ShowOpeningPicture()
-{
-    LastShownPos = TrackBar1->value();
-    ShowFrameAtPosition();
-    FrameShown = true;
-}
-
-void TfrmFramora::TakeDecodedPicture()
-{
-    auto picture = std::make_unique<TBitmap>();
-    picture->Assign(Decoder->Bitmap());
-    FrameBitmap = std::move(picture);
-    FrameDisplay = Decoder->DisplayTransform();
-    FrameShown = true;
-}
-
-void TfrmFramora::ShowFrameAtPosition()
-{
-    if (Rendering || !Decoder->IsOpen())
-        return;
-    Rendering = true;
-    const auto done = qScopeGuard([this] { Rendering = false; });
-    try {
-        std::int32_t pos = TrackBar1->value();
-        FrameShown = false;
-        // The decoder is never asked for the very end.
-        if (pos >= Decoder->Duration())
-            pos = Decoder->Duration() - 1;
-        // Exact while paused; playback keeps reading forward.
-        Decoder->SetExact(ExactPosition1->isChecked() && PlayState != TPlayState::Playing);
-        if (Decoder->DecodeFrame(pos)) {
-            TakeDecodedPicture();
-            if (Decoder->Exact())
-                lblCurPos->setText(FormatPlayTime(Decoder->FrameTimeMs()));
-        }
-        PaintBox1->update();
-    } catch (...) {
-        // A picture that cannot be made leaves the previous one on screen.
-    }
 }

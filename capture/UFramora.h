@@ -1,7 +1,9 @@
 #pragma once
 // The capture window: the program's main window. It shows the movie preview with its playback
 // controls, the file selection strip and (with the scene store) the scene list, opens movies and
-// drives playback from a wall-clock timer through the one position-change handler.
+// drives playback from a wall-clock timer through the one position-change handler. What it does
+// as a desktop application (shortcuts, drops, settings kept between runs) is a layer of its own
+// that listens to its signals.
 #include "decoder/UDisplayPicture.h"
 #include "framework/TForm.h"
 #include "framework/TickCount.h"
@@ -38,7 +40,6 @@ class TPicture;
 class TPictureEx;
 class TActionList;
 class TBitmap;
-class TFramoraDesktop;
 class TMovieDecoder;
 class TOpenDialog;
 class TPaintBox;
@@ -228,6 +229,12 @@ public:
     // program then ends without showing it.
     bool ClosedDuringCreate() const { return FClosedDuringCreate; }
 
+signals:
+    // The movie at path was opened (by dialog, drop or command line).
+    void MovieOpened(const QString& path);
+    // Scenes were saved as file (the first of them).
+    void ScenesSaved(const QString& file);
+
 private:
     void BindComponents();
     void CreateCommands();
@@ -266,8 +273,6 @@ private:
     bool PositionChanging = false;          // TrackBar1Change runs
 
     bool FClosedDuringCreate = false;
-    // Shortcuts, drops and the settings kept between runs; owned as a child.
-    TFramoraDesktop* Desktop = nullptr;
     bool FStartedWithParameters = false;
     bool FScenesUnsaved = false;            // set by a capture, cleared by a save of every scene
     QActionGroup* DriveGroup = nullptr;     // makes the drive items radio items; lives with the window

@@ -15,6 +15,7 @@
 //                               milliseconds (default 1000), a picture of the whole window is
 //                               saved to that file and the program ends (exit code 0, or 3 when
 //                               the file cannot be written).
+#include "capture/UDesktop.h"
 #include "capture/UFramora.h"
 #include "capture/UProgramStart.h"
 #include "decoder/UFFmpegLog.h"
@@ -121,19 +122,19 @@ int main(int argc, char** argv)
     int exitCode = 0;
     {
         // Its creation ends with the single-instance check, which may close it at once.
-        TfrmFramora form;
-        TApplication::SetMainForm(&form);
-        if (form.ClosedDuringCreate()) {
+        const std::unique_ptr<TfrmFramora> form = NewFramoraWindow();
+        TApplication::SetMainForm(form.get());
+        if (form->ClosedDuringCreate()) {
             TApplication::SetMainForm(nullptr);
             return TApplication::ExitCode();
         }
-        form.show();
+        form->show();
         if (answers)
             Report(QStringLiteral("shown"));
         if (!commandLine.Movie.isEmpty())
-            form.OpenMovie(commandLine.Movie);
-        ReportLayoutWhenAsked(form);
-        GrabWhenAsked(form);
+            form->OpenMovie(commandLine.Movie);
+        ReportLayoutWhenAsked(*form);
+        GrabWhenAsked(*form);
         exitCode = application.Run();
         TApplication::SetMainForm(nullptr);
     }

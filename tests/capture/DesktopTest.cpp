@@ -41,7 +41,7 @@ protected:
         Form.reset();
         NextLocks.emplace_back(std::make_unique<QTemporaryDir>());
         qputenv("FRAMORA_LOCK_DIR", NextLocks.back()->path().toLocal8Bit());
-        return std::make_unique<TfrmFramora>();
+        return NewFramoraWindow();
     }
 
     void ShowActive()

@@ -60,7 +60,7 @@ protected:
         qputenv("FRAMORA_LOCK_DIR", QFile::encodeName(locks));
         SetMountTableReader([table] { return table; });
         SetOpticalDeviceReader([this] { return Devices; });
-        Form = std::make_unique<TfrmFramora>();
+        Form = NewFramoraWindow();
     }
 
     QByteArray TwoDrives() const

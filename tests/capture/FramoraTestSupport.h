@@ -2,6 +2,7 @@
 // A capture window under test: its own single-instance lock folder (so windows of one test
 // binary, and a real running Framora, never see each other), a hand-driven tick, and the helpers
 // that stand for the timer and the idle moments.
+#include "capture/UDesktop.h"
 #include "capture/UFramora.h"
 #include "fixtures/FrameStamp.h"
 #include "fixtures/TestMovies.h"
@@ -45,7 +46,7 @@ protected:
         // Close to the 32-bit wrap, so every elapsed time below crosses it.
         Now = 0xFFFFF000u;
         SetTickSource([this] { return Now; });
-        Form = std::make_unique<TfrmFramora>();
+        Form = NewFramoraWindow();
     }
 
     void TearDown() override

@@ -1,0 +1,181 @@
+// The scene list: the browser that shows it, the two image packs behind it, capturing and
+// deleting scenes, and the picture a copy puts on the clipboard.
+#include "capture/UFramora.h"
+#include "capture/UFramoraPrivate.h"
+
+#include "browser/FImageBrowser.h"
+#include "components/UFormPanel.h"
+#include "framework/MessageBox.h"
+#include "framework/TAction.h"
+#include "framework/TBitmap.h"
+#include "imagestore/UCustomImagePack.h"
+#include "imagestore/UPictureEX.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QStringList>
+
+namespace {
+
+using capture_detail::MaxSceneCount;
+using capture_detail::PictureImage;
+
+constexpr unsigned SceneThumbnailSize = 100;
+const QString SceneCaption = QStringLiteral("No.%1");
+const QString DeleteOneQuestion = QStringLiteral("No.%1を削除します。よろしいですか？");
+const QString DeleteAllQuestion = QStringLiteral("すべて削除します。よろしいですか？");
+
+} // namespace
+
+namespace capture_detail {
+
+QImage PictureImage(const TPicture& picture)
+{
+    const TGraphic* graphic = picture.Graphic();
+    if (const auto* bitmap = dynamic_cast<const TBitmap*>(graphic))
+        return bitmap->Image();
+    if (!graphic || graphic->Empty())
+        return {};
+    TBitmap drawn;
+    drawn.Assign(*graphic);
+    return drawn.Image();
+}
+
+} // namespace capture_detail
+
+void TfrmFramora::CreateSceneBrowser()
+{
+    Browser = std::make_unique<TfrmImageBrowser>(this);
+    Browser->SetUseLoaderThread(false);
+    Browser->ListView1->SetMultiSelect(true);
+    FormPanel1->SetForm(Browser.get());
+    Browser->SetImageSource(CustomImagePack1);
+    Browser->SetThumbnailSize(SceneThumbnailSize);
+}
+
+void TfrmFramora::cipOrgGetCount(TObject*, std::int32_t& Count)
+{
+    Count = SceneCount;
+}
+
+void TfrmFramora::CustomImagePack1GetCount(TObject*, std::int32_t& Count)
+{
+    Count = cipOrg->GetCount();
+}
+
+void TfrmFramora::CustomImagePack1GetImage(TObject*, TPictureEx& Picture, std::int32_t No)
+{
+    cipOrg->SafeGetImage(Picture, No);
+}
+
+void TfrmFramora::CustomImagePack1Change(TObject*)
+{
+    RefreshSceneList();
+}
+
+void TfrmFramora::RefreshSceneList()
+{
+    lblPicNum->setText(QString::number(SceneCount));
+    QStringList captions;
+    for (int n = 1; n <= SceneCount; ++n)
+        captions.append(SceneCaption.arg(n));
+    if (Browser)
+        Browser->SetCaptions(captions);
+}
+
+void TfrmFramora::UpdateCommands()
+{
+    ActionList1->UpdateAll();
+}
+
+void TfrmFramora::StoreScene(const TPicture& picture, std::int32_t index)
+{
+    cipOrg->StoreImage(picture, index);
+}
+
+void TfrmFramora::actCaptureUpdate(TAction* sender)
+{
+    sender->SetEnabled(SceneCount < MaxSceneCount && FrameShown);
+}
+
+void TfrmFramora::actCaptureExecute(TAction*)
+{
+    if (SceneCount >= MaxSceneCount)
+        return;
+    ++SceneCount;
+    {
+        // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
+        TBitmap stored;
+        MakeStoredPicture(stored);
+        TPictureEx picture;
+        picture.SetGraphic(&stored);
+        StoreScene(picture, SceneCount - 1);
+    }
+    FScenesUnsaved = true;
+    CustomImagePack1->Reset();
+    RefreshSceneList();
+    Browser->SelectImage(SceneCount - 1);
+    UpdateCommands();
+}
+
+void TfrmFramora::MakeStoredPicture(TBitmap& Stored) const
+{
+    MakeDisplayedPicture(*FrameBitmap, FrameDisplay,
+                         SaveDisplaySize1->isChecked() ? TAspectScaling::Display : TAspectScaling::Coded, Stored);
+}
+
+void TfrmFramora::actDelete1Update(TAction* sender)
+{
+    sender->SetEnabled(SceneCount > 0 && Browser->SelectedIndex() >= 0);
+}
+
+void TfrmFramora::actDelete1Execute(TAction*)
+{
+    const std::int32_t k = Browser->SelectedIndex();
+    if (k < 0)
+        return;
+    if (MessageBox(this, DeleteOneQuestion.arg(k + 1), Caption(), TMsgButtons::OKCancel) != TMsgResult::OK)
+        return;
+    for (std::int32_t j = k + 1; j < SceneCount; ++j) {
+        TPictureEx picture;
+        cipOrg->SafeGetImage(picture, j);
+        StoreScene(picture, j - 1);
+    }
+    StoreScene(TPictureEx(), SceneCount - 1);
+    --SceneCount;
+    CustomImagePack1->Reset();
+    RefreshSceneList();
+    UpdateCommands();
+}
+
+void TfrmFramora::actDeleteAllUpdate(TAction* sender)
+{
+    sender->SetEnabled(SceneCount > 0);
+}
+
+void TfrmFramora::actDeleteAllExecute(TAction*)
+{
+    if (MessageBox(this, DeleteAllQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK) {
+        for (std::int32_t i = 0; i < SceneCount; ++i)
+            StoreScene(TPictureEx(), i);
+        SceneCount = 0;
+        CustomImagePack1->Reset();
+        RefreshSceneList();
+    }
+    UpdateCommands();
+}
+
+QImage TfrmFramora::ClipboardImage()
+{
+    if (const std::int32_t k = Browser->SelectedIndex(); k >= 0 && k < SceneCount) {
+        TPictureEx picture;
+        CustomImagePack1->SafeGetImage(picture, k);
+        return PictureImage(picture);
+    }
+    if (!FrameShown)
+        return QImage();
+    // What a capture would store.
+    TBitmap stored;
+    MakeStoredPicture(stored);
+    return stored.Image();
+}
