@@ -156,6 +156,7 @@ TfrmImageBrowser::~TfrmImageBrowser()
     ListView1->OnCompare = nullptr;
     ListView1->SelectedItemText = nullptr;
     OnActivate = nullptr;
+    HintOf = nullptr;
     ImagePack->OnGetCount = nullptr;
     ImagePack->OnGetImage = nullptr;
 }
@@ -437,6 +438,10 @@ void TfrmImageBrowser::DrawCaption(int item, TCanvas& canvas)
 
 void TfrmImageBrowser::ListView1InfoTip(QObject*, int item, QString& tip)
 {
+    if (HintOf) {
+        tip = HintOf(static_cast<std::int32_t>(ListView1->ItemData(item)));
+        return;
+    }
     const QString full = ListView1->ItemSubItems(item).value(0);
     if (ListView1->ItemCaption(item) != full)
         tip = full;

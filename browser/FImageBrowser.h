@@ -77,6 +77,8 @@ public:
     std::uint8_t ViewMode() const { return FViewMode; }
     void SetViewMode(std::uint8_t mode);
     std::function<void(std::int32_t index, QString& path)> FileNameOf;
+    // The hint of image index; when absent, a shortened caption shows itself whole.
+    std::function<QString(std::int32_t index)> HintOf;
     TColor FrameColour = clWhite;
     TColor ThumbTransparentColour = NoTransparency;
 

@@ -3,6 +3,7 @@
 #include "components/UFormPanel.h"
 #include "framework/TAction.h"
 #include "framework/TOpenDialog.h"
+#include "imagestore/UImageFile.h"
 #include "shell/Pathutil.h"
 
 #include <QAction>
@@ -15,6 +16,8 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <memory>
+
 namespace {
 
 const QString SettingsOrganization = QStringLiteral("Framora");
@@ -24,6 +27,8 @@ const QString SaveFolderKey = QStringLiteral("folders/save");
 const QString StepUnitKey = QStringLiteral("playback/stepUnitMs");
 const QString SaveDisplaySizeKey = QStringLiteral("capture/saveDisplaySize");
 const QString ExactPositionKey = QStringLiteral("playback/exactPosition");
+const QString PositionInFileNameKey = QStringLiteral("capture/positionInFileName");
+const QString PngMimeType = QStringLiteral("image/png");
 const QString CopyHint = QStringLiteral("選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
@@ -80,24 +85,14 @@ void TFramoraSettings::SetStepUnitMs(std::int32_t ms)
     FSettings.setValue(StepUnitKey, ms);
 }
 
-bool TFramoraSettings::SaveDisplaySize() const
+bool TFramoraSettings::Checked(const QString& key, bool byDefault) const
 {
-    return FSettings.value(SaveDisplaySizeKey, true).toBool();
+    return FSettings.value(key, byDefault).toBool();
 }
 
-void TFramoraSettings::SetSaveDisplaySize(bool on)
+void TFramoraSettings::SetChecked(const QString& key, bool on)
 {
-    FSettings.setValue(SaveDisplaySizeKey, on);
-}
-
-bool TFramoraSettings::ExactPosition() const
-{
-    return FSettings.value(ExactPositionKey, true).toBool();
-}
-
-void TFramoraSettings::SetExactPosition(bool on)
-{
-    FSettings.setValue(ExactPositionKey, on);
+    FSettings.setValue(key, on);
 }
 
 std::unique_ptr<TfrmFramora> NewFramoraWindow()
@@ -171,10 +166,9 @@ void TFramoraDesktop::RestoreSettings()
         if (StepUnitMs(index) > 0)
             FSettings.SetStepUnitMs(StepUnitMs(index));
     });
-    FForm.SaveDisplaySize1->setChecked(FSettings.SaveDisplaySize());
-    connect(FForm.SaveDisplaySize1, &QAction::toggled, this, [this](bool on) { FSettings.SetSaveDisplaySize(on); });
-    FForm.ExactPosition1->setChecked(FSettings.ExactPosition());
-    connect(FForm.ExactPosition1, &QAction::toggled, this, [this](bool on) { FSettings.SetExactPosition(on); });
+    KeepChecked(FForm.SaveDisplaySize1, SaveDisplaySizeKey, true);
+    KeepChecked(FForm.ExactPosition1, ExactPositionKey, true);
+    KeepChecked(FForm.PositionInFileName1, PositionInFileNameKey, false);
 }
 
 void TFramoraDesktop::MovieOpened(const QString& path)
@@ -184,11 +178,26 @@ void TFramoraDesktop::MovieOpened(const QString& path)
     FSettings.SetOpenFolder(folder);
 }
 
+void TFramoraDesktop::KeepChecked(QAction* item, const QString& key, bool byDefault)
+{
+    item->setChecked(FSettings.Checked(key, byDefault));
+    connect(item, &QAction::toggled, this, [this, key](bool on) { FSettings.SetChecked(key, on); });
+}
+
+// The image, and the same picture as PNG bytes: some desktops (Wayland among them) and programs
+// take only the PNG.
 void TFramoraDesktop::CopyToClipboard()
 {
     const QImage image = FForm.ClipboardImage();
-    if (!image.isNull())
-        QGuiApplication::clipboard()->setImage(image);
+    if (image.isNull())
+        return;
+    auto data = std::make_unique<QMimeData>();
+    data->setImageData(image);
+    QString error, metadataError;
+    const QByteArray png = EncodeImage(image, QByteArrayLiteral("png"), nullptr, error, metadataError);
+    if (!png.isEmpty())
+        data->setData(PngMimeType, png);
+    QGuiApplication::clipboard()->setMimeData(data.release());
 }
 
 void TFramoraDesktop::ScenesSaved(const QString& file)

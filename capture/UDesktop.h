@@ -35,12 +35,9 @@ public:
     // The step in milliseconds; none when nothing was kept.
     std::optional<std::int32_t> StepUnitMs() const;
     void SetStepUnitMs(std::int32_t ms);
-    // Whether captures are scaled to the display aspect; on when nothing was kept.
-    bool SaveDisplaySize() const;
-    void SetSaveDisplaySize(bool on);
-    // Whether positions while paused are exact; on when nothing was kept.
-    bool ExactPosition() const;
-    void SetExactPosition(bool on);
+    // A setting that is on or off, kept under key; byDefault when nothing was kept.
+    bool Checked(const QString& key, bool byDefault) const;
+    void SetChecked(const QString& key, bool on);
 
 private:
     QSettings FSettings;
@@ -64,6 +61,8 @@ private:
     void CreateShortcuts();
     void RestoreSettings();
     void CopyToClipboard();
+    // The window's check item follows the setting kept under key, and keeps its changes.
+    void KeepChecked(QAction* item, const QString& key, bool byDefault);
 
     TfrmFramora& FForm;
     TFramoraSettings FSettings;

@@ -70,7 +70,8 @@ const QString OpenDialogFilter = QStringLiteral(
     "|すべての形式(*.*)|*.*");
 
 const QString SaveDialogTitle = QStringLiteral("キャプチャイメージの保存");
-const QString SaveDialogFilter = QStringLiteral("ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*");
+const QString SaveDialogFilter = QStringLiteral("ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*|"
+                                                "WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff");
 
 struct TCommandText {
     const char* Name;
@@ -165,6 +166,7 @@ void TfrmFramora::BindComponents()
     Exit1 = ui->Exit1;
     Setting1 = ui->Setting1;
     SaveDisplaySize1 = ui->SaveDisplaySize1;
+    PositionInFileName1 = ui->PositionInFileName1;
     ExactPosition1 = ui->ExactPosition1;
 
     OpenDialog1 = new TOpenDialog(this);

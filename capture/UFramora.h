@@ -7,6 +7,7 @@
 #include "decoder/UDisplayPicture.h"
 #include "framework/TForm.h"
 #include "framework/TickCount.h"
+#include "imagestore/UImageFile.h"
 
 #include <QImage>
 #include <QString>
@@ -14,6 +15,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QActionGroup;
 class QComboBox;
@@ -62,12 +65,19 @@ std::int32_t StepUnitMs(int Index);
 QString SaveStamp(const QDateTime& now);
 QString ProposedSaveName(const QString& lastFileName, const QDateTime& now);
 // The file of scene index p (0-based) for the confirmed name: its base, the scene number in
-// three digits, its extension (".bmp" when it has none).
-QString SceneFileName(const QString& confirmedName, int p);
-// Writes picture in the format fileName's extension names (PNG, JPEG at quality 95, BMP for any
-// other) under a temporary name in the same folder, renamed into place once complete; on failure
-// answers false with the reason in error and leaves no file of that name behind.
-bool SaveSceneFile(const QImage& picture, const QString& fileName, QString& error);
+// three digits, the scene's position as "_HH-MM-SS.mmm" when one is given, its extension (".bmp"
+// when it has none).
+QString SceneFileName(const QString& confirmedName, int p, std::optional<std::int32_t> positionMs = std::nullopt);
+// Writes picture in the format fileName's extension names (PNG, JPEG at quality 95, lossless
+// WebP, TIFF, BMP for any other) under a temporary name in the same folder, renamed into place
+// once complete; on failure answers false with the reason in error and leaves no file of that
+// name behind. Provenance, when given, goes inside (all formats but BMP); when it cannot, the
+// picture is still written and metadataError says why.
+bool SaveSceneFile(const QImage& picture, const QString& fileName, QString& error,
+                   const TProvenance* provenance = nullptr, QString* metadataError = nullptr);
+
+// "No.3  00:01:23.456  movie.mkv": a scene's number, the time it was captured at and its movie.
+QString SceneHint(int p, const TProvenance& origin);
 
 class TfrmFramora : public TForm {
     Q_OBJECT
@@ -120,6 +130,7 @@ public:
     QMenu* Setting1;
     // Checked: captures are scaled to the display aspect; else they keep the coded size.
     QAction* SaveDisplaySize1;
+    QAction* PositionInFileName1;
     // Checked: while paused, positions show the last picture at or before their time.
     QAction* ExactPosition1;
 
@@ -253,7 +264,11 @@ private:
 
     void CreateSceneBrowser();
     void StoreScene(const TPicture& picture, std::int32_t index);
-    bool SaveScene(std::int32_t p);
+    // Writes scene p; a file written without its provenance is added to withoutProvenance.
+    bool SaveScene(std::int32_t p, QStringList& withoutProvenance);
+    // Where the picture on screen came from, for a scene made of it now (stored: the picture
+    // the scene keeps).
+    TProvenance FrameOrigin(const TBitmap& stored) const;
 
     // Fields in declaration order.
     std::unique_ptr<TfrmImageBrowser> Browser; // hosted in FormPanel1
@@ -275,5 +290,6 @@ private:
     bool FClosedDuringCreate = false;
     bool FStartedWithParameters = false;
     bool FScenesUnsaved = false;            // set by a capture, cleared by a save of every scene
+    std::vector<TProvenance> SceneOrigins;  // where each scene came from, in scene order
     QActionGroup* DriveGroup = nullptr;     // makes the drive items radio items; lives with the window
 };

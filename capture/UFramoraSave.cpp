@@ -15,8 +15,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QImageWriter>
-#include <QSaveFile>
 
 namespace {
 
@@ -24,14 +22,15 @@ using capture_detail::PictureImage;
 
 const QString SavedMessage = QStringLiteral("ファイルを保存しました");
 const QString SaveFailedMessage = QStringLiteral("%1を保存できませんでした。");
+// Said once after a save in which some picture could not take its provenance.
+const QString NoProvenanceMessage = QStringLiteral("%1に動画の情報を書き込めませんでした（画像は保存されています）。");
 
 const QString SaveStampPattern = QStringLiteral("yyyyMMddHHmmss_");
 const QString DefaultSaveExtension = QStringLiteral(".bmp");
 const QString SceneNumberFormat = QStringLiteral("%1");
 constexpr int SceneNumberDigits = 3;
-constexpr int JpegQuality = 95;
-const QStringList JpegExtensions{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"),
-                                 QStringLiteral("jfif")};
+// Colons are not allowed in file names everywhere a still may be copied to.
+const QString PositionSuffix = QStringLiteral("_%1");
 
 } // namespace
 
@@ -46,7 +45,7 @@ QString ProposedSaveName(const QString& lastFileName, const QDateTime& now)
     return IncludeTrailingBackslash(folder) + SaveStamp(now) + DefaultSaveExtension;
 }
 
-QString SceneFileName(const QString& confirmedName, int p)
+QString SceneFileName(const QString& confirmedName, int p, std::optional<std::int32_t> positionMs)
 {
     // The extension is what follows the last '.' of the file-name part, dot included.
     const qsizetype nameStart = confirmedName.lastIndexOf(QLatin1Char('/')) + 1;
@@ -54,35 +53,25 @@ QString SceneFileName(const QString& confirmedName, int p)
     const bool hasExtension = dot >= nameStart;
     const QString base = hasExtension ? confirmedName.left(dot) : confirmedName;
     const QString extension = hasExtension ? confirmedName.mid(dot) : QString();
-    return base + SceneNumberFormat.arg(p + 1, SceneNumberDigits, 10, QLatin1Char('0')) +
+    const QString position =
+        positionMs ? PositionSuffix.arg(FormatPosition(*positionMs).replace(QLatin1Char(':'), QLatin1Char('-'))) : QString();
+    return base + SceneNumberFormat.arg(p + 1, SceneNumberDigits, 10, QLatin1Char('0')) + position +
            (extension.isEmpty() || extension == QStringLiteral(".") ? DefaultSaveExtension : extension);
 }
 
-bool SaveSceneFile(const QImage& picture, const QString& fileName, QString& error)
+bool SaveSceneFile(const QImage& picture, const QString& fileName, QString& error, const TProvenance* provenance,
+                   QString* metadataError)
 {
-    const QString extension = QFileInfo(fileName).suffix().toLower();
-    const QByteArray format = extension == QStringLiteral("png") ? QByteArrayLiteral("png")
-                              : JpegExtensions.contains(extension) ? QByteArrayLiteral("jpeg")
-                                                                   : QByteArrayLiteral("bmp");
-    // QSaveFile writes beside the target and renames over it only once everything is written.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    QImageWriter writer(&file, format);
-    if (format == "jpeg")
-        writer.setQuality(JpegQuality);
-    if (!writer.write(picture)) {
-        error = writer.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    QString metadataFailure;
+    const bool written = WriteImageFile(picture, fileName, provenance, error, metadataFailure);
+    if (metadataError)
+        *metadataError = metadataFailure;
+    return written;
+}
+
+QString SceneHint(int p, const TProvenance& origin)
+{
+    return QStringLiteral("No.%1  %2  %3").arg(p + 1).arg(FormatPosition(origin.PositionMs), origin.Movie);
 }
 
 void TfrmFramora::actSaveImageUpdate(TAction* sender)
@@ -103,29 +92,39 @@ void TfrmFramora::SaveScenes()
         return;
     const std::int32_t k = Browser->SelectedIndex();
     bool everyScene = true;
+    QStringList withoutProvenance;
     for (std::int32_t p = 0; p < SceneCount; ++p) {
         if (k >= 0 && !Browser->ListView1->ItemSelected(p)) {
             everyScene = false;
             continue;
         }
         // The files written so far stay; the scenes stay in the list whatever happens.
-        if (!SaveScene(p))
+        if (!SaveScene(p, withoutProvenance))
             return;
     }
     if (everyScene)
         FScenesUnsaved = false;
     emit ScenesSaved(SavePictureDialog1->FileName);
-    MessageBox(this, SavedMessage, Caption(), TMsgButtons::OK);
+    QString saved = SavedMessage;
+    if (!withoutProvenance.isEmpty())
+        saved += QLatin1Char('\n') + NoProvenanceMessage.arg(withoutProvenance.join(QStringLiteral(", ")));
+    MessageBox(this, saved, Caption(), TMsgButtons::OK);
 }
 
-bool TfrmFramora::SaveScene(std::int32_t p)
+bool TfrmFramora::SaveScene(std::int32_t p, QStringList& withoutProvenance)
 {
     TPictureEx picture;
     CustomImagePack1->SafeGetImage(picture, p);
-    const QString name = SceneFileName(SavePictureDialog1->FileName, p);
-    QString error;
-    if (SaveSceneFile(PictureImage(picture), name, error))
+    const TProvenance& origin = SceneOrigins.at(static_cast<std::size_t>(p));
+    const QString name =
+        SceneFileName(SavePictureDialog1->FileName, p,
+                      PositionInFileName1->isChecked() ? std::optional(origin.PositionMs) : std::nullopt);
+    QString error, metadataError;
+    if (SaveSceneFile(PictureImage(picture), name, error, &origin, &metadataError)) {
+        if (!metadataError.isEmpty())
+            withoutProvenance.append(QFileInfo(name).fileName());
         return true;
+    }
     MessageBox(this, SaveFailedMessage.arg(QDir::toNativeSeparators(name)) + QLatin1Char('\n') + error, Caption(),
                TMsgButtons::OK, TMsgIcon::Error);
     return false;

@@ -4,16 +4,21 @@
 #include "capture/UFramoraPrivate.h"
 
 #include "browser/FImageBrowser.h"
+#include "decoder/UMovieDecoder.h"
 #include "components/UFormPanel.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
 #include "framework/TBitmap.h"
 #include "imagestore/UCustomImagePack.h"
 #include "imagestore/UPictureEX.h"
+#include "shell/UCommandLine.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QLabel>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace {
 
@@ -49,6 +54,11 @@ void TfrmFramora::CreateSceneBrowser()
     Browser->SetUseLoaderThread(false);
     Browser->ListView1->SetMultiSelect(true);
     FormPanel1->SetForm(Browser.get());
+    Browser->HintOf = [this](std::int32_t index) {
+        return index >= 0 && index < static_cast<std::int32_t>(SceneOrigins.size())
+                   ? SceneHint(index, SceneOrigins[static_cast<std::size_t>(index)])
+                   : QString();
+    };
     Browser->SetImageSource(CustomImagePack1);
     Browser->SetThumbnailSize(SceneThumbnailSize);
 }
@@ -110,6 +120,7 @@ void TfrmFramora::actCaptureExecute(TAction*)
         TPictureEx picture;
         picture.SetGraphic(&stored);
         StoreScene(picture, SceneCount - 1);
+        SceneOrigins.push_back(FrameOrigin(stored));
     }
     FScenesUnsaved = true;
     CustomImagePack1->Reset();
@@ -122,6 +133,19 @@ void TfrmFramora::MakeStoredPicture(TBitmap& Stored) const
 {
     MakeDisplayedPicture(*FrameBitmap, FrameDisplay,
                          SaveDisplaySize1->isChecked() ? TAspectScaling::Display : TAspectScaling::Coded, Stored);
+}
+
+TProvenance TfrmFramora::FrameOrigin(const TBitmap& stored) const
+{
+    TProvenance origin;
+    origin.Movie = QFileInfo(MoviePath).fileName();
+    const std::int32_t pictureTime = Decoder->FrameTimeMs();
+    origin.PositionMs = pictureTime >= 0 ? pictureTime : std::max(LastShownPos, 0);
+    origin.CodedSize = QSize(Decoder->Width(), Decoder->Height());
+    origin.ShownSize = QSize(stored.Width(), stored.Height());
+    origin.Settings = {{QStringLiteral("DisplaySize"), SaveDisplaySize1->isChecked() ? QStringLiteral("on") : QStringLiteral("off")}};
+    origin.Creator = FramoraNameAndVersion();
+    return origin;
 }
 
 void TfrmFramora::actDelete1Update(TAction* sender)
@@ -142,6 +166,7 @@ void TfrmFramora::actDelete1Execute(TAction*)
         StoreScene(picture, j - 1);
     }
     StoreScene(TPictureEx(), SceneCount - 1);
+    SceneOrigins.erase(SceneOrigins.begin() + k);
     --SceneCount;
     CustomImagePack1->Reset();
     RefreshSceneList();
@@ -159,6 +184,7 @@ void TfrmFramora::actDeleteAllExecute(TAction*)
         for (std::int32_t i = 0; i < SceneCount; ++i)
             StoreScene(TPictureEx(), i);
         SceneCount = 0;
+        SceneOrigins.clear();
         CustomImagePack1->Reset();
         RefreshSceneList();
     }

@@ -23,6 +23,11 @@ QString FramoraVersion()
     return QStringLiteral(FRAMORA_VERSION);
 }
 
+QString FramoraNameAndVersion()
+{
+    return QStringLiteral("Framora ") + FramoraVersion();
+}
+
 TCommandLine::TCommandLine(const QString& program, const QString& description, const QString& synopsis)
     : FProgram(program), FSynopsis(synopsis),
       FHelp({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help and exits.")),

@@ -23,6 +23,8 @@ struct TCommandLineResult {
 
 // The version every program of the build reports.
 QString FramoraVersion();
+// "Framora 1.2.3": how saved pictures name the program that made them.
+QString FramoraNameAndVersion();
 
 class TCommandLine {
 public:

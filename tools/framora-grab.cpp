@@ -87,7 +87,7 @@ TProvenance ProvenanceOf(const TMovieDecoder& decoder, const TGrabOptions& optio
     provenance.CodedSize = QSize(decoder.Width(), decoder.Height());
     provenance.ShownSize = QSize(picture.Width(), picture.Height());
     provenance.Settings = {{QStringLiteral("DisplaySize"), options.Coded ? QStringLiteral("off") : QStringLiteral("on")}};
-    provenance.Creator = QStringLiteral("Framora ") + FramoraVersion();
+    provenance.Creator = FramoraNameAndVersion();
     return provenance;
 }
 

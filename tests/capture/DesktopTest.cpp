@@ -169,6 +169,9 @@ TEST_F(FramoraDesktop, SceneKeysAndCopy)
     const QImage stored = dynamic_cast<TBitmap*>(scene.Graphic())->Image().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(copied().size(), QSize(TestMovies::Width, TestMovies::Height));
     EXPECT_EQ(copied(), stored);
+    // The same picture as PNG, for programs and desktops that take nothing else.
+    const QByteArray png = QGuiApplication::clipboard()->mimeData()->data(QStringLiteral("image/png"));
+    EXPECT_EQ(QImage::fromData(png, "png").convertToFormat(QImage::Format_RGB32), stored);
     Form->SceneBrowser().SelectImage(-1);
     Key(Qt::Key_C, Qt::ControlModifier);
     EXPECT_NE(copied(), stored);
@@ -194,6 +197,8 @@ TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)
     Form->SaveDisplaySize1->trigger();
     EXPECT_TRUE(Form->ExactPosition1->isChecked());
     Form->ExactPosition1->trigger();
+    EXPECT_FALSE(Form->PositionInFileName1->isChecked());
+    Form->PositionInFileName1->trigger();
     ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
     Tick(100);
     Idle();
@@ -209,6 +214,7 @@ TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)
     EXPECT_EQ(Form->cmbStepUnit->currentIndex(), 6);
     EXPECT_FALSE(Form->SaveDisplaySize1->isChecked());
     EXPECT_FALSE(Form->ExactPosition1->isChecked());
+    EXPECT_TRUE(Form->PositionInFileName1->isChecked());
     EXPECT_EQ(Form->OpenDialog1->InitialDir, QFileInfo(FixturePath(TestMovies::Mpeg4Avi)).absolutePath());
     EXPECT_EQ(Form->SavePictureDialog1->Request().StartFolder(), QFileInfo(saved.path()).absoluteFilePath());
 

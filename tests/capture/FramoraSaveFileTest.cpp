@@ -39,6 +39,23 @@ TEST(SaveNames, SceneNumberInThreeDigitsBeforeTheExtension)
         EXPECT_EQ(SceneFileName(QString::fromUtf8(c.Confirmed), c.Scene), QString::fromUtf8(c.Expected)) << c.Confirmed;
 }
 
+// With the position in the name, it follows the number, with dashes where a clock has colons.
+TEST(SaveNames, PositionFollowsTheSceneNumber)
+{
+    const struct {
+        const char* Confirmed;
+        std::int32_t PositionMs;
+        const char* Expected;
+    } cases[] = {
+        {"/pic/shot.png", 83456, "/pic/shot001_00-01-23.456.png"},
+        {"/pic/shot", 0, "/pic/shot001_00-00-00.000.bmp"},
+        {"/pic/a.b.webp", 36000000, "/pic/a.b001_10-00-00.000.webp"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SceneFileName(QString::fromUtf8(c.Confirmed), 0, c.PositionMs), QString::fromUtf8(c.Expected))
+            << c.Confirmed;
+}
+
 class SceneFiles : public ::testing::Test {
 protected:
     void SetUp() override
@@ -64,9 +81,13 @@ TEST_F(SceneFiles, FormatFollowsTheExtension)
 {
     QString error;
     const QString png = Dir.filePath("a.PNG"), jpeg = Dir.filePath("a.jpg"), bmp = Dir.filePath("a.bmp"),
-                  other = Dir.filePath("a.xyz");
-    for (const QString& file : {png, jpeg, bmp, other})
+                  other = Dir.filePath("a.xyz"), webp = Dir.filePath("a.webp"), tiff = Dir.filePath("a.tiff");
+    for (const QString& file : {png, jpeg, bmp, other, webp, tiff})
         ASSERT_TRUE(SaveSceneFile(Picture, file, error)) << error.toStdString();
+    EXPECT_EQ(Head(webp, 12).mid(8), QByteArray("WEBP"));
+    EXPECT_EQ(Head(tiff, 2), QByteArray("II"));
+    for (const QString& lossless : {webp, tiff})
+        EXPECT_EQ(QImage(lossless).convertToFormat(QImage::Format_RGB888), Picture.convertToFormat(QImage::Format_RGB888));
     EXPECT_EQ(Head(png, 8), QByteArray("\x89PNG\r\n\x1a\n"));
     EXPECT_EQ(Head(jpeg, 3), QByteArray("\xFF\xD8\xFF"));
     EXPECT_EQ(Head(bmp, 2), QByteArray("BM"));

@@ -5,9 +5,11 @@
 #include "framework/TOpenDialog.h"
 #include "imagestore/UCustomImagePack.h"
 #include "imagestore/UPictureEX.h"
+#include "support/XmpRead.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -171,6 +173,42 @@ TEST_F(FramoraScenes, SavingAllOrTheSelectionInTheFormatTyped)
     EXPECT_TRUE(dialogs.Asked()[0].FileName.startsWith(Out.filePath("sel/")));
     EXPECT_TRUE(dialogs.Asked()[0].FileName.endsWith(QStringLiteral("_.bmp")));
     EXPECT_EQ(SceneStamps(), stamps);
+}
+
+// Each scene keeps its movie and time: its hint shows them, saved files carry them inside and,
+// with the setting on, in their names; a deleted scene takes its origin with it.
+TEST_F(FramoraScenes, ScenesKeepTheirMovieAndTime)
+{
+    OpenPausedAt(0);
+    CaptureAt({1000, 2000, 3000});
+    const auto hint = [this](int item) {
+        QString tip;
+        Form->SceneBrowser().ListView1->OnInfoTip(nullptr, item, tip);
+        return tip;
+    };
+    const QString movie = QFileInfo(FixturePath(TestMovies::LongGopH264)).fileName();
+    EXPECT_EQ(hint(1), "No.2  00:00:02.000  " + movie);
+    Form->SceneBrowser().SelectImage(0);
+    {
+        TMessageBoxScript boxes({TMsgResult::OK});
+        ASSERT_TRUE(Form->actDelete1->Execute());
+    }
+    EXPECT_EQ(hint(0), "No.1  00:00:02.000  " + movie);
+
+    Form->SceneBrowser().SelectImage(-1);
+    Form->PositionInFileName1->setChecked(true);
+    EXPECT_EQ(Save(Out.filePath("s.png")), QStringList{QStringLiteral("ファイルを保存しました")});
+    EXPECT_EQ(QDir(Out.path()).entryList(QDir::Files), (QStringList{"s001_00-00-02.000.png", "s002_00-00-03.000.png"}));
+    auto xmp = XmpOf(Out.filePath("s002_00-00-03.000.png"));
+    EXPECT_EQ(xmp["Xmp.framora.Movie"], movie);
+    EXPECT_EQ(xmp["Xmp.framora.Position"], QStringLiteral("00:00:03.000"));
+    EXPECT_EQ(xmp["Xmp.framora.CodedSize"], QStringLiteral("%1x%2").arg(TestMovies::Width).arg(TestMovies::Height));
+    EXPECT_EQ(xmp["Xmp.framora.DisplaySize"], QStringLiteral("on"));
+    EXPECT_EQ(xmp["Xmp.xmp.CreatorTool"], QStringLiteral("Framora " FRAMORA_PROJECT_VERSION));
+
+    Form->PositionInFileName1->setChecked(false);
+    EXPECT_EQ(Save(Out.filePath("plain.webp")).size(), 1);
+    EXPECT_TRUE(QFile::exists(Out.filePath("plain002.webp")));
 }
 
 TEST_F(FramoraScenes, AFileThatCannotBeWrittenIsNamedAndNothingIsLost)

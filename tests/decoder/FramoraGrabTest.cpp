@@ -1,19 +1,17 @@
 // framora-grab run as a program: its output lines, its files and its exit codes.
 #include "StampedMovies.h"
 #include "support/GrabRun.h"
+#include "support/XmpRead.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <map>
 #include <span>
 
 using namespace TestMovies;
@@ -37,20 +35,6 @@ TBitmap ReadBmp(const QString& path)
                                     static_cast<std::size_t>(bytes.size())));
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     return bitmap;
-}
-
-// The XMP of a picture as exiv2's own reader prints it, by key.
-std::map<QString, QString> XmpOf(const QString& file)
-{
-    QProcess reader;
-    reader.start(QStringLiteral("exiv2"), {QStringLiteral("-px"), file});
-    reader.waitForFinished();
-    static const QRegularExpression line(QStringLiteral("^(\\S+)\\s+\\S+\\s+\\d+\\s+(.*)$"));
-    std::map<QString, QString> values;
-    for (const QString& text : QString::fromUtf8(reader.readAllStandardOutput()).split('\n'))
-        if (const QRegularExpressionMatch match = line.match(text); match.hasMatch())
-            values[match.captured(1)] = match.captured(2);
-    return values;
 }
 
 } // namespace
