@@ -4,7 +4,8 @@
 # end, deletes the last, saves the rest as PNG into a folder typed into the save dialog, captures
 # once more and leaves with OK, confirming the question about the unsaved scene. Then it checks
 # the exit code, the files, and their pictures against the movie's pictures at those positions
-# as framora-grab decodes them, and keeps a screenshot of the window with its scenes.
+# as framora-grab decodes them, that the files name their movie and position inside, and keeps a
+# screenshot of the window with its scenes.
 #   tools/framora-e2e.sh [BUILD] [MOVIE] [OUTDIR]
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -99,4 +100,10 @@ for pair in "shot001.png 0.bmp" "shot002.png 10000.bmp"; do
     fail "$file differs from the movie's picture by $difference"
   echo "e2e: $file matches the movie's picture (difference $difference)"
 done
+# The saved picture says where it came from, as exiv2 shows it to anyone.
+exiv2 -px "$out/saved/shot002.png" | grep -Eq "^Xmp\.framora\.Position +XmpText +[0-9]+ +00:00:10\.000$" ||
+  fail "shot002.png does not name its position"
+exiv2 -px "$out/saved/shot002.png" | grep -Eq "^Xmp\.framora\.Movie +XmpText +[0-9]+ +$(basename "$movie")$" ||
+  fail "shot002.png does not name its movie"
+echo "e2e: the saved pictures name their movie and position"
 echo "e2e: passed; screenshot in $out/window.png"
