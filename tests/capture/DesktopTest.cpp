@@ -244,22 +244,21 @@ TEST_F(FramoraDesktop, SaveDialogOpensInTheFolderSavedIntoLast)
         Form->actSaveImage->Execute();
         return dialogs.Asked().value(0).StartFolder();
     };
+    const auto nextRunWithAScene = [this] {
+        Form = NextRun();
+        ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
+        Tick(100);
+        Idle();
+        ASSERT_TRUE(Form->actCapture->Execute());
+    };
     saveInto(first);
 
-    Form = NextRun();
-    ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
-    Tick(100);
-    Idle();
-    ASSERT_TRUE(Form->actCapture->Execute());
+    nextRunWithAScene();
     EXPECT_EQ(nextDialogFolder(), QFileInfo(first.path()).absoluteFilePath());
     saveInto(second);
     EXPECT_EQ(nextDialogFolder(), QFileInfo(second.path()).absoluteFilePath());
 
-    Form = NextRun();
-    ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
-    Tick(100);
-    Idle();
-    ASSERT_TRUE(Form->actCapture->Execute());
+    nextRunWithAScene();
     EXPECT_EQ(nextDialogFolder(), QFileInfo(second.path()).absoluteFilePath());
 }
 
