@@ -3,6 +3,7 @@
 #include "capture/UProgramStart.h"
 #include "decoder/UFFmpegLog.h"
 #include "decoder/UMovieDecoder.h"
+#include "decoder/USceneScanner.h"
 #include "framework/QtMessageLog.h"
 #include "imagestore/UImageFile.h"
 #include "shell/UCommandLine.h"
@@ -147,6 +148,37 @@ int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
     return allWritten ? ExitOpened : ExitSomeTimeFailed;
 }
 
+// A picture of every scene or interval, each named by its mark (the cut, or the interval time).
+int GrabAutomatic(TMovieDecoder& decoder, const TGrabOptions& options)
+{
+    const std::filesystem::path outDir = options.OutDir.toStdString();
+    std::error_code error;
+    std::filesystem::create_directories(outDir, error);
+    const std::string extension = "." + GrabFormatExtension(options.PictureFormat()).toStdString();
+    TBitmap shown;
+    bool allWritten = true;
+    const auto write = [&](const TSceneScanner::TFound& found) {
+        const std::filesystem::path target = outDir / (std::to_string(found.MarkMs) + extension);
+        const bool written = WriteGrabbed(decoder, options, target, shown);
+        if (written)
+            std::printf("%d ok %s at %d\n", found.MarkMs, target.c_str(), found.TimeMs);
+        else
+            std::printf("%d failed\n", found.MarkMs);
+        std::fflush(stdout);
+        allWritten = allWritten && written;
+        return true;
+    };
+    TSceneScanner scanner(decoder);
+    const bool read = options.SceneThreshold
+        ? scanner.ScanScenes(0, SceneDetection::TSettings{*options.SceneThreshold}, {}, write)
+        : scanner.ScanIntervals(0, *options.EveryMs, {}, write);
+    if (!read) {
+        Report(QStringLiteral("%1: no picture could be read").arg(options.Movie));
+        return ExitSomeTimeFailed;
+    }
+    return allWritten ? ExitOpened : ExitSomeTimeFailed;
+}
+
 int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options)
 {
     const ContactSheet::TSheet sheet = ContactSheet::Make(
@@ -213,5 +245,7 @@ int main(int argc, char** argv)
     std::printf("size %dx%d display %dx%d duration %d\n", decoder.Width(), decoder.Height(), shown.width(),
                 shown.height(), decoder.Duration());
     std::fflush(stdout);
+    if (options.SceneThreshold || options.EveryMs)
+        return GrabAutomatic(decoder, options);
     return options.Sheet ? GrabSheet(decoder, options) : GrabPictures(decoder, options);
 }
