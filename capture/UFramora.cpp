@@ -166,6 +166,9 @@ void TfrmFramora::BindComponents()
     Setting1 = ui->Setting1;
     SaveDisplaySize1 = ui->SaveDisplaySize1;
     ExactPosition1 = ui->ExactPosition1;
+    AutoCapture1 = ui->AutoCapture1;
+    CaptureScenes1 = ui->CaptureScenes1;
+    CaptureEvery1 = ui->CaptureEvery1;
 
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -298,6 +301,9 @@ void TfrmFramora::ConnectHandlers()
     PaintBox1->OnPaint = [this](QPainter& canvas) { PaintBox1Paint(canvas); };
     connect(TrackBar1, &QSlider::valueChanged, this, &TfrmFramora::TrackBar1Change);
     connect(Timer2, &QTimer::timeout, this, &TfrmFramora::Timer2Timer);
+    connect(CaptureScenes1, &QAction::triggered, this, &TfrmFramora::CaptureScenes1Click);
+    connect(CaptureEvery1, &QAction::triggered, this, &TfrmFramora::CaptureEvery1Click);
+    connect(AutoCapture1, &QMenu::aboutToShow, this, &TfrmFramora::AutoCapture1Popup);
 
     const auto bind = [this](TAction* action, void (TfrmFramora::*execute)(TAction*),
                              void (TfrmFramora::*update)(TAction*)) {
@@ -368,6 +374,7 @@ void TfrmFramora::FormClose()
 
 void TfrmFramora::FormDestroy()
 {
+    StopAutoCapture();
     Timer2->stop();
     FrameBitmap.reset();
     Browser.reset();
@@ -376,6 +383,7 @@ void TfrmFramora::FormDestroy()
 
 void TfrmFramora::OpenMovie(const QString& Path)
 {
+    StopAutoCapture();
     Timer2->stop();
     TimerBusy = false;
     Rendering = false;

@@ -100,13 +100,18 @@ void TfrmFramora::actCaptureUpdate(TAction* sender)
 
 void TfrmFramora::actCaptureExecute(TAction*)
 {
+    AddScene(*FrameBitmap, FrameDisplay);
+}
+
+bool TfrmFramora::AddScene(const TBitmap& Frame, const TDisplayTransform& Display)
+{
     if (SceneCount >= MaxSceneCount)
-        return;
+        return false;
     ++SceneCount;
     {
         // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
         TBitmap stored;
-        MakeStoredPicture(stored);
+        MakeStoredPicture(Frame, Display, stored);
         TPictureEx picture;
         picture.SetGraphic(&stored);
         StoreScene(picture, SceneCount - 1);
@@ -116,11 +121,17 @@ void TfrmFramora::actCaptureExecute(TAction*)
     RefreshSceneList();
     Browser->SelectImage(SceneCount - 1);
     UpdateCommands();
+    return true;
 }
 
 void TfrmFramora::MakeStoredPicture(TBitmap& Stored) const
 {
-    MakeDisplayedPicture(*FrameBitmap, FrameDisplay,
+    MakeStoredPicture(*FrameBitmap, FrameDisplay, Stored);
+}
+
+void TfrmFramora::MakeStoredPicture(const TBitmap& Frame, const TDisplayTransform& Display, TBitmap& Stored) const
+{
+    MakeDisplayedPicture(Frame, Display,
                          SaveDisplaySize1->isChecked() ? TAspectScaling::Display : TAspectScaling::Coded, Stored);
 }
 
