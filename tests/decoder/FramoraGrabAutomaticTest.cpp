@@ -29,7 +29,8 @@ void ExpectPictures(const TGrabRun& run, const QString& folder, const QStringLis
         expected << marks[i] + ".png";
     }
     QStringList written = QDir(folder).entryList(QDir::Files);
-    std::sort(written.begin(), written.end(), [](const QString& a, const QString& b) { return a.section(QLatin1Char('.'), 0, 0).toInt() < b.section(QLatin1Char('.'), 0, 0).toInt(); });
+    const auto ms = [](const QString& file) { return file.section(QLatin1Char('.'), 0, 0).toInt(); };
+    std::sort(written.begin(), written.end(), [&](const QString& a, const QString& b) { return ms(a) < ms(b); });
     EXPECT_EQ(written, expected);
 }
 
