@@ -5,8 +5,6 @@
 #include "capture/UAutoCaptureDialog.h"
 #include "decoder/USceneScanner.h"
 #include "fixtures/SceneMovies.h"
-#include "imagestore/UCustomImagePack.h"
-#include "imagestore/UPictureEX.h"
 
 #include <QMenu>
 #include <QProgressDialog>
@@ -42,18 +40,6 @@ protected:
     }
 
     bool WaitForEnd() { return QTest::qWaitFor([&] { return !Form->AutoCaptureRunning(); }, ScanTimeLimitMs); }
-
-    QList<int> SceneStamps()
-    {
-        QList<int> stamps;
-        for (int i = 0; i < Form->CurrentSceneCount(); ++i) {
-            TPictureEx picture;
-            Form->CustomImagePack1->SafeGetImage(picture, i);
-            auto* bitmap = dynamic_cast<TBitmap*>(picture.Graphic());
-            stamps.append(bitmap ? StampOf(*bitmap) : -1);
-        }
-        return stamps;
-    }
 
     static TAutoCaptureChoice Scenes(bool fromCurrent = false)
     {
