@@ -168,6 +168,9 @@ void TfrmFramora::BindComponents()
     SaveDisplaySize1 = ui->SaveDisplaySize1;
     PositionInFileName1 = ui->PositionInFileName1;
     ExactPosition1 = ui->ExactPosition1;
+    AutoCapture1 = ui->AutoCapture1;
+    CaptureScenes1 = ui->CaptureScenes1;
+    CaptureEvery1 = ui->CaptureEvery1;
 
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -300,6 +303,9 @@ void TfrmFramora::ConnectHandlers()
     PaintBox1->OnPaint = [this](QPainter& canvas) { PaintBox1Paint(canvas); };
     connect(TrackBar1, &QSlider::valueChanged, this, &TfrmFramora::TrackBar1Change);
     connect(Timer2, &QTimer::timeout, this, &TfrmFramora::Timer2Timer);
+    connect(CaptureScenes1, &QAction::triggered, this, &TfrmFramora::CaptureScenes1Click);
+    connect(CaptureEvery1, &QAction::triggered, this, &TfrmFramora::CaptureEvery1Click);
+    connect(AutoCapture1, &QMenu::aboutToShow, this, &TfrmFramora::AutoCapture1Popup);
 
     const auto bind = [this](TAction* action, void (TfrmFramora::*execute)(TAction*),
                              void (TfrmFramora::*update)(TAction*)) {
@@ -370,6 +376,7 @@ void TfrmFramora::FormClose()
 
 void TfrmFramora::FormDestroy()
 {
+    StopAutoCapture();
     Timer2->stop();
     FrameBitmap.reset();
     Browser.reset();
@@ -378,6 +385,7 @@ void TfrmFramora::FormDestroy()
 
 void TfrmFramora::OpenMovie(const QString& Path)
 {
+    StopAutoCapture();
     Timer2->stop();
     TimerBusy = false;
     Rendering = false;

@@ -133,6 +133,10 @@ public:
     QAction* PositionInFileName1;
     // Checked: while paused, positions show the last picture at or before their time.
     QAction* ExactPosition1;
+    // Automatic capture (UFramoraAutoCapture.cpp).
+    QMenu* AutoCapture1;
+    QAction* CaptureScenes1;
+    QAction* CaptureEvery1;
 
     TOpenDialog* OpenDialog1;
     TSaveDialog* SavePictureDialog1;
@@ -220,6 +224,14 @@ public:
     // Scenes captured and not saved since: closing then always asks.
     bool HasUnsavedScenes() const { return SceneCount > 0 && FScenesUnsaved; }
 
+    // Automatic capture: a scan of the open movie on a thread of its own, each picture it finds
+    // added to the scene list, with a progress window that can cancel it.
+    void CaptureScenes1Click();
+    void CaptureEvery1Click();
+    void AutoCapture1Popup();
+    bool AutoCaptureRunning() const;
+    void CancelAutoCapture();
+
     void OpenMovie(const QString& Path);
     void StepPosition(int Direction);
     void StepPicture(int Direction);
@@ -259,16 +271,33 @@ private:
     // The picture a capture stores: the picture on screen upright, and at the display aspect
     // when SaveDisplaySize1 is checked.
     void MakeStoredPicture(TBitmap& Stored) const;
+    void MakeStoredPicture(const TBitmap& Frame, const TDisplayTransform& Display, TBitmap& Stored) const;
 
     std::unique_ptr<Ui::TfrmFramora> ui;
+
+    struct TAutoCapture;
+    struct TAutoCaptureEnd {
+        void operator()(TAutoCapture* scan) const;
+    };
+    void StartAutoCapture(int Mode);
+    void AutoCaptureFound(std::uint64_t Scan, const QImage& Picture, const TDisplayTransform& Display,
+                          std::int32_t TimeMs);
+    void AutoCaptureProgress(std::uint64_t Scan, std::int32_t PositionMs);
+    void AutoCaptureEnded(std::uint64_t Scan, bool Read);
+    // Stops the scan in progress and waits for its thread; what it still sends is dropped.
+    void StopAutoCapture();
 
     void CreateSceneBrowser();
     void StoreScene(const TPicture& picture, std::int32_t index);
     // Writes scene p; a file written without its provenance is added to withoutProvenance.
     bool SaveScene(std::int32_t p, QStringList& withoutProvenance);
-    // Where the picture on screen came from, for a scene made of it now (stored: the picture
-    // the scene keeps).
-    TProvenance FrameOrigin(const TBitmap& stored) const;
+    // Where a scene made now of the open movie's picture at timeMs came from (stored: the
+    // picture the scene keeps).
+    TProvenance FrameOrigin(const TBitmap& stored, std::int32_t timeMs) const;
+    // Appends Frame, shown as Display says, to the scene list as a capture does; false at the
+    // scene limit.
+    // TimeMs: the picture's own time in the movie, which the scene keeps.
+    bool AddScene(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs);
 
     // Fields in declaration order.
     std::unique_ptr<TfrmImageBrowser> Browser; // hosted in FormPanel1
@@ -292,4 +321,6 @@ private:
     bool FScenesUnsaved = false;            // set by a capture, cleared by a save of every scene
     std::vector<TProvenance> SceneOrigins;  // where each scene came from, in scene order
     QActionGroup* DriveGroup = nullptr;     // makes the drive items radio items; lives with the window
+    std::unique_ptr<TAutoCapture, TAutoCaptureEnd> AutoCapture; // the scan in progress; null when none
+    std::uint64_t AutoCaptureScans = 0;     // scans started; tells late messages of a stopped scan
 };

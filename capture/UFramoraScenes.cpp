@@ -110,37 +110,48 @@ void TfrmFramora::actCaptureUpdate(TAction* sender)
 
 void TfrmFramora::actCaptureExecute(TAction*)
 {
+    const std::int32_t pictureTime = Decoder->FrameTimeMs();
+    AddScene(*FrameBitmap, FrameDisplay, pictureTime >= 0 ? pictureTime : std::max(LastShownPos, 0));
+}
+
+bool TfrmFramora::AddScene(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs)
+{
     if (SceneCount >= MaxSceneCount)
-        return;
+        return false;
     ++SceneCount;
     {
         // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
         TBitmap stored;
-        MakeStoredPicture(stored);
+        MakeStoredPicture(Frame, Display, stored);
         TPictureEx picture;
         picture.SetGraphic(&stored);
         StoreScene(picture, SceneCount - 1);
-        SceneOrigins.push_back(FrameOrigin(stored));
+        SceneOrigins.push_back(FrameOrigin(stored, TimeMs));
     }
     FScenesUnsaved = true;
     CustomImagePack1->Reset();
     RefreshSceneList();
     Browser->SelectImage(SceneCount - 1);
     UpdateCommands();
+    return true;
 }
 
 void TfrmFramora::MakeStoredPicture(TBitmap& Stored) const
 {
-    MakeDisplayedPicture(*FrameBitmap, FrameDisplay,
+    MakeStoredPicture(*FrameBitmap, FrameDisplay, Stored);
+}
+
+void TfrmFramora::MakeStoredPicture(const TBitmap& Frame, const TDisplayTransform& Display, TBitmap& Stored) const
+{
+    MakeDisplayedPicture(Frame, Display,
                          SaveDisplaySize1->isChecked() ? TAspectScaling::Display : TAspectScaling::Coded, Stored);
 }
 
-TProvenance TfrmFramora::FrameOrigin(const TBitmap& stored) const
+TProvenance TfrmFramora::FrameOrigin(const TBitmap& stored, std::int32_t timeMs) const
 {
     TProvenance origin;
     origin.Movie = QFileInfo(MoviePath).fileName();
-    const std::int32_t pictureTime = Decoder->FrameTimeMs();
-    origin.PositionMs = pictureTime >= 0 ? pictureTime : std::max(LastShownPos, 0);
+    origin.PositionMs = timeMs;
     origin.CodedSize = QSize(Decoder->Width(), Decoder->Height());
     origin.ShownSize = QSize(stored.Width(), stored.Height());
     origin.Settings = {{QStringLiteral("DisplaySize"), SaveDisplaySize1->isChecked() ? QStringLiteral("on") : QStringLiteral("off")}};

@@ -71,6 +71,9 @@ public:
     static void WriteBitmapFileImage(TStream& Stream, const void* Block);
 
 private:
+    // Automatic capture reads every picture in turn, below the requests above.
+    friend class TSceneScanner;
+
     // The FFmpeg input (UMovieReader.cpp).
     bool OpenWithFFmpeg(const std::string& FileName);
     // Frees what an FFmpeg opening created, in the order Close uses; safe on a partial opening.

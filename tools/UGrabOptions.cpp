@@ -1,8 +1,11 @@
 #include "tools/UGrabOptions.h"
 
+#include "decoder/USceneScanner.h"
+
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -20,6 +23,35 @@ std::optional<std::int32_t> InRange(std::int64_t ms)
     if (ms > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
     return static_cast<std::int32_t>(ms);
+}
+
+// The threshold may follow --scenes as its own argument or after '='; QCommandLineParser knows no
+// optional values, so it is moved to an option of its own first.
+const QString ScenesName = QStringLiteral("--scenes");
+const QString ThresholdName = QStringLiteral("scene-threshold");
+constexpr double MaxThreshold = 255;
+
+bool IsNumber(const QString& text)
+{
+    bool ok = false;
+    text.toDouble(&ok);
+    return ok;
+}
+
+QStringList WithSceneThreshold(const QStringList& arguments)
+{
+    QStringList out;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument.startsWith(ScenesName + QLatin1Char('='))) {
+            out << ScenesName << QStringLiteral("--") + ThresholdName << argument.mid(ScenesName.size() + 1);
+        } else if (argument == ScenesName && i + 1 < arguments.size() && IsNumber(arguments[i + 1])) {
+            out << ScenesName << QStringLiteral("--") + ThresholdName << arguments[++i];
+        } else {
+            out << argument;
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -106,7 +138,8 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
                                      "(or .png, .jpg), MS the time in milliseconds.\n"
                                      "Exit status: 0 done, 1 the movie not opened (or the sheet not written), "
                                      "2 usage error, 3 some time gave no picture (the others are written)."),
-                      QStringLiteral("MOVIE OUTDIR TIME [TIME ...] | --sheet COLUMNSxROWS MOVIE OUT"));
+                      QStringLiteral("MOVIE OUTDIR TIME [TIME ...] | --sheet COLUMNSxROWS MOVIE OUT | "
+                                     "--scenes [THRESHOLD] MOVIE OUTDIR | --every SECONDS MOVIE OUTDIR"));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Picture format: png, jpg, webp (lossless), tif or bmp (default). All but bmp carry the movie's name, the picture's time, its sizes and the program inside (XMP, EXIF)."),
                                     QStringLiteral("png|jpg|bmp"));
     const QCommandLineOption sheet(QStringLiteral("sheet"),
@@ -124,6 +157,22 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
     const QCommandLineOption exact(QStringLiteral("exact"),
                                    QStringLiteral("The last picture shown at or before each time: the default, "
                                                   "accepted for older scripts."));
+    const QCommandLineOption scenes(
+        QStringLiteral("scenes"),
+        QStringLiteral("Instead of times: a picture of every scene, the first at the start and each "
+                       "other a few pictures after its cut. THRESHOLD (default %1, 0 to 255) is the mean "
+                       "change of hue, saturation and value between two pictures that counts as a cut; "
+                       "lower finds more. MS in the file name and first column is the cut's time.")
+            .arg(SceneDetection::DefaultThreshold));
+    QCommandLineOption threshold(ThresholdName, QString(), QStringLiteral("THRESHOLD"));
+    threshold.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption every(QStringLiteral("every"),
+                                   QStringLiteral("Instead of times: the picture shown every SECONDS (2, 0.5) "
+                                                  "from the start to the end."),
+                                   QStringLiteral("SECONDS"));
+    line.Parser().addOption(scenes);
+    line.Parser().addOption(threshold);
+    line.Parser().addOption(every);
     line.Parser().addOption(format);
     line.Parser().addOption(sheet);
     line.Parser().addOption(coded);
@@ -135,7 +184,7 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
                                         QStringLiteral("Times: 2000 (milliseconds), 83.5s, 01:23.5, 1:02:03.250."));
 
     TGrabOptions options;
-    static_cast<TCommandLineResult&>(options) = line.Parse(arguments);
+    static_cast<TCommandLineResult&>(options) = line.Parse(WithSceneThreshold(arguments));
     if (options.Outcome != TCommandLineOutcome::Run)
         return options;
     const auto fail = [&](const QString& reason) {
@@ -163,6 +212,34 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
             return fail(QStringLiteral("a sheet takes a movie and one output file"));
         options.Movie = positional[0];
         options.SheetFile = positional[1];
+        return options;
+    }
+    if (line.Parser().isSet(scenes) || line.Parser().isSet(every)) {
+        if (line.Parser().isSet(scenes) && line.Parser().isSet(every))
+            return fail(QStringLiteral("--scenes and --every ask for different pictures; give one"));
+        if (line.Parser().isSet(scenes)) {
+            options.SceneThreshold = SceneDetection::DefaultThreshold;
+            if (line.Parser().isSet(threshold)) {
+                bool ok = false;
+                const double value = line.Parser().value(threshold).toDouble(&ok);
+                if (!ok || !(value > 0 && value <= MaxThreshold))
+                    return fail(QStringLiteral("not a scene threshold above 0 and at most %1: %2")
+                                    .arg(MaxThreshold)
+                                    .arg(line.Parser().value(threshold)));
+                options.SceneThreshold = value;
+            }
+        } else {
+            bool ok = false;
+            const double seconds = line.Parser().value(every).toDouble(&ok);
+            const double ms = seconds * 1000;
+            if (!ok || !(ms >= 1 && ms <= std::numeric_limits<std::int32_t>::max()))
+                return fail(QStringLiteral("not a number of seconds for --every: %1").arg(line.Parser().value(every)));
+            options.EveryMs = static_cast<std::int32_t>(std::lround(ms));
+        }
+        if (positional.size() != 2)
+            return fail(QStringLiteral("--scenes and --every take a movie and an output folder, no times"));
+        options.Movie = positional[0];
+        options.OutDir = positional[1];
         return options;
     }
     if (positional.size() < 3)

@@ -3,6 +3,8 @@
 //   framora-grab [options] MOVIE OUTDIR TIME [TIME ...]    the picture at each time, one file each
 //   framora-grab --fast MOVIE OUTDIR TIME [TIME ...]       the same along the window's playback path
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
+//   framora-grab [options] --scenes [THRESHOLD] MOVIE OUTDIR a picture of every scene
+//   framora-grab [options] --every SECONDS MOVIE OUTDIR   a picture every SECONDS
 #include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
 
@@ -36,6 +38,10 @@ struct TGrabOptions : TCommandLineResult {
     // Sheet mode when set.
     std::optional<ContactSheet::TGrid> Sheet;
     QString SheetFile;
+    // Automatic capture instead of times (one of them at most): a picture of each scene, found
+    // with this threshold, or one every EveryMs.
+    std::optional<double> SceneThreshold;
+    std::optional<std::int32_t> EveryMs;
     // --coded: pictures as the movie codes them; by default as it is meant to be shown (upright,
     // at the display aspect), the pictures the window captures.
     bool Coded = false;

@@ -3,6 +3,7 @@
 #include "capture/UProgramStart.h"
 #include "decoder/UFFmpegLog.h"
 #include "decoder/UMovieDecoder.h"
+#include "decoder/USceneScanner.h"
 #include "framework/QtMessageLog.h"
 #include "imagestore/UImageFile.h"
 #include "shell/UCommandLine.h"
@@ -125,26 +126,68 @@ bool WriteGrabbed(const TMovieDecoder& decoder, const TGrabOptions& options, con
     return false;
 }
 
+// The pictures of one run: OUTDIR/MARK.<extension>, each reported as "MARK ok FILE at T" or
+// "MARK failed".
+class TPictureFiles {
+public:
+    explicit TPictureFiles(const TGrabOptions& options)
+        : FOptions(options)
+        , FOutDir(options.OutDir.toStdString())
+        , FExtension("." + GrabFormatExtension(options.PictureFormat()).toStdString())
+    {
+        std::error_code error;
+        std::filesystem::create_directories(FOutDir, error);
+    }
+
+    // Writes the picture the decoder rendered last, when it rendered one for mark.
+    void Write(const TMovieDecoder& decoder, std::int32_t mark, bool decoded)
+    {
+        const std::filesystem::path target = FOutDir / (std::to_string(mark) + FExtension);
+        const bool written = decoded && WriteGrabbed(decoder, FOptions, target, FShown);
+        // The picture's own time, because it may lie away from the mark (--fast, a scene's still).
+        if (written)
+            std::printf("%d ok %s at %d\n", mark, target.c_str(), decoder.FrameTimeMs());
+        else
+            std::printf("%d failed\n", mark);
+        std::fflush(stdout);
+        FAllWritten = FAllWritten && written;
+    }
+
+    bool AllWritten() const { return FAllWritten; }
+
+private:
+    const TGrabOptions& FOptions;
+    const std::filesystem::path FOutDir;
+    const std::string FExtension;
+    TBitmap FShown;
+    bool FAllWritten = true;
+};
+
 int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
 {
-    const std::filesystem::path outDir = options.OutDir.toStdString();
-    std::error_code error;
-    std::filesystem::create_directories(outDir, error);
-    const std::string extension = "." + GrabFormatExtension(options.PictureFormat()).toStdString();
-    TBitmap shown;
-    bool allWritten = true;
-    for (std::int32_t ms : options.Times) {
-        const std::filesystem::path target = outDir / (std::to_string(ms) + extension);
-        const bool written = decoder.DecodeFrame(ms) && WriteGrabbed(decoder, options, target, shown);
-        // The picture's own time, because --fast may land far from the time asked.
-        if (written)
-            std::printf("%d ok %s at %d\n", ms, target.c_str(), decoder.FrameTimeMs());
-        else
-            std::printf("%d failed\n", ms);
-        std::fflush(stdout);
-        allWritten = allWritten && written;
+    TPictureFiles files(options);
+    for (std::int32_t ms : options.Times)
+        files.Write(decoder, ms, decoder.DecodeFrame(ms));
+    return files.AllWritten() ? ExitOpened : ExitSomeTimeFailed;
+}
+
+// A picture of every scene or interval, each named by its mark (the cut, or the interval time).
+int GrabAutomatic(TMovieDecoder& decoder, const TGrabOptions& options)
+{
+    TPictureFiles files(options);
+    const auto write = [&](const TSceneScanner::TFound& found) {
+        files.Write(decoder, found.MarkMs, true);
+        return true;
+    };
+    TSceneScanner scanner(decoder);
+    const bool read = options.SceneThreshold
+        ? scanner.ScanScenes(0, SceneDetection::TSettings{*options.SceneThreshold}, {}, write)
+        : scanner.ScanIntervals(0, *options.EveryMs, {}, write);
+    if (!read) {
+        Report(QStringLiteral("%1: no picture could be read").arg(options.Movie));
+        return ExitSomeTimeFailed;
     }
-    return allWritten ? ExitOpened : ExitSomeTimeFailed;
+    return files.AllWritten() ? ExitOpened : ExitSomeTimeFailed;
 }
 
 int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options)
@@ -213,5 +256,7 @@ int main(int argc, char** argv)
     std::printf("size %dx%d display %dx%d duration %d\n", decoder.Width(), decoder.Height(), shown.width(),
                 shown.height(), decoder.Duration());
     std::fflush(stdout);
+    if (options.SceneThreshold || options.EveryMs)
+        return GrabAutomatic(decoder, options);
     return options.Sheet ? GrabSheet(decoder, options) : GrabPictures(decoder, options);
 }

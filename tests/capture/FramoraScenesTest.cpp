@@ -33,19 +33,6 @@ protected:
         return stamps;
     }
 
-    // The stamps of the stored scenes, read as the browser reads them.
-    QList<int> SceneStamps()
-    {
-        QList<int> stamps;
-        for (int i = 0; i < Form->CurrentSceneCount(); ++i) {
-            TPictureEx picture;
-            Form->CustomImagePack1->SafeGetImage(picture, i);
-            auto* bitmap = dynamic_cast<TBitmap*>(picture.Graphic());
-            stamps.append(bitmap ? StampOf(*bitmap) : -1);
-        }
-        return stamps;
-    }
-
     QStringList Captions()
     {
         QStringList captions;

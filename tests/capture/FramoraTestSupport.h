@@ -10,6 +10,8 @@
 #include "framework/TAction.h"
 #include "framework/TBitmap.h"
 #include "framework/TickCount.h"
+#include "imagestore/UCustomImagePack.h"
+#include "imagestore/UPictureEX.h"
 
 #include <QSettings>
 #include <QSlider>
@@ -75,6 +77,19 @@ protected:
     void Idle() { Form->ActionList1->UpdateAll(); }
 
     int Position() const { return Form->TrackBar1->value(); }
+
+    // The stamps of the stored scenes, read as the browser reads them.
+    QList<int> SceneStamps()
+    {
+        QList<int> stamps;
+        for (int i = 0; i < Form->CurrentSceneCount(); ++i) {
+            TPictureEx picture;
+            Form->CustomImagePack1->SafeGetImage(picture, i);
+            auto* bitmap = dynamic_cast<TBitmap*>(picture.Graphic());
+            stamps.append(bitmap ? StampOf(*bitmap) : -1);
+        }
+        return stamps;
+    }
     int ShownStamp() const { return StampOf(Form->CurrentFrame()); }
 
     // Opens the 20 s, 25 pictures/s movie and pauses at position ms.

@@ -1,0 +1,82 @@
+#include "capture/UAutoCaptureDialog.h"
+
+#include "decoder/USceneScanner.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString ScenesTitle = QStringLiteral("シーンの変わり目をキャプチャ");
+const QString IntervalTitle = QStringLiteral("一定間隔でキャプチャ");
+const QString WholeMovieText = QStringLiteral("動画全体");
+const QString FromCurrentText = QStringLiteral("現在の位置から最後まで");
+const QString ThresholdLabel = QStringLiteral("しきい値（小さいほど多く検出）:");
+const QString IntervalLabel = QStringLiteral("間隔:");
+const QString SecondsSuffix = QStringLiteral(" 秒");
+constexpr double MaxThreshold = 255;
+constexpr double MinIntervalSeconds = 0.1;
+constexpr double MaxIntervalSeconds = 3600;
+constexpr double DefaultIntervalSeconds = 10;
+
+std::optional<TAutoCaptureChoice> AcceptProposal(const TAutoCaptureRequest& request)
+{
+    return request.Proposed;
+}
+
+} // namespace
+
+TAutoCaptureChoice DefaultAutoCaptureChoice()
+{
+    return {false, SceneDetection::DefaultThreshold, DefaultIntervalSeconds};
+}
+
+std::optional<TAutoCaptureChoice> AskAutoCapture(QWidget* parent, TAutoCaptureMode mode,
+                                                 const TAutoCaptureChoice& proposed)
+{
+    if (auto* script = TAutoCaptureScript::Current())
+        return script->Answer({parent, mode, proposed});
+
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("AutoCaptureDialog"));
+    dialog.setWindowTitle(mode == TAutoCaptureMode::Scenes ? ScenesTitle : IntervalTitle);
+    auto* whole = new QRadioButton(WholeMovieText, &dialog);
+    auto* fromCurrent = new QRadioButton(FromCurrentText, &dialog);
+    (proposed.FromCurrent ? fromCurrent : whole)->setChecked(true);
+    auto* value = new QDoubleSpinBox(&dialog);
+    if (mode == TAutoCaptureMode::Scenes) {
+        value->setRange(1, MaxThreshold);
+        value->setDecimals(0);
+        value->setValue(proposed.Threshold);
+    } else {
+        value->setRange(MinIntervalSeconds, MaxIntervalSeconds);
+        value->setDecimals(1);
+        value->setSuffix(SecondsSuffix);
+        value->setValue(proposed.IntervalSeconds);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* form = new QFormLayout;
+    form->addRow(mode == TAutoCaptureMode::Scenes ? ThresholdLabel : IntervalLabel, value);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(whole);
+    layout->addWidget(fromCurrent);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    TAutoCaptureChoice choice = proposed;
+    choice.FromCurrent = fromCurrent->isChecked();
+    (mode == TAutoCaptureMode::Scenes ? choice.Threshold : choice.IntervalSeconds) = value->value();
+    return choice;
+}
+
+TAutoCaptureScript::TAutoCaptureScript(QList<std::optional<TAutoCaptureChoice>> answers)
+    : TAnswerScript(std::move(answers), AcceptProposal)
+{
+}

@@ -1,0 +1,216 @@
+// Automatic capture: a still of every scene, or one every few seconds, found by a scan of the
+// open movie that runs on a thread of its own with its own decoder, each still added to the scene
+// list through the capture's own path as it arrives.
+#include "capture/UFramora.h"
+#include "capture/UFramoraPrivate.h"
+
+#include "capture/UAutoCaptureDialog.h"
+#include "decoder/UMovieDecoder.h"
+#include "decoder/USceneScanner.h"
+#include "framework/MessageBox.h"
+#include "framework/TBitmap.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QSlider>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+using capture_detail::MaxSceneCount;
+
+const QString ProgressTitle = QStringLiteral("自動キャプチャ");
+const QString ProgressText = QStringLiteral("動画を調べています...");
+const QString CancelText = QStringLiteral("キャンセル");
+const QString LimitMessage =
+    QStringLiteral("シーンが%1個になったため、%2 の位置で自動キャプチャを終了しました。");
+const QString UnreadableMessage = QStringLiteral("動画を読み取れませんでした。");
+
+} // namespace
+
+// The scan in progress. The worker hands over one picture at a time and waits until the window
+// has taken it, so that a scan stopped at the scene limit or cancelled has not run far ahead.
+struct TfrmFramora::TAutoCapture {
+    std::uint64_t Scan = 0;
+    std::int32_t StartMs = 0;
+    std::int32_t LastTimeMs = -1; // the last still added; -1 before the first
+    bool LimitReached = false;
+    bool Cancelled = false;
+    QPointer<QProgressDialog> Progress; // closed when the scan ends; it deletes itself then
+
+    std::mutex Lock;
+    std::condition_variable_any Taken;
+    int InFlight = 0; // under Lock: pictures sent and not yet taken
+    // Declared last: it stops and joins first, while the rest is still there.
+    std::jthread Worker;
+};
+
+void TfrmFramora::TAutoCaptureEnd::operator()(TAutoCapture* scan) const
+{
+    delete scan;
+}
+
+void TfrmFramora::AutoCapture1Popup()
+{
+    const bool can = FrameShown && !MoviePath.isEmpty() && !AutoCapture && SceneCount < MaxSceneCount;
+    CaptureScenes1->setEnabled(can);
+    CaptureEvery1->setEnabled(can);
+}
+
+bool TfrmFramora::AutoCaptureRunning() const
+{
+    return AutoCapture != nullptr;
+}
+
+void TfrmFramora::CaptureScenes1Click()
+{
+    StartAutoCapture(static_cast<int>(TAutoCaptureMode::Scenes));
+}
+
+void TfrmFramora::CaptureEvery1Click()
+{
+    StartAutoCapture(static_cast<int>(TAutoCaptureMode::Interval));
+}
+
+void TfrmFramora::StartAutoCapture(int Mode)
+{
+    if (AutoCapture || MoviePath.isEmpty() || !FrameShown || SceneCount >= MaxSceneCount)
+        return;
+    const auto mode = static_cast<TAutoCaptureMode>(Mode);
+    const std::optional<TAutoCaptureChoice> choice = AskAutoCapture(this, mode, DefaultAutoCaptureChoice());
+    if (!choice)
+        return;
+
+    auto scan = std::unique_ptr<TAutoCapture, TAutoCaptureEnd>(new TAutoCapture);
+    scan->Scan = ++AutoCaptureScans;
+    scan->StartMs = choice->FromCurrent ? TrackBar1->value() : 0;
+    const std::int32_t duration = std::max(1, TrackBar1->maximum());
+
+    auto* progress = new QProgressDialog(ProgressText, CancelText, 0, std::max(1, duration - scan->StartMs), this);
+    progress->setObjectName(QStringLiteral("AutoCaptureProgress"));
+    progress->setWindowTitle(ProgressTitle);
+    progress->setWindowModality(Qt::NonModal);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setMinimumDuration(0);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    connect(progress, &QProgressDialog::canceled, this, &TfrmFramora::CancelAutoCapture);
+    scan->Progress = progress;
+
+    // The worker reads nothing of the window: its own decoder on the same file, and messages
+    // queued to the window thread.
+    const std::string path = QFile::encodeName(MoviePath).toStdString();
+    const std::uint64_t id = scan->Scan;
+    const std::int32_t start = scan->StartMs;
+    const TAutoCaptureChoice chosen = *choice;
+    TAutoCapture* shared = scan.get();
+    scan->Worker = std::jthread([this, shared, path, id, start, mode, chosen](std::stop_token stop) {
+        TMovieDecoder decoder;
+        TSceneScanner scanner(decoder);
+        const auto found = [&](const TSceneScanner::TFound& picture) {
+            {
+                std::unique_lock lock(shared->Lock);
+                if (!shared->Taken.wait(lock, stop, [shared] { return shared->InFlight == 0; }))
+                    return false;
+                ++shared->InFlight;
+            }
+            // A copy of its own: the decoder renders the next picture into the same rows.
+            const QImage copy = picture.Picture.Image().copy();
+            const TDisplayTransform display = picture.Display;
+            const std::int32_t time = picture.TimeMs;
+            QMetaObject::invokeMethod(
+                this, [this, id, copy, display, time] { AutoCaptureFound(id, copy, display, time); },
+                Qt::QueuedConnection);
+            return !stop.stop_requested();
+        };
+        const auto progress = [this, id](std::int32_t position) {
+            QMetaObject::invokeMethod(this, [this, id, position] { AutoCaptureProgress(id, position); },
+                                      Qt::QueuedConnection);
+        };
+        bool read = decoder.Open(path);
+        if (read) {
+            read = mode == TAutoCaptureMode::Scenes
+                ? scanner.ScanScenes(start, SceneDetection::TSettings{chosen.Threshold}, stop, found, progress)
+                : scanner.ScanIntervals(start, static_cast<std::int32_t>(chosen.IntervalSeconds * 1000), stop,
+                                        found, progress);
+        }
+        QMetaObject::invokeMethod(this, [this, id, read] { AutoCaptureEnded(id, read); }, Qt::QueuedConnection);
+    });
+    AutoCapture = std::move(scan);
+    progress->show();
+}
+
+void TfrmFramora::AutoCaptureFound(std::uint64_t Scan, const QImage& Picture, const TDisplayTransform& Display,
+                                   std::int32_t TimeMs)
+{
+    if (!AutoCapture || AutoCapture->Scan != Scan)
+        return;
+    TAutoCapture& scan = *AutoCapture;
+    if (!scan.Cancelled && !scan.LimitReached) {
+        TBitmap frame;
+        frame.Image() = Picture;
+        if (AddScene(frame, Display, TimeMs))
+            scan.LastTimeMs = TimeMs;
+        if (SceneCount >= MaxSceneCount) {
+            scan.LimitReached = true;
+            scan.Worker.request_stop();
+        }
+    }
+    {
+        std::lock_guard lock(scan.Lock);
+        --scan.InFlight;
+    }
+    scan.Taken.notify_all();
+}
+
+void TfrmFramora::AutoCaptureProgress(std::uint64_t Scan, std::int32_t PositionMs)
+{
+    if (!AutoCapture || AutoCapture->Scan != Scan || !AutoCapture->Progress)
+        return;
+    AutoCapture->Progress->setValue(std::clamp(PositionMs - AutoCapture->StartMs, 0, AutoCapture->Progress->maximum()));
+}
+
+void TfrmFramora::AutoCaptureEnded(std::uint64_t Scan, bool Read)
+{
+    if (!AutoCapture || AutoCapture->Scan != Scan)
+        return;
+    const bool limitReached = AutoCapture->LimitReached;
+    const bool cancelled = AutoCapture->Cancelled;
+    const std::int32_t lastMs = AutoCapture->LastTimeMs;
+    StopAutoCapture();
+    if (limitReached)
+        MessageBox(this, LimitMessage.arg(MaxSceneCount).arg(FormatPlayTime(lastMs)), Caption(), TMsgButtons::OK);
+    else if (!Read && !cancelled)
+        MessageBox(this, UnreadableMessage, Caption(), TMsgButtons::OK);
+    UpdateCommands();
+}
+
+void TfrmFramora::CancelAutoCapture()
+{
+    if (!AutoCapture)
+        return;
+    AutoCapture->Cancelled = true;
+    AutoCapture->Worker.request_stop();
+}
+
+void TfrmFramora::StopAutoCapture()
+{
+    if (!AutoCapture)
+        return;
+    AutoCapture->Worker.request_stop();
+    AutoCapture->Worker.join();
+    if (QProgressDialog* progress = AutoCapture->Progress) {
+        // Closing it must not read as a cancel of the next scan.
+        progress->disconnect(this);
+        progress->close();
+    }
+    AutoCapture.reset();
+}

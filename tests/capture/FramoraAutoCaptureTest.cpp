@@ -1,0 +1,152 @@
+// Automatic capture from the window: the menu commands, their dialog, the scan on its own thread
+// feeding the scene list, cancelling it, and the scene limit.
+#include "FramoraTestSupport.h"
+
+#include "capture/UAutoCaptureDialog.h"
+#include "decoder/USceneScanner.h"
+#include "fixtures/SceneMovies.h"
+
+#include <QMenu>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+constexpr int PictureMs = 1000 / TestMovies::FrameRate;
+constexpr int ScanTimeLimitMs = 60000;
+constexpr int StillOffset = SceneDetection::DefaultStillOffset;
+
+class FramoraAutoCapture : public FramoraWindow {
+protected:
+    void OpenPaused(const char* movie, int ms = 0)
+    {
+        ASSERT_TRUE(Open(FixturePath(movie)).isEmpty());
+        Tick(100);
+        Idle();
+        ASSERT_TRUE(Form->actPause->Execute());
+        Form->TrackBar1->setValue(ms);
+        Idle();
+    }
+
+    // Chooses the command from the menu as a user does, the dialog answered with choice.
+    void Run(QAction* command, std::optional<TAutoCaptureChoice> choice)
+    {
+        TAutoCaptureScript dialog({choice});
+        emit Form->AutoCapture1->aboutToShow();
+        ASSERT_TRUE(command->isEnabled());
+        command->trigger();
+        Asked = dialog.Asked().size();
+    }
+
+    bool WaitForEnd() { return QTest::qWaitFor([&] { return !Form->AutoCaptureRunning(); }, ScanTimeLimitMs); }
+
+    static TAutoCaptureChoice Scenes(bool fromCurrent = false)
+    {
+        TAutoCaptureChoice choice = DefaultAutoCaptureChoice();
+        choice.FromCurrent = fromCurrent;
+        return choice;
+    }
+
+    qsizetype Asked = 0;
+};
+
+TEST_F(FramoraAutoCapture, ScenesGoIntoTheSceneListInTimeOrder)
+{
+    OpenPaused(SceneMovies::Joined);
+    TMessageBoxScript boxes;
+    Run(Form->CaptureScenes1, Scenes());
+    EXPECT_EQ(Asked, 1);
+    ASSERT_TRUE(WaitForEnd());
+    QList<int> expected{0};
+    for (int cut : SceneMovies::Cuts)
+        expected.append(cut + StillOffset);
+    EXPECT_EQ(SceneStamps(), expected);
+    EXPECT_TRUE(boxes.Texts().isEmpty()) << boxes.Texts().join('\n').toStdString();
+    // Scenes like any captured: unsaved, and the progress window gone.
+    EXPECT_TRUE(Form->HasUnsavedScenes());
+    QTest::qWait(0);
+    EXPECT_EQ(Form->findChild<QProgressDialog*>("AutoCaptureProgress"), nullptr);
+}
+
+TEST_F(FramoraAutoCapture, IntervalsFromThePositionOnScreen)
+{
+    OpenPaused(TestMovies::Mpeg4Avi, 3000);
+    TAutoCaptureChoice choice = DefaultAutoCaptureChoice();
+    choice.FromCurrent = true;
+    choice.IntervalSeconds = 2;
+    Run(Form->CaptureEvery1, choice);
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(SceneStamps(), (QList<int>{75, 125, 175, 225}));
+}
+
+TEST_F(FramoraAutoCapture, CancelledInTheDialogNothingStarts)
+{
+    OpenPaused(SceneMovies::Joined);
+    Run(Form->CaptureScenes1, std::nullopt);
+    EXPECT_FALSE(Form->AutoCaptureRunning());
+    EXPECT_EQ(Form->CurrentSceneCount(), 0);
+}
+
+TEST_F(FramoraAutoCapture, CancelStopsTheScanAndKeepsWhatItFound)
+{
+    OpenPaused(SceneMovies::Many);
+    Run(Form->CaptureScenes1, Scenes());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->CurrentSceneCount() >= 2; }, ScanTimeLimitMs));
+    auto* progress = Form->findChild<QProgressDialog*>("AutoCaptureProgress");
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(progress->isVisible());
+    // The window answers while the scan runs.
+    EXPECT_TRUE(Form->actFrameNext->Execute());
+    auto* cancel = progress->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    cancel->click();
+    ASSERT_TRUE(WaitForEnd());
+    const QList<int> stamps = SceneStamps();
+    EXPECT_LT(stamps.size(), SceneMovies::ManyScenes / 2);
+    for (int i = 1; i < stamps.size(); ++i)
+        EXPECT_EQ(stamps[i], i * SceneMovies::ManyShotFrames + StillOffset);
+    // A new scan may start.
+    emit Form->AutoCapture1->aboutToShow();
+    EXPECT_TRUE(Form->CaptureScenes1->isEnabled());
+}
+
+TEST_F(FramoraAutoCapture, StopsAtTheSceneLimitAndSaysWhere)
+{
+    OpenPaused(SceneMovies::Many);
+    ASSERT_TRUE(Form->actCapture->Execute()); // one scene already there
+    TMessageBoxScript boxes;
+    Run(Form->CaptureScenes1, Scenes());
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_EQ(Form->CurrentSceneCount(), 32);
+    const QList<int> stamps = SceneStamps();
+    const int last = 30 * SceneMovies::ManyShotFrames + StillOffset;
+    EXPECT_EQ(stamps.back(), last);
+    ASSERT_EQ(boxes.Texts().size(), 1);
+    EXPECT_EQ(boxes.Texts()[0],
+              QStringLiteral("シーンが32個になったため、%1 の位置で自動キャプチャを終了しました。")
+                  .arg(FormatPlayTime(last * PictureMs)));
+    emit Form->AutoCapture1->aboutToShow();
+    EXPECT_FALSE(Form->CaptureScenes1->isEnabled());
+}
+
+TEST_F(FramoraAutoCapture, OpeningAnotherMovieEndsTheScan)
+{
+    OpenPaused(SceneMovies::Many);
+    Run(Form->CaptureScenes1, Scenes());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->CurrentSceneCount() >= 1; }, ScanTimeLimitMs));
+    OpenPaused(SceneMovies::Joined);
+    EXPECT_FALSE(Form->AutoCaptureRunning());
+    const int kept = Form->CurrentSceneCount();
+    QTest::qWait(50);
+    EXPECT_EQ(Form->CurrentSceneCount(), kept);
+}
+
+TEST_F(FramoraAutoCapture, NothingToScanWithoutAMovie)
+{
+    emit Form->AutoCapture1->aboutToShow();
+    EXPECT_FALSE(Form->CaptureScenes1->isEnabled());
+    EXPECT_FALSE(Form->CaptureEvery1->isEnabled());
+}
+
+} // namespace

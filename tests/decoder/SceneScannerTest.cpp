@@ -1,0 +1,160 @@
+// Automatic capture's scans over generated movies whose cuts and pictures are known.
+#include "StampedMovies.h"
+#include "decoder/UMovieDecoder.h"
+#include "decoder/USceneScanner.h"
+#include "fixtures/SceneMovies.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+using namespace TestMovies;
+
+namespace {
+
+constexpr int PictureMs = 1000 / FrameRate;
+
+struct TTaken {
+    std::int32_t MarkMs;
+    std::int32_t TimeMs;
+    int Stamp;
+};
+
+std::string Describe(const std::vector<TTaken>& taken)
+{
+    std::string text;
+    for (const TTaken& t : taken)
+        text += std::to_string(t.MarkMs) + "/" + std::to_string(t.Stamp) + " ";
+    return text;
+}
+
+std::vector<TTaken> ScanScenes(const char* movie, std::int32_t startMs, int stopAfter = 0)
+{
+    TMovieDecoder decoder;
+    EXPECT_TRUE(decoder.Open(MoviePath(movie))) << movie;
+    TSceneScanner scanner(decoder);
+    std::vector<TTaken> taken;
+    EXPECT_TRUE(scanner.ScanScenes(startMs, {}, {}, [&](const TSceneScanner::TFound& found) {
+        taken.push_back({found.MarkMs, found.TimeMs, StampOf(found.Picture)});
+        return stopAfter == 0 || int(taken.size()) < stopAfter;
+    }));
+    return taken;
+}
+
+std::vector<TTaken> ScanIntervals(const char* movie, std::int32_t startMs, std::int32_t everyMs)
+{
+    TMovieDecoder decoder;
+    EXPECT_TRUE(decoder.Open(MoviePath(movie))) << movie;
+    TSceneScanner scanner(decoder);
+    std::vector<TTaken> taken;
+    EXPECT_TRUE(scanner.ScanIntervals(startMs, everyMs, {}, [&](const TSceneScanner::TFound& found) {
+        taken.push_back({found.MarkMs, found.TimeMs, StampOf(found.Picture)});
+        return true;
+    }));
+    return taken;
+}
+
+// Each shot of the joined movie once: no scene inside the pan, the fade or the flash, each cut
+// within a picture of the truth, each still a few pictures into its scene.
+TEST(SceneScanner, FindsTheCutsOfJoinedShots)
+{
+    const std::vector<TTaken> taken = ScanScenes(SceneMovies::Joined, 0);
+    ASSERT_EQ(taken.size(), std::size(SceneMovies::Cuts) + 1) << Describe(taken);
+    EXPECT_EQ(taken[0].MarkMs, 0);
+    EXPECT_EQ(taken[0].Stamp, 0);
+    for (std::size_t i = 0; i < std::size(SceneMovies::Cuts); ++i) {
+        const int cut = SceneMovies::Cuts[i];
+        const TTaken& scene = taken[i + 1];
+        EXPECT_LE(std::abs(scene.MarkMs - cut * PictureMs), PictureMs) << "cut " << cut;
+        EXPECT_EQ(scene.Stamp, scene.MarkMs / PictureMs + SceneDetection::DefaultStillOffset) << "cut " << cut;
+        EXPECT_EQ(scene.TimeMs, scene.Stamp * PictureMs) << "cut " << cut;
+    }
+}
+
+TEST(SceneScanner, StartsAtThePositionGiven)
+{
+    // Inside the pan: the first scene is the picture there, then the cuts after it.
+    const std::vector<TTaken> taken = ScanScenes(SceneMovies::Joined, 3000);
+    ASSERT_EQ(taken.size(), 4u) << Describe(taken);
+    EXPECT_EQ(taken[0].Stamp, 3000 / PictureMs);
+    EXPECT_EQ(taken[1].Stamp, SceneMovies::Cuts[1] + SceneDetection::DefaultStillOffset);
+    EXPECT_EQ(taken[3].Stamp, SceneMovies::Cuts[3] + SceneDetection::DefaultStillOffset);
+}
+
+TEST(SceneScanner, StopsWhenTold)
+{
+    EXPECT_EQ(ScanScenes(SceneMovies::Many, 0, 3).size(), 3u);
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(SceneMovies::Many)));
+    TSceneScanner scanner(decoder);
+    std::stop_source stop;
+    int found = 0;
+    scanner.ScanScenes(0, {}, stop.get_token(), [&](const TSceneScanner::TFound&) {
+        if (++found == 2)
+            stop.request_stop();
+        return true;
+    });
+    EXPECT_EQ(found, 2);
+    EXPECT_LT(scanner.ReachedMs(), 3 * SceneMovies::ManyShotFrames * PictureMs);
+}
+
+TEST(SceneScanner, EveryShotOfALongRun)
+{
+    const std::vector<TTaken> taken = ScanScenes(SceneMovies::Many, 0);
+    ASSERT_EQ(taken.size(), std::size_t(SceneMovies::ManyScenes));
+    for (int shot = 1; shot < SceneMovies::ManyScenes; ++shot)
+        EXPECT_EQ(taken[shot].Stamp, shot * SceneMovies::ManyShotFrames + SceneDetection::DefaultStillOffset);
+}
+
+TEST(SceneScanner, IntervalsTakeThePictureShownAtEachTime)
+{
+    const struct {
+        const char* Movie;
+        std::int32_t Start, Every;
+        std::vector<int> Stamps;
+    } cases[] = {
+        {Mpeg4Avi, 0, 2000, {0, 50, 100, 150, 200}},
+        {Mpeg4Avi, 4100, 2000, {102, 152, 202}},
+        // B-frames, and a clock that starts late.
+        {BFramesProgramStream, 0, 2500, {0, 62, 125, 187}},
+        {BFramesLongGop, 0, 5000, {0, 125, 250, 375}},
+    };
+    for (const auto& c : cases) {
+        std::vector<int> stamps;
+        for (const TTaken& t : ScanIntervals(c.Movie, c.Start, c.Every)) {
+            stamps.push_back(t.Stamp);
+            EXPECT_EQ(t.TimeMs, t.Stamp * PictureMs) << c.Movie;
+        }
+        EXPECT_EQ(stamps, c.Stamps) << c.Movie;
+    }
+}
+
+TEST(SceneScanner, IntervalsAtAVariableRate)
+{
+    for (const TTaken& t : ScanIntervals(VariableRate, 0, 1000)) {
+        ASSERT_GE(t.Stamp, 0);
+        // The last picture shown at or before the time.
+        EXPECT_LE(VariableRateTimeMs(t.Stamp), t.MarkMs);
+        if (t.Stamp + 1 < VariableRateFrames) {
+            EXPECT_GT(VariableRateTimeMs(t.Stamp + 1), t.MarkMs);
+        }
+        EXPECT_EQ(t.TimeMs, VariableRateTimeMs(t.Stamp));
+    }
+}
+
+TEST(SceneScanner, GoesOnOverDamage)
+{
+    for (const char* movie : {CorruptedMp4, CorruptedAvi}) {
+        TMovieDecoder decoder;
+        ASSERT_TRUE(decoder.Open(MoviePath(movie))) << movie;
+        TSceneScanner scanner(decoder);
+        int found = 0;
+        EXPECT_TRUE(scanner.ScanScenes(0, {}, {}, [&](const TSceneScanner::TFound&) { return ++found > 0; }));
+        EXPECT_GE(found, 1) << movie;
+        // Past the damage in the middle of the file.
+        EXPECT_GT(scanner.ReachedMs(), decoder.Duration() * 4 / 5) << movie;
+    }
+}
+
+} // namespace
