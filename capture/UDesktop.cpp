@@ -24,6 +24,8 @@ const QString SaveFolderKey = QStringLiteral("folders/save");
 const QString StepUnitKey = QStringLiteral("playback/stepUnitMs");
 const QString SaveDisplaySizeKey = QStringLiteral("capture/saveDisplaySize");
 const QString ExactPositionKey = QStringLiteral("playback/exactPosition");
+const QString DeinterlaceKey = QStringLiteral("pictures/deinterlace");
+const QString ToneMappingKey = QStringLiteral("pictures/toneMapping");
 const QString CopyHint = QStringLiteral("選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
@@ -98,6 +100,28 @@ bool TFramoraSettings::ExactPosition() const
 void TFramoraSettings::SetExactPosition(bool on)
 {
     FSettings.setValue(ExactPositionKey, on);
+}
+
+TDeinterlace TFramoraSettings::Deinterlace() const
+{
+    const QString word = FSettings.value(DeinterlaceKey).toString();
+    return DeinterlaceFromWord(word.toStdString()).value_or(TDeinterlace::Auto);
+}
+
+void TFramoraSettings::SetDeinterlace(TDeinterlace mode)
+{
+    FSettings.setValue(DeinterlaceKey, QString::fromLatin1(DeinterlaceWord(mode).data(),
+                                                           static_cast<int>(DeinterlaceWord(mode).size())));
+}
+
+bool TFramoraSettings::ToneMapping() const
+{
+    return FSettings.value(ToneMappingKey, true).toBool();
+}
+
+void TFramoraSettings::SetToneMapping(bool on)
+{
+    FSettings.setValue(ToneMappingKey, on);
 }
 
 std::unique_ptr<TfrmFramora> NewFramoraWindow()
@@ -175,6 +199,14 @@ void TFramoraDesktop::RestoreSettings()
     connect(FForm.SaveDisplaySize1, &QAction::toggled, this, [this](bool on) { FSettings.SetSaveDisplaySize(on); });
     FForm.ExactPosition1->setChecked(FSettings.ExactPosition());
     connect(FForm.ExactPosition1, &QAction::toggled, this, [this](bool on) { FSettings.SetExactPosition(on); });
+    FForm.SetDeinterlaceChoice(FSettings.Deinterlace());
+    for (QAction* item : {FForm.DeinterlaceAuto1, FForm.DeinterlaceAlways1, FForm.DeinterlaceNever1})
+        connect(item, &QAction::toggled, this, [this](bool on) {
+            if (on)
+                FSettings.SetDeinterlace(FForm.DeinterlaceChoice());
+        });
+    FForm.ToneMapping1->setChecked(FSettings.ToneMapping());
+    connect(FForm.ToneMapping1, &QAction::toggled, this, [this](bool on) { FSettings.SetToneMapping(on); });
 }
 
 void TFramoraDesktop::MovieOpened(const QString& path)

@@ -41,6 +41,11 @@ public:
     // Whether positions while paused are exact; on when nothing was kept.
     bool ExactPosition() const;
     void SetExactPosition(bool on);
+    // The picture settings: deinterlacing (自動 when nothing was kept) and tone mapping (on).
+    TDeinterlace Deinterlace() const;
+    void SetDeinterlace(TDeinterlace mode);
+    bool ToneMapping() const;
+    void SetToneMapping(bool on);
 
 private:
     QSettings FSettings;

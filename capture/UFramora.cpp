@@ -166,6 +166,15 @@ void TfrmFramora::BindComponents()
     Setting1 = ui->Setting1;
     SaveDisplaySize1 = ui->SaveDisplaySize1;
     ExactPosition1 = ui->ExactPosition1;
+    Deinterlace1 = ui->Deinterlace1;
+    DeinterlaceAuto1 = ui->DeinterlaceAuto1;
+    DeinterlaceAlways1 = ui->DeinterlaceAlways1;
+    DeinterlaceNever1 = ui->DeinterlaceNever1;
+    ToneMapping1 = ui->ToneMapping1;
+    auto* deinterlaceGroup = new QActionGroup(this);
+    deinterlaceGroup->setExclusive(true);
+    for (QAction* item : {DeinterlaceAuto1, DeinterlaceAlways1, DeinterlaceNever1})
+        deinterlaceGroup->addAction(item);
 
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -298,6 +307,18 @@ void TfrmFramora::ConnectHandlers()
     PaintBox1->OnPaint = [this](QPainter& canvas) { PaintBox1Paint(canvas); };
     connect(TrackBar1, &QSlider::valueChanged, this, &TfrmFramora::TrackBar1Change);
     connect(Timer2, &QTimer::timeout, this, &TfrmFramora::Timer2Timer);
+    // A picture setting changes what the paused picture looks like: it is made again at once.
+    // During playback the next tick brings it.
+    const auto remakePicture = [this] {
+        if (PlayState != TPlayState::Playing)
+            ShowFrameAtPosition();
+    };
+    for (QAction* item : {DeinterlaceAuto1, DeinterlaceAlways1, DeinterlaceNever1})
+        connect(item, &QAction::toggled, this, [remakePicture](bool on) {
+            if (on) // the item left unchecked says nothing new
+                remakePicture();
+        });
+    connect(ToneMapping1, &QAction::toggled, this, remakePicture);
 
     const auto bind = [this](TAction* action, void (TfrmFramora::*execute)(TAction*),
                              void (TfrmFramora::*update)(TAction*)) {

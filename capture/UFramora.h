@@ -5,6 +5,7 @@
 // as a desktop application (shortcuts, drops, settings kept between runs) is a layer of its own
 // that listens to its signals.
 #include "decoder/UDisplayPicture.h"
+#include "decoder/UPictureSettings.h"
 #include "framework/TForm.h"
 #include "framework/TickCount.h"
 
@@ -122,6 +123,15 @@ public:
     QAction* SaveDisplaySize1;
     // Checked: while paused, positions show the last picture at or before their time.
     QAction* ExactPosition1;
+    // The deinterlacing choice: three exclusive items.
+    QMenu* Deinterlace1;
+    QAction* DeinterlaceAuto1;
+    QAction* DeinterlaceAlways1;
+    QAction* DeinterlaceNever1;
+    // Checked: HDR pictures are tone-mapped to SDR, wide-gamut ones brought to BT.709.
+    QAction* ToneMapping1;
+    TDeinterlace DeinterlaceChoice() const;
+    void SetDeinterlaceChoice(TDeinterlace mode);
 
     TOpenDialog* OpenDialog1;
     TSaveDialog* SavePictureDialog1;

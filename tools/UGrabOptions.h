@@ -3,6 +3,7 @@
 //   framora-grab [options] MOVIE OUTDIR TIME [TIME ...]    the picture at each time, one file each
 //   framora-grab --fast MOVIE OUTDIR TIME [TIME ...]       the same along the window's playback path
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
+#include "decoder/UPictureSettings.h"
 #include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
 
@@ -39,6 +40,8 @@ struct TGrabOptions : TCommandLineResult {
     // --coded: pictures as the movie codes them; by default as it is meant to be shown (upright,
     // at the display aspect), the pictures the window captures.
     bool Coded = false;
+    // --deinterlace auto|on|off and --tonemap on|off; the window's defaults.
+    TPictureSettings Pictures;
 
     TGrabFormat PictureFormat() const { return Format.value_or(TGrabFormat::Bmp); }
     // The sheet's format: --format, else the file name's extension, else PNG.
