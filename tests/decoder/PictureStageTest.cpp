@@ -4,6 +4,7 @@
 #include "decoder/UPictureConverter.h"
 #include "decoder/UPictureStage.h"
 #include "framework/FFmpegPtr.h"
+#include "support/GrabRun.h"
 
 #include <gtest/gtest.h>
 
@@ -424,6 +425,24 @@ TEST_F(PictureStageMovies, SDRWideGamutMoviesGetBT709ColoursAtTheSameBrightness)
     const int greyConverted = converted.constScanLine(32)[3 * 10 + 1];
     const int greyPlain = plain.constScanLine(32)[3 * 10 + 1];
     EXPECT_NEAR(greyConverted, greyPlain, 3);
+}
+
+// framora-grab's two options reach the same stage: the default is the window's.
+TEST_F(PictureStageMovies, GrabDeinterlacesAndToneMapsUnlessTold)
+{
+    const std::string interlaced = Path("grab-tff.mkv");
+    const std::string pq = Path("grab-pq.mkv");
+    ASSERT_TRUE(WriteMovie(interlaced, InterlacedMovie(AV_FIELD_TT)));
+    ASSERT_TRUE(WriteMovie(pq, WideGamutMovie(AVCOL_TRC_SMPTE2084)));
+    const auto grab = [&](const std::string& movie, const QString& folder, QStringList options) {
+        const QString out = FDir.filePath(folder);
+        const TGrabRun run = Grab(options << "--coded" << "--format" << "png"
+                                          << QString::fromStdString(movie) << out << "120");
+        EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+        return QImage(out + "/120.png").convertToFormat(QImage::Format_BGR888);
+    };
+    EXPECT_LT(Combing(grab(interlaced, "auto", {})) * 4, Combing(grab(interlaced, "off", {"--deinterlace", "off"})));
+    EXPECT_GT(Saturation(grab(pq, "on", {})), Saturation(grab(pq, "sdr-off", {"--tonemap", "off"})) * 1.2);
 }
 
 } // namespace
