@@ -168,25 +168,27 @@ void TPictureStage::Reset()
     FOutput.reset();
 }
 
-bool TPictureStage::Build(const std::string& chain, const TPictureProperties& p)
+int TPictureStage::Build(const std::string& chain, const TPictureProperties& p)
 {
     FGraph.reset(avfilter_graph_alloc());
     if (!FGraph)
-        return false;
+        return AVERROR(ENOMEM);
     // Stills are made on the caller's thread; a graph of its own threads would only compete.
     FGraph->nb_threads = 1;
     const std::string sourceArguments = "video_size=" + std::to_string(p.Width) + "x"
         + std::to_string(p.Height) + ":pix_fmt=" + std::to_string(p.Format)
         + ":time_base=1/25:pixel_aspect=1/1";
-    if (avfilter_graph_create_filter(&FSource, avfilter_get_by_name("buffer"), "in",
-                                     sourceArguments.c_str(), nullptr, FGraph.get()) < 0
-        || avfilter_graph_create_filter(&FSink, avfilter_get_by_name("buffersink"), "out", nullptr,
-                                        nullptr, FGraph.get()) < 0)
-        return false;
+    int status = avfilter_graph_create_filter(&FSource, avfilter_get_by_name("buffer"), "in",
+                                              sourceArguments.c_str(), nullptr, FGraph.get());
+    if (status >= 0)
+        status = avfilter_graph_create_filter(&FSink, avfilter_get_by_name("buffersink"), "out",
+                                              nullptr, nullptr, FGraph.get());
+    if (status < 0)
+        return status;
     ffmpeg::FilterInOutPtr outputs(avfilter_inout_alloc());
     ffmpeg::FilterInOutPtr inputs(avfilter_inout_alloc());
     if (!outputs || !inputs)
-        return false;
+        return AVERROR(ENOMEM);
     outputs->name = av_strdup("in");
     outputs->filter_ctx = FSource;
     inputs->name = av_strdup("out");
@@ -198,8 +200,8 @@ bool TPictureStage::Build(const std::string& chain, const TPictureProperties& p)
     outputs.reset(open);
     inputs.reset(close);
     if (parsed < 0)
-        return false;
-    return avfilter_graph_config(FGraph.get(), nullptr) >= 0;
+        return parsed;
+    return avfilter_graph_config(FGraph.get(), nullptr);
 }
 
 bool TPictureStage::Push(const AVFrame& picture, const AVFrame& shape)
@@ -238,16 +240,24 @@ const AVFrame& TPictureStage::Process(const AVFrame& picture, const AVFrame* pre
         FMade = true;
         FMadeFor = properties;
         FChain = PictureStage::FilterChain(properties, FSettings, FDeinterlacer);
-        if (!FChain.empty() && !Build(FChain, properties)) {
-            FGraph.reset();
-            av_log(nullptr, AV_LOG_ERROR,
-                   "picture stage: no filter graph for %dx%d %s (%s); pictures are converted as "
-                   "decoded\n",
-                   properties.Width, properties.Height,
-                   av_get_pix_fmt_name(static_cast<AVPixelFormat>(properties.Format))
-                       ? av_get_pix_fmt_name(static_cast<AVPixelFormat>(properties.Format))
-                       : "?",
-                   FChain.c_str());
+        if (!FChain.empty()) {
+            // The filters' own complaints would be several lines, some of them about our
+            // internals; the one line below carries their reason.
+            const int level = av_log_get_level();
+            av_log_set_level(AV_LOG_QUIET);
+            const int built = Build(FChain, properties);
+            av_log_set_level(level);
+            if (built < 0) {
+                FGraph.reset();
+                char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+                av_strerror(built, reason, sizeof reason);
+                const char* format = av_get_pix_fmt_name(static_cast<AVPixelFormat>(properties.Format));
+                av_log(nullptr, AV_LOG_ERROR,
+                       "picture stage: no filter graph for %dx%d %s pictures (%s: %s); they are "
+                       "converted as decoded\n",
+                       properties.Width, properties.Height, format ? format : "?", reason,
+                       FChain.c_str());
+            }
         }
     }
     if (!FGraph)

@@ -44,7 +44,8 @@ public:
     void SetDeinterlacer(std::string name);
 
 private:
-    bool Build(const std::string& chain, const TPictureProperties& picture);
+    // An AVERROR when the graph cannot be made.
+    int Build(const std::string& chain, const TPictureProperties& picture);
     bool Push(const AVFrame& picture, const AVFrame& shape);
 
     TPictureSettings FSettings;

@@ -18,6 +18,8 @@ extern "C" {
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -159,7 +161,19 @@ TEST(PictureStage, TakesEveryLayoutAndDepthAtOddAndEvenSizes)
         }
 }
 
-TEST(PictureStage, AGraphThatCannotBeMadeFallsBackToThePlainConversion)
+std::vector<std::string> LoggedLines;
+
+// Errors as the program's log shows them: what the level lets through.
+void KeepLogLine(void*, int level, const char* format, va_list arguments)
+{
+    if (level > std::min(av_log_get_level(), AV_LOG_ERROR))
+        return;
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, arguments);
+    LoggedLines.emplace_back(line);
+}
+
+TEST(PictureStage, AGraphThatCannotBeMadeFallsBackToThePlainConversionSayingSoOnce)
 {
     const ffmpeg::FramePtr picture = GreyPicture(64, 48, AV_PIX_FMT_YUV420P);
     TPictureConverter plain;
@@ -167,13 +181,15 @@ TEST(PictureStage, AGraphThatCannotBeMadeFallsBackToThePlainConversion)
     TPictureConverter broken;
     broken.Stage().SetSettings({TDeinterlace::Always, false});
     broken.Stage().SetDeinterlacer("no_such_deinterlacer");
-    const int level = av_log_get_level();
-    av_log_set_level(AV_LOG_QUIET);
+    LoggedLines.clear();
+    av_log_set_callback(KeepLogLine);
     const std::vector<std::uint8_t> first = Converted(broken, *picture);
     const std::vector<std::uint8_t> second = Converted(broken, *picture);
-    av_log_set_level(level);
+    av_log_set_callback(av_log_default_callback);
     EXPECT_EQ(first, Converted(plain, *picture));
     EXPECT_EQ(second, first);
+    ASSERT_EQ(LoggedLines.size(), 1u);
+    EXPECT_NE(LoggedLines[0].find("no_such_deinterlacer"), std::string::npos) << LoggedLines[0];
 }
 
 // ---------------------------------------------------------------------------------------------
