@@ -107,6 +107,13 @@ bool TMovieDecoder::SeekExactly(std::int64_t target, bool keepBefore)
         }
         if (keyPts > target && !fromStart)
             continue;
+        // A deinterlaced picture is made with the one before it: a run that would begin on the
+        // picture asked for begins a GOP earlier, so that the still does not depend on the way
+        // there.
+        if (keyPts == target && !fromStart
+            && PictureStage::Deinterlaces(s.DecodedFrame->interlaced_frame != 0,
+                                          s.Converter.Stage().Settings()))
+            continue;
         if (fromStart)
             s.FirstPts = keyPts;
         s.RunValid = true;

@@ -106,12 +106,17 @@ TPictureProperties TPictureProperties::Of(const AVFrame& picture)
     return p;
 }
 
+bool PictureStage::Deinterlaces(bool interlaced, const TPictureSettings& settings)
+{
+    return settings.Deinterlace == TDeinterlace::Always
+        || (settings.Deinterlace == TDeinterlace::Auto && interlaced);
+}
+
 std::string PictureStage::FilterChain(const TPictureProperties& p, const TPictureSettings& settings,
                                       const std::string& deinterlacer)
 {
     std::string chain;
-    const bool deinterlace = settings.Deinterlace == TDeinterlace::Always
-        || (settings.Deinterlace == TDeinterlace::Auto && p.Interlaced);
+    const bool deinterlace = Deinterlaces(p.Interlaced, settings);
     // One picture out for each in, both fields rebuilt into it. A picture flagged progressive
     // that is deinterlaced all the same has no field order of its own: top first is the usual.
     if (deinterlace)

@@ -22,6 +22,8 @@ struct TPictureProperties {
 };
 
 namespace PictureStage {
+// Whether a picture, flagged interlaced or not, is deinterlaced under settings.
+bool Deinterlaces(bool interlaced, const TPictureSettings& settings);
 // The filter chain for such pictures under these settings (libavfilter's graph syntax, from the
 // source's output to the sink's input); empty when the picture goes to the conversion as it is.
 // deinterlacer names the filter that splits and rebuilds fields.

@@ -348,18 +348,28 @@ TEST_F(PictureStageMovies, AutoDeinterlacesFlaggedPicturesInEitherFieldOrder)
     for (const AVFieldOrder fields : {AV_FIELD_TT, AV_FIELD_BB}) {
         SCOPED_TRACE(fields == AV_FIELD_TT ? "top first" : "bottom first");
         const std::string movie = Path(fields == AV_FIELD_TT ? "tff.mkv" : "bff.mkv");
-        ASSERT_TRUE(WriteMovie(movie, InterlacedMovie(fields)));
+        TMovieSpec spec = InterlacedMovie(fields);
+        spec.Pictures = 240; // long enough for a request far ahead to seek
+        ASSERT_TRUE(WriteMovie(movie, spec));
         const double combed = Combing(Still(movie, 120, {TDeinterlace::Never, true}));
         const double clean = Combing(Still(movie, 120, {TDeinterlace::Auto, true}));
         EXPECT_GT(combed, 10.0);
         EXPECT_LT(clean, combed / 4);
-        // Stepping there through the cache gives the same picture as going there at once.
+        // Stepping there through the cache gives the same picture as going there at once, key
+        // frames (every fourth picture) included.
         TMovieDecoder decoder;
         decoder.SetExact(true);
         ASSERT_TRUE(decoder.Open(movie));
-        for (int step = 0; step < 3; ++step)
+        for (int picture = 1; picture <= 5; ++picture) {
             ASSERT_TRUE(decoder.DecodeNextFrame());
-        EXPECT_EQ(Pixels(decoder.Bitmap().Image()), Pixels(Still(movie, 120, {TDeinterlace::Auto, true})));
+            EXPECT_EQ(Pixels(decoder.Bitmap().Image()), Pixels(Still(movie, 40 * picture, {TDeinterlace::Auto, true})))
+                << "picture " << picture;
+        }
+        // The same for a key frame reached by a step from the picture before and by a seek.
+        ASSERT_TRUE(decoder.DecodeFrame(40 * 227));
+        ASSERT_TRUE(decoder.DecodeNextFrame());
+        ASSERT_EQ(decoder.FrameTimeMs(), 40 * 228);
+        EXPECT_EQ(Pixels(decoder.Bitmap().Image()), Pixels(Still(movie, 40 * 228, {TDeinterlace::Auto, true})));
         // A setting changed on an open decoder applies to the next request.
         decoder.SetDeinterlace(TDeinterlace::Never);
         ASSERT_TRUE(decoder.DecodeFrame(120));
