@@ -29,6 +29,8 @@ const QString SaveDisplaySizeKey = QStringLiteral("capture/saveDisplaySize");
 const QString ExactPositionKey = QStringLiteral("playback/exactPosition");
 const QString PositionInFileNameKey = QStringLiteral("capture/positionInFileName");
 const QString PngMimeType = QStringLiteral("image/png");
+const QString DeinterlaceKey = QStringLiteral("pictures/deinterlace");
+const QString ToneMappingKey = QStringLiteral("pictures/toneMapping");
 const QString CopyHint = QStringLiteral("選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
@@ -93,6 +95,28 @@ bool TFramoraSettings::Checked(const QString& key, bool byDefault) const
 void TFramoraSettings::SetChecked(const QString& key, bool on)
 {
     FSettings.setValue(key, on);
+}
+
+TDeinterlace TFramoraSettings::Deinterlace() const
+{
+    const QString word = FSettings.value(DeinterlaceKey).toString();
+    return DeinterlaceFromWord(word.toStdString()).value_or(TDeinterlace::Auto);
+}
+
+void TFramoraSettings::SetDeinterlace(TDeinterlace mode)
+{
+    FSettings.setValue(DeinterlaceKey, QString::fromLatin1(DeinterlaceWord(mode).data(),
+                                                           static_cast<int>(DeinterlaceWord(mode).size())));
+}
+
+bool TFramoraSettings::ToneMapping() const
+{
+    return FSettings.value(ToneMappingKey, true).toBool();
+}
+
+void TFramoraSettings::SetToneMapping(bool on)
+{
+    FSettings.setValue(ToneMappingKey, on);
 }
 
 std::unique_ptr<TfrmFramora> NewFramoraWindow()
@@ -169,6 +193,14 @@ void TFramoraDesktop::RestoreSettings()
     KeepChecked(FForm.SaveDisplaySize1, SaveDisplaySizeKey, true);
     KeepChecked(FForm.ExactPosition1, ExactPositionKey, true);
     KeepChecked(FForm.PositionInFileName1, PositionInFileNameKey, false);
+    FForm.SetDeinterlaceChoice(FSettings.Deinterlace());
+    for (QAction* item : {FForm.DeinterlaceAuto1, FForm.DeinterlaceAlways1, FForm.DeinterlaceNever1})
+        connect(item, &QAction::toggled, this, [this](bool on) {
+            if (on)
+                FSettings.SetDeinterlace(FForm.DeinterlaceChoice());
+        });
+    FForm.ToneMapping1->setChecked(FSettings.ToneMapping());
+    connect(FForm.ToneMapping1, &QAction::toggled, this, [this](bool on) { FSettings.SetToneMapping(on); });
 }
 
 void TFramoraDesktop::MovieOpened(const QString& path)

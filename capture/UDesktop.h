@@ -38,6 +38,11 @@ public:
     // A setting that is on or off, kept under key; byDefault when nothing was kept.
     bool Checked(const QString& key, bool byDefault) const;
     void SetChecked(const QString& key, bool on);
+    // The picture settings: deinterlacing (自動 when nothing was kept) and tone mapping (on).
+    TDeinterlace Deinterlace() const;
+    void SetDeinterlace(TDeinterlace mode);
+    bool ToneMapping() const;
+    void SetToneMapping(bool on);
 
 private:
     QSettings FSettings;

@@ -171,6 +171,15 @@ void TfrmFramora::BindComponents()
     AutoCapture1 = ui->AutoCapture1;
     CaptureScenes1 = ui->CaptureScenes1;
     CaptureEvery1 = ui->CaptureEvery1;
+    Deinterlace1 = ui->Deinterlace1;
+    DeinterlaceAuto1 = ui->DeinterlaceAuto1;
+    DeinterlaceAlways1 = ui->DeinterlaceAlways1;
+    DeinterlaceNever1 = ui->DeinterlaceNever1;
+    ToneMapping1 = ui->ToneMapping1;
+    auto* deinterlaceGroup = new QActionGroup(this);
+    deinterlaceGroup->setExclusive(true);
+    for (QAction* item : {DeinterlaceAuto1, DeinterlaceAlways1, DeinterlaceNever1})
+        deinterlaceGroup->addAction(item);
 
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -306,6 +315,18 @@ void TfrmFramora::ConnectHandlers()
     connect(CaptureScenes1, &QAction::triggered, this, &TfrmFramora::CaptureScenes1Click);
     connect(CaptureEvery1, &QAction::triggered, this, &TfrmFramora::CaptureEvery1Click);
     connect(AutoCapture1, &QMenu::aboutToShow, this, &TfrmFramora::AutoCapture1Popup);
+    // A picture setting changes what the paused picture looks like: it is made again at once.
+    // During playback the next tick brings it.
+    const auto remakePicture = [this] {
+        if (PlayState != TPlayState::Playing)
+            ShowFrameAtPosition();
+    };
+    for (QAction* item : {DeinterlaceAuto1, DeinterlaceAlways1, DeinterlaceNever1})
+        connect(item, &QAction::toggled, this, [remakePicture](bool on) {
+            if (on) // the item left unchecked says nothing new
+                remakePicture();
+        });
+    connect(ToneMapping1, &QAction::toggled, this, remakePicture);
 
     const auto bind = [this](TAction* action, void (TfrmFramora::*execute)(TAction*),
                              void (TfrmFramora::*update)(TAction*)) {

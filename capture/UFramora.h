@@ -5,6 +5,7 @@
 // as a desktop application (shortcuts, drops, settings kept between runs) is a layer of its own
 // that listens to its signals.
 #include "decoder/UDisplayPicture.h"
+#include "decoder/UPictureSettings.h"
 #include "framework/TForm.h"
 #include "framework/TickCount.h"
 #include "imagestore/UImageFile.h"
@@ -137,6 +138,15 @@ public:
     QMenu* AutoCapture1;
     QAction* CaptureScenes1;
     QAction* CaptureEvery1;
+    // The deinterlacing choice: three exclusive items.
+    QMenu* Deinterlace1;
+    QAction* DeinterlaceAuto1;
+    QAction* DeinterlaceAlways1;
+    QAction* DeinterlaceNever1;
+    // Checked: HDR pictures are tone-mapped to SDR, wide-gamut ones brought to BT.709.
+    QAction* ToneMapping1;
+    TDeinterlace DeinterlaceChoice() const;
+    void SetDeinterlaceChoice(TDeinterlace mode);
 
     TOpenDialog* OpenDialog1;
     TSaveDialog* SavePictureDialog1;

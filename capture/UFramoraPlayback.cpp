@@ -252,6 +252,8 @@ void TfrmFramora::ShowFrameAtPosition()
             pos = Decoder->Duration() - 1;
         // Exact while paused; playback keeps reading forward.
         Decoder->SetExact(ExactPosition1->isChecked() && PlayState != TPlayState::Playing);
+        Decoder->SetDeinterlace(DeinterlaceChoice());
+        Decoder->SetToneMapping(ToneMapping1->isChecked());
         if (Decoder->DecodeFrame(pos)) {
             TakeDecodedPicture();
             if (Decoder->Exact())
@@ -261,4 +263,21 @@ void TfrmFramora::ShowFrameAtPosition()
     } catch (...) {
         // A picture that cannot be made leaves the previous one on screen.
     }
+}
+
+TDeinterlace TfrmFramora::DeinterlaceChoice() const
+{
+    if (DeinterlaceAlways1->isChecked())
+        return TDeinterlace::Always;
+    if (DeinterlaceNever1->isChecked())
+        return TDeinterlace::Never;
+    return TDeinterlace::Auto;
+}
+
+void TfrmFramora::SetDeinterlaceChoice(TDeinterlace mode)
+{
+    QAction* item = mode == TDeinterlace::Always ? DeinterlaceAlways1
+        : mode == TDeinterlace::Never            ? DeinterlaceNever1
+                                                 : DeinterlaceAuto1;
+    item->setChecked(true);
 }

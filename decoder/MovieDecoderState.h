@@ -39,6 +39,9 @@ struct TMovieDecoder::TState {
     // avcodec_receive_frame clears its target even when nothing comes out, so pictures land
     // here first and move into DecodedFrame only when there is one.
     ffmpeg::FramePtr ReceivedFrame;
+    // The picture decoded before DecodedFrame, for deinterlacing the playback path's pictures;
+    // empty after a seek.
+    ffmpeg::FramePtr PreviousDecoded;
     // Converts decoded pictures into Bitmap's rows and the cache's pictures.
     TPictureConverter Converter;
     // The packet read last; its pts stands for the demuxer's position. Null until the first read.
@@ -94,6 +97,8 @@ struct TMovieDecoder::TState {
     // The run's latest picture at or before the request in progress; empty when none yet.
     ffmpeg::FramePtr Candidate;
     std::int64_t CandidatePts = AV_NOPTS_VALUE;
+    // The run's picture before the candidate; empty when the candidate began the run.
+    ffmpeg::FramePtr PreviousCandidate;
     TPictureCache Cache;
     // The picture on Bitmap (FFmpeg) and the next picture's time when known.
     std::int64_t ShownPts = AV_NOPTS_VALUE;

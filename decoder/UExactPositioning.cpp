@@ -107,16 +107,23 @@ bool TMovieDecoder::SeekExactly(std::int64_t target, bool keepBefore)
         }
         if (keyPts > target && !fromStart)
             continue;
+        // A deinterlaced picture is made with the one before it: a run that would begin on the
+        // picture asked for begins a GOP earlier, so that the still does not depend on the way
+        // there.
+        if (keyPts == target && !fromStart
+            && PictureStage::Deinterlaces(s.DecodedFrame->interlaced_frame != 0,
+                                          s.Converter.Stage().Settings()))
+            continue;
         if (fromStart)
             s.FirstPts = keyPts;
         s.RunValid = true;
         s.RunLastPts = keyPts;
+        // The run begins here: the picture before the key frame was never decoded.
         av_frame_unref(s.Candidate.get());
-        if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+        s.CandidatePts = AV_NOPTS_VALUE;
+        TakeCandidate(keyPts);
+        if (!s.Candidate->data[0])
             return false;
-        s.CandidatePts = keyPts;
-        if (keepBefore && keyPts >= target - ConversionSpan())
-            KeepPicture(keyPts, target);
         return ReadOnExactly(std::max(target, keyPts), keepBefore, budget);
     }
 }
@@ -134,6 +141,7 @@ bool TMovieDecoder::SeekBackTo(std::int64_t decodingTime)
     }
     avcodec_flush_buffers(s.CodecContext.get());
     av_packet_unref(s.Packet.get());
+    av_frame_unref(s.PreviousDecoded.get());
     return true;
 }
 
@@ -143,10 +151,9 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
 {
     TState& s = *FState;
     if (s.CandidatePts != s.RunLastPts) {
-        av_frame_unref(s.Candidate.get());
-        if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+        TakeCandidate(s.RunLastPts);
+        if (!s.Candidate->data[0])
             return false;
-        s.CandidatePts = s.RunLastPts;
     }
     const std::int64_t span = ConversionSpan();
     while (!s.RunEnded) {
@@ -173,26 +180,40 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
         s.RunLastPts = pts;
         if (pts > target)
             return ShowCandidate(pts);
-        av_frame_unref(s.Candidate.get());
-        if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+        // The candidate's successor is here: all the deinterlacer needs to make it.
+        if (keepBefore && s.CandidatePts >= target - span)
+            KeepPicture(s.CandidatePts, target, s.DecodedFrame.get());
+        TakeCandidate(pts);
+        if (!s.Candidate->data[0])
             return false;
-        s.CandidatePts = pts;
-        if (keepBefore && pts >= target - span)
-            KeepPicture(pts, target);
     }
     return ShowCandidate(TPictureCache::EndOfMovie);
 }
 
-// Converts the candidate into the cache, the position being at position.
-void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position)
+// The picture decoded last becomes the candidate, at pts; the candidate before it stays as its
+// predecessor.
+void TMovieDecoder::TakeCandidate(std::int64_t pts)
+{
+    TState& s = *FState;
+    av_frame_unref(s.PreviousCandidate.get());
+    av_frame_move_ref(s.PreviousCandidate.get(), s.Candidate.get());
+    if (av_frame_ref(s.Candidate.get(), s.DecodedFrame.get()) < 0)
+        return;
+    s.CandidatePts = pts;
+}
+
+// Converts the candidate, whose successor is next (null at the end of the stream or when not
+// known), into the cache, the position being at position.
+void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position, const AVFrame* next)
 {
     TState& s = *FState;
     if (s.Cache.At(pts))
         return;
+    const AVFrame* previous = s.PreviousCandidate->data[0] ? s.PreviousCandidate.get() : nullptr;
     QImage picture(s.FrameWidth, s.FrameHeight, TBitmap::QtFormatFor(TPixelFormat::pf24bit));
     if (!picture.isNull()
         && s.Converter.Convert(*s.Candidate, s.FrameWidth, s.FrameHeight, picture.bits(),
-                               static_cast<int>(picture.bytesPerLine())))
+                               static_cast<int>(picture.bytesPerLine()), {previous, next}))
         s.Cache.Insert(pts, picture, position);
 }
 
@@ -202,13 +223,19 @@ bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
     if (s.CandidatePts == AV_NOPTS_VALUE || !s.Candidate->data[0])
         return false;
     const std::int64_t pts = s.CandidatePts;
-    KeepPicture(pts, pts);
+    // A successor that is known has just been decoded.
+    const bool nextDecoded = nextPts != TPictureCache::EndOfMovie
+        && nextPts != TPictureCache::NextUnknown && s.DecodedFrame->data[0];
+    const AVFrame* next = nextDecoded ? s.DecodedFrame.get() : nullptr;
+    KeepPicture(pts, pts, next);
     s.Cache.SetNext(pts, nextPts);
     if (const QImage* kept = s.Cache.At(pts)) {
         FBitmap->Image() = *kept;
     } else {
         // A limit below one picture keeps none; the bitmap gets it all the same.
-        if (!s.Converter.ConvertInto(*s.Candidate, s.FrameWidth, s.FrameHeight, *FBitmap))
+        const AVFrame* previous = s.PreviousCandidate->data[0] ? s.PreviousCandidate.get() : nullptr;
+        if (!s.Converter.ConvertInto(*s.Candidate, s.FrameWidth, s.FrameHeight, *FBitmap,
+                                     {previous, next}))
             return false;
     }
     s.ShownPts = pts;

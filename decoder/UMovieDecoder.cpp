@@ -170,3 +170,37 @@ void TMovieDecoder::SetCallTimeLimit(int milliseconds)
 {
     FState->CallTimeLimit = std::chrono::milliseconds(milliseconds);
 }
+
+void TMovieDecoder::SetPictureSettings(const TPictureSettings& settings)
+{
+    TState& s = *FState;
+    if (settings == s.Converter.Stage().Settings())
+        return;
+    s.Converter.Stage().SetSettings(settings);
+    // Kept pictures were made under the old settings; the next request makes them anew.
+    s.Cache.Clear();
+}
+
+void TMovieDecoder::SetDeinterlace(TDeinterlace mode)
+{
+    TPictureSettings settings = FState->Converter.Stage().Settings();
+    settings.Deinterlace = mode;
+    SetPictureSettings(settings);
+}
+
+TDeinterlace TMovieDecoder::Deinterlace() const
+{
+    return FState->Converter.Stage().Settings().Deinterlace;
+}
+
+void TMovieDecoder::SetToneMapping(bool on)
+{
+    TPictureSettings settings = FState->Converter.Stage().Settings();
+    settings.ToneMapping = on;
+    SetPictureSettings(settings);
+}
+
+bool TMovieDecoder::ToneMapping() const
+{
+    return FState->Converter.Stage().Settings().ToneMapping;
+}

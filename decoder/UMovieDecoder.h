@@ -4,12 +4,15 @@
 // Everything above this unit sees milliseconds and TBitmap only, never an FFmpeg type.
 #include "decoder/UDisplayPicture.h"
 #include "decoder/UMovieTime.h"
+#include "decoder/UPictureSettings.h"
 #include "framework/TBitmap.h"
 #include "framework/TStream.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+struct AVFrame;
 
 class TMovieDecoder {
 public:
@@ -30,6 +33,13 @@ public:
     // Off, a far request lands on the first key frame at or after its time.
     void SetExact(bool exact) { FExact = exact; }
     bool Exact() const { return FExact; }
+    // What is done to decoded pictures before they become the bitmap (deinterlacing on flagged
+    // pictures and tone mapping until set). A change empties the picture cache; the picture on
+    // Bitmap stays until the next request.
+    void SetDeinterlace(TDeinterlace mode);
+    TDeinterlace Deinterlace() const;
+    void SetToneMapping(bool on);
+    bool ToneMapping() const;
     // One picture forward or back from the one on Bitmap, in either mode; at either end of the
     // movie the picture stays.
     bool DecodeNextFrame();
@@ -96,7 +106,9 @@ private:
     bool SeekExactly(std::int64_t target, bool keepBefore);
     bool SeekBackTo(std::int64_t decodingTime);
     bool ReadOnExactly(std::int64_t target, bool keepBefore, int& budget);
-    void KeepPicture(std::int64_t pts, std::int64_t position);
+    void KeepPicture(std::int64_t pts, std::int64_t position, const AVFrame* next);
+    void TakeCandidate(std::int64_t pts);
+    void SetPictureSettings(const TPictureSettings& settings);
     bool ShowCandidate(std::int64_t nextPts);
     std::int64_t ConversionSpan() const;
     std::int64_t FrameDuration() const;

@@ -48,6 +48,16 @@ void ForgetPictures(TMovieDecoder::TState& s)
     s.PicturesDecoded = 0;
 }
 
+// The picture received becomes the one decoded last; the one before stays at hand for the
+// deinterlacer.
+void TakeReceivedPicture(TMovieDecoder::TState& s)
+{
+    av_frame_unref(s.PreviousDecoded.get());
+    av_frame_move_ref(s.PreviousDecoded.get(), s.DecodedFrame.get());
+    av_frame_move_ref(s.DecodedFrame.get(), s.ReceivedFrame.get());
+    ++s.PicturesDecoded;
+}
+
 } // namespace
 
 bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
@@ -120,6 +130,10 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         s.Candidate.reset(av_frame_alloc());
         if (!s.Candidate)
             return false;
+        s.PreviousCandidate.reset(av_frame_alloc());
+        s.PreviousDecoded.reset(av_frame_alloc());
+        if (!s.PreviousCandidate || !s.PreviousDecoded)
+            return false;
         s.StreamStart = s.Stream()->start_time == AV_NOPTS_VALUE ? 0 : s.Stream()->start_time;
         // One packet serves every read of this movie; a fresh one has no pts, so the first
         // positioning seeks.
@@ -160,6 +174,8 @@ void TMovieDecoder::ReleaseFFmpeg()
     s.ReceivedFrame.reset();
     s.DecodedFrame.reset();
     s.Candidate.reset();
+    s.PreviousCandidate.reset();
+    s.PreviousDecoded.reset();
     ForgetPictures(s);
 }
 
@@ -208,9 +224,7 @@ bool TMovieDecoder::DecodeVideoPacket()
         return false;
     bool got = false;
     while (avcodec_receive_frame(codecContext, s.ReceivedFrame.get()) >= 0) {
-        av_frame_unref(s.DecodedFrame.get());
-        av_frame_move_ref(s.DecodedFrame.get(), s.ReceivedFrame.get());
-        ++s.PicturesDecoded;
+        TakeReceivedPicture(s);
         got = true;
     }
     return got && s.DecodedFrame->data[0] != nullptr;
@@ -223,9 +237,7 @@ TMovieDecoder::TNextPicture TMovieDecoder::NextPicture(int& budget)
     for (;;) {
         const int received = avcodec_receive_frame(codecContext, s.ReceivedFrame.get());
         if (received >= 0) {
-            av_frame_unref(s.DecodedFrame.get());
-            av_frame_move_ref(s.DecodedFrame.get(), s.ReceivedFrame.get());
-            ++s.PicturesDecoded;
+            TakeReceivedPicture(s);
             return TNextPicture::Picture;
         }
         if (received == AVERROR_EOF)

@@ -25,9 +25,10 @@ void DescribeSourceColours(SwsContext* converter, const AVFrame& picture)
 
 } // namespace
 
-bool TPictureConverter::Convert(const AVFrame& picture, int width, int height,
-                                std::uint8_t* firstRow, int pitch)
+bool TPictureConverter::Convert(const AVFrame& decoded, int width, int height,
+                                std::uint8_t* firstRow, int pitch, TNeighbours neighbours)
 {
+    const AVFrame& picture = FStage.Process(decoded, neighbours.Previous, neighbours.Next);
     // The decoder may put out another size or format than it announced (a damaged or changing
     // stream); converting from what the picture really is keeps reads in bounds.
     const TSource source{picture.width, picture.height, picture.format, picture.colorspace,
@@ -49,16 +50,18 @@ bool TPictureConverter::Convert(const AVFrame& picture, int width, int height,
         >= 0;
 }
 
-bool TPictureConverter::ConvertInto(const AVFrame& picture, int width, int height, TBitmap& bitmap)
+bool TPictureConverter::ConvertInto(const AVFrame& picture, int width, int height, TBitmap& bitmap,
+                                    TNeighbours neighbours)
 {
     // The bitmap's rows are the conversion's target: blue, green, red, at its own pitch.
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     bitmap.SetSize(width, height);
-    return Convert(picture, width, height, bitmap.ScanLine(0), bitmap.BytesPerLine());
+    return Convert(picture, width, height, bitmap.ScanLine(0), bitmap.BytesPerLine(), neighbours);
 }
 
 void TPictureConverter::Reset()
 {
     FConverter.reset();
     FSource = {};
+    FStage.Reset();
 }

@@ -3,22 +3,36 @@
 // red), at the size the movie announced. Every picture the decoder shows or keeps passes through
 // here, so a stage that works on decoded pictures joins in front of the conversion.
 // Internal to the decoder: it sees FFmpeg types.
+#include "decoder/UPictureStage.h"
 #include "framework/FFmpegPtr.h"
 
 #include <cstdint>
 
 class TBitmap;
 
+// The pictures presented either side of the one converted, when known: deinterlacing reads them.
+struct TNeighbours {
+    const AVFrame* Previous = nullptr;
+    const AVFrame* Next = nullptr;
+};
+
 class TPictureConverter {
 public:
-    // Converts picture into rows width x height starting at firstRow, pitch bytes apart.
-    bool Convert(const AVFrame& picture, int width, int height, std::uint8_t* firstRow, int pitch);
+    // Converts picture, through the picture stage, into rows width x height starting at
+    // firstRow, pitch bytes apart.
+    bool Convert(const AVFrame& picture, int width, int height, std::uint8_t* firstRow, int pitch,
+                 TNeighbours neighbours = {});
     // The same into bitmap, which takes the 24-bit format and the size first.
-    bool ConvertInto(const AVFrame& picture, int width, int height, TBitmap& bitmap);
-    // Forgets the converter; the next picture builds a new one.
+    bool ConvertInto(const AVFrame& picture, int width, int height, TBitmap& bitmap,
+                     TNeighbours neighbours = {});
+    // Forgets the converter and the stage's graph (the settings stay); the next picture builds
+    // new ones.
     void Reset();
+    TPictureStage& Stage() { return FStage; }
+    const TPictureStage& Stage() const { return FStage; }
 
 private:
+    TPictureStage FStage;
     // Converts pictures straight into the target rows. Made for the picture described by
     // FSource (size, format, colour matrix and range) and the target size; rebuilt when a
     // picture differs.

@@ -60,6 +60,7 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
             }
             avcodec_flush_buffers(codecContext);
             av_frame_unref(decoded);
+            av_frame_unref(s.PreviousDecoded.get());
             int n = 0;
             do {
                 bool got = false;
@@ -97,7 +98,11 @@ bool TMovieDecoder::RenderWithFFmpeg()
 {
     TState& s = *FState;
     try {
-        if (!s.Converter.ConvertInto(*s.DecodedFrame, s.FrameWidth, s.FrameHeight, *FBitmap))
+        // Playback shows the picture decoded last, before its successor is known: the
+        // deinterlacer takes it as its own next, as at the end of a stream.
+        const AVFrame* previous = s.PreviousDecoded->data[0] ? s.PreviousDecoded.get() : nullptr;
+        if (!s.Converter.ConvertInto(*s.DecodedFrame, s.FrameWidth, s.FrameHeight, *FBitmap,
+                                     {previous, nullptr}))
             return false;
         s.ShownPts = PresentationTimeOf(*s.DecodedFrame);
         s.ShownNextPts = TPictureCache::NextUnknown;

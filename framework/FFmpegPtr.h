@@ -5,6 +5,7 @@
 // their .cpp files, never from a header that the rest of the program sees.
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
@@ -29,10 +30,20 @@ struct TSwsFree {
     void operator()(SwsContext* context) const { sws_freeContext(context); }
 };
 
+struct TFilterGraphFree {
+    void operator()(AVFilterGraph* graph) const { avfilter_graph_free(&graph); }
+};
+struct TFilterInOutFree {
+    void operator()(AVFilterInOut* list) const { avfilter_inout_free(&list); }
+};
+
 using InputPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextFree>;
 using FramePtr = std::unique_ptr<AVFrame, TFrameFree>;
 using PacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
 using SwsPtr = std::unique_ptr<SwsContext, TSwsFree>;
+// A graph owns its filters: their contexts are pointers into it, freed with it.
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, TFilterGraphFree>;
+using FilterInOutPtr = std::unique_ptr<AVFilterInOut, TFilterInOutFree>;
 
 } // namespace ffmpeg

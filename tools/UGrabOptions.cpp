@@ -173,7 +173,17 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
     line.Parser().addOption(scenes);
     line.Parser().addOption(threshold);
     line.Parser().addOption(every);
+    const QCommandLineOption deinterlace(QStringLiteral("deinterlace"),
+                                         QStringLiteral("Deinterlacing: auto (pictures the movie flags "
+                                                        "interlaced; the default), on (every picture) or off."),
+                                         QStringLiteral("auto|on|off"));
+    const QCommandLineOption tonemap(QStringLiteral("tonemap"),
+                                     QStringLiteral("HDR (PQ, HLG) pictures tone-mapped to SDR BT.709, and wide-gamut "
+                                                    "SDR pictures brought to BT.709 colours: on (the default) or off."),
+                                     QStringLiteral("on|off"));
     line.Parser().addOption(format);
+    line.Parser().addOption(deinterlace);
+    line.Parser().addOption(tonemap);
     line.Parser().addOption(sheet);
     line.Parser().addOption(coded);
     line.Parser().addOption(fast);
@@ -195,6 +205,18 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
         options.Format = GrabFormatNamed(line.Parser().value(format));
         if (!options.Format)
             return fail(QStringLiteral("not a picture format: %1").arg(line.Parser().value(format)));
+    }
+    if (line.Parser().isSet(deinterlace)) {
+        const std::optional<TDeinterlace> mode = DeinterlaceFromWord(line.Parser().value(deinterlace).toStdString());
+        if (!mode)
+            return fail(QStringLiteral("--deinterlace takes auto, on or off, not %1").arg(line.Parser().value(deinterlace)));
+        options.Pictures.Deinterlace = *mode;
+    }
+    if (line.Parser().isSet(tonemap)) {
+        const QString word = line.Parser().value(tonemap);
+        if (word != QStringLiteral("on") && word != QStringLiteral("off"))
+            return fail(QStringLiteral("--tonemap takes on or off, not %1").arg(word));
+        options.Pictures.ToneMapping = word == QStringLiteral("on");
     }
     options.Coded = line.Parser().isSet(coded);
     options.Fast = line.Parser().isSet(fast);

@@ -5,6 +5,7 @@
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
 //   framora-grab [options] --scenes [THRESHOLD] MOVIE OUTDIR a picture of every scene
 //   framora-grab [options] --every SECONDS MOVIE OUTDIR   a picture every SECONDS
+#include "decoder/UPictureSettings.h"
 #include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
 
@@ -45,6 +46,8 @@ struct TGrabOptions : TCommandLineResult {
     // --coded: pictures as the movie codes them; by default as it is meant to be shown (upright,
     // at the display aspect), the pictures the window captures.
     bool Coded = false;
+    // --deinterlace auto|on|off and --tonemap on|off; the window's defaults.
+    TPictureSettings Pictures;
 
     TGrabFormat PictureFormat() const { return Format.value_or(TGrabFormat::Bmp); }
     // The sheet's format: --format, else the file name's extension, else PNG.

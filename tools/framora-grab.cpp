@@ -242,6 +242,8 @@ int main(int argc, char** argv)
     const std::string movie = options.Movie.toLocal8Bit().toStdString();
     TMovieDecoder decoder;
     decoder.SetExact(!options.Fast);
+    decoder.SetDeinterlace(options.Pictures.Deinterlace);
+    decoder.SetToneMapping(options.Pictures.ToneMapping);
     std::error_code error;
     if (!std::filesystem::is_regular_file(movie, error)) {
         std::fprintf(stderr, "framora-grab: %s: no such file\n", movie.c_str());

@@ -192,6 +192,11 @@ TEST_F(FramoraDesktop, SceneKeysAndCopy)
 
 TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)
 {
+    EXPECT_EQ(Form->DeinterlaceChoice(), TDeinterlace::Auto);
+    Form->DeinterlaceNever1->trigger();
+    EXPECT_FALSE(Form->DeinterlaceAuto1->isChecked());
+    EXPECT_TRUE(Form->ToneMapping1->isChecked());
+    Form->ToneMapping1->trigger();
     Form->cmbStepUnit->setCurrentIndex(6); // 1 s
     EXPECT_TRUE(Form->SaveDisplaySize1->isChecked());
     Form->SaveDisplaySize1->trigger();
@@ -215,6 +220,8 @@ TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)
     EXPECT_FALSE(Form->SaveDisplaySize1->isChecked());
     EXPECT_FALSE(Form->ExactPosition1->isChecked());
     EXPECT_TRUE(Form->PositionInFileName1->isChecked());
+    EXPECT_EQ(Form->DeinterlaceChoice(), TDeinterlace::Never);
+    EXPECT_FALSE(Form->ToneMapping1->isChecked());
     EXPECT_EQ(Form->OpenDialog1->InitialDir, QFileInfo(FixturePath(TestMovies::Mpeg4Avi)).absolutePath());
     EXPECT_EQ(Form->SavePictureDialog1->Request().StartFolder(), QFileInfo(saved.path()).absoluteFilePath());
 

@@ -19,6 +19,7 @@ TEST(GrabOptions, Arguments)
         std::optional<TGrabFormat> Format;
         bool Coded = false;
         bool Fast = false;
+        TPictureSettings Pictures = {};
     } cases[] = {
         {{"m.avi", "out", "0", "83.5s", "01:23.5", "9500"}, TCommandLineOutcome::Run, {0, 83500, 83500, 9500}, {}, {}},
         {{"--format", "png", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, TGrabFormat::Png},
@@ -49,6 +50,11 @@ TEST(GrabOptions, Arguments)
         {{"--sheet", "4x3", "m.avi"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"--sheet", "4x3", "m.avi", "s.png", "100"}, TCommandLineOutcome::UsageError, {}, {}, {}},
         {{"--exactly", "m.avi", "out", "1"}, TCommandLineOutcome::UsageError, {}, {}, {}},
+        {{"--deinterlace", "on", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, {}, false, false, {TDeinterlace::Always, true}},
+        {{"--deinterlace=off", "--tonemap", "off", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, {}, false, false, {TDeinterlace::Never, false}},
+        {{"--deinterlace", "auto", "--tonemap=on", "m.avi", "out", "1"}, TCommandLineOutcome::Run, {1}, {}, {}, false, false, {TDeinterlace::Auto, true}},
+        {{"--deinterlace", "yes", "m.avi", "out", "1"}, TCommandLineOutcome::UsageError, {}, {}, {}},
+        {{"--tonemap", "auto", "m.avi", "out", "1"}, TCommandLineOutcome::UsageError, {}, {}, {}},
     };
     for (const auto& c : cases) {
         const TGrabOptions options = ParseGrabCommandLine(QStringList{"framora-grab"} + c.Arguments);
@@ -63,6 +69,7 @@ TEST(GrabOptions, Arguments)
         EXPECT_EQ(options.Format, c.Format) << name;
         EXPECT_EQ(options.Coded, c.Coded) << name;
         EXPECT_EQ(options.Fast, c.Fast) << name;
+        EXPECT_EQ(options.Pictures, c.Pictures) << name;
     }
 }
 

@@ -1,0 +1,22 @@
+#pragma once
+// How decoded pictures are treated before they become bitmaps. Plain values, free of FFmpeg
+// types, so that the window and the grab tool can hold and pass them.
+#include <optional>
+#include <string_view>
+
+enum class TDeinterlace {
+    Auto,   // pictures the stream flags as interlaced
+    Always, // every picture, whatever its flag says
+    Never,
+};
+
+struct TPictureSettings {
+    TDeinterlace Deinterlace = TDeinterlace::Auto;
+    // PQ and HLG pictures tone-mapped to SDR, wide-gamut pictures brought to BT.709 primaries.
+    bool ToneMapping = true;
+    bool operator==(const TPictureSettings&) const = default;
+};
+
+// The command-line words for the deinterlacing choices: auto, on, off.
+std::optional<TDeinterlace> DeinterlaceFromWord(std::string_view word);
+std::string_view DeinterlaceWord(TDeinterlace mode);

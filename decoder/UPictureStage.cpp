@@ -1,0 +1,287 @@
+#include "decoder/UPictureStage.h"
+
+extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/mastering_display_metadata.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <string>
+
+namespace {
+
+// Stills of HDR movies that name no peak are taken as mastered for this bright a display, the
+// usual HDR10 grade; HLG's nominal display peak is the same.
+constexpr int AssumedPeakNits = 1000;
+// SDR white in cd/m²: linear light 1.0 after the first conversion.
+constexpr int ReferenceWhiteNits = 100;
+// Pictures above this height without a colour matrix are taken as HD (BT.709), below as SD.
+constexpr int LargestSDHeight = 576;
+
+bool IsHDRTransfer(int transfer)
+{
+    return transfer == AVCOL_TRC_SMPTE2084 || transfer == AVCOL_TRC_ARIB_STD_B67;
+}
+
+bool IsFullRangeFormat(int format)
+{
+    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P
+        || format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P
+        || format == AV_PIX_FMT_YUVJ411P;
+}
+
+int PeakNitsOf(const AVFrame& picture)
+{
+    if (const AVFrameSideData* data = av_frame_get_side_data(&picture, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
+        data && data->size >= sizeof(AVContentLightMetadata)) {
+        const auto* light = reinterpret_cast<const AVContentLightMetadata*>(data->data);
+        if (light->MaxCLL > 0)
+            return static_cast<int>(light->MaxCLL);
+    }
+    if (const AVFrameSideData* data = av_frame_get_side_data(&picture, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
+        data && data->size >= sizeof(AVMasteringDisplayMetadata)) {
+        const auto* mastering = reinterpret_cast<const AVMasteringDisplayMetadata*>(data->data);
+        if (mastering->has_luminance && mastering->max_luminance.den > 0) {
+            const double nits = av_q2d(mastering->max_luminance);
+            if (nits >= 1 && nits <= 100000)
+                return static_cast<int>(nits + 0.5);
+        }
+    }
+    return 0;
+}
+
+// zscale's input description. zimg numbers transfers, primaries and matrices as H.273 does,
+// as FFmpeg does; what the stream leaves unspecified is guessed as the plain conversion would.
+std::string ZscaleInput(const TPictureProperties& p, int primaries, int transfer)
+{
+    int matrix = p.Matrix;
+    if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RESERVED)
+        matrix = p.Height > LargestSDHeight ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    const bool full = p.Range == AVCOL_RANGE_JPEG || IsFullRangeFormat(p.Format);
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
+    if (format && (format->flags & AV_PIX_FMT_FLAG_RGB))
+        matrix = AVCOL_SPC_RGB;
+    return "tin=" + std::to_string(transfer) + ":pin=" + std::to_string(primaries) + ":min="
+        + std::to_string(matrix) + ":rin=" + (full ? "full" : "limited");
+}
+
+// zimg takes subsampled pictures only in whole chroma samples; odd sizes are brought to 4:4:4
+// first, at 16 bits so that nothing is lost before the colour conversion.
+std::string WholeChroma(const TPictureProperties& p)
+{
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
+    if (!format)
+        return {};
+    const int across = (1 << format->log2_chroma_w) - 1;
+    const int down = (1 << format->log2_chroma_h) - 1;
+    if ((p.Width & across) == 0 && (p.Height & down) == 0)
+        return {};
+    return "format=yuv444p16le,";
+}
+
+void Append(std::string& chain, const std::string& filter)
+{
+    if (!chain.empty())
+        chain += ',';
+    chain += filter;
+}
+
+} // namespace
+
+TPictureProperties TPictureProperties::Of(const AVFrame& picture)
+{
+    TPictureProperties p;
+    p.Width = picture.width;
+    p.Height = picture.height;
+    p.Format = picture.format;
+    p.Primaries = picture.color_primaries;
+    p.Transfer = picture.color_trc;
+    p.Matrix = picture.colorspace;
+    p.Range = picture.color_range;
+    p.Interlaced = picture.interlaced_frame != 0;
+    p.TopFieldFirst = picture.top_field_first != 0;
+    if (IsHDRTransfer(p.Transfer))
+        p.PeakNits = PeakNitsOf(picture);
+    return p;
+}
+
+bool PictureStage::Deinterlaces(bool interlaced, const TPictureSettings& settings)
+{
+    return settings.Deinterlace == TDeinterlace::Always
+        || (settings.Deinterlace == TDeinterlace::Auto && interlaced);
+}
+
+std::string PictureStage::FilterChain(const TPictureProperties& p, const TPictureSettings& settings,
+                                      const std::string& deinterlacer)
+{
+    std::string chain;
+    const bool deinterlace = Deinterlaces(p.Interlaced, settings);
+    // One picture out for each in, both fields rebuilt into it. A picture flagged progressive
+    // that is deinterlaced all the same has no field order of its own: top first is the usual.
+    if (deinterlace)
+        chain = deinterlacer + "=mode=send_frame:deint=all:parity="
+            + (p.Interlaced && !p.TopFieldFirst ? "bff" : "tff");
+    if (!settings.ToneMapping)
+        return chain;
+    if (IsHDRTransfer(p.Transfer)) {
+        const int primaries = p.Primaries == AVCOL_PRI_UNSPECIFIED ? AVCOL_PRI_BT2020 : p.Primaries;
+        const int peakNits = p.PeakNits > 0 ? p.PeakNits : AssumedPeakNits;
+        // Tone mapping works in linear light with 1.0 as SDR white, in floats so that the 10 or
+        // 12 bits of the source survive until the last step; the bitmap's 8 bits come once, at
+        // the end. Mobius keeps everything below a knee linear, so skin and mid-tones keep the
+        // brightness they were graded with, and only highlights are compressed.
+        Append(chain, WholeChroma(p) + "zscale=" + ZscaleInput(p, primaries, p.Transfer)
+                          + ":t=linear:p=bt709:npl=" + std::to_string(ReferenceWhiteNits)
+                          + ",format=gbrpf32le,tonemap=tonemap=mobius:desat=0:peak="
+                          + std::to_string(static_cast<double>(peakNits) / ReferenceWhiteNits)
+                          + ",zscale=tin=linear:pin=bt709:t=bt709:p=bt709:npl="
+                          + std::to_string(ReferenceWhiteNits) + ",format=gbrp");
+    } else if (p.Primaries == AVCOL_PRI_BT2020) {
+        // SDR in the wide gamut: the same light in BT.709 primaries, no tone mapping.
+        const int transfer = p.Transfer == AVCOL_TRC_UNSPECIFIED || p.Transfer == AVCOL_TRC_RESERVED
+            ? AVCOL_TRC_BT709
+            : p.Transfer;
+        Append(chain, WholeChroma(p) + "zscale=" + ZscaleInput(p, p.Primaries, transfer)
+                          + ":t=bt709:p=bt709,format=gbrp");
+    }
+    return chain;
+}
+
+void TPictureStage::SetSettings(const TPictureSettings& settings)
+{
+    if (settings == FSettings)
+        return;
+    FSettings = settings;
+    Reset();
+}
+
+void TPictureStage::SetDeinterlacer(std::string name)
+{
+    FDeinterlacer = std::move(name);
+    Reset();
+}
+
+void TPictureStage::Reset()
+{
+    FSource = nullptr;
+    FSink = nullptr;
+    FGraph.reset();
+    FMade = false;
+    FMadeFor = {};
+    FChain.clear();
+    FOutput.reset();
+}
+
+int TPictureStage::Build(const std::string& chain, const TPictureProperties& p)
+{
+    FGraph.reset(avfilter_graph_alloc());
+    if (!FGraph)
+        return AVERROR(ENOMEM);
+    // Stills are made on the caller's thread; a graph of its own threads would only compete.
+    FGraph->nb_threads = 1;
+    const std::string sourceArguments = "video_size=" + std::to_string(p.Width) + "x"
+        + std::to_string(p.Height) + ":pix_fmt=" + std::to_string(p.Format)
+        + ":time_base=1/25:pixel_aspect=1/1";
+    int status = avfilter_graph_create_filter(&FSource, avfilter_get_by_name("buffer"), "in",
+                                              sourceArguments.c_str(), nullptr, FGraph.get());
+    if (status >= 0)
+        status = avfilter_graph_create_filter(&FSink, avfilter_get_by_name("buffersink"), "out",
+                                              nullptr, nullptr, FGraph.get());
+    if (status < 0)
+        return status;
+    ffmpeg::FilterInOutPtr outputs(avfilter_inout_alloc());
+    ffmpeg::FilterInOutPtr inputs(avfilter_inout_alloc());
+    if (!outputs || !inputs)
+        return AVERROR(ENOMEM);
+    outputs->name = av_strdup("in");
+    outputs->filter_ctx = FSource;
+    inputs->name = av_strdup("out");
+    inputs->filter_ctx = FSink;
+    AVFilterInOut* open = outputs.release();
+    AVFilterInOut* close = inputs.release();
+    const int parsed = avfilter_graph_parse_ptr(FGraph.get(), chain.c_str(), &close, &open, nullptr);
+    // Whatever the parser left unconnected comes back to us to free.
+    outputs.reset(open);
+    inputs.reset(close);
+    if (parsed < 0)
+        return parsed;
+    return avfilter_graph_config(FGraph.get(), nullptr);
+}
+
+bool TPictureStage::Push(const AVFrame& picture, const AVFrame& shape)
+{
+    // A neighbour of another size or format (a stream that changes) cannot share the graph.
+    const AVFrame& source = picture.width == shape.width && picture.height == shape.height
+            && picture.format == shape.format
+        ? picture
+        : shape;
+    ffmpeg::FramePtr copy(av_frame_clone(&source));
+    if (!copy)
+        return false;
+    copy->pts = FPushed++;
+    if (av_buffersrc_add_frame_flags(FSource, copy.get(), AV_BUFFERSRC_FLAG_PUSH) < 0)
+        return false;
+    ffmpeg::FramePtr out(av_frame_alloc());
+    if (!out)
+        return false;
+    // The deinterlacer answers a picture late, once it has seen the next: what comes out last
+    // belongs to the picture before the one pushed.
+    while (av_buffersink_get_frame(FSink, out.get()) >= 0) {
+        FOutput.reset(out.release());
+        out.reset(av_frame_alloc());
+        if (!out)
+            return false;
+    }
+    return true;
+}
+
+const AVFrame& TPictureStage::Process(const AVFrame& picture, const AVFrame* previous,
+                                      const AVFrame* next)
+{
+    const TPictureProperties properties = TPictureProperties::Of(picture);
+    if (!FMade || !(properties == FMadeFor)) {
+        Reset();
+        FMade = true;
+        FMadeFor = properties;
+        FChain = PictureStage::FilterChain(properties, FSettings, FDeinterlacer);
+        if (!FChain.empty()) {
+            // The filters' own complaints would be several lines, some of them about our
+            // internals; the one line below carries their reason.
+            const int level = av_log_get_level();
+            av_log_set_level(AV_LOG_QUIET);
+            const int built = Build(FChain, properties);
+            av_log_set_level(level);
+            if (built < 0) {
+                FGraph.reset();
+                char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+                av_strerror(built, reason, sizeof reason);
+                const char* format = av_get_pix_fmt_name(static_cast<AVPixelFormat>(properties.Format));
+                av_log(nullptr, AV_LOG_ERROR,
+                       "picture stage: no filter graph for %dx%d %s pictures (%s: %s); they are "
+                       "converted as decoded\n",
+                       properties.Width, properties.Height, format ? format : "?", reason,
+                       FChain.c_str());
+            }
+        }
+    }
+    if (!FGraph)
+        return picture;
+    FOutput.reset();
+    const bool deinterlacing = FChain.rfind(FDeinterlacer + "=", 0) == 0;
+    // Whatever the deinterlacer holds from earlier pictures leaves with the first two pushes;
+    // the third brings out this picture made from its true neighbours.
+    const bool pushed = deinterlacing
+        ? Push(previous ? *previous : picture, picture) && Push(picture, picture)
+            && Push(next ? *next : picture, picture)
+        : Push(picture, picture);
+    if (!pushed || !FOutput) {
+        // Not tried again for these pictures: a graph per picture would cost more than it gives.
+        FGraph.reset();
+        FOutput.reset();
+        av_log(nullptr, AV_LOG_ERROR,
+               "picture stage: the filters gave no picture; pictures are converted as decoded\n");
+        return picture;
+    }
+    return *FOutput;
+}

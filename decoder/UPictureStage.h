@@ -1,0 +1,67 @@
+#pragma once
+// TPictureStage: what happens to a decoded picture before the conversion to the bitmap's rows:
+// deinterlacing and tone mapping through a libavfilter graph. The graph is made for the
+// properties of the pictures it sees and the settings, and kept while both stay the same.
+// Internal to the decoder: it sees FFmpeg types.
+#include "decoder/UPictureSettings.h"
+#include "framework/FFmpegPtr.h"
+
+#include <cstdint>
+#include <string>
+
+// What of a picture decides the filters it goes through.
+struct TPictureProperties {
+    int Width = 0, Height = 0, Format = -1;
+    int Primaries = 2, Transfer = 2, Matrix = 2, Range = 0; // H.273 codes, 2 = unspecified
+    bool Interlaced = false, TopFieldFirst = true;
+    // The brightest the picture gets, in cd/m²; 0 when the stream does not say.
+    int PeakNits = 0;
+    bool operator==(const TPictureProperties&) const = default;
+
+    static TPictureProperties Of(const AVFrame& picture);
+};
+
+namespace PictureStage {
+// Whether a picture, flagged interlaced or not, is deinterlaced under settings.
+bool Deinterlaces(bool interlaced, const TPictureSettings& settings);
+// The filter chain for such pictures under these settings (libavfilter's graph syntax, from the
+// source's output to the sink's input); empty when the picture goes to the conversion as it is.
+// deinterlacer names the filter that splits and rebuilds fields.
+std::string FilterChain(const TPictureProperties& picture, const TPictureSettings& settings,
+                        const std::string& deinterlacer = "bwdif");
+} // namespace PictureStage
+
+class TPictureStage {
+public:
+    void SetSettings(const TPictureSettings& settings);
+    const TPictureSettings& Settings() const { return FSettings; }
+    // The picture to convert in place of picture: picture itself when no filter applies or no
+    // graph could be made for it, else the filtered one, valid until the next call. Deinterlacing
+    // looks at the pictures either side; without one the picture stands in for it, as at the ends
+    // of a stream.
+    const AVFrame& Process(const AVFrame& picture, const AVFrame* previous, const AVFrame* next);
+    // Forgets the graph (not the settings); the next picture makes a new one.
+    void Reset();
+    // The filter used to deinterlace; tests name one that does not exist.
+    void SetDeinterlacer(std::string name);
+
+private:
+    // An AVERROR when the graph cannot be made.
+    int Build(const std::string& chain, const TPictureProperties& picture);
+    bool Push(const AVFrame& picture, const AVFrame& shape);
+
+    TPictureSettings FSettings;
+    std::string FDeinterlacer = "bwdif";
+    // The graph and the properties it was made for. A graph that could not be made is not tried
+    // again until they change: FGraph null while FMade is set.
+    ffmpeg::FilterGraphPtr FGraph;
+    AVFilterContext* FSource = nullptr; // owned by FGraph
+    AVFilterContext* FSink = nullptr;   // owned by FGraph
+    TPictureProperties FMadeFor;
+    std::string FChain;
+    bool FMade = false;
+    ffmpeg::FramePtr FOutput;
+    // The graph sees pictures in the order it is given them, not the movie's: its own count
+    // keeps their times rising.
+    std::int64_t FPushed = 0;
+};

@@ -1,0 +1,471 @@
+// The picture stage: which pictures get which filters, pictures of every layout through them,
+// and stills of written movies (interlaced, HDR, wide gamut) compared across the settings.
+#include "decoder/UMovieDecoder.h"
+#include "decoder/UPictureConverter.h"
+#include "decoder/UPictureStage.h"
+#include "framework/FFmpegPtr.h"
+#include "support/GrabRun.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/mastering_display_metadata.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Which filters
+
+TPictureProperties Picture(int transfer = AVCOL_TRC_BT709, int primaries = AVCOL_PRI_BT709,
+                           bool interlaced = false)
+{
+    TPictureProperties p;
+    p.Width = 176;
+    p.Height = 144;
+    p.Format = AV_PIX_FMT_YUV420P;
+    p.Transfer = transfer;
+    p.Primaries = primaries;
+    p.Matrix = AVCOL_SPC_BT709;
+    p.Range = AVCOL_RANGE_MPEG;
+    p.Interlaced = interlaced;
+    return p;
+}
+
+TEST(PictureStage, ChoosesFiltersByThePicturesPropertiesAndTheSettings)
+{
+    const TPictureSettings autoOn{TDeinterlace::Auto, true};
+    const TPictureSettings neverOff{TDeinterlace::Never, false};
+    TPictureProperties bottomFirst = Picture(AVCOL_TRC_BT709, AVCOL_PRI_BT709, true);
+    bottomFirst.TopFieldFirst = false;
+    TPictureProperties oddHdr = Picture(AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
+    oddHdr.Width = 175;
+    oddHdr.Format = AV_PIX_FMT_YUV420P10LE;
+    TPictureProperties graded = Picture(AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
+    graded.PeakNits = 4000;
+    const struct {
+        const char* name;
+        TPictureProperties picture;
+        TPictureSettings settings;
+        std::vector<std::string> present, absent;
+    } cases[] = {
+        {"progressive SDR", Picture(), autoOn, {}, {"bwdif", "zscale"}},
+        {"interlaced, top first", Picture(AVCOL_TRC_BT709, AVCOL_PRI_BT709, true), autoOn, {"bwdif=mode=send_frame", "parity=tff"}, {"zscale"}},
+        {"interlaced, bottom first", bottomFirst, autoOn, {"parity=bff"}, {}},
+        {"interlaced, never", Picture(AVCOL_TRC_BT709, AVCOL_PRI_BT709, true), {TDeinterlace::Never, true}, {}, {"bwdif"}},
+        {"progressive, always", Picture(), {TDeinterlace::Always, true}, {"bwdif"}, {}},
+        {"PQ", Picture(AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020), autoOn, {"tin=16", "tonemap=mobius", "peak=10.0", "format=gbrpf32le"}, {"bwdif"}},
+        {"PQ with its peak", graded, autoOn, {"peak=40.0"}, {}},
+        {"HLG, even with BT.709 primaries", Picture(AVCOL_TRC_ARIB_STD_B67, AVCOL_PRI_BT709), autoOn, {"tin=18", "tonemap"}, {}},
+        {"PQ, tone mapping off", Picture(AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020), {TDeinterlace::Auto, false}, {}, {"zscale", "tonemap"}},
+        {"SDR BT.2020", Picture(AVCOL_TRC_BT2020_10, AVCOL_PRI_BT2020), autoOn, {"pin=9", "p=bt709", "format=gbrp"}, {"tonemap", "linear"}},
+        {"odd 4:2:0 HDR", oddHdr, autoOn, {"format=yuv444p16le,zscale"}, {}},
+        {"everything off", Picture(AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020, true), neverOff, {}, {"bwdif", "zscale"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string chain = PictureStage::FilterChain(c.picture, c.settings);
+        for (const std::string& part : c.present)
+            EXPECT_NE(chain.find(part), std::string::npos) << chain;
+        for (const std::string& part : c.absent)
+            EXPECT_EQ(chain.find(part), std::string::npos) << chain;
+    }
+    // Progressive pictures (soft-telecined film among them: repeated fields, no interlacing
+    // flag) of an SDR movie go to the conversion as they are.
+    EXPECT_EQ(PictureStage::FilterChain(Picture(), autoOn), "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pictures made in memory
+
+ffmpeg::FramePtr GreyPicture(int width, int height, AVPixelFormat format)
+{
+    ffmpeg::FramePtr frame(av_frame_alloc());
+    frame->width = width;
+    frame->height = height;
+    frame->format = format;
+    if (av_frame_get_buffer(frame.get(), 0) < 0)
+        return {};
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const int depth = desc->comp[0].depth;
+    for (int plane = 0; plane < 3; ++plane) {
+        const int rows = plane ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height;
+        const int columns = plane ? AV_CEIL_RSHIFT(width, desc->log2_chroma_w) : width;
+        // Mid grey, with a brighter luma stripe so that a picture is not one colour.
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < columns; ++x) {
+                const int value = (plane == 0 && (x / 8) % 2 ? 3 : 2) << (depth - 2);
+                std::uint8_t* at = frame->data[plane] + y * frame->linesize[plane];
+                if (depth > 8)
+                    reinterpret_cast<std::uint16_t*>(at)[x] = static_cast<std::uint16_t>(value);
+                else
+                    at[x] = static_cast<std::uint8_t>(value);
+            }
+    }
+    frame->color_range = AVCOL_RANGE_MPEG;
+    frame->colorspace = AVCOL_SPC_BT2020_NCL;
+    frame->color_primaries = AVCOL_PRI_BT2020;
+    frame->color_trc = AVCOL_TRC_SMPTE2084;
+    frame->interlaced_frame = 1;
+    frame->top_field_first = 1;
+    return frame;
+}
+
+std::vector<std::uint8_t> Converted(TPictureConverter& converter, const AVFrame& picture)
+{
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(picture.width) * picture.height * 3);
+    if (!converter.Convert(picture, picture.width, picture.height, rows.data(), picture.width * 3))
+        rows.clear();
+    return rows;
+}
+
+TEST(PictureStage, TakesEveryLayoutAndDepthAtOddAndEvenSizes)
+{
+    const AVPixelFormat formats[] = {
+        AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV420P12LE,
+        AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_YUV422P12LE,
+        AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV444P12LE,
+    };
+    for (const AVPixelFormat format : formats)
+        for (const auto& [width, height] : {std::pair{64, 48}, std::pair{65, 49}}) {
+            SCOPED_TRACE(std::string(av_get_pix_fmt_name(format)) + " " + std::to_string(width) + "x"
+                         + std::to_string(height));
+            const ffmpeg::FramePtr picture = GreyPicture(width, height, format);
+            ASSERT_TRUE(picture);
+            TPictureConverter plain;
+            plain.Stage().SetSettings({TDeinterlace::Never, false});
+            TPictureConverter staged;
+            staged.Stage().SetSettings({TDeinterlace::Always, true});
+            const std::vector<std::uint8_t> before = Converted(plain, *picture);
+            const std::vector<std::uint8_t> after = Converted(staged, *picture);
+            ASSERT_FALSE(after.empty());
+            // Tone mapped, so not the plain picture; and not black.
+            EXPECT_NE(before, after);
+            long sum = 0;
+            for (const std::uint8_t v : after)
+                sum += v;
+            EXPECT_GT(sum / static_cast<long>(after.size()), 10);
+        }
+}
+
+std::vector<std::string> LoggedLines;
+
+// Errors as the program's log shows them: what the level lets through.
+void KeepLogLine(void*, int level, const char* format, va_list arguments)
+{
+    if (level > std::min(av_log_get_level(), AV_LOG_ERROR))
+        return;
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, arguments);
+    LoggedLines.emplace_back(line);
+}
+
+TEST(PictureStage, AGraphThatCannotBeMadeFallsBackToThePlainConversionSayingSoOnce)
+{
+    const ffmpeg::FramePtr picture = GreyPicture(64, 48, AV_PIX_FMT_YUV420P);
+    TPictureConverter plain;
+    plain.Stage().SetSettings({TDeinterlace::Never, false});
+    TPictureConverter broken;
+    broken.Stage().SetSettings({TDeinterlace::Always, false});
+    broken.Stage().SetDeinterlacer("no_such_deinterlacer");
+    LoggedLines.clear();
+    av_log_set_callback(KeepLogLine);
+    const std::vector<std::uint8_t> first = Converted(broken, *picture);
+    const std::vector<std::uint8_t> second = Converted(broken, *picture);
+    av_log_set_callback(av_log_default_callback);
+    EXPECT_EQ(first, Converted(plain, *picture));
+    EXPECT_EQ(second, first);
+    ASSERT_EQ(LoggedLines.size(), 1u);
+    EXPECT_NE(LoggedLines[0].find("no_such_deinterlacer"), std::string::npos) << LoggedLines[0];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Written movies
+
+struct TMovieSpec {
+    std::string Encoder;
+    AVPixelFormat Format = AV_PIX_FMT_YUV420P;
+    int Width = 96, Height = 64, Pictures = 8;
+    AVColorTransferCharacteristic Transfer = AVCOL_TRC_BT709;
+    AVColorPrimaries Primaries = AVCOL_PRI_BT709;
+    AVColorSpace Matrix = AVCOL_SPC_BT709;
+    // 0 progressive, else interlaced with this field first.
+    AVFieldOrder Fields = AV_FIELD_PROGRESSIVE;
+    std::string Options; // the encoder's private options, "key=value:..."
+    // Fills plane values of picture n: (plane, x, y) -> sample.
+    std::function<int(int n, int plane, int x, int y)> Sample;
+};
+
+// Writes spec as a Matroska movie; false when this FFmpeg lacks the encoder.
+bool WriteMovie(const std::string& path, const TMovieSpec& spec)
+{
+    const AVCodec* codec = avcodec_find_encoder_by_name(spec.Encoder.c_str());
+    if (!codec)
+        return false;
+    AVFormatContext* raw = nullptr;
+    if (avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str()) < 0)
+        return false;
+    ffmpeg::InputPtr output(raw); // closing an output frees it all the same
+    ffmpeg::CodecContextPtr encoder(avcodec_alloc_context3(codec));
+    encoder->width = spec.Width;
+    encoder->height = spec.Height;
+    encoder->pix_fmt = spec.Format;
+    encoder->time_base = {1, 25};
+    encoder->framerate = {25, 1};
+    encoder->gop_size = 4;
+    encoder->max_b_frames = 0;
+    encoder->bit_rate = 4000000;
+    encoder->color_trc = spec.Transfer;
+    encoder->color_primaries = spec.Primaries;
+    encoder->colorspace = spec.Matrix;
+    encoder->color_range = AVCOL_RANGE_MPEG;
+    encoder->field_order = spec.Fields;
+    if (spec.Fields != AV_FIELD_PROGRESSIVE)
+        encoder->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    av_dict_parse_string(&options, spec.Options.c_str(), "=", ":", 0);
+    const int opened = avcodec_open2(encoder.get(), codec, &options);
+    av_dict_free(&options);
+    if (opened < 0)
+        return false;
+    AVStream* stream = avformat_new_stream(output.get(), nullptr);
+    avcodec_parameters_from_context(stream->codecpar, encoder.get());
+    stream->time_base = encoder->time_base;
+    if (avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE) < 0
+        || avformat_write_header(output.get(), nullptr) < 0)
+        return false;
+    ffmpeg::PacketPtr packet(av_packet_alloc());
+    const auto drain = [&] {
+        while (avcodec_receive_packet(encoder.get(), packet.get()) >= 0) {
+            av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+            packet->stream_index = 0;
+            av_interleaved_write_frame(output.get(), packet.get());
+        }
+    };
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(spec.Format);
+    for (int n = 0; n < spec.Pictures; ++n) {
+        ffmpeg::FramePtr frame(av_frame_alloc());
+        frame->width = spec.Width;
+        frame->height = spec.Height;
+        frame->format = spec.Format;
+        av_frame_get_buffer(frame.get(), 0);
+        for (int plane = 0; plane < 3; ++plane)
+            for (int y = 0; y < AV_CEIL_RSHIFT(spec.Height, plane ? desc->log2_chroma_h : 0); ++y)
+                for (int x = 0; x < AV_CEIL_RSHIFT(spec.Width, plane ? desc->log2_chroma_w : 0); ++x) {
+                    std::uint8_t* row = frame->data[plane] + y * frame->linesize[plane];
+                    const int value = spec.Sample(n, plane, x, y);
+                    if (desc->comp[0].depth > 8)
+                        reinterpret_cast<std::uint16_t*>(row)[x] = static_cast<std::uint16_t>(value);
+                    else
+                        row[x] = static_cast<std::uint8_t>(value);
+                }
+        frame->pts = n;
+        frame->interlaced_frame = spec.Fields != AV_FIELD_PROGRESSIVE;
+        frame->top_field_first = spec.Fields == AV_FIELD_TT;
+        avcodec_send_frame(encoder.get(), frame.get());
+        drain();
+    }
+    avcodec_send_frame(encoder.get(), nullptr);
+    drain();
+    av_write_trailer(output.get());
+    avio_closep(&output->pb);
+    return true;
+}
+
+// An interlaced camera: a bright bar moving right 6 pixels per field, each field caught at its
+// own moment. The field caught first is the top one for AV_FIELD_TT.
+TMovieSpec InterlacedMovie(AVFieldOrder fields)
+{
+    TMovieSpec spec;
+    spec.Encoder = "mpeg2video";
+    spec.Fields = fields;
+    spec.Sample = [fields](int n, int plane, int x, int y) {
+        if (plane)
+            return 128;
+        const bool firstField = (y % 2 == 0) == (fields == AV_FIELD_TT);
+        const int moment = 2 * n + (firstField ? 0 : 1);
+        const int left = 6 * moment;
+        return x >= left && x < left + 16 ? 235 : 16;
+    };
+    return spec;
+}
+
+// How much the rows of a picture disagree with the average of their neighbours: the teeth that
+// two fields of different moments leave.
+double Combing(const QImage& bitmap)
+{
+    double sum = 0;
+    for (int y = 1; y + 1 < bitmap.height(); ++y)
+        for (int x = 0; x < bitmap.width(); ++x) {
+            const auto luma = [&](int row) { return static_cast<double>(bitmap.constScanLine(row)[3 * x + 1]); };
+            sum += std::abs(luma(y) - (luma(y - 1) + luma(y + 1)) / 2);
+        }
+    return sum / ((bitmap.height() - 2) * bitmap.width());
+}
+
+// The still at ms under settings.
+QImage Still(const std::string& movie, std::int32_t ms, TPictureSettings settings)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    decoder.SetDeinterlace(settings.Deinterlace);
+    decoder.SetToneMapping(settings.ToneMapping);
+    EXPECT_TRUE(decoder.Open(movie));
+    EXPECT_TRUE(decoder.DecodeFrame(ms));
+    return decoder.Bitmap().Image();
+}
+
+std::vector<std::uint8_t> Pixels(const QImage& bitmap)
+{
+    std::vector<std::uint8_t> pixels;
+    for (int y = 0; y < bitmap.height(); ++y)
+        pixels.insert(pixels.end(), bitmap.constScanLine(y), bitmap.constScanLine(y) + 3 * bitmap.width());
+    return pixels;
+}
+
+class PictureStageMovies : public ::testing::Test {
+protected:
+    std::string Path(const char* name) const { return FDir.filePath(name).toStdString(); }
+    QTemporaryDir FDir;
+};
+
+TEST_F(PictureStageMovies, AutoDeinterlacesFlaggedPicturesInEitherFieldOrder)
+{
+    for (const AVFieldOrder fields : {AV_FIELD_TT, AV_FIELD_BB}) {
+        SCOPED_TRACE(fields == AV_FIELD_TT ? "top first" : "bottom first");
+        const std::string movie = Path(fields == AV_FIELD_TT ? "tff.mkv" : "bff.mkv");
+        TMovieSpec spec = InterlacedMovie(fields);
+        spec.Pictures = 240; // long enough for a request far ahead to seek
+        ASSERT_TRUE(WriteMovie(movie, spec));
+        const double combed = Combing(Still(movie, 120, {TDeinterlace::Never, true}));
+        const double clean = Combing(Still(movie, 120, {TDeinterlace::Auto, true}));
+        EXPECT_GT(combed, 10.0);
+        EXPECT_LT(clean, combed / 4);
+        // Stepping there through the cache gives the same picture as going there at once, key
+        // frames (every fourth picture) included.
+        TMovieDecoder decoder;
+        decoder.SetExact(true);
+        ASSERT_TRUE(decoder.Open(movie));
+        for (int picture = 1; picture <= 5; ++picture) {
+            ASSERT_TRUE(decoder.DecodeNextFrame());
+            EXPECT_EQ(Pixels(decoder.Bitmap().Image()), Pixels(Still(movie, 40 * picture, {TDeinterlace::Auto, true})))
+                << "picture " << picture;
+        }
+        // The same for a key frame reached by a step from the picture before and by a seek.
+        ASSERT_TRUE(decoder.DecodeFrame(40 * 227));
+        ASSERT_TRUE(decoder.DecodeNextFrame());
+        ASSERT_EQ(decoder.FrameTimeMs(), 40 * 228);
+        EXPECT_EQ(Pixels(decoder.Bitmap().Image()), Pixels(Still(movie, 40 * 228, {TDeinterlace::Auto, true})));
+        // A setting changed on an open decoder applies to the next request.
+        decoder.SetDeinterlace(TDeinterlace::Never);
+        ASSERT_TRUE(decoder.DecodeFrame(120));
+        EXPECT_NEAR(Combing(decoder.Bitmap().Image()), combed, 0.01);
+    }
+}
+
+TEST_F(PictureStageMovies, AutoLeavesProgressiveLinesAsTheyWere)
+{
+    TMovieSpec spec;
+    spec.Encoder = "mpeg2video";
+    spec.Options = "qscale=1";
+    spec.Sample = [](int, int plane, int, int y) { return plane ? 128 : (y % 2 ? 200 : 40); };
+    const std::string movie = Path("lines.mkv");
+    ASSERT_TRUE(WriteMovie(movie, spec));
+    const QImage plain = Still(movie, 120, {TDeinterlace::Never, false});
+    EXPECT_GT(Combing(plain), 40.0);
+    EXPECT_EQ(Pixels(Still(movie, 120, {TDeinterlace::Auto, true})), Pixels(plain));
+    // Forced, the lines are taken for combing and smoothed away: the test can tell.
+    EXPECT_NE(Pixels(Still(movie, 120, {TDeinterlace::Always, true})), Pixels(plain));
+}
+
+// Mean of max(R,G,B) - min(R,G,B): how colourful a picture is.
+double Saturation(const QImage& bitmap)
+{
+    double sum = 0;
+    for (int y = 0; y < bitmap.height(); ++y)
+        for (int x = 0; x < bitmap.width(); ++x) {
+            const std::uint8_t* p = bitmap.constScanLine(y) + 3 * x;
+            sum += std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+        }
+    return sum / (bitmap.width() * bitmap.height());
+}
+
+// Ten-bit pictures in the wide gamut: a grey left half and a strongly coloured right half.
+TMovieSpec WideGamutMovie(AVColorTransferCharacteristic transfer)
+{
+    TMovieSpec spec;
+    const bool hevc = avcodec_find_encoder_by_name("libx265") != nullptr;
+    spec.Encoder = hevc ? "libx265" : "libx264";
+    spec.Options = hevc ? "x265-params=log-level=error:master-display=G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1):max-cll=1000,400"
+                        : "profile=high10";
+    spec.Format = AV_PIX_FMT_YUV420P10LE;
+    spec.Transfer = transfer;
+    spec.Primaries = AVCOL_PRI_BT2020;
+    spec.Matrix = AVCOL_SPC_BT2020_NCL;
+    spec.Pictures = 4;
+    spec.Sample = [](int, int plane, int x, int) {
+        const bool coloured = (plane ? 2 * x : x) >= 48; // chroma is half as wide
+        if (plane == 0)
+            return coloured ? 420 : 512;
+        if (!coloured)
+            return 512;
+        return plane == 1 ? 380 : 760; // red
+    };
+    return spec;
+}
+
+// HDR stills are tone-mapped, SDR ones in the wide gamut only get BT.709 colours: either way
+// more colourful than the plain conversion's, with grey still grey; only tone mapping moves it.
+TEST_F(PictureStageMovies, WideGamutStillsGetBT709ColoursAndOnlyHDROnesAreToneMapped)
+{
+    for (const AVColorTransferCharacteristic transfer : {AVCOL_TRC_SMPTE2084, AVCOL_TRC_BT2020_10}) {
+        const bool hdr = transfer == AVCOL_TRC_SMPTE2084;
+        SCOPED_TRACE(hdr ? "PQ" : "SDR");
+        const std::string movie = Path(hdr ? "pq.mkv" : "bt2020.mkv");
+        ASSERT_TRUE(WriteMovie(movie, WideGamutMovie(transfer)));
+        const QImage converted = Still(movie, 40, {TDeinterlace::Auto, true});
+        const QImage plain = Still(movie, 40, {TDeinterlace::Auto, false});
+        EXPECT_GT(Saturation(converted), Saturation(plain) * 1.1);
+        const std::uint8_t* grey = converted.constScanLine(32) + 3 * 10;
+        EXPECT_LE(std::max({grey[0], grey[1], grey[2]}) - std::min({grey[0], grey[1], grey[2]}), 3);
+        const int greyPlain = plain.constScanLine(32)[3 * 10 + 1];
+        if (hdr)
+            EXPECT_GT(std::abs(grey[1] - greyPlain), 20);
+        else
+            EXPECT_NEAR(grey[1], greyPlain, 3);
+    }
+}
+
+// framora-grab's two options reach the same stage: the default is the window's.
+TEST_F(PictureStageMovies, GrabDeinterlacesAndToneMapsUnlessTold)
+{
+    const std::string interlaced = Path("grab-tff.mkv");
+    const std::string pq = Path("grab-pq.mkv");
+    ASSERT_TRUE(WriteMovie(interlaced, InterlacedMovie(AV_FIELD_TT)));
+    ASSERT_TRUE(WriteMovie(pq, WideGamutMovie(AVCOL_TRC_SMPTE2084)));
+    const auto grab = [&](const std::string& movie, const QString& folder, QStringList options) {
+        const QString out = FDir.filePath(folder);
+        const TGrabRun run = Grab(options << "--coded" << "--format" << "png"
+                                          << QString::fromStdString(movie) << out << "120");
+        EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+        return QImage(out + "/120.png").convertToFormat(QImage::Format_BGR888);
+    };
+    EXPECT_LT(Combing(grab(interlaced, "auto", {})) * 4, Combing(grab(interlaced, "off", {"--deinterlace", "off"})));
+    EXPECT_GT(Saturation(grab(pq, "on", {})), Saturation(grab(pq, "sdr-off", {"--tonemap", "off"})) * 1.2);
+}
+
+} // namespace
