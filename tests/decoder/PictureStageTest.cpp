@@ -195,7 +195,7 @@ TEST(PictureStage, AGraphThatCannotBeMadeFallsBackToThePlainConversionSayingSoOn
 // ---------------------------------------------------------------------------------------------
 // Written movies
 
-struct TMovieSpec {
+struct TMovieRecipe {
     std::string Encoder;
     AVPixelFormat Format = AV_PIX_FMT_YUV420P;
     int Width = 96, Height = 64, Pictures = 8;
@@ -209,10 +209,10 @@ struct TMovieSpec {
     std::function<int(int n, int plane, int x, int y)> Sample;
 };
 
-// Writes spec as a Matroska movie; false when this FFmpeg lacks the encoder.
-bool WriteMovie(const std::string& path, const TMovieSpec& spec)
+// Writes the movie the recipe describes, as Matroska; false when this FFmpeg lacks the encoder.
+bool WriteMovie(const std::string& path, const TMovieRecipe& recipe)
 {
-    const AVCodec* codec = avcodec_find_encoder_by_name(spec.Encoder.c_str());
+    const AVCodec* codec = avcodec_find_encoder_by_name(recipe.Encoder.c_str());
     if (!codec)
         return false;
     AVFormatContext* raw = nullptr;
@@ -220,24 +220,24 @@ bool WriteMovie(const std::string& path, const TMovieSpec& spec)
         return false;
     ffmpeg::InputPtr output(raw); // closing an output frees it all the same
     ffmpeg::CodecContextPtr encoder(avcodec_alloc_context3(codec));
-    encoder->width = spec.Width;
-    encoder->height = spec.Height;
-    encoder->pix_fmt = spec.Format;
+    encoder->width = recipe.Width;
+    encoder->height = recipe.Height;
+    encoder->pix_fmt = recipe.Format;
     encoder->time_base = {1, 25};
     encoder->framerate = {25, 1};
     encoder->gop_size = 4;
     encoder->max_b_frames = 0;
     encoder->bit_rate = 4000000;
-    encoder->color_trc = spec.Transfer;
-    encoder->color_primaries = spec.Primaries;
-    encoder->colorspace = spec.Matrix;
+    encoder->color_trc = recipe.Transfer;
+    encoder->color_primaries = recipe.Primaries;
+    encoder->colorspace = recipe.Matrix;
     encoder->color_range = AVCOL_RANGE_MPEG;
-    encoder->field_order = spec.Fields;
-    if (spec.Fields != AV_FIELD_PROGRESSIVE)
+    encoder->field_order = recipe.Fields;
+    if (recipe.Fields != AV_FIELD_PROGRESSIVE)
         encoder->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
     encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
-    av_dict_parse_string(&options, spec.Options.c_str(), "=", ":", 0);
+    av_dict_parse_string(&options, recipe.Options.c_str(), "=", ":", 0);
     const int opened = avcodec_open2(encoder.get(), codec, &options);
     av_dict_free(&options);
     if (opened < 0)
@@ -256,26 +256,26 @@ bool WriteMovie(const std::string& path, const TMovieSpec& spec)
             av_interleaved_write_frame(output.get(), packet.get());
         }
     };
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(spec.Format);
-    for (int n = 0; n < spec.Pictures; ++n) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(recipe.Format);
+    for (int n = 0; n < recipe.Pictures; ++n) {
         ffmpeg::FramePtr frame(av_frame_alloc());
-        frame->width = spec.Width;
-        frame->height = spec.Height;
-        frame->format = spec.Format;
+        frame->width = recipe.Width;
+        frame->height = recipe.Height;
+        frame->format = recipe.Format;
         av_frame_get_buffer(frame.get(), 0);
         for (int plane = 0; plane < 3; ++plane)
-            for (int y = 0; y < AV_CEIL_RSHIFT(spec.Height, plane ? desc->log2_chroma_h : 0); ++y)
-                for (int x = 0; x < AV_CEIL_RSHIFT(spec.Width, plane ? desc->log2_chroma_w : 0); ++x) {
+            for (int y = 0; y < AV_CEIL_RSHIFT(recipe.Height, plane ? desc->log2_chroma_h : 0); ++y)
+                for (int x = 0; x < AV_CEIL_RSHIFT(recipe.Width, plane ? desc->log2_chroma_w : 0); ++x) {
                     std::uint8_t* row = frame->data[plane] + y * frame->linesize[plane];
-                    const int value = spec.Sample(n, plane, x, y);
+                    const int value = recipe.Sample(n, plane, x, y);
                     if (desc->comp[0].depth > 8)
                         reinterpret_cast<std::uint16_t*>(row)[x] = static_cast<std::uint16_t>(value);
                     else
                         row[x] = static_cast<std::uint8_t>(value);
                 }
         frame->pts = n;
-        frame->interlaced_frame = spec.Fields != AV_FIELD_PROGRESSIVE;
-        frame->top_field_first = spec.Fields == AV_FIELD_TT;
+        frame->interlaced_frame = recipe.Fields != AV_FIELD_PROGRESSIVE;
+        frame->top_field_first = recipe.Fields == AV_FIELD_TT;
         avcodec_send_frame(encoder.get(), frame.get());
         drain();
     }
@@ -288,12 +288,12 @@ bool WriteMovie(const std::string& path, const TMovieSpec& spec)
 
 // An interlaced camera: a bright bar moving right 6 pixels per field, each field caught at its
 // own moment. The field caught first is the top one for AV_FIELD_TT.
-TMovieSpec InterlacedMovie(AVFieldOrder fields)
+TMovieRecipe InterlacedMovie(AVFieldOrder fields)
 {
-    TMovieSpec spec;
-    spec.Encoder = "mpeg2video";
-    spec.Fields = fields;
-    spec.Sample = [fields](int n, int plane, int x, int y) {
+    TMovieRecipe recipe;
+    recipe.Encoder = "mpeg2video";
+    recipe.Fields = fields;
+    recipe.Sample = [fields](int n, int plane, int x, int y) {
         if (plane)
             return 128;
         const bool firstField = (y % 2 == 0) == (fields == AV_FIELD_TT);
@@ -301,7 +301,7 @@ TMovieSpec InterlacedMovie(AVFieldOrder fields)
         const int left = 6 * moment;
         return x >= left && x < left + 16 ? 235 : 16;
     };
-    return spec;
+    return recipe;
 }
 
 // How much the rows of a picture disagree with the average of their neighbours: the teeth that
@@ -348,9 +348,9 @@ TEST_F(PictureStageMovies, AutoDeinterlacesFlaggedPicturesInEitherFieldOrder)
     for (const AVFieldOrder fields : {AV_FIELD_TT, AV_FIELD_BB}) {
         SCOPED_TRACE(fields == AV_FIELD_TT ? "top first" : "bottom first");
         const std::string movie = Path(fields == AV_FIELD_TT ? "tff.mkv" : "bff.mkv");
-        TMovieSpec spec = InterlacedMovie(fields);
-        spec.Pictures = 240; // long enough for a request far ahead to seek
-        ASSERT_TRUE(WriteMovie(movie, spec));
+        TMovieRecipe recipe = InterlacedMovie(fields);
+        recipe.Pictures = 240; // long enough for a request far ahead to seek
+        ASSERT_TRUE(WriteMovie(movie, recipe));
         const double combed = Combing(Still(movie, 120, {TDeinterlace::Never, true}));
         const double clean = Combing(Still(movie, 120, {TDeinterlace::Auto, true}));
         EXPECT_GT(combed, 10.0);
@@ -379,12 +379,12 @@ TEST_F(PictureStageMovies, AutoDeinterlacesFlaggedPicturesInEitherFieldOrder)
 
 TEST_F(PictureStageMovies, AutoLeavesProgressiveLinesAsTheyWere)
 {
-    TMovieSpec spec;
-    spec.Encoder = "mpeg2video";
-    spec.Options = "qscale=1";
-    spec.Sample = [](int, int plane, int, int y) { return plane ? 128 : (y % 2 ? 200 : 40); };
+    TMovieRecipe recipe;
+    recipe.Encoder = "mpeg2video";
+    recipe.Options = "qscale=1";
+    recipe.Sample = [](int, int plane, int, int y) { return plane ? 128 : (y % 2 ? 200 : 40); };
     const std::string movie = Path("lines.mkv");
-    ASSERT_TRUE(WriteMovie(movie, spec));
+    ASSERT_TRUE(WriteMovie(movie, recipe));
     const QImage plain = Still(movie, 120, {TDeinterlace::Never, false});
     EXPECT_GT(Combing(plain), 40.0);
     EXPECT_EQ(Pixels(Still(movie, 120, {TDeinterlace::Auto, true})), Pixels(plain));
@@ -405,19 +405,19 @@ double Saturation(const QImage& bitmap)
 }
 
 // Ten-bit pictures in the wide gamut: a grey left half and a strongly coloured right half.
-TMovieSpec WideGamutMovie(AVColorTransferCharacteristic transfer)
+TMovieRecipe WideGamutMovie(AVColorTransferCharacteristic transfer)
 {
-    TMovieSpec spec;
+    TMovieRecipe recipe;
     const bool hevc = avcodec_find_encoder_by_name("libx265") != nullptr;
-    spec.Encoder = hevc ? "libx265" : "libx264";
-    spec.Options = hevc ? "x265-params=log-level=error:master-display=G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1):max-cll=1000,400"
+    recipe.Encoder = hevc ? "libx265" : "libx264";
+    recipe.Options = hevc ? "x265-params=log-level=error:master-display=G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1):max-cll=1000,400"
                         : "profile=high10";
-    spec.Format = AV_PIX_FMT_YUV420P10LE;
-    spec.Transfer = transfer;
-    spec.Primaries = AVCOL_PRI_BT2020;
-    spec.Matrix = AVCOL_SPC_BT2020_NCL;
-    spec.Pictures = 4;
-    spec.Sample = [](int, int plane, int x, int) {
+    recipe.Format = AV_PIX_FMT_YUV420P10LE;
+    recipe.Transfer = transfer;
+    recipe.Primaries = AVCOL_PRI_BT2020;
+    recipe.Matrix = AVCOL_SPC_BT2020_NCL;
+    recipe.Pictures = 4;
+    recipe.Sample = [](int, int plane, int x, int) {
         const bool coloured = (plane ? 2 * x : x) >= 48; // chroma is half as wide
         if (plane == 0)
             return coloured ? 420 : 512;
@@ -425,7 +425,7 @@ TMovieSpec WideGamutMovie(AVColorTransferCharacteristic transfer)
             return 512;
         return plane == 1 ? 380 : 760; // red
     };
-    return spec;
+    return recipe;
 }
 
 // HDR stills are tone-mapped, SDR ones in the wide gamut only get BT.709 colours: either way
