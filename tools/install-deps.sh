@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev libgl-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev libass-dev
   libjpeg62-turbo-dev libexiv2-dev exiv2 qt6-image-formats-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic xvfb xauth xdotool

@@ -205,18 +205,19 @@ struct TMovieRecipe {
     // 0 progressive, else interlaced with this field first.
     AVFieldOrder Fields = AV_FIELD_PROGRESSIVE;
     std::string Options; // the encoder's private options, "key=value:..."
+    std::string Container = "matroska";
     // Fills plane values of picture n: (plane, x, y) -> sample.
     std::function<int(int n, int plane, int x, int y)> Sample;
 };
 
-// Writes the movie the recipe describes, as Matroska; false when this FFmpeg lacks the encoder.
+// Writes the movie the recipe describes; false when this FFmpeg lacks the encoder.
 bool WriteMovie(const std::string& path, const TMovieRecipe& recipe)
 {
     const AVCodec* codec = avcodec_find_encoder_by_name(recipe.Encoder.c_str());
     if (!codec)
         return false;
     AVFormatContext* raw = nullptr;
-    if (avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str()) < 0)
+    if (avformat_alloc_output_context2(&raw, nullptr, recipe.Container.c_str(), path.c_str()) < 0)
         return false;
     ffmpeg::InputPtr output(raw); // closing an output frees it all the same
     ffmpeg::CodecContextPtr encoder(avcodec_alloc_context3(codec));
@@ -235,7 +236,9 @@ bool WriteMovie(const std::string& path, const TMovieRecipe& recipe)
     encoder->field_order = recipe.Fields;
     if (recipe.Fields != AV_FIELD_PROGRESSIVE)
         encoder->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
-    encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // A transport stream carries the parameter sets in band, as broadcasts do.
+    if (output->oformat->flags & AVFMT_GLOBALHEADER)
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
     av_dict_parse_string(&options, recipe.Options.c_str(), "=", ":", 0);
     const int opened = avcodec_open2(encoder.get(), codec, &options);
@@ -298,8 +301,11 @@ TMovieRecipe InterlacedMovie(AVFieldOrder fields)
             return 128;
         const bool firstField = (y % 2 == 0) == (fields == AV_FIELD_TT);
         const int moment = 2 * n + (firstField ? 0 : 1);
-        const int left = 6 * moment;
-        return x >= left && x < left + 16 ? 235 : 16;
+        // The box comes back in at the left, so that pictures far in still move.
+        const int left = 6 * moment % 80;
+        // Columns that flicker from picture to picture give the deinterlacer a reason to look at
+        // the neighbours, without combing of their own.
+        return x >= left && x < left + 16 ? 235 : 16 + 24 * ((x / 2 + n) % 2);
     };
     return recipe;
 }
@@ -345,10 +351,26 @@ protected:
 
 TEST_F(PictureStageMovies, AutoDeinterlacesFlaggedPicturesInEitherFieldOrder)
 {
-    for (const AVFieldOrder fields : {AV_FIELD_TT, AV_FIELD_BB}) {
-        SCOPED_TRACE(fields == AV_FIELD_TT ? "top first" : "bottom first");
-        const std::string movie = Path(fields == AV_FIELD_TT ? "tff.mkv" : "bff.mkv");
-        TMovieRecipe recipe = InterlacedMovie(fields);
+    struct TSource {
+        const char* Name;
+        AVFieldOrder Fields;
+        const char* Encoder;
+        const char* Container;
+        const char* Options;
+    };
+    // DVD-like MPEG-2 in either field order, and broadcast-like H.264 in a transport stream,
+    // whose pictures are shown as soon as decoded, so a seek can land on the key frame asked for.
+    for (const TSource& source :
+         {TSource{"tff.mkv", AV_FIELD_TT, "mpeg2video", "matroska", ""},
+          TSource{"bff.mkv", AV_FIELD_BB, "mpeg2video", "matroska", ""},
+          TSource{"tff-h264.ts", AV_FIELD_TT, "libx264", "mpegts", "sc_threshold=0:keyint_min=4"},
+          TSource{"bff-h264.ts", AV_FIELD_BB, "libx264", "mpegts", "sc_threshold=0:keyint_min=4"}}) {
+        SCOPED_TRACE(source.Name);
+        const std::string movie = Path(source.Name);
+        TMovieRecipe recipe = InterlacedMovie(source.Fields);
+        recipe.Encoder = source.Encoder;
+        recipe.Container = source.Container;
+        recipe.Options = source.Options;
         recipe.Pictures = 240; // long enough for a request far ahead to seek
         ASSERT_TRUE(WriteMovie(movie, recipe));
         const double combed = Combing(Still(movie, 120, {TDeinterlace::Never, true}));
