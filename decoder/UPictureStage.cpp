@@ -119,8 +119,9 @@ std::string PictureStage::FilterChain(const TPictureProperties& p, const TPictur
     const bool deinterlace = Deinterlaces(p.Interlaced, settings);
     // One picture out for each in, both fields rebuilt into it. A picture flagged progressive
     // that is deinterlaced all the same has no field order of its own: top first is the usual.
+    // Which pictures are rebuilt is the stage's to say, by the flag it gives each one it sends.
     if (deinterlace)
-        chain = deinterlacer + "=mode=send_frame:deint=all:parity="
+        chain = deinterlacer + "=mode=send_frame:deint=interlaced:parity="
             + (p.Interlaced && !p.TopFieldFirst ? "bff" : "tff");
     if (!settings.ToneMapping)
         return chain;
@@ -164,17 +165,23 @@ void TPictureStage::SetDeinterlacer(std::string name)
 
 void TPictureStage::Reset()
 {
+    FFields.Reset();
+    FColours.Reset();
+    FMade = false;
+    FMadeFor = {};
+}
+
+void TFilterGraph::Reset()
+{
     FSource = nullptr;
     FSink = nullptr;
     FGraph.reset();
-    FMade = false;
-    FMadeFor = {};
-    FChain.clear();
     FOutput.reset();
 }
 
-int TPictureStage::Build(const std::string& chain, const TPictureProperties& p)
+int TFilterGraph::Build(const std::string& chain, const TPictureProperties& p)
 {
+    Reset();
     FGraph.reset(avfilter_graph_alloc());
     if (!FGraph)
         return AVERROR(ENOMEM);
@@ -209,7 +216,58 @@ int TPictureStage::Build(const std::string& chain, const TPictureProperties& p)
     return avfilter_graph_config(FGraph.get(), nullptr);
 }
 
-bool TPictureStage::Push(const AVFrame& picture, const AVFrame& shape)
+bool TFilterGraph::Push(ffmpeg::FramePtr picture)
+{
+    FOutput.reset();
+    if (!FGraph || av_buffersrc_add_frame_flags(FSource, picture.get(), AV_BUFFERSRC_FLAG_PUSH) < 0)
+        return false;
+    ffmpeg::FramePtr out(av_frame_alloc());
+    if (!out)
+        return false;
+    while (av_buffersink_get_frame(FSink, out.get()) >= 0) {
+        FOutput = std::move(out);
+        out.reset(av_frame_alloc());
+        if (!out)
+            return false;
+    }
+    return true;
+}
+
+void TPictureStage::Make(const TPictureProperties& properties)
+{
+    Reset();
+    FMade = true;
+    FMadeFor = properties;
+    const std::string chain = PictureStage::FilterChain(properties, FSettings, FDeinterlacer);
+    std::string fields;
+    std::string colours = chain;
+    if (PictureStage::Deinterlaces(properties.Interlaced, FSettings)) {
+        const std::size_t end = chain.find(',');
+        fields = chain.substr(0, end);
+        colours = end == std::string::npos ? std::string() : chain.substr(end + 1);
+    }
+    // The filters' own complaints would be several lines, some of them about our internals; the
+    // one line below carries their reason.
+    const int level = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+    int built = fields.empty() ? 0 : FFields.Build(fields, properties);
+    if (built >= 0 && !colours.empty())
+        built = FColours.Build(colours, properties);
+    av_log_set_level(level);
+    if (built >= 0)
+        return;
+    FFields.Reset();
+    FColours.Reset();
+    char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(built, reason, sizeof reason);
+    const char* format = av_get_pix_fmt_name(static_cast<AVPixelFormat>(properties.Format));
+    av_log(nullptr, AV_LOG_ERROR,
+           "picture stage: no filter graph for %dx%d %s pictures (%s: %s); they are converted as "
+           "decoded\n",
+           properties.Width, properties.Height, format ? format : "?", reason, chain.c_str());
+}
+
+bool TPictureStage::PushField(const AVFrame& picture, const AVFrame& shape, bool made)
 {
     // A neighbour of another size or format (a stream that changes) cannot share the graph.
     const AVFrame& source = picture.width == shape.width && picture.height == shape.height
@@ -220,68 +278,50 @@ bool TPictureStage::Push(const AVFrame& picture, const AVFrame& shape)
     if (!copy)
         return false;
     copy->pts = FPushed++;
-    if (av_buffersrc_add_frame_flags(FSource, copy.get(), AV_BUFFERSRC_FLAG_PUSH) < 0)
-        return false;
-    ffmpeg::FramePtr out(av_frame_alloc());
-    if (!out)
-        return false;
-    // The deinterlacer answers a picture late, once it has seen the next: what comes out last
-    // belongs to the picture before the one pushed.
-    while (av_buffersink_get_frame(FSink, out.get()) >= 0) {
-        FOutput.reset(out.release());
-        out.reset(av_frame_alloc());
-        if (!out)
-            return false;
-    }
-    return true;
+    // The deinterlacer rebuilds only pictures flagged interlaced and lets the others through as
+    // they are: flagging just the one made costs one deinterlacing a still, not one a push.
+    copy->repeat_pict = 0;
+#ifdef AV_FRAME_FLAG_INTERLACED
+    copy->flags = made ? copy->flags | AV_FRAME_FLAG_INTERLACED : copy->flags & ~AV_FRAME_FLAG_INTERLACED;
+#else
+    copy->interlaced_frame = made ? 1 : 0;
+#endif
+    return FFields.Push(std::move(copy));
+}
+
+const AVFrame* TPictureStage::Deinterlaced(const AVFrame& picture, const AVFrame* previous,
+                                           const AVFrame* next)
+{
+    // The deinterlacer answers a picture once it has seen the next: whatever it holds from
+    // earlier pictures leaves with the first two pushes, and the third brings out this picture
+    // made from its true neighbours.
+    const bool pushed = PushField(previous ? *previous : picture, picture, false)
+        && PushField(picture, picture, true) && PushField(next ? *next : picture, picture, false);
+    return pushed ? FFields.Output() : nullptr;
 }
 
 const AVFrame& TPictureStage::Process(const AVFrame& picture, const AVFrame* previous,
                                       const AVFrame* next)
 {
     const TPictureProperties properties = TPictureProperties::Of(picture);
-    if (!FMade || !(properties == FMadeFor)) {
-        Reset();
-        FMade = true;
-        FMadeFor = properties;
-        FChain = PictureStage::FilterChain(properties, FSettings, FDeinterlacer);
-        if (!FChain.empty()) {
-            // The filters' own complaints would be several lines, some of them about our
-            // internals; the one line below carries their reason.
-            const int level = av_log_get_level();
-            av_log_set_level(AV_LOG_QUIET);
-            const int built = Build(FChain, properties);
-            av_log_set_level(level);
-            if (built < 0) {
-                FGraph.reset();
-                char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-                av_strerror(built, reason, sizeof reason);
-                const char* format = av_get_pix_fmt_name(static_cast<AVPixelFormat>(properties.Format));
-                av_log(nullptr, AV_LOG_ERROR,
-                       "picture stage: no filter graph for %dx%d %s pictures (%s: %s); they are "
-                       "converted as decoded\n",
-                       properties.Width, properties.Height, format ? format : "?", reason,
-                       FChain.c_str());
-            }
-        }
-    }
-    if (!FGraph)
+    if (!FMade || !(properties == FMadeFor))
+        Make(properties);
+    if (!FFields && !FColours)
         return picture;
-    FOutput.reset();
-    const bool deinterlacing = FChain.rfind(FDeinterlacer + "=", 0) == 0;
-    // Whatever the deinterlacer holds from earlier pictures leaves with the first two pushes;
-    // the third brings out this picture made from its true neighbours.
-    const bool pushed = deinterlacing
-        ? Push(previous ? *previous : picture, picture) && Push(picture, picture)
-            && Push(next ? *next : picture, picture)
-        : Push(picture, picture);
-    if (!pushed || !FOutput) {
+    const AVFrame* made = FFields ? Deinterlaced(picture, previous, next) : &picture;
+    if (made && FColours) {
+        ffmpeg::FramePtr copy(av_frame_clone(made));
+        if (copy)
+            copy->pts = FPushed++;
+        made = copy && FColours.Push(std::move(copy)) ? FColours.Output() : nullptr;
+    }
+    if (!made) {
         // Not tried again for these pictures: a graph per picture would cost more than it gives.
-        FGraph.reset();
-        FOutput.reset();
+        FFields.Reset();
+        FColours.Reset();
         av_log(nullptr, AV_LOG_ERROR,
                "picture stage: the filters gave no picture; pictures are converted as decoded\n");
         return picture;
     }
-    return *FOutput;
+    return *made;
 }

@@ -31,6 +31,26 @@ std::string FilterChain(const TPictureProperties& picture, const TPictureSetting
                         const std::string& deinterlacer = "bwdif");
 } // namespace PictureStage
 
+// One libavfilter graph from a buffer source to a buffer sink, for pictures of one shape.
+class TFilterGraph {
+public:
+    // An AVERROR when the graph cannot be made.
+    int Build(const std::string& chain, const TPictureProperties& picture);
+    void Reset();
+    explicit operator bool() const { return FGraph != nullptr; }
+    // Sends picture in (the graph takes it); false when the graph refuses it. Whatever the graph
+    // gives back replaces Output().
+    bool Push(ffmpeg::FramePtr picture);
+    // The last picture the graph gave back, if any; Push clears it first.
+    const AVFrame* Output() const { return FOutput.get(); }
+
+private:
+    ffmpeg::FilterGraphPtr FGraph;
+    AVFilterContext* FSource = nullptr; // owned by FGraph
+    AVFilterContext* FSink = nullptr;   // owned by FGraph
+    ffmpeg::FramePtr FOutput;
+};
+
 class TPictureStage {
 public:
     void SetSettings(const TPictureSettings& settings);
@@ -40,28 +60,27 @@ public:
     // looks at the pictures either side; without one the picture stands in for it, as at the ends
     // of a stream.
     const AVFrame& Process(const AVFrame& picture, const AVFrame* previous, const AVFrame* next);
-    // Forgets the graph (not the settings); the next picture makes a new one.
+    // Forgets the graphs (not the settings); the next picture makes new ones.
     void Reset();
     // The filter used to deinterlace; tests name one that does not exist.
     void SetDeinterlacer(std::string name);
 
 private:
-    // An AVERROR when the graph cannot be made.
-    int Build(const std::string& chain, const TPictureProperties& picture);
-    bool Push(const AVFrame& picture, const AVFrame& shape);
+    void Make(const TPictureProperties& picture);
+    const AVFrame* Deinterlaced(const AVFrame& picture, const AVFrame* previous, const AVFrame* next);
+    bool PushField(const AVFrame& picture, const AVFrame& shape, bool made);
 
     TPictureSettings FSettings;
     std::string FDeinterlacer = "bwdif";
-    // The graph and the properties it was made for. A graph that could not be made is not tried
-    // again until they change: FGraph null while FMade is set.
-    ffmpeg::FilterGraphPtr FGraph;
-    AVFilterContext* FSource = nullptr; // owned by FGraph
-    AVFilterContext* FSink = nullptr;   // owned by FGraph
+    // The chain splits in two graphs: the deinterlacer, which sees three pictures for each one
+    // made, and the colour filters, which see only the one made. A chain that could not be made
+    // is not tried again until the properties or settings change: both graphs empty while FMade
+    // is set.
+    TFilterGraph FFields;
+    TFilterGraph FColours;
     TPictureProperties FMadeFor;
-    std::string FChain;
     bool FMade = false;
-    ffmpeg::FramePtr FOutput;
-    // The graph sees pictures in the order it is given them, not the movie's: its own count
+    // The graphs see pictures in the order they are given them, not the movie's: this count
     // keeps their times rising.
     std::int64_t FPushed = 0;
 };
