@@ -12,6 +12,7 @@ extern "C" {
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -56,8 +57,9 @@ public:
 
     std::int64_t Units(int ms) const { return av_rescale_q(ms, {1, 1000}, FTimeBase) + FStart; }
 
-    // Reads and decodes video packets until one whose pts reaches target has gone through.
-    void DecodeUntil(std::int64_t target)
+    // Reads and decodes video packets until one whose pts reaches target has gone through;
+    // each picture decoded on the way is handed to each, when given.
+    void DecodeUntil(std::int64_t target, const std::function<void(const AVFrame&)>& each = {})
     {
         while (av_read_frame(FFormat.get(), FPacket.get()) >= 0) {
             if (FPacket->stream_index != FStream) {
@@ -68,7 +70,8 @@ public:
             avcodec_send_packet(FCodec.get(), FPacket.get());
             av_packet_unref(FPacket.get());
             while (Receive())
-                ;
+                if (each)
+                    each(*FFrame);
             if (pts != AV_NOPTS_VALUE && pts >= target)
                 return;
         }
@@ -97,8 +100,8 @@ public:
 
     // Seeks back to the key frame at or before target and decodes forward until the picture
     // after target comes out, keeping the last one at or before it: exact seeking as players do
-    // it. Then converts that picture once to 24-bit BGR.
-    bool SeekExactly(std::int64_t target)
+    // it. Then converts that picture once to 24-bit BGR, unless told not to.
+    bool SeekExactly(std::int64_t target, bool convert = true)
     {
         if (av_seek_frame(FFormat.get(), FStream, target, AVSEEK_FLAG_BACKWARD) < 0)
             return false;
@@ -128,9 +131,13 @@ public:
         }
         if (!FHasPicture)
             return false;
-        Convert(AV_PIX_FMT_BGR24);
+        if (convert)
+            Convert(AV_PIX_FMT_BGR24);
         return true;
     }
+
+    // The picture decoded last (by DecodeUntil) or found (by SeekExactly).
+    const AVFrame& Picture() const { return *FFrame; }
 
     // Pictures the exact seeks have decoded.
     std::int64_t Decoded() const { return FDecoded; }

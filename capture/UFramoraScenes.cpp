@@ -155,6 +155,8 @@ TProvenance TfrmFramora::FrameOrigin(const TBitmap& stored, std::int32_t timeMs)
     origin.CodedSize = QSize(Decoder->Width(), Decoder->Height());
     origin.ShownSize = QSize(stored.Width(), stored.Height());
     origin.Settings = {{QStringLiteral("DisplaySize"), SaveDisplaySize1->isChecked() ? QStringLiteral("on") : QStringLiteral("off")}};
+    for (const auto& [name, word] : SettingWords({Decoder->Deinterlace(), Decoder->ToneMapping()}))
+        origin.Settings.append({QString::fromStdString(name), QString::fromStdString(word)});
     origin.Creator = FramoraNameAndVersion();
     return origin;
 }

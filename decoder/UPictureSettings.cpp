@@ -23,3 +23,9 @@ std::string_view DeinterlaceWord(TDeinterlace mode)
     }
     return "auto";
 }
+
+std::vector<std::pair<std::string, std::string>> SettingWords(const TPictureSettings& settings)
+{
+    return {{"Deinterlace", std::string(DeinterlaceWord(settings.Deinterlace))},
+            {"ToneMapping", settings.ToneMapping ? "on" : "off"}};
+}

@@ -88,6 +88,8 @@ TProvenance ProvenanceOf(const TMovieDecoder& decoder, const TGrabOptions& optio
     provenance.CodedSize = QSize(decoder.Width(), decoder.Height());
     provenance.ShownSize = QSize(picture.Width(), picture.Height());
     provenance.Settings = {{QStringLiteral("DisplaySize"), options.Coded ? QStringLiteral("off") : QStringLiteral("on")}};
+    for (const auto& [name, word] : SettingWords({decoder.Deinterlace(), decoder.ToneMapping()}))
+        provenance.Settings.append({QString::fromStdString(name), QString::fromStdString(word)});
     provenance.Creator = FramoraNameAndVersion();
     return provenance;
 }

@@ -191,6 +191,8 @@ TEST_F(FramoraScenes, ScenesKeepTheirMovieAndTime)
     EXPECT_EQ(xmp["Xmp.framora.Position"], QStringLiteral("00:00:03.000"));
     EXPECT_EQ(xmp["Xmp.framora.CodedSize"], QStringLiteral("%1x%2").arg(TestMovies::Width).arg(TestMovies::Height));
     EXPECT_EQ(xmp["Xmp.framora.DisplaySize"], QStringLiteral("on"));
+    EXPECT_EQ(xmp["Xmp.framora.Deinterlace"], QStringLiteral("auto"));
+    EXPECT_EQ(xmp["Xmp.framora.ToneMapping"], QStringLiteral("on"));
     EXPECT_EQ(xmp["Xmp.xmp.CreatorTool"], QStringLiteral("Framora " FRAMORA_PROJECT_VERSION));
 
     Form->PositionInFileName1->setChecked(false);

@@ -47,7 +47,7 @@ TEST(FramoraGrab, PicturesSayWhereTheyCameFrom)
     ASSERT_TRUE(dir.isValid());
     for (const char* format : {"webp", "tif", "png", "jpg", "bmp"}) {
         const QString folder = dir.filePath(QString::fromUtf8(format));
-        const TGrabRun run = Grab({"--format", format, Movie(Mpeg4Avi), folder, "4.321s"});
+        const TGrabRun run = Grab({"--format", format, "--tonemap", "off", Movie(Mpeg4Avi), folder, "4.321s"});
         ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     }
     const QImage bmp = QImage(dir.filePath("bmp/4321.bmp")).convertToFormat(QImage::Format_RGB888);
@@ -61,6 +61,8 @@ TEST(FramoraGrab, PicturesSayWhereTheyCameFrom)
         EXPECT_EQ(xmp["Xmp.framora.CodedSize"], QStringLiteral("320x240"));
         EXPECT_EQ(xmp["Xmp.framora.ShownSize"], QStringLiteral("320x240"));
         EXPECT_EQ(xmp["Xmp.framora.DisplaySize"], QStringLiteral("on"));
+        EXPECT_EQ(xmp["Xmp.framora.Deinterlace"], QStringLiteral("auto"));
+        EXPECT_EQ(xmp["Xmp.framora.ToneMapping"], QStringLiteral("off"));
         EXPECT_EQ(xmp["Xmp.xmp.CreatorTool"], QStringLiteral("Framora " FRAMORA_PROJECT_VERSION));
         if (std::string(format) != "jpg") {
             EXPECT_EQ(QImage(file).convertToFormat(QImage::Format_RGB888), bmp);
