@@ -133,6 +133,27 @@ std::vector<std::uint8_t> Converted(TPictureConverter& converter, const AVFrame&
     return rows;
 }
 
+TEST(PictureStage, TakesTheSourcePeakFromTheContentLightLevelThenTheMasteringDisplay)
+{
+    const auto peakOf = [](int maxCll, int masteringNits) {
+        ffmpeg::FramePtr picture = GreyPicture(16, 16, AV_PIX_FMT_YUV420P10LE);
+        if (maxCll >= 0)
+            av_content_light_metadata_create_side_data(picture.get())->MaxCLL = static_cast<unsigned>(maxCll);
+        if (masteringNits >= 0) {
+            AVMasteringDisplayMetadata* mastering = av_mastering_display_metadata_create_side_data(picture.get());
+            mastering->has_luminance = 1;
+            mastering->max_luminance = av_make_q(masteringNits, 1);
+        }
+        return TPictureProperties::Of(*picture).PeakNits;
+    };
+    EXPECT_EQ(peakOf(4000, 1000), 4000);
+    EXPECT_EQ(peakOf(-1, 1000), 1000);
+    EXPECT_EQ(peakOf(0, 2000), 2000);  // a light level of 0 says nothing
+    EXPECT_EQ(peakOf(-1, 0), 0);       // nor does a display of no brightness
+    EXPECT_EQ(peakOf(-1, 10000000), 0); // nor one beyond any made
+    EXPECT_EQ(peakOf(-1, -1), 0);
+}
+
 TEST(PictureStage, TakesEveryLayoutAndDepthAtOddAndEvenSizes)
 {
     const AVPixelFormat formats[] = {
