@@ -28,7 +28,7 @@ void DescribeSourceColours(SwsContext* converter, const AVFrame& picture)
 bool TPictureConverter::Convert(const AVFrame& decoded, int width, int height,
                                 std::uint8_t* firstRow, int pitch, TNeighbours neighbours)
 {
-    const AVFrame& picture = FStage.Process(decoded, neighbours.Previous, neighbours.Next);
+    const AVFrame& picture = FStage.Process(decoded, neighbours.Previous, neighbours.Next, width, height);
     // The decoder may put out another size or format than it announced (a damaged or changing
     // stream); converting from what the picture really is keeps reads in bounds.
     const TSource source{picture.width, picture.height, picture.format, picture.colorspace,

@@ -169,6 +169,7 @@ void TPictureStage::Reset()
     FColours.Reset();
     FMade = false;
     FMadeFor = {};
+    FMadeWidth = FMadeHeight = 0;
 }
 
 void TFilterGraph::Reset()
@@ -233,11 +234,13 @@ bool TFilterGraph::Push(ffmpeg::FramePtr picture)
     return true;
 }
 
-void TPictureStage::Make(const TPictureProperties& properties)
+void TPictureStage::Make(const TPictureProperties& properties, int width, int height)
 {
     Reset();
     FMade = true;
     FMadeFor = properties;
+    FMadeWidth = width;
+    FMadeHeight = height;
     const std::string chain = PictureStage::FilterChain(properties, FSettings, FDeinterlacer);
     std::string fields;
     std::string colours = chain;
@@ -246,6 +249,12 @@ void TPictureStage::Make(const TPictureProperties& properties)
         fields = chain.substr(0, end);
         colours = end == std::string::npos ? std::string() : chain.substr(end + 1);
     }
+    // The first colour conversion scales too: the float steps after it then work on the
+    // pixels shown, and the picture reaches the last conversion at its size.
+    const std::size_t firstScale = colours.find("zscale=");
+    if (firstScale != std::string::npos && width > 0 && height > 0 && width < properties.Width
+        && height < properties.Height)
+        colours.insert(firstScale + 7, "w=" + std::to_string(width) + ":h=" + std::to_string(height) + ":");
     // The filters' own complaints would be several lines, some of them about our internals; the
     // one line below carries their reason.
     const int level = av_log_get_level();
@@ -301,11 +310,11 @@ const AVFrame* TPictureStage::Deinterlaced(const AVFrame& picture, const AVFrame
 }
 
 const AVFrame& TPictureStage::Process(const AVFrame& picture, const AVFrame* previous,
-                                      const AVFrame* next)
+                                      const AVFrame* next, int width, int height)
 {
     const TPictureProperties properties = TPictureProperties::Of(picture);
-    if (!FMade || !(properties == FMadeFor))
-        Make(properties);
+    if (!FMade || !(properties == FMadeFor) || width != FMadeWidth || height != FMadeHeight)
+        Make(properties, width, height);
     if (!FFields && !FColours)
         return picture;
     const AVFrame* made = FFields ? Deinterlaced(picture, previous, next) : &picture;

@@ -58,15 +58,17 @@ public:
     // The picture to convert in place of picture: picture itself when no filter applies or no
     // graph could be made for it, else the filtered one, valid until the next call. Deinterlacing
     // looks at the pictures either side; without one the picture stands in for it, as at the ends
-    // of a stream.
-    const AVFrame& Process(const AVFrame& picture, const AVFrame* previous, const AVFrame* next);
+    // of a stream. A picture the colour filters take comes out at width × height when that is
+    // smaller, so that a preview costs what its size costs, not what the movie's does.
+    const AVFrame& Process(const AVFrame& picture, const AVFrame* previous, const AVFrame* next,
+                           int width, int height);
     // Forgets the graphs (not the settings); the next picture makes new ones.
     void Reset();
     // The filter used to deinterlace; tests name one that does not exist.
     void SetDeinterlacer(std::string name);
 
 private:
-    void Make(const TPictureProperties& picture);
+    void Make(const TPictureProperties& picture, int width, int height);
     const AVFrame* Deinterlaced(const AVFrame& picture, const AVFrame* previous, const AVFrame* next);
     bool PushField(const AVFrame& picture, const AVFrame& shape, bool made);
 
@@ -79,6 +81,7 @@ private:
     TFilterGraph FFields;
     TFilterGraph FColours;
     TPictureProperties FMadeFor;
+    int FMadeWidth = 0, FMadeHeight = 0;
     bool FMade = false;
     // The graphs see pictures in the order they are given them, not the movie's: this count
     // keeps their times rising.

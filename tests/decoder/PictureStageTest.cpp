@@ -183,6 +183,31 @@ TEST(PictureStage, TakesEveryLayoutAndDepthAtOddAndEvenSizes)
         }
 }
 
+TEST(PictureStage, APreviewIsToneMappedAtItsOwnSizeWithTheSameCurve)
+{
+    // One bright grey all over: whatever the scaling, every pixel shows where the curve takes it.
+    const ffmpeg::FramePtr picture = GreyPicture(128, 96, AV_PIX_FMT_YUV420P10LE);
+    ASSERT_TRUE(picture);
+    for (int y = 0; y < picture->height; ++y)
+        for (int x = 0; x < picture->width; ++x)
+            reinterpret_cast<std::uint16_t*>(picture->data[0] + y * picture->linesize[0])[x] = 640;
+    TPictureConverter converter;
+    const std::vector<std::uint8_t> full = Converted(converter, *picture);
+    std::vector<std::uint8_t> preview(32 * 24 * 3);
+    ASSERT_TRUE(converter.Convert(*picture, 32, 24, preview.data(), 32 * 3));
+    const auto mean = [](const std::vector<std::uint8_t>& rows) {
+        double sum = 0;
+        for (const std::uint8_t v : rows)
+            sum += v;
+        return sum / static_cast<double>(rows.size());
+    };
+    ASSERT_FALSE(full.empty());
+    EXPECT_GT(mean(full), 60.0);
+    EXPECT_NEAR(mean(preview), mean(full), 1.0);
+    // And the full picture again: the graph follows the size asked for.
+    EXPECT_EQ(Converted(converter, *picture), full);
+}
+
 std::vector<std::string> LoggedLines;
 
 // Errors as the program's log shows them: what the level lets through.
