@@ -107,9 +107,11 @@ for pair in "shot001.png 0.bmp" "shot002.png 10000.bmp"; do
   echo "e2e: $file matches the movie's picture (difference $difference)"
 done
 # The saved picture says where it came from, as exiv2 shows it to anyone.
-exiv2 -px "$out/saved/shot002.png" | grep -Eq "^Xmp\.framora\.Position +XmpText +[0-9]+ +00:00:10\.000$" ||
+# Read whole first: grep -q stops reading at its match, and exiv2's broken pipe would fail the run.
+metadata=$(exiv2 -px "$out/saved/shot002.png")
+grep -Eq "^Xmp\.framora\.Position +XmpText +[0-9]+ +00:00:10\.000$" <<<"$metadata" ||
   fail "shot002.png does not name its position"
-exiv2 -px "$out/saved/shot002.png" | grep -Eq "^Xmp\.framora\.Movie +XmpText +[0-9]+ +$(basename "$movie")$" ||
+grep -Eq "^Xmp\.framora\.Movie +XmpText +[0-9]+ +$(basename "$movie")$" <<<"$metadata" ||
   fail "shot002.png does not name its movie"
 echo "e2e: the saved pictures name their movie and position"
 echo "e2e: passed; screenshot in $out/window.png"

@@ -36,10 +36,8 @@ TEST_F(FramoraEnglish, FormCommandsAndDialogsSpeakEnglish)
 {
     EXPECT_EQ(Form->btnPlay->text(), QStringLiteral("Play"));
     EXPECT_EQ(Form->btnCapture->text(), QStringLiteral("Capture ⇒"));
-    EXPECT_EQ(Form->btnDeleteAll->text(), QStringLiteral("Delete all"));
     EXPECT_EQ(Form->actCapture->Hint(), QStringLiteral("Adds the picture on screen to the end of the scene list."));
     EXPECT_EQ(Form->Setting1->title(), QStringLiteral("&Settings"));
-    EXPECT_EQ(Form->AutoCapture1->title(), QStringLiteral("&Automatic Capture"));
     EXPECT_EQ(Form->OpenDialog1->Title, QStringLiteral("Open Movie File"));
     EXPECT_TRUE(Form->OpenDialog1->Filter.startsWith(QStringLiteral("Movie files|*.avi;")));
     EXPECT_EQ(Form->SavePictureDialog1->Title, QStringLiteral("Save Captured Pictures"));
