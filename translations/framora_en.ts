@@ -78,7 +78,7 @@ error</translation>
     </message>
     <message>
         <source>ファイル名:</source>
-        <translation>File name:</translation>
+        <translation>File:</translation>
     </message>
     <message>
         <source>動画を選択</source>
