@@ -57,7 +57,7 @@ const QString PictureSizeFormat = QStringLiteral("%1 x %2");
 const char* const OpenFailedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "動画シーンの取得ができませんでした。");
 
 const char* const OpenDialogTitle = QT_TRANSLATE_NOOP("TfrmFramora", "動画ファイルの選択");
-const char* const OpenDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora", 
+const char* const OpenDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora",
     "動画ファイル|*.avi;*.wmv;*.asf;*.m1v;*.m2v;*.mp4;*.m4v;*.mp4v;*.mov;*.mpg;*.mpeg;*.3gp;*.3g2;*.rm;*.rmvb;*.flv;*.vob;*.dv"
     ";*.mkv;*.webm;*.ts;*.m2ts;*.mts;*.ogv;*.ogg"
     "|AVI形式(.avi)|*.avi"
