@@ -262,7 +262,7 @@ error</translation>
     </message>
     <message>
         <source>HDR（PQ・HLG）の動画をSDR（BT.709）の明るさと色に変換します。広色域（BT.2020）の動画の色もBT.709に変換します。</source>
-        <translation>Converts the brightness and colours of HDR (PQ, HLG) movies to SDR (BT.709). The colours of wide-gamut (BT.2020) movies are converted to BT.709 too.</translation>
+        <translation>Converts HDR (PQ, HLG) movies to SDR BT.709 brightness and colours, and wide-gamut (BT.2020) colours to BT.709.</translation>
     </message>
     <message>
         <source>動画シーンの取得ができませんでした。</source>
