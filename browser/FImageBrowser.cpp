@@ -68,7 +68,7 @@ QString HeadCharacters(const QString& text, int k)
 
 std::unique_ptr<TPicture> BuildPlaceholderPicture()
 {
-    return MakeTextPicture(QString::fromUtf8(kPlaceholderText), clBlack);
+    return MakeTextPicture(TfrmImageBrowser::tr(kPlaceholderText), clBlack);
 }
 
 } // namespace
@@ -512,10 +512,10 @@ void TfrmImageBrowser::CreateReportColumns()
     if (ListView1->ColumnCount() > 0)
         return;
     ListView1->BeginUpdate();
-    ListView1->AddColumn(QString::fromUtf8(kColumnNameText));
-    ListView1->AddColumn(QString::fromUtf8(kColumnSizeText), -1, Qt::AlignRight);
-    ListView1->AddColumn(QString::fromUtf8(kColumnTypeText));
-    ListView1->AddColumn(QString::fromUtf8(kColumnDateText));
+    ListView1->AddColumn(tr(kColumnNameText));
+    ListView1->AddColumn(tr(kColumnSizeText), -1, Qt::AlignRight);
+    ListView1->AddColumn(tr(kColumnTypeText));
+    ListView1->AddColumn(tr(kColumnDateText));
     ListView1->EndUpdate();
 }
 

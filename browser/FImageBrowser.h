@@ -22,12 +22,12 @@ class TImageList;
 class TListener;
 class TShadowPanel;
 
-inline constexpr const char* kPlaceholderText = "プレビュー作成中...";
+inline constexpr const char* kPlaceholderText = QT_TRANSLATE_NOOP("TfrmImageBrowser", "プレビュー作成中...");
 inline constexpr const char* kEllipsisText = "...";
-inline constexpr const char* kColumnNameText = "名前";
-inline constexpr const char* kColumnSizeText = "サイズ";
-inline constexpr const char* kColumnTypeText = "種類";
-inline constexpr const char* kColumnDateText = "更新日時";
+inline constexpr const char* kColumnNameText = QT_TRANSLATE_NOOP("TfrmImageBrowser", "名前");
+inline constexpr const char* kColumnSizeText = QT_TRANSLATE_NOOP("TfrmImageBrowser", "サイズ");
+inline constexpr const char* kColumnTypeText = QT_TRANSLATE_NOOP("TfrmImageBrowser", "種類");
+inline constexpr const char* kColumnDateText = QT_TRANSLATE_NOOP("TfrmImageBrowser", "更新日時");
 
 // The thumbnail cache holds about this many bytes of 24-bit thumbnail pixels.
 inline constexpr std::uint64_t kThumbnailCacheBudget = 10485760;

@@ -2,6 +2,7 @@
 
 #include "decoder/USceneScanner.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
@@ -11,13 +12,19 @@
 
 namespace {
 
-const QString ScenesTitle = QStringLiteral("シーンの変わり目をキャプチャ");
-const QString IntervalTitle = QStringLiteral("一定間隔でキャプチャ");
-const QString WholeMovieText = QStringLiteral("動画全体");
-const QString FromCurrentText = QStringLiteral("現在の位置から最後まで");
-const QString ThresholdLabel = QStringLiteral("しきい値（小さいほど多く検出）:");
-const QString IntervalLabel = QStringLiteral("間隔:");
-const QString SecondsSuffix = QStringLiteral(" 秒");
+const char* const ScenesTitle = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "シーンの変わり目をキャプチャ");
+const char* const IntervalTitle = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "一定間隔でキャプチャ");
+const char* const WholeMovieText = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "動画全体");
+const char* const FromCurrentText = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "現在の位置から最後まで");
+const char* const ThresholdLabel = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "しきい値（小さいほど多く検出）:");
+const char* const IntervalLabel = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "間隔:");
+const char* const SecondsSuffix = QT_TRANSLATE_NOOP("TAutoCaptureDialog", " 秒");
+
+QString Tr(const char* text)
+{
+    return QCoreApplication::translate("TAutoCaptureDialog", text);
+}
+
 constexpr double MaxThreshold = 255;
 constexpr double MinIntervalSeconds = 0.1;
 constexpr double MaxIntervalSeconds = 3600;
@@ -43,9 +50,9 @@ std::optional<TAutoCaptureChoice> AskAutoCapture(QWidget* parent, TAutoCaptureMo
 
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("AutoCaptureDialog"));
-    dialog.setWindowTitle(mode == TAutoCaptureMode::Scenes ? ScenesTitle : IntervalTitle);
-    auto* whole = new QRadioButton(WholeMovieText, &dialog);
-    auto* fromCurrent = new QRadioButton(FromCurrentText, &dialog);
+    dialog.setWindowTitle(Tr(mode == TAutoCaptureMode::Scenes ? ScenesTitle : IntervalTitle));
+    auto* whole = new QRadioButton(Tr(WholeMovieText), &dialog);
+    auto* fromCurrent = new QRadioButton(Tr(FromCurrentText), &dialog);
     (proposed.FromCurrent ? fromCurrent : whole)->setChecked(true);
     auto* value = new QDoubleSpinBox(&dialog);
     if (mode == TAutoCaptureMode::Scenes) {
@@ -55,14 +62,14 @@ std::optional<TAutoCaptureChoice> AskAutoCapture(QWidget* parent, TAutoCaptureMo
     } else {
         value->setRange(MinIntervalSeconds, MaxIntervalSeconds);
         value->setDecimals(1);
-        value->setSuffix(SecondsSuffix);
+        value->setSuffix(Tr(SecondsSuffix));
         value->setValue(proposed.IntervalSeconds);
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     auto* form = new QFormLayout;
-    form->addRow(mode == TAutoCaptureMode::Scenes ? ThresholdLabel : IntervalLabel, value);
+    form->addRow(Tr(mode == TAutoCaptureMode::Scenes ? ThresholdLabel : IntervalLabel), value);
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(whole);
     layout->addWidget(fromCurrent);

@@ -31,7 +31,7 @@ const QString PositionInFileNameKey = QStringLiteral("capture/positionInFileName
 const QString PngMimeType = QStringLiteral("image/png");
 const QString DeinterlaceKey = QStringLiteral("pictures/deinterlace");
 const QString ToneMappingKey = QStringLiteral("pictures/toneMapping");
-const QString CopyHint = QStringLiteral("選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
+const char* const CopyHint = QT_TRANSLATE_NOOP("TFramoraDesktop", "選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
 
@@ -165,7 +165,7 @@ void TFramoraDesktop::CreateShortcuts()
     FCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     connect(FCopy, &QAction::triggered, this, &TFramoraDesktop::CopyToClipboard);
     FForm.addAction(FCopy);
-    FForm.FormPanel1->setToolTip(HintWithShortcuts(CopyHint, FCopy->shortcuts()));
+    FForm.FormPanel1->setToolTip(HintWithShortcuts(tr(CopyHint), FCopy->shortcuts()));
     // The form answers F1 itself (its help context).
     FForm.btnHelp->setToolTip(HintWithShortcuts(FForm.btnHelp->toolTip(), {Qt::Key_F1}));
 }

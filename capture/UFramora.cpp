@@ -54,10 +54,10 @@ constexpr int FormHelpContext = 6007;
 constexpr int PlaybackTickMs = 97;
 constexpr int InitialStepUnitIndex = 3; // "10秒"
 const QString PictureSizeFormat = QStringLiteral("%1 x %2");
-const QString OpenFailedMessage = QStringLiteral("動画シーンの取得ができませんでした。");
+const char* const OpenFailedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "動画シーンの取得ができませんでした。");
 
-const QString OpenDialogTitle = QStringLiteral("動画ファイルの選択");
-const QString OpenDialogFilter = QStringLiteral(
+const char* const OpenDialogTitle = QT_TRANSLATE_NOOP("TfrmFramora", "動画ファイルの選択");
+const char* const OpenDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora",
     "動画ファイル|*.avi;*.wmv;*.asf;*.m1v;*.m2v;*.mp4;*.m4v;*.mp4v;*.mov;*.mpg;*.mpeg;*.3gp;*.3g2;*.rm;*.rmvb;*.flv;*.vob;*.dv"
     ";*.mkv;*.webm;*.ts;*.m2ts;*.mts;*.ogv;*.ogg"
     "|AVI形式(.avi)|*.avi"
@@ -69,8 +69,8 @@ const QString OpenDialogFilter = QStringLiteral(
     "|Digital Video形式(.dv)|*.dv"
     "|すべての形式(*.*)|*.*");
 
-const QString SaveDialogTitle = QStringLiteral("キャプチャイメージの保存");
-const QString SaveDialogFilter = QStringLiteral("ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*|"
+const char* const SaveDialogTitle = QT_TRANSLATE_NOOP("TfrmFramora", "キャプチャイメージの保存");
+const char* const SaveDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora", "ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*|"
                                                 "WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff");
 
 struct TCommandText {
@@ -80,17 +80,17 @@ struct TCommandText {
 };
 // Order of ActionList1, which is also the order of the idle updates.
 constexpr TCommandText CommandTexts[] = {
-    {"actCapture", "キャプチャの追加⇒", "シーンリストの最後にキャプチャ画像を追加します。"},
-    {"actDelete1", "1つ削除", "選択しているキャプチャ画像を1つ削除します"},
-    {"actDeleteAll", "全部削除", "キャプチャ画像をすべて削除します"},
-    {"actPlay", "再生", "動画の再生を開始します"},
-    {"actPause", "一時停止", "動画を一時停止します"},
-    {"actRewind", "先頭へ", "動画の先頭へ戻ります"},
-    {"actStepNext", "", "次のコマへ"},
-    {"actStepPrev", "", "前のコマへ"},
-    {"actFrameNext", "", "1フレーム進みます"},
-    {"actFramePrev", "", "1フレーム戻ります"},
-    {"actSaveImage", "保存", ""},
+    {"actCapture", QT_TRANSLATE_NOOP("TfrmFramora", "キャプチャの追加⇒"), QT_TRANSLATE_NOOP("TfrmFramora", "シーンリストの最後にキャプチャ画像を追加します。")},
+    {"actDelete1", QT_TRANSLATE_NOOP("TfrmFramora", "1つ削除"), QT_TRANSLATE_NOOP("TfrmFramora", "選択しているキャプチャ画像を1つ削除します")},
+    {"actDeleteAll", QT_TRANSLATE_NOOP("TfrmFramora", "全部削除"), QT_TRANSLATE_NOOP("TfrmFramora", "キャプチャ画像をすべて削除します")},
+    {"actPlay", QT_TRANSLATE_NOOP("TfrmFramora", "再生"), QT_TRANSLATE_NOOP("TfrmFramora", "動画の再生を開始します")},
+    {"actPause", QT_TRANSLATE_NOOP("TfrmFramora", "一時停止"), QT_TRANSLATE_NOOP("TfrmFramora", "動画を一時停止します")},
+    {"actRewind", QT_TRANSLATE_NOOP("TfrmFramora", "先頭へ"), QT_TRANSLATE_NOOP("TfrmFramora", "動画の先頭へ戻ります")},
+    {"actStepNext", "", QT_TRANSLATE_NOOP("TfrmFramora", "次のコマへ")},
+    {"actStepPrev", "", QT_TRANSLATE_NOOP("TfrmFramora", "前のコマへ")},
+    {"actFrameNext", "", QT_TRANSLATE_NOOP("TfrmFramora", "1フレーム進みます")},
+    {"actFramePrev", "", QT_TRANSLATE_NOOP("TfrmFramora", "1フレーム戻ります")},
+    {"actSaveImage", QT_TRANSLATE_NOOP("TfrmFramora", "保存"), ""},
 };
 
 // The file-name part of a path: what follows the last delimiter.
@@ -183,16 +183,16 @@ void TfrmFramora::BindComponents()
 
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->Title = OpenDialogTitle;
-    OpenDialog1->Filter = OpenDialogFilter;
+    OpenDialog1->Title = tr(OpenDialogTitle);
+    OpenDialog1->Filter = tr(OpenDialogFilter);
     OpenDialog1->FilterIndex = 1;
     OpenDialog1->Options = TOpenOptions(TOpenOption::ofHideReadOnly) | TOpenOption::ofPathMustExist |
                            TOpenOption::ofFileMustExist | TOpenOption::ofEnableSizing;
 
     SavePictureDialog1 = new TSaveDialog(this);
     SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
-    SavePictureDialog1->Title = SaveDialogTitle;
-    SavePictureDialog1->Filter = SaveDialogFilter;
+    SavePictureDialog1->Title = tr(SaveDialogTitle);
+    SavePictureDialog1->Filter = tr(SaveDialogFilter);
 
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
@@ -218,8 +218,8 @@ void TfrmFramora::CreateCommands()
     ActionList1 = new TActionList(this);
     ActionList1->setObjectName(QStringLiteral("ActionList1"));
     for (const TCommandText& text : CommandTexts)
-        new TAction(ActionList1, QString::fromUtf8(text.Name), QString::fromUtf8(text.Caption),
-                    QString::fromUtf8(text.Hint));
+        new TAction(ActionList1, QString::fromUtf8(text.Name), tr(text.Caption),
+                    tr(text.Hint));
     actCapture = ActionList1->Find(QStringLiteral("actCapture"));
     actDelete1 = ActionList1->Find(QStringLiteral("actDelete1"));
     actDeleteAll = ActionList1->Find(QStringLiteral("actDeleteAll"));
@@ -385,7 +385,7 @@ void TfrmFramora::FormCreate()
     Panel1->setAttribute(Qt::WA_PaintOnScreen, false);
     // One instance at a time.
     if (IsAlreadyRunning(FramoraGuardName)) {
-        MessageBox(this, AlreadyRunningMessage, Caption(), TMsgButtons::OK);
+        MessageBox(this, QCoreApplication::translate(AlreadyRunningContext, AlreadyRunningMessage), Caption(), TMsgButtons::OK);
         FClosedDuringCreate = close();
     }
 }
@@ -437,7 +437,7 @@ void TfrmFramora::OpenMovie(const QString& Path)
             lblPicSize->clear();
             lblCurPos->clear();
             lblStopPos->clear();
-            MessageBox(this, OpenFailedMessage, Caption(), TMsgButtons::OK);
+            MessageBox(this, tr(OpenFailedMessage), Caption(), TMsgButtons::OK);
         }
     }
     edFileName->setText(FileNamePart(MoviePath));

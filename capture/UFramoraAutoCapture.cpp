@@ -27,12 +27,12 @@ namespace {
 
 using capture_detail::MaxSceneCount;
 
-const QString ProgressTitle = QStringLiteral("自動キャプチャ");
-const QString ProgressText = QStringLiteral("動画を調べています...");
-const QString CancelText = QStringLiteral("キャンセル");
-const QString LimitMessage =
-    QStringLiteral("シーンが%1個になったため、%2 の位置で自動キャプチャを終了しました。");
-const QString UnreadableMessage = QStringLiteral("動画を読み取れませんでした。");
+const char* const ProgressTitle = QT_TRANSLATE_NOOP("TfrmFramora", "自動キャプチャ");
+const char* const ProgressText = QT_TRANSLATE_NOOP("TfrmFramora", "動画を調べています...");
+const char* const CancelText = QT_TRANSLATE_NOOP("TfrmFramora", "キャンセル");
+const char* const LimitMessage =
+    QT_TRANSLATE_NOOP("TfrmFramora", "シーンが%1個になったため、%2 の位置で自動キャプチャを終了しました。");
+const char* const UnreadableMessage = QT_TRANSLATE_NOOP("TfrmFramora", "動画を読み取れませんでした。");
 
 } // namespace
 
@@ -94,9 +94,9 @@ void TfrmFramora::StartAutoCapture(int Mode)
     scan->StartMs = choice->FromCurrent ? TrackBar1->value() : 0;
     const std::int32_t duration = std::max(1, TrackBar1->maximum());
 
-    auto* progress = new QProgressDialog(ProgressText, CancelText, 0, std::max(1, duration - scan->StartMs), this);
+    auto* progress = new QProgressDialog(tr(ProgressText), tr(CancelText), 0, std::max(1, duration - scan->StartMs), this);
     progress->setObjectName(QStringLiteral("AutoCaptureProgress"));
-    progress->setWindowTitle(ProgressTitle);
+    progress->setWindowTitle(tr(ProgressTitle));
     progress->setWindowModality(Qt::NonModal);
     progress->setAutoClose(false);
     progress->setAutoReset(false);
@@ -187,9 +187,9 @@ void TfrmFramora::AutoCaptureEnded(std::uint64_t Scan, bool Read)
     const std::int32_t lastMs = AutoCapture->LastTimeMs;
     StopAutoCapture();
     if (limitReached)
-        MessageBox(this, LimitMessage.arg(MaxSceneCount).arg(FormatPlayTime(lastMs)), Caption(), TMsgButtons::OK);
+        MessageBox(this, tr(LimitMessage).arg(MaxSceneCount).arg(FormatPlayTime(lastMs)), Caption(), TMsgButtons::OK);
     else if (!Read && !cancelled)
-        MessageBox(this, UnreadableMessage, Caption(), TMsgButtons::OK);
+        MessageBox(this, tr(UnreadableMessage), Caption(), TMsgButtons::OK);
     UpdateCommands();
 }
 

@@ -11,8 +11,8 @@ namespace {
 
 constexpr int OkExitCode = 0;
 constexpr int CancelExitCode = 1;
-const QString CloseQuestion = QStringLiteral("終了します。よろしいですか？");
-const QString UnsavedCloseQuestion = QStringLiteral("保存していないシーンがあります。終了します。よろしいですか？");
+const char* const CloseQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "終了します。よろしいですか？");
+const char* const UnsavedCloseQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "保存していないシーンがあります。終了します。よろしいですか？");
 
 } // namespace
 
@@ -38,14 +38,14 @@ void TfrmFramora::FormCloseQuery(bool& CanClose)
 {
     // Unsaved scenes would be lost for good, so that question is asked whatever the command line.
     if (HasUnsavedScenes()) {
-        CanClose = MessageBox(this, UnsavedCloseQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK;
+        CanClose = MessageBox(this, tr(UnsavedCloseQuestion), Caption(), TMsgButtons::OKCancel) == TMsgResult::OK;
         return;
     }
     if (FStartedWithParameters) {
         CanClose = true;
         return;
     }
-    CanClose = MessageBox(this, CloseQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK;
+    CanClose = MessageBox(this, tr(CloseQuestion), Caption(), TMsgButtons::OKCancel) == TMsgResult::OK;
 }
 
 void TfrmFramora::AboutA1Click()

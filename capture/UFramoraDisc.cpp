@@ -23,7 +23,7 @@ const QString MenuVobName = QStringLiteral("video_ts.vob");
 const QString MenuVobSuffix = QStringLiteral("_0.vob");
 // The drive items carry their device besides their name, which changes as discs are mounted.
 constexpr char DriveDeviceProperty[] = "device";
-const QString NoVideoDiscMessage = QStringLiteral("Videoモードで作成したDVDをセットしてください");
+const char* const NoVideoDiscMessage = QT_TRANSLATE_NOOP("TfrmFramora", "Videoモードで作成したDVDをセットしてください");
 
 // A menu caption shown as it is: '&' would otherwise mark a hot key.
 QString PlainMenuText(const QString& text)
@@ -77,7 +77,7 @@ void TfrmFramora::btnSearchDiscClick()
     FillDriveMenu();
     PopupBelow(mnuVobList, btnSearchDisc);
     if (mnuVobList->isEmpty())
-        MessageBox(this, NoVideoDiscMessage, Caption(), TMsgButtons::OK);
+        MessageBox(this, tr(NoVideoDiscMessage), Caption(), TMsgButtons::OK);
 }
 
 void TfrmFramora::btnSelectVobClick()

@@ -20,10 +20,10 @@ namespace {
 
 using capture_detail::PictureImage;
 
-const QString SavedMessage = QStringLiteral("ファイルを保存しました");
-const QString SaveFailedMessage = QStringLiteral("%1を保存できませんでした。");
+const char* const SavedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "ファイルを保存しました");
+const char* const SaveFailedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "%1を保存できませんでした。");
 // Said once after a save in which some picture could not take its provenance.
-const QString NoProvenanceMessage = QStringLiteral("%1に動画の情報を書き込めませんでした（画像は保存されています）。");
+const char* const NoProvenanceMessage = QT_TRANSLATE_NOOP("TfrmFramora", "%1に動画の情報を書き込めませんでした（画像は保存されています）。");
 
 const QString SaveStampPattern = QStringLiteral("yyyyMMddHHmmss_");
 const QString DefaultSaveExtension = QStringLiteral(".bmp");
@@ -105,9 +105,9 @@ void TfrmFramora::SaveScenes()
     if (everyScene)
         FScenesUnsaved = false;
     emit ScenesSaved(SavePictureDialog1->FileName);
-    QString saved = SavedMessage;
+    QString saved = tr(SavedMessage);
     if (!withoutProvenance.isEmpty())
-        saved += QLatin1Char('\n') + NoProvenanceMessage.arg(withoutProvenance.join(QStringLiteral(", ")));
+        saved += QLatin1Char('\n') + tr(NoProvenanceMessage).arg(withoutProvenance.join(QStringLiteral(", ")));
     MessageBox(this, saved, Caption(), TMsgButtons::OK);
 }
 
@@ -125,7 +125,7 @@ bool TfrmFramora::SaveScene(std::int32_t p, QStringList& withoutProvenance)
             withoutProvenance.append(QFileInfo(name).fileName());
         return true;
     }
-    MessageBox(this, SaveFailedMessage.arg(QDir::toNativeSeparators(name)) + QLatin1Char('\n') + error, Caption(),
+    MessageBox(this, tr(SaveFailedMessage).arg(QDir::toNativeSeparators(name)) + QLatin1Char('\n') + error, Caption(),
                TMsgButtons::OK, TMsgIcon::Error);
     return false;
 }

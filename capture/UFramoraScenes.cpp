@@ -27,8 +27,8 @@ using capture_detail::PictureImage;
 
 constexpr unsigned SceneThumbnailSize = 100;
 const QString SceneCaption = QStringLiteral("No.%1");
-const QString DeleteOneQuestion = QStringLiteral("No.%1を削除します。よろしいですか？");
-const QString DeleteAllQuestion = QStringLiteral("すべて削除します。よろしいですか？");
+const char* const DeleteOneQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "No.%1を削除します。よろしいですか？");
+const char* const DeleteAllQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "すべて削除します。よろしいですか？");
 
 } // namespace
 
@@ -171,7 +171,7 @@ void TfrmFramora::actDelete1Execute(TAction*)
     const std::int32_t k = Browser->SelectedIndex();
     if (k < 0)
         return;
-    if (MessageBox(this, DeleteOneQuestion.arg(k + 1), Caption(), TMsgButtons::OKCancel) != TMsgResult::OK)
+    if (MessageBox(this, tr(DeleteOneQuestion).arg(k + 1), Caption(), TMsgButtons::OKCancel) != TMsgResult::OK)
         return;
     for (std::int32_t j = k + 1; j < SceneCount; ++j) {
         TPictureEx picture;
@@ -193,7 +193,7 @@ void TfrmFramora::actDeleteAllUpdate(TAction* sender)
 
 void TfrmFramora::actDeleteAllExecute(TAction*)
 {
-    if (MessageBox(this, DeleteAllQuestion, Caption(), TMsgButtons::OKCancel) == TMsgResult::OK) {
+    if (MessageBox(this, tr(DeleteAllQuestion), Caption(), TMsgButtons::OKCancel) == TMsgResult::OK) {
         for (std::int32_t i = 0; i < SceneCount; ++i)
             StoreScene(TPictureEx(), i);
         SceneCount = 0;

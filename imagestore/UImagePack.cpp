@@ -6,6 +6,7 @@
 #include "framework/TMetafile.h"
 #include "framework/TPicture.h"
 
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QPainter>
 
@@ -178,6 +179,6 @@ bool TImagePack::SafeGetImage(TPicture& picture, std::int32_t i)
 
 const TPicture& TImagePack::ErrorPicture()
 {
-    static const std::unique_ptr<TPicture> picture = MakeTextPicture(QString::fromUtf8(kImageErrorText), clRed);
+    static const std::unique_ptr<TPicture> picture = MakeTextPicture(QCoreApplication::translate(kImageErrorContext, kImageErrorText), clRed);
     return *picture;
 }

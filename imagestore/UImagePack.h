@@ -23,7 +23,8 @@ class TPicture;
 inline constexpr const char* kCannotSetCountText = "Cannot set count of ImagePack";
 inline constexpr const char* kCannotSetImageRectText = "Cannot set ImageRect of ImagePack";
 // The text of the error picture.
-inline constexpr const char* kImageErrorText = "イメージ処理\r\nエラー";
+inline constexpr const char* kImageErrorContext = "TImagePack";
+inline constexpr const char* kImageErrorText = QT_TRANSLATE_NOOP("TImagePack", "イメージ処理\r\nエラー");
 
 // Sent with the pack as sender: the count or the pictures changed, so caches are void.
 inline constexpr TGUID kPackChangedEventId{0x3F6A1C92, 0x7B05, 0x4D1E, {0x9C, 0x48, 0x21, 0xE7, 0x5A, 0x0B, 0xD3, 0x66}};

@@ -24,6 +24,7 @@
 #include "framework/TApplication.h"
 #include "shell/UCPUSpecified.h"
 #include "shell/UCommandLine.h"
+#include "shell/ULanguage.h"
 
 #include <QPixmap>
 #include <QStringList>
@@ -117,6 +118,7 @@ int main(int argc, char** argv)
     // The held-guards list lives in the guard's unit; the framework starts here.
     TApplication application(argc, argv);
     TApplication::SetTitle(ApplicationTitle);
+    const TUiTranslation translation(ChooseUiLanguage(TLanguageEnvironment::FromProcess()));
     const TProgramStart start;
     const std::unique_ptr<TMessageBoxScript> answers = AnswerBoxesWhenAsked();
     int exitCode = 0;

@@ -4,6 +4,7 @@
 // ends, so a crashed instance never blocks the next start.
 #include "framework/Platform.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <memory>
@@ -12,7 +13,8 @@
 inline const QString FramoraGuardName = QStringLiteral("5C1E0A47-93B2-4D6F-8A1E-2B7C9D0E4F36");
 
 // What the second instance tells the user before it ends.
-inline const QString AlreadyRunningMessage = QStringLiteral("すでに実行中です。");
+inline constexpr const char* AlreadyRunningContext = "TExecuteBlocker";
+inline constexpr const char* AlreadyRunningMessage = QT_TRANSLATE_NOOP("TExecuteBlocker", "すでに実行中です。");
 
 // The name the lock is taken under: "Global\" + name on NT major version 5 exactly (so the guard
 // spans all sessions there), the bare name on every other version and family.

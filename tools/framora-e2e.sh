@@ -5,7 +5,9 @@
 # once more and leaves with OK, confirming the question about the unsaved scene. Then it checks
 # the exit code, the files, and their pictures against the movie's pictures at those positions
 # as framora-grab decodes them, that the files name their movie and position inside, and keeps a
-# screenshot of the window with its scenes.
+# screenshot of the window with its scenes. The window speaks the language LANGUAGE names
+# (English for LANGUAGE=en, Japanese for LANGUAGE=ja), and the run finds its dialog by that
+# language's title.
 #   tools/framora-e2e.sh [BUILD] [MOVIE] [OUTDIR]
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -14,6 +16,10 @@ out=$(realpath -m "${3:-$build/e2e}")
 # The same decoder gives the same pictures; the margin only allows for rounding in the writers
 # (mean absolute difference per channel, 0..255).
 max_difference=1
+case ${LANGUAGE:-} in
+  en*) save_title="Save Captured Pictures" ;;
+  *) save_title="キャプチャイメージの保存" ;;
+esac
 rm -rf "$out"
 mkdir -p "$out/saved" "$out/grab" "$out/locks"
 
@@ -67,10 +73,10 @@ click btnCapture          # No.2 at 10 s
 click btnStepNext
 click btnCapture          # No.3 at the end, selected as the newest
 click btnDelete
-press Return              # "No.3を削除します。よろしいですか？"
+press Return              # "No.3を削除します。よろしいですか？" (Delete No.3)
 
 click btnSaveImage
-wait_window "キャプチャイメージの保存"
+wait_window "$save_title"
 press ctrl+a
 xdotool type --delay 20 "$out/saved/shot.png"
 press Return              # the save dialog
@@ -101,9 +107,11 @@ for pair in "shot001.png 0.bmp" "shot002.png 10000.bmp"; do
   echo "e2e: $file matches the movie's picture (difference $difference)"
 done
 # The saved picture says where it came from, as exiv2 shows it to anyone.
-exiv2 -px "$out/saved/shot002.png" | grep -Eq "^Xmp\.framora\.Position +XmpText +[0-9]+ +00:00:10\.000$" ||
+# Read whole first: grep -q stops reading at its match, and exiv2's broken pipe would fail the run.
+metadata=$(exiv2 -px "$out/saved/shot002.png")
+grep -Eq "^Xmp\.framora\.Position +XmpText +[0-9]+ +00:00:10\.000$" <<<"$metadata" ||
   fail "shot002.png does not name its position"
-exiv2 -px "$out/saved/shot002.png" | grep -Eq "^Xmp\.framora\.Movie +XmpText +[0-9]+ +$(basename "$movie")$" ||
+grep -Eq "^Xmp\.framora\.Movie +XmpText +[0-9]+ +$(basename "$movie")$" <<<"$metadata" ||
   fail "shot002.png does not name its movie"
 echo "e2e: the saved pictures name their movie and position"
 echo "e2e: passed; screenshot in $out/window.png"

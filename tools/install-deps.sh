@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic xvfb xauth xdotool
   desktop-file-utils appstream
+  qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
+  dpkg-dev file lintian groff man-db bash-completion
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -23,9 +23,16 @@ run_ctest() {
 }
 run_ctest build
 
-echo "== end to end: the program under a virtual X server, worked with mouse and keyboard"
-bash tools/framora-e2e.sh build
+echo "== English translation: every text the program shows is translated"
+bash tools/check-translations.sh
 passed=$(( passed + 1 ))
+
+echo "== end to end: the program under a virtual X server, worked with mouse and keyboard"
+for language in ja en; do
+  echo "-- LANGUAGE=$language"
+  LANGUAGE=$language bash tools/framora-e2e.sh build build/fixtures/sample.mp4 "build/e2e-$language"
+  passed=$(( passed + 1 ))
+done
 
 echo "== install into a temporary prefix; the desktop entry and the metainfo pass their validators"
 prefix=$(mktemp -d)
@@ -41,6 +48,21 @@ done
 desktop-file-validate "$prefix/share/applications/org.framora.Framora.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/org.framora.Framora.metainfo.xml"
 rm -rf "$prefix"
+passed=$(( passed + 1 ))
+
+echo "== manual pages: groff has no warning for them"
+for page in build/man/*.1; do
+  warnings=$(LC_ALL=C.UTF-8 groff -man -ww -z "$page" 2>&1)
+  [ -z "$warnings" ] || { echo "$page:"; echo "$warnings"; exit 1; }
+done
+passed=$(( passed + 1 ))
+
+echo "== bash completion of framora-grab"
+bash tools/check-completion.sh
+passed=$(( passed + 1 ))
+
+echo "== Debian package: built, lintian finds no error, installed, run from /usr/bin, removed"
+bash tools/check-package.sh build
 passed=$(( passed + 1 ))
 
 echo "== build and test under AddressSanitizer + UndefinedBehaviorSanitizer"
