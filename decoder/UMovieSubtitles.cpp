@@ -320,6 +320,9 @@ const char* OpenAss(TMovieSubtitles::TIndex& index, const TReading& r)
     AssTrackPtr track(ass_new_track(library.get()));
     if (!track)
         return "libass cannot start";
+    // Each packet is added once, in file order; streams that number every event alike must
+    // not lose all but the first.
+    ass_set_check_readorder(track.get(), 0);
     if (r.Codec->subtitle_header && r.Codec->subtitle_header_size > 0)
         ass_process_codec_private(track.get(), reinterpret_cast<char*>(r.Codec->subtitle_header),
                                   r.Codec->subtitle_header_size);
@@ -682,7 +685,8 @@ std::string IfoBeside(const std::string& vob)
         || !name.endsWith(QLatin1String(".VOB"), Qt::CaseInsensitive))
         return {};
     const QString prefix = name.left(TitleSetPrefixLength);
-    for (const QString& candidate : {prefix + QStringLiteral("0.IFO"), prefix + QStringLiteral("0.ifo")}) {
+    for (const QString& candidate : {prefix.toUpper() + QStringLiteral("0.IFO"), prefix.toLower() + QStringLiteral("0.ifo"),
+                                     prefix + QStringLiteral("0.IFO"), prefix + QStringLiteral("0.ifo")}) {
         const QFileInfo ifo(file.dir().filePath(candidate));
         if (ifo.isFile())
             return ifo.filePath().toStdString();
