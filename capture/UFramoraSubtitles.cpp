@@ -40,7 +40,7 @@ constexpr std::chrono::milliseconds CaptureIndexWait{2000};
 constexpr int IndexPollMs = 200;
 
 const char* const SubtitleChoiceProperty = "subtitleChoice";
-// What an item of the menu chooses: a stream's container index, or a file.
+// What an item of the menu chooses: a stream by its place among the movie's, or a file.
 constexpr int FileChoice = -1;
 
 QString LanguageName(const std::string& code)
@@ -103,8 +103,10 @@ void TfrmFramora::FillSubtitleMenu()
     };
     int number = 0;
     if (Decoder->IsOpen())
-        for (const TSubtitleStreamInfo& stream : Decoder->SubtitleStreams())
-        add(SubtitleStreamLabel(stream, ++number), stream.ContainerIndex, QString());
+        for (const TSubtitleStreamInfo& stream : Decoder->SubtitleStreams()) {
+        add(SubtitleStreamLabel(stream, number + 1), number, QString());
+        ++number;
+    }
     if (!Decoder->IsOpen())
         return;
     if (const std::string beside = SubtitleFiles::FileBeside(Decoder->FileName()); !beside.empty()) {
@@ -119,8 +121,9 @@ void TfrmFramora::SubtitleChosen(QAction* item)
         Subtitles->Close();
     } else if (const int choice = item->property(SubtitleChoiceProperty).toInt(); choice == FileChoice) {
         Subtitles->OpenFile(item->data().toString().toStdString());
-    } else {
-        Subtitles->OpenStream(Decoder->FileName(), choice);
+    } else if (const std::vector<TSubtitleStreamInfo> streams = Decoder->SubtitleStreams();
+               choice >= 0 && choice < static_cast<int>(streams.size())) {
+        Subtitles->OpenStream(Decoder->FileName(), streams[static_cast<std::size_t>(choice)]);
     }
     RefreshSubtitleOverlay();
 }

@@ -20,6 +20,9 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -35,6 +38,9 @@ constexpr int DvbPageWidth = 720;
 constexpr int DvbPageHeight = 576;
 // Bitmap rectangles larger than this are taken for damage, not for a subtitle.
 constexpr int MaxBitmapSide = 8192;
+// The index's thread runs at this niceness above the program's, at most the largest there is.
+constexpr int IndexNiceness = 10;
+constexpr int MaxNiceness = 19;
 // Walking back from the event found for a time, no more events than this are looked at.
 constexpr int MaxOverlappingEvents = 16;
 // libass's font family when a style's font is not on the system.
@@ -127,6 +133,34 @@ QImage PieceOfAssImage(const ASS_Image& image)
     return pixels;
 }
 
+// x / 255 for x up to 255 * 255, rounded, without a division.
+inline std::uint32_t Div255(std::uint32_t x)
+{
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+// Blends one of libass's coverage maps in its colour straight into a 24-bit picture (blue,
+// green, red in memory): a capture at 1080p touches only the glyphs' pixels, once.
+void BlendAssImage(TBitmap& picture, const ASS_Image& image)
+{
+    const QRect area = QRect(image.dst_x, image.dst_y, image.w, image.h).intersected(QRect(0, 0, picture.Width(), picture.Height()));
+    const std::uint32_t opacity = 255 - (image.color & 0xFF);
+    const std::uint32_t colour[3] = {(image.color >> 8) & 0xFF, (image.color >> 16) & 0xFF, image.color >> 24};
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const unsigned char* coverage = image.bitmap + static_cast<std::ptrdiff_t>(y - image.dst_y) * image.stride
+            + (area.left() - image.dst_x);
+        std::uint8_t* target = picture.ScanLine(y) + static_cast<std::ptrdiff_t>(area.left()) * 3;
+        for (int x = 0; x < area.width(); ++x, target += 3) {
+            if (coverage[x] == 0)
+                continue;
+            const std::uint32_t alpha = Div255(coverage[x] * opacity);
+            for (int c = 0; c < 3; ++c)
+                target[c] = static_cast<std::uint8_t>(Div255(colour[c] * alpha + target[c] * (255 - alpha)));
+        }
+    }
+}
+
 // Blends premultiplied pieces into a 24-bit picture (blue, green, red in memory).
 void BlendInto(TBitmap& picture, const std::vector<TPiece>& pieces)
 {
@@ -173,7 +207,7 @@ struct TMovieSubtitles::TIndex {
     // Bitmaps: sorted by start; each new one ends the ones before it.
     std::vector<TBitmapEvent> Bitmaps;
 
-    void Read(std::string file, int containerIndex, std::string paletteFile);
+    void Read(std::string file, int containerIndex, std::int64_t originMs, std::string paletteFile);
     void Publish(std::int64_t reachedMs)
     {
         {
@@ -196,7 +230,10 @@ struct TMovieSubtitles::TIndex {
         }
         Advanced.notify_all();
     }
+    // libass's images for the time at the size; valid while Lock is held. Null when none.
+    const ASS_Image* RenderText(QSize size, std::int64_t timeMs, QSize displaySize);
     std::vector<TPiece> Pieces(QSize size, std::int64_t timeMs, QSize displaySize);
+    bool Draw(TBitmap& picture, std::int64_t timeMs, QSize displaySize);
 };
 
 namespace {
@@ -214,7 +251,7 @@ struct TReading {
     ffmpeg::PacketPtr Packet;
     AVStream* Stream = nullptr;
     bool Text = false;
-    // The movie's time 0 (its first video stream's start), in milliseconds of the container.
+    // The movie's time 0 (its first picture's stream start), in milliseconds of the container.
     std::int64_t OriginMs = 0;
     int VideoStream = -1;
     QSize VideoSize;
@@ -249,7 +286,10 @@ const char* OpenReading(TMovieSubtitles::TIndex& index, TReading& r, const std::
             return "not a file FFmpeg reads";
     }
     r.Format.reset(format);
-    {
+    // Containers with a header (Matroska, MP4) name every stream and its codec there; probing
+    // would decode pictures the index never needs. Program and transport streams show theirs
+    // only in their packets.
+    if (format->ctx_flags & AVFMTCTX_NOHEADER || (containerIndex >= 0 && containerIndex >= static_cast<int>(format->nb_streams))) {
         TCall call(index);
         if (avformat_find_stream_info(format, nullptr) < 0)
             return "its streams cannot be found";
@@ -259,9 +299,6 @@ const char* OpenReading(TMovieSubtitles::TIndex& index, TReading& r, const std::
         if (parameters->codec_type == AVMEDIA_TYPE_VIDEO && r.VideoStream < 0) {
             r.VideoStream = static_cast<int>(i);
             r.VideoSize = QSize(parameters->width, parameters->height);
-            const AVStream* video = format->streams[i];
-            if (video->start_time != AV_NOPTS_VALUE)
-                r.OriginMs = ToMs(video->start_time, video->time_base);
         }
     }
     // A subtitle file holds one stream; a movie's is the one chosen.
@@ -270,10 +307,8 @@ const char* OpenReading(TMovieSubtitles::TIndex& index, TReading& r, const std::
     if (chosen < 0 || chosen >= static_cast<int>(format->nb_streams)
         || format->streams[chosen]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
         return "no such subtitle stream";
-    if (containerIndex < 0) {
-        r.OriginMs = 0; // a file beside the movie counts from the movie's start
-        r.VideoStream = -1;
-    }
+    if (containerIndex < 0)
+        r.VideoStream = -1; // a file beside the movie counts from the movie's start
     r.Stream = format->streams[chosen];
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         if (static_cast<int>(i) != chosen && static_cast<int>(i) != r.VideoStream)
@@ -432,9 +467,13 @@ void EventTimes(const TReading& r, const AVPacket& packet, const AVSubtitle& sub
 
 } // namespace
 
-void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::string paletteFile)
+void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::int64_t originMs, std::string paletteFile)
 {
+    // The window's thread shows pictures while this one reads: it gets the processor first.
+    const auto thread = static_cast<id_t>(gettid());
+    setpriority(PRIO_PROCESS, thread, std::min(MaxNiceness, getpriority(PRIO_PROCESS, thread) + IndexNiceness));
     TReading r;
+    r.OriginMs = originMs;
     const char* failure = OpenReading(*this, r, file, containerIndex, paletteFile);
     if (!failure && r.Text)
         failure = OpenAss(*this, r);
@@ -490,6 +529,36 @@ void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::st
     Finish(false);
 }
 
+const ASS_Image* TMovieSubtitles::TIndex::RenderText(QSize size, std::int64_t timeMs, QSize displaySize)
+{
+    ass_set_frame_size(Renderer.get(), size.width(), size.height());
+    // libass derives the pixel aspect from the storage size: text keeps the display's
+    // proportions on a picture of the coded ones.
+    if (!displaySize.isEmpty())
+        ass_set_storage_size(Renderer.get(), displaySize.width(), displaySize.height());
+    return ass_render_frame(Renderer.get(), Track.get(), timeMs, nullptr);
+}
+
+bool TMovieSubtitles::TIndex::Draw(TBitmap& picture, std::int64_t timeMs, QSize displaySize)
+{
+    std::unique_lock<std::mutex> lock(Lock);
+    if (!Track || !Renderer) {
+        lock.unlock();
+        const std::vector<TPiece> pieces = Pieces(QSize(picture.Width(), picture.Height()), timeMs, displaySize);
+        BlendInto(picture, pieces);
+        return !pieces.empty();
+    }
+    bool drawn = false;
+    for (const ASS_Image* image = RenderText(QSize(picture.Width(), picture.Height()), timeMs, displaySize); image;
+         image = image->next) {
+        if (image->w > 0 && image->h > 0) {
+            BlendAssImage(picture, *image);
+            drawn = true;
+        }
+    }
+    return drawn;
+}
+
 std::vector<TPiece> TMovieSubtitles::TIndex::Pieces(QSize size, std::int64_t timeMs, QSize displaySize)
 {
     std::vector<TPiece> pieces;
@@ -497,13 +566,7 @@ std::vector<TPiece> TMovieSubtitles::TIndex::Pieces(QSize size, std::int64_t tim
         return pieces;
     const std::lock_guard<std::mutex> guard(Lock);
     if (Track && Renderer) {
-        ass_set_frame_size(Renderer.get(), size.width(), size.height());
-        // libass derives the pixel aspect from the storage size: text keeps the display's
-        // proportions on a picture of the coded ones.
-        if (!displaySize.isEmpty())
-            ass_set_storage_size(Renderer.get(), displaySize.width(), displaySize.height());
-        for (const ASS_Image* image = ass_render_frame(Renderer.get(), Track.get(), timeMs, nullptr); image;
-             image = image->next) {
+        for (const ASS_Image* image = RenderText(size, timeMs, displaySize); image; image = image->next) {
             if (image->w > 0 && image->h > 0)
                 pieces.push_back({QPoint(image->dst_x, image->dst_y), PieceOfAssImage(*image)});
         }
@@ -544,18 +607,19 @@ TMovieSubtitles::~TMovieSubtitles()
     Close();
 }
 
-void TMovieSubtitles::OpenStream(const std::string& movie, int containerIndex)
+void TMovieSubtitles::OpenStream(const std::string& movie, const TSubtitleStreamInfo& stream)
 {
     Close();
     FIndex = std::make_unique<TIndex>();
-    FIndex->Reader = std::thread(&TIndex::Read, FIndex.get(), movie, containerIndex, SubtitleFiles::IfoBeside(movie));
+    FIndex->Reader = std::thread(&TIndex::Read, FIndex.get(), movie, stream.ContainerIndex, stream.MovieStartUs / 1000,
+                                 SubtitleFiles::IfoBeside(movie));
 }
 
 void TMovieSubtitles::OpenFile(const std::string& subtitleFile)
 {
     Close();
     FIndex = std::make_unique<TIndex>();
-    FIndex->Reader = std::thread(&TIndex::Read, FIndex.get(), subtitleFile, -1, std::string());
+    FIndex->Reader = std::thread(&TIndex::Read, FIndex.get(), subtitleFile, -1, std::int64_t{0}, std::string());
 }
 
 void TMovieSubtitles::Close()
@@ -621,9 +685,7 @@ bool TMovieSubtitles::Draw(TBitmap& picture, std::int32_t timeMs, QSize displayS
 {
     if (!FIndex || picture.Empty() || picture.PixelFormat() != TPixelFormat::pf24bit)
         return false;
-    const std::vector<TPiece> pieces = FIndex->Pieces(QSize(picture.Width(), picture.Height()), timeMs, displaySize);
-    BlendInto(picture, pieces);
-    return !pieces.empty();
+    return FIndex->Draw(picture, timeMs, displaySize);
 }
 
 QImage TMovieSubtitles::Overlay(QSize size, std::int32_t timeMs, QSize displaySize)
@@ -658,6 +720,7 @@ std::vector<TSubtitleStreamInfo> TMovieDecoder::SubtitleStreams() const
         const AVCodecDescriptor* descriptor = avcodec_descriptor_get(stream->codecpar->codec_id);
         info.Codec = descriptor ? descriptor->name : "unknown";
         info.Bitmap = descriptor && (descriptor->props & AV_CODEC_PROP_BITMAP_SUB) != 0;
+        info.MovieStartUs = av_rescale_q(s.StreamStart, s.Stream()->time_base, AV_TIME_BASE_Q);
         streams.push_back(std::move(info));
     }
     return streams;

@@ -23,6 +23,8 @@ struct TSubtitleStreamInfo {
     std::string Title;
     std::string Codec;    // the decoder's short name: "subrip", "ass", "dvd_subtitle", ...
     bool Bitmap = false;
+    // Where the movie's time 0 (its first picture's stream start) lies on the container's clock.
+    std::int64_t MovieStartUs = 0;
 };
 
 namespace SubtitleFiles {
@@ -47,10 +49,10 @@ public:
     TMovieSubtitles(const TMovieSubtitles&) = delete;
     TMovieSubtitles& operator=(const TMovieSubtitles&) = delete;
 
-    // Starts indexing the movie's subtitle stream at containerIndex, or a subtitle file whose
-    // times are the movie's. Whatever was open before is closed first. The work happens in the
+    // Starts indexing a subtitle stream of the movie (as TMovieDecoder::SubtitleStreams gives
+    // it), or a subtitle file whose times are the movie's. Whatever was open before is closed first. The work happens in the
     // background: a stream or file that turns out damaged gives no subtitles and one log line.
-    void OpenStream(const std::string& movie, int containerIndex);
+    void OpenStream(const std::string& movie, const TSubtitleStreamInfo& stream);
     void OpenFile(const std::string& subtitleFile);
     void Close();
     bool IsOpen() const;

@@ -252,7 +252,7 @@ bool OpenSubtitles(const TMovieDecoder& decoder, const TGrabOptions& options, TM
                        .arg(streams.size()));
             return false;
         }
-        subtitles.OpenStream(decoder.FileName(), streams[static_cast<std::size_t>(*options.SubtitleStream - 1)].ContainerIndex);
+        subtitles.OpenStream(decoder.FileName(), streams[static_cast<std::size_t>(*options.SubtitleStream - 1)]);
     }
     return true;
 }

@@ -104,7 +104,7 @@ void Open(const TSource& source, TMovieDecoder& decoder, TMovieSubtitles& subtit
     }
     const std::vector<TSubtitleStreamInfo> streams = decoder.SubtitleStreams();
     ASSERT_LT(source.SubtitleNumber, static_cast<int>(streams.size())) << source.Name;
-    subtitles.OpenStream(source.Movie, streams[static_cast<std::size_t>(source.SubtitleNumber)].ContainerIndex);
+    subtitles.OpenStream(source.Movie, streams[static_cast<std::size_t>(source.SubtitleNumber)]);
 }
 
 std::vector<TSource> Sources()
@@ -227,7 +227,7 @@ TEST(Subtitles, DvdSubpicturesTakeTheirColoursFromTheTitleSetsIfo)
     TMovieDecoder decoder;
     TMovieSubtitles subtitles;
     ASSERT_TRUE(decoder.Open(vob));
-    subtitles.OpenStream(vob, decoder.SubtitleStreams().at(0).ContainerIndex);
+    subtitles.OpenStream(vob, decoder.SubtitleStreams().at(0));
     decoder.SetExact(true);
     ASSERT_TRUE(decoder.DecodeFrame(FirstStartMs + 500));
     const TStill still = StillOnDecoder(decoder, subtitles);
@@ -339,7 +339,7 @@ TEST(Subtitles, DamagedSubtitlesGiveNoSubtitlesAndOneLogLine)
         damaged.SetExact(true);
         for (const TSubtitleStreamInfo& stream : damaged.SubtitleStreams()) {
             TMovieSubtitles subtitles;
-            subtitles.OpenStream(damagedMovie, stream.ContainerIndex);
+            subtitles.OpenStream(damagedMovie, stream);
             for (const std::int32_t ms : {6000, 1500, 8000}) {
                 if (damaged.DecodeFrame(ms))
                     StillOnDecoder(damaged, subtitles);
@@ -356,7 +356,7 @@ TEST(Subtitles, ClosingWhileTheIndexIsReadEndsAtOnce)
     ASSERT_TRUE(decoder.Open(Fixture(TextMkv)));
     for (int i = 0; i < 20; ++i) {
         TMovieSubtitles subtitles;
-        subtitles.OpenStream(Fixture(TextMkv), decoder.SubtitleStreams().at(static_cast<std::size_t>(i % 2)).ContainerIndex);
+        subtitles.OpenStream(Fixture(TextMkv), decoder.SubtitleStreams().at(static_cast<std::size_t>(i % 2)));
         if (i % 3 == 0)
             subtitles.OpenFile(Fixture(BesideSrt)); // the first index is stopped for the next
     }

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (streams.empty())
         return 0;
     TMovieSubtitles subtitles;
-    subtitles.OpenStream(path, streams.front().ContainerIndex);
+    subtitles.OpenStream(path, streams.front());
     decoder.SetExact(true);
     const QSize display = DisplayGeometry::DisplayedSize(QSize(decoder.Width(), decoder.Height()),
                                                          decoder.DisplayTransform(), TAspectScaling::Display);
