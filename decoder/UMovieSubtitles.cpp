@@ -146,17 +146,28 @@ void BlendAssImage(TBitmap& picture, const ASS_Image& image)
 {
     const QRect area = QRect(image.dst_x, image.dst_y, image.w, image.h).intersected(QRect(0, 0, picture.Width(), picture.Height()));
     const std::uint32_t opacity = 255 - (image.color & 0xFF);
-    const std::uint32_t colour[3] = {(image.color >> 8) & 0xFF, (image.color >> 16) & 0xFF, image.color >> 24};
+    const std::uint8_t blue = static_cast<std::uint8_t>(image.color >> 8);
+    const std::uint8_t green = static_cast<std::uint8_t>(image.color >> 16);
+    const std::uint8_t red = static_cast<std::uint8_t>(image.color >> 24);
     for (int y = area.top(); y <= area.bottom(); ++y) {
         const unsigned char* coverage = image.bitmap + static_cast<std::ptrdiff_t>(y - image.dst_y) * image.stride
             + (area.left() - image.dst_x);
         std::uint8_t* target = picture.ScanLine(y) + static_cast<std::ptrdiff_t>(area.left()) * 3;
         for (int x = 0; x < area.width(); ++x, target += 3) {
-            if (coverage[x] == 0)
+            const std::uint32_t covered = coverage[x];
+            if (covered == 0)
                 continue;
-            const std::uint32_t alpha = Div255(coverage[x] * opacity);
-            for (int c = 0; c < 3; ++c)
-                target[c] = static_cast<std::uint8_t>(Div255(colour[c] * alpha + target[c] * (255 - alpha)));
+            const std::uint32_t alpha = opacity == 255 ? covered : Div255(covered * opacity);
+            if (alpha == 255) { // inside a glyph: most of its pixels
+                target[0] = blue;
+                target[1] = green;
+                target[2] = red;
+                continue;
+            }
+            const std::uint32_t keep = 255 - alpha;
+            target[0] = static_cast<std::uint8_t>(Div255(blue * alpha + target[0] * keep));
+            target[1] = static_cast<std::uint8_t>(Div255(green * alpha + target[1] * keep));
+            target[2] = static_cast<std::uint8_t>(Div255(red * alpha + target[2] * keep));
         }
     }
 }
