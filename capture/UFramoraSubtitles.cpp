@@ -147,8 +147,12 @@ void TfrmFramora::RefreshSubtitleOverlay()
     FrameSubtitles = QImage();
     SubtitleIndexTimer->stop();
     if (Subtitles->IsOpen() && FrameShown && !FrameBitmap->Empty()) {
+        // Laid out at the size the preview shows the picture, so that the text is sharp there.
         const QSize shown = FrameDisplaySize();
-        FrameSubtitles = Subtitles->Overlay(shown, FrameMovieMs, shown);
+        const TRect fitted = FitRectCentered(TRect{0, 0, shown.width(), shown.height()},
+                                             TRect{0, 0, Panel1->width(), Panel1->height()});
+        const QSize onScreen = ToQRect(fitted).size();
+        FrameSubtitles = Subtitles->Overlay(onScreen.isEmpty() ? shown : onScreen, FrameMovieMs, shown);
         // The subtitle of a time the index has not reached comes when it gets there.
         if (Subtitles->IndexedToMs() < FrameMovieMs)
             SubtitleIndexTimer->start();

@@ -172,25 +172,6 @@ TEST(Subtitles, StepsAndThePlaybackPathShowTheEventOfThePicturesOwnTime)
     }
 }
 
-TEST(Subtitles, TheMoviesStreamsAreListedWithLanguageTitleAndCodec)
-{
-    TMovieDecoder decoder;
-    ASSERT_TRUE(decoder.Open(Fixture(TextMkv)));
-    const std::vector<TSubtitleStreamInfo> streams = decoder.SubtitleStreams();
-    ASSERT_EQ(streams.size(), 2u);
-    EXPECT_EQ(streams[0].Language, "jpn");
-    EXPECT_EQ(streams[0].Codec, "subrip");
-    EXPECT_EQ(streams[1].Language, "eng");
-    EXPECT_EQ(streams[1].Title, "Styled");
-    EXPECT_EQ(streams[1].Codec, "ass");
-    EXPECT_FALSE(streams[1].Bitmap);
-    ASSERT_TRUE(decoder.Open(Fixture(Dvb)));
-    ASSERT_EQ(decoder.SubtitleStreams().size(), 1u);
-    EXPECT_TRUE(decoder.SubtitleStreams()[0].Bitmap);
-    ASSERT_TRUE(decoder.Open(Fixture(TestMovies::LongGopH264)));
-    EXPECT_TRUE(decoder.SubtitleStreams().empty());
-}
-
 TEST(Subtitles, FilesBesideAMovieAreFoundByItsBaseName)
 {
     QTemporaryDir dir;
