@@ -368,6 +368,15 @@ TEST(Subtitles, FramoraGrabDrawsTheChosenSubtitles)
     EXPECT_NE(picture(QStringLiteral("bare"), "1500"), picture(QStringLiteral("file"), "1500"));
     EXPECT_EQ(picture(QStringLiteral("bare"), "3500"), picture(QStringLiteral("file"), "3500"));
 
+    // A contact sheet: its 2 x 2 tiles lie at 1245, 3735, 6225 and 8715 ms, two of them inside
+    // the events.
+    for (const QString& choice : {QStringLiteral("off"), QStringLiteral("1")}) {
+        const TGrabRun sheet = Grab({QStringLiteral("--subtitles"), choice, QStringLiteral("--sheet"), QStringLiteral("2x2"),
+                                     QString::fromStdString(Fixture(TextMkv)), dir.filePath(choice + QStringLiteral(".png"))});
+        EXPECT_EQ(sheet.ExitCode, 0) << sheet.Err.toStdString();
+    }
+    EXPECT_NE(QImage(dir.filePath(QStringLiteral("off.png"))), QImage(dir.filePath(QStringLiteral("1.png"))));
+
     const TGrabRun missing = Grab({QStringLiteral("--subtitles"), QStringLiteral("3"),
                                    QString::fromStdString(Fixture(TextMkv)), dir.filePath(QStringLiteral("x")),
                                    QStringLiteral("1500")});
