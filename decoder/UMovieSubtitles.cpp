@@ -38,6 +38,8 @@ constexpr int DvbPageWidth = 720;
 constexpr int DvbPageHeight = 576;
 // Bitmap rectangles larger than this are taken for damage, not for a subtitle.
 constexpr int MaxBitmapSide = 8192;
+// The subtitle decoder's own complaints are moved down from errors to verbose notes.
+constexpr int DecoderLogDemotion = AV_LOG_VERBOSE - AV_LOG_ERROR;
 // The index's thread runs at this niceness above the program's, at most the largest there is.
 constexpr int IndexNiceness = 10;
 constexpr int MaxNiceness = 19;
@@ -332,6 +334,8 @@ const char* OpenReading(TMovieSubtitles::TIndex& index, TReading& r, const std::
     if (!r.Codec || avcodec_parameters_to_context(r.Codec.get(), r.Stream->codecpar) < 0)
         return "its codec parameters are damaged";
     r.Codec->pkt_timebase = r.Stream->time_base;
+    // A damaged packet is counted and said once at the end, not by the decoder packet by packet.
+    r.Codec->log_level_offset = DecoderLogDemotion;
     AVDictionary* options = nullptr;
     if (!paletteFile.empty() && r.Stream->codecpar->codec_id == AV_CODEC_ID_DVD_SUBTITLE)
         av_dict_set(&options, "ifo_palette", paletteFile.c_str(), 0);
