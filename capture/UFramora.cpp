@@ -176,6 +176,8 @@ void TfrmFramora::BindComponents()
     DeinterlaceAlways1 = ui->DeinterlaceAlways1;
     DeinterlaceNever1 = ui->DeinterlaceNever1;
     ToneMapping1 = ui->ToneMapping1;
+    Subtitles1 = ui->Subtitles1;
+    SubtitlesNone1 = ui->SubtitlesNone1;
     auto* deinterlaceGroup = new QActionGroup(this);
     deinterlaceGroup->setExclusive(true);
     for (QAction* item : {DeinterlaceAuto1, DeinterlaceAlways1, DeinterlaceNever1})
@@ -309,7 +311,10 @@ void TfrmFramora::ConnectHandlers()
     connect(btnSelectVob, &QToolButton::clicked, this, &TfrmFramora::btnSelectVobClick);
     connect(mnuVobList, &QMenu::aboutToShow, this, &TfrmFramora::mnuVobListPopup);
     connect(mnuDrvList, &QMenu::aboutToShow, this, &TfrmFramora::FillDriveMenu);
-    PaintBox1->OnPaint = [this](QPainter& canvas) { PaintBox1Paint(canvas); };
+    PaintBox1->OnPaint = [this](QPainter& canvas) {
+        PaintBox1Paint(canvas);
+        PaintSubtitles(canvas);
+    };
     connect(TrackBar1, &QSlider::valueChanged, this, &TfrmFramora::TrackBar1Change);
     connect(Timer2, &QTimer::timeout, this, &TfrmFramora::Timer2Timer);
     connect(CaptureScenes1, &QAction::triggered, this, &TfrmFramora::CaptureScenes1Click);
@@ -378,6 +383,7 @@ void TfrmFramora::FormCreate()
     cmbStepUnit->setCurrentIndex(InitialStepUnitIndex);
     // The decoder.
     Decoder = std::make_unique<TMovieDecoder>();
+    CreateSubtitleMenu();
     // The play origin.
     PlayOrigin = GetTickCount();
     // Qt paints every widget through a backing store, so the preview is double-buffered as long
@@ -401,6 +407,7 @@ void TfrmFramora::FormDestroy()
     Timer2->stop();
     FrameBitmap.reset();
     Browser.reset();
+    Subtitles.reset();
     Decoder.reset();
 }
 
@@ -429,11 +436,13 @@ void TfrmFramora::OpenMovie(const QString& Path)
             TrackBar1->setEnabled(true);
             PlayOrigin = GetTickCount();
             lblPicSize->setText(PictureSizeFormat.arg(Decoder->Width()).arg(Decoder->Height()));
+            FillSubtitleMenu();
             Panel1->update();
             emit MovieOpened(Path);
         } else {
             PlayState = TPlayState::Paused;
             MoviePath.clear();
+            FillSubtitleMenu();
             lblPicSize->clear();
             lblCurPos->clear();
             lblStopPos->clear();

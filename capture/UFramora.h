@@ -45,6 +45,8 @@ class TPictureEx;
 class TActionList;
 class TBitmap;
 class TMovieDecoder;
+class TMovieSubtitles;
+struct TSubtitleStreamInfo;
 class TOpenDialog;
 class TPaintBox;
 class TSaveDialog;
@@ -57,6 +59,9 @@ enum class TPlayState { Idle = 0, Paused = 2, Playing = 3 };
 
 // Hours:minutes:seconds.hundredths, two digits each, hours modulo 100; "--:--:--.--" below 0.
 QString FormatPlayTime(std::int32_t Ms);
+// The 字幕 menu's name for a movie's subtitle stream (number counts from 1): its language in
+// Japanese (else its code as the file gives it), its title and its codec: "日本語 (ass)".
+QString SubtitleStreamLabel(const TSubtitleStreamInfo& stream, int number);
 
 // The step of each item of the step unit box, in milliseconds; 0 for an index out of range.
 std::int32_t StepUnitMs(int Index);
@@ -147,6 +152,10 @@ public:
     QAction* ToneMapping1;
     TDeinterlace DeinterlaceChoice() const;
     void SetDeinterlaceChoice(TDeinterlace mode);
+    // Subtitles (UFramoraSubtitles.cpp): なし, then each subtitle stream of the movie and a
+    // subtitle file beside it; back to なし for each movie.
+    QMenu* Subtitles1;
+    QAction* SubtitlesNone1;
 
     TOpenDialog* OpenDialog1;
     TSaveDialog* SavePictureDialog1;
@@ -283,6 +292,19 @@ private:
     void MakeStoredPicture(TBitmap& Stored) const;
     void MakeStoredPicture(const TBitmap& Frame, const TDisplayTransform& Display, TBitmap& Stored) const;
 
+    // Subtitles (UFramoraSubtitles.cpp).
+    void CreateSubtitleMenu();
+    void FillSubtitleMenu();
+    void SubtitleChosen(QAction* item);
+    // Draws the chosen subtitles of the picture at timeMs into a stored picture, waiting a
+    // little for the index to reach that time.
+    void DrawSubtitles(TBitmap& Stored, std::int32_t TimeMs) const;
+    // Makes the preview's subtitle layer for the picture on screen again.
+    void RefreshSubtitleOverlay();
+    void SubtitleIndexTick();
+    void PaintSubtitles(QPainter& canvas);
+    QSize FrameDisplaySize() const;
+
     std::unique_ptr<Ui::TfrmFramora> ui;
 
     struct TAutoCapture;
@@ -321,6 +343,12 @@ private:
     bool Rendering = false;                 // set while a picture is decoded and copied
     std::unique_ptr<TMovieDecoder> Decoder;
     std::uint32_t PlayOrigin = 0;           // tick at which position 0 would have been shown
+    std::unique_ptr<TMovieSubtitles> Subtitles; // the subtitles chosen; closed for なし
+    QActionGroup* SubtitleChoices = nullptr;
+    QList<QAction*> SubtitleItems;          // the movie's own items after なし
+    std::int32_t FrameMovieMs = 0;          // the movie time of FrameBitmap, for its subtitles
+    QImage FrameSubtitles;                  // the preview's subtitle layer at the shown size
+    QTimer* SubtitleIndexTimer = nullptr;   // runs while the shown time waits for the index
 
     // Re-entrancy marks: a nested call through the message loop is dropped, not queued.
     bool TimerBusy = false;                 // Timer2Timer runs

@@ -236,6 +236,9 @@ void TfrmFramora::TakeDecodedPicture()
     FrameBitmap = std::move(picture);
     FrameDisplay = Decoder->DisplayTransform();
     FrameShown = true;
+    const std::int32_t pictureTime = Decoder->FrameTimeMs();
+    FrameMovieMs = pictureTime >= 0 ? pictureTime : std::max(LastShownPos, 0);
+    RefreshSubtitleOverlay();
 }
 
 void TfrmFramora::ShowFrameAtPosition()

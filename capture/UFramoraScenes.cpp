@@ -123,6 +123,7 @@ bool TfrmFramora::AddScene(const TBitmap& Frame, const TDisplayTransform& Displa
         // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
         TBitmap stored;
         MakeStoredPicture(Frame, Display, stored);
+        DrawSubtitles(stored, TimeMs);
         TPictureEx picture;
         picture.SetGraphic(&stored);
         StoreScene(picture, SceneCount - 1);
@@ -216,5 +217,6 @@ QImage TfrmFramora::ClipboardImage()
     // What a capture would store.
     TBitmap stored;
     MakeStoredPicture(stored);
+    DrawSubtitles(stored, FrameMovieMs);
     return stored.Image();
 }

@@ -3,6 +3,7 @@
 // 24-bit bitmap it owns. FFmpeg is tried first; AVI files it refuses go to the AVIFile stand-in.
 // Everything above this unit sees milliseconds and TBitmap only, never an FFmpeg type.
 #include "decoder/UDisplayPicture.h"
+#include "decoder/UMovieSubtitles.h"
 #include "decoder/UMovieTime.h"
 #include "decoder/UPictureSettings.h"
 #include "framework/TBitmap.h"
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct AVFrame;
 
@@ -71,6 +73,8 @@ public:
     TDisplayTransform DisplayTransform() const;
     // Whether the movie open (or open last) came through the AVIFile service.
     bool UsesAVIFile() const;
+    // The subtitle streams of the movie open, in container order; none for the AVIFile service.
+    std::vector<TSubtitleStreamInfo> SubtitleStreams() const;
 
     // The decoder's helper owns every FFmpeg and AVIFile resource (see MovieDecoderState.h).
     struct TState;

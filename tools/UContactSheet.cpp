@@ -1,6 +1,7 @@
 #include "tools/UContactSheet.h"
 
 #include "decoder/UMovieDecoder.h"
+#include "decoder/UMovieSubtitles.h"
 #include "framework/TBitmap.h"
 
 #include <QFont>
@@ -110,7 +111,7 @@ QString TimeLabel(std::int32_t ms)
 }
 
 TSheet Make(TMovieDecoder& decoder, const QString& movieName, const TGrid& grid, const TProgress& progress,
-            bool shown)
+            bool shown, TMovieSubtitles* subtitles)
 {
     TSheet sheet;
     const std::vector<std::int32_t> times = Times(decoder.Duration(), grid.Count());
@@ -150,6 +151,10 @@ TSheet Make(TMovieDecoder& decoder, const QString& movieName, const TGrid& grid,
             // Turned without loss and reduced by the image's own filter, which also gives the
             // display aspect: a painter's stretch samples, and aliases.
             MakeDisplayedPicture(decoder.Bitmap(), display, TAspectScaling::Coded, picture);
+            if (subtitles) {
+                subtitles->WaitForIndex(decoder.FrameTimeMs(), TMovieSubtitles::UnattendedIndexWait);
+                subtitles->Draw(picture, decoder.FrameTimeMs(), pictureSize);
+            }
             const QImage tile = picture.Image().scaled(layout.Tile, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             painter.drawImage(layout.Picture(i).topLeft(), tile);
         } else {

@@ -12,6 +12,7 @@
 #include <vector>
 
 class TMovieDecoder;
+class TMovieSubtitles;
 
 namespace ContactSheet {
 
@@ -65,9 +66,10 @@ struct TSheet {
 };
 
 // Draws the sheet of the movie open in decoder, whose file name heads it; the pictures as the
-// movie is meant to be shown unless asked for as coded. Needs a running QGuiApplication (fonts).
-// An empty image when the movie has no length to space pictures over.
+// movie is meant to be shown unless asked for as coded, with subtitles drawn in when given.
+// Needs a running QGuiApplication (fonts). An empty image when the movie has no length to space
+// pictures over.
 TSheet Make(TMovieDecoder& decoder, const QString& movieName, const TGrid& grid, const TProgress& progress = {},
-            bool shown = true);
+            bool shown = true, TMovieSubtitles* subtitles = nullptr);
 
 } // namespace ContactSheet

@@ -30,6 +30,8 @@ std::optional<std::int32_t> InRange(std::int64_t ms)
 const QString ScenesName = QStringLiteral("--scenes");
 const QString ThresholdName = QStringLiteral("scene-threshold");
 constexpr double MaxThreshold = 255;
+// A container holds far fewer streams than this; a larger number is a typo.
+constexpr int MaxSubtitleStream = 1000;
 
 bool IsNumber(const QString& text)
 {
@@ -181,6 +183,17 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
                                      QStringLiteral("HDR (PQ, HLG) pictures tone-mapped to SDR BT.709, and wide-gamut "
                                                     "SDR pictures brought to BT.709 colours: on (the default) or off."),
                                      QStringLiteral("on|off"));
+    const QCommandLineOption subtitles(QStringLiteral("subtitles"),
+                                       QStringLiteral("Draws the movie's N-th subtitle stream (counting from 1) into "
+                                                      "the pictures, at the size they are written; off (the "
+                                                      "default) draws none."),
+                                       QStringLiteral("N|off"));
+    const QCommandLineOption subFile(QStringLiteral("sub-file"),
+                                     QStringLiteral("Draws the subtitles of FILE (.srt, .ass, .ssa, .vtt; times "
+                                                    "from the movie's start) into the pictures."),
+                                     QStringLiteral("FILE"));
+    line.Parser().addOption(subtitles);
+    line.Parser().addOption(subFile);
     line.Parser().addOption(format);
     line.Parser().addOption(deinterlace);
     line.Parser().addOption(tonemap);
@@ -217,6 +230,20 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
         if (word != QStringLiteral("on") && word != QStringLiteral("off"))
             return fail(QStringLiteral("--tonemap takes on or off, not %1").arg(word));
         options.Pictures.ToneMapping = word == QStringLiteral("on");
+    }
+    if (line.Parser().isSet(subtitles)) {
+        const QString word = line.Parser().value(subtitles);
+        bool ok = false;
+        const int number = word.toInt(&ok);
+        if (word != QStringLiteral("off") && (!ok || number < 1 || number > MaxSubtitleStream))
+            return fail(QStringLiteral("--subtitles takes a stream number from 1 or off, not %1").arg(word));
+        if (word != QStringLiteral("off"))
+            options.SubtitleStream = number;
+    }
+    if (line.Parser().isSet(subFile)) {
+        if (options.SubtitleStream)
+            return fail(QStringLiteral("--subtitles and --sub-file ask for different subtitles; give one"));
+        options.SubtitleFile = line.Parser().value(subFile);
     }
     options.Coded = line.Parser().isSet(coded);
     options.Fast = line.Parser().isSet(fast);

@@ -48,6 +48,11 @@ struct TGrabOptions : TCommandLineResult {
     bool Coded = false;
     // --deinterlace auto|on|off and --tonemap on|off; the window's defaults.
     TPictureSettings Pictures;
+    // --subtitles N: the movie's N-th subtitle stream (from 1) drawn into the pictures; none by
+    // default and with "off". --sub-file FILE: a subtitle file instead (times from the movie's
+    // start).
+    std::optional<int> SubtitleStream;
+    QString SubtitleFile;
 
     TGrabFormat PictureFormat() const { return Format.value_or(TGrabFormat::Bmp); }
     // The sheet's format: --format, else the file name's extension, else PNG.

@@ -3,6 +3,7 @@
 #include "capture/UProgramStart.h"
 #include "decoder/UFFmpegLog.h"
 #include "decoder/UMovieDecoder.h"
+#include "decoder/UMovieSubtitles.h"
 #include "decoder/USceneScanner.h"
 #include "framework/QtMessageLog.h"
 #include "imagestore/UImageFile.h"
@@ -108,20 +109,35 @@ bool WritePicture(const TBitmap& bitmap, const std::filesystem::path& path, TGra
     return true;
 }
 
-// The picture the decoder rendered last, as options ask for it.
-const TBitmap& Picture(const TMovieDecoder& decoder, const TGrabOptions& options, TBitmap& shown)
+QSize DisplaySize(const TMovieDecoder& decoder)
 {
-    if (options.Coded)
+    return DisplayGeometry::DisplayedSize(QSize(decoder.Width(), decoder.Height()), decoder.DisplayTransform(),
+                                          TAspectScaling::Display);
+}
+
+// The picture the decoder rendered last, as options ask for it, with the subtitles of its time
+// when they are on.
+const TBitmap& Picture(const TMovieDecoder& decoder, const TGrabOptions& options, TBitmap& shown,
+                       TMovieSubtitles& subtitles)
+{
+    if (!subtitles.IsOpen() && options.Coded)
         return decoder.Bitmap();
-    MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), TAspectScaling::Display, shown);
+    if (options.Coded)
+        shown.Assign(decoder.Bitmap());
+    else
+        MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), TAspectScaling::Display, shown);
+    if (subtitles.IsOpen()) {
+        subtitles.WaitForIndex(decoder.FrameTimeMs(), TMovieSubtitles::UnattendedIndexWait);
+        subtitles.Draw(shown, decoder.FrameTimeMs(), DisplaySize(decoder));
+    }
     return shown;
 }
 
 // Writes the picture the decoder rendered last to target; says why when it cannot.
 bool WriteGrabbed(const TMovieDecoder& decoder, const TGrabOptions& options, const std::filesystem::path& target,
-                  TBitmap& shown)
+                  TBitmap& shown, TMovieSubtitles& subtitles)
 {
-    const TBitmap& picture = Picture(decoder, options, shown);
+    const TBitmap& picture = Picture(decoder, options, shown, subtitles);
     if (WritePicture(picture, target, options.PictureFormat(), ProvenanceOf(decoder, options, picture)))
         return true;
     Report(QStringLiteral("cannot write %1").arg(QString::fromStdString(target.string())));
@@ -132,8 +148,9 @@ bool WriteGrabbed(const TMovieDecoder& decoder, const TGrabOptions& options, con
 // "MARK failed".
 class TPictureFiles {
 public:
-    explicit TPictureFiles(const TGrabOptions& options)
+    TPictureFiles(const TGrabOptions& options, TMovieSubtitles& subtitles)
         : FOptions(options)
+        , FSubtitles(subtitles)
         , FOutDir(options.OutDir.toStdString())
         , FExtension("." + GrabFormatExtension(options.PictureFormat()).toStdString())
     {
@@ -145,7 +162,7 @@ public:
     void Write(const TMovieDecoder& decoder, std::int32_t mark, bool decoded)
     {
         const std::filesystem::path target = FOutDir / (std::to_string(mark) + FExtension);
-        const bool written = decoded && WriteGrabbed(decoder, FOptions, target, FShown);
+        const bool written = decoded && WriteGrabbed(decoder, FOptions, target, FShown, FSubtitles);
         // The picture's own time, because it may lie away from the mark (--fast, a scene's still).
         if (written)
             std::printf("%d ok %s at %d\n", mark, target.c_str(), decoder.FrameTimeMs());
@@ -159,24 +176,25 @@ public:
 
 private:
     const TGrabOptions& FOptions;
+    TMovieSubtitles& FSubtitles;
     const std::filesystem::path FOutDir;
     const std::string FExtension;
     TBitmap FShown;
     bool FAllWritten = true;
 };
 
-int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options)
+int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubtitles& subtitles)
 {
-    TPictureFiles files(options);
+    TPictureFiles files(options, subtitles);
     for (std::int32_t ms : options.Times)
         files.Write(decoder, ms, decoder.DecodeFrame(ms));
     return files.AllWritten() ? ExitOpened : ExitSomeTimeFailed;
 }
 
 // A picture of every scene or interval, each named by its mark (the cut, or the interval time).
-int GrabAutomatic(TMovieDecoder& decoder, const TGrabOptions& options)
+int GrabAutomatic(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubtitles& subtitles)
 {
-    TPictureFiles files(options);
+    TPictureFiles files(options, subtitles);
     const auto write = [&](const TSceneScanner::TFound& found) {
         files.Write(decoder, found.MarkMs, true);
         return true;
@@ -192,14 +210,14 @@ int GrabAutomatic(TMovieDecoder& decoder, const TGrabOptions& options)
     return files.AllWritten() ? ExitOpened : ExitSomeTimeFailed;
 }
 
-int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options)
+int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubtitles& subtitles)
 {
     const ContactSheet::TSheet sheet = ContactSheet::Make(
         decoder, QFileInfo(options.Movie).fileName(), *options.Sheet,
         [](int number, int count, std::int32_t ms) {
             Report(QStringLiteral("picture %1 of %2 at %3").arg(number).arg(count).arg(ContactSheet::TimeLabel(ms)));
         },
-        !options.Coded);
+        !options.Coded, subtitles.IsOpen() ? &subtitles : nullptr);
     if (sheet.Image.isNull()) {
         Report(QStringLiteral("%1: the movie has no length to space pictures over").arg(options.Movie));
         return ExitNotWritten;
@@ -213,6 +231,32 @@ int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options)
     }
     std::printf("sheet ok %s\n", options.SheetFile.toLocal8Bit().constData());
     return ExitOpened;
+}
+
+// The subtitles asked for; false, said why, when the movie has no such stream or the file is
+// not there.
+bool OpenSubtitles(const TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubtitles& subtitles)
+{
+    if (!options.SubtitleFile.isEmpty()) {
+        const std::string file = options.SubtitleFile.toLocal8Bit().toStdString();
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(file, error)) {
+            Report(QStringLiteral("%1: no such subtitle file").arg(options.SubtitleFile));
+            return false;
+        }
+        subtitles.OpenFile(file);
+    } else if (options.SubtitleStream) {
+        const std::vector<TSubtitleStreamInfo> streams = decoder.SubtitleStreams();
+        if (*options.SubtitleStream > static_cast<int>(streams.size())) {
+            Report(QStringLiteral("%1: no subtitle stream %2 (the movie has %3)")
+                       .arg(options.Movie)
+                       .arg(*options.SubtitleStream)
+                       .arg(streams.size()));
+            return false;
+        }
+        subtitles.OpenStream(decoder.FileName(), streams[static_cast<std::size_t>(*options.SubtitleStream - 1)]);
+    }
+    return true;
 }
 
 QStringList ArgumentsOf(int argc, char** argv)
@@ -260,7 +304,10 @@ int main(int argc, char** argv)
     std::printf("size %dx%d display %dx%d duration %d\n", decoder.Width(), decoder.Height(), shown.width(),
                 shown.height(), decoder.Duration());
     std::fflush(stdout);
+    TMovieSubtitles subtitles;
+    if (!OpenSubtitles(decoder, options, subtitles))
+        return ExitNotOpened;
     if (options.SceneThreshold || options.EveryMs)
-        return GrabAutomatic(decoder, options);
-    return options.Sheet ? GrabSheet(decoder, options) : GrabPictures(decoder, options);
+        return GrabAutomatic(decoder, options, subtitles);
+    return options.Sheet ? GrabSheet(decoder, options, subtitles) : GrabPictures(decoder, options, subtitles);
 }

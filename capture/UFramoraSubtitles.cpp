@@ -1,0 +1,178 @@
+// The 字幕 menu and the subtitles drawn over the preview and into captures and copies.
+#include "capture/UFramora.h"
+
+#include "decoder/UMovieDecoder.h"
+#include "decoder/UMovieSubtitles.h"
+#include "framework/TPaintBox.h"
+#include "imagestore/UCoordUtil.h"
+
+#include <QActionGroup>
+#include <QFileInfo>
+#include <QFrame>
+#include <QMenu>
+#include <QPainter>
+#include <QTimer>
+
+#include <array>
+#include <utility>
+
+namespace {
+
+const QString UnnamedSubtitleStream = QStringLiteral("字幕 %1");
+const QString SubtitleCodecFormat = QStringLiteral("%1 (%2)");
+const QString SubtitleFileFormat = QStringLiteral("%1 (ファイル)");
+
+// Languages as ISO 639-2 (both forms) or 639-1 codes name them, in the menu's language.
+const std::array<std::pair<const char*, const char*>, 30> LanguageNames{{
+    {"jpn", "日本語"}, {"ja", "日本語"},       {"eng", "英語"},         {"en", "英語"},
+    {"fre", "フランス語"}, {"fra", "フランス語"}, {"fr", "フランス語"},   {"ger", "ドイツ語"},
+    {"deu", "ドイツ語"}, {"de", "ドイツ語"},     {"spa", "スペイン語"},   {"es", "スペイン語"},
+    {"ita", "イタリア語"}, {"it", "イタリア語"}, {"chi", "中国語"},       {"zho", "中国語"},
+    {"zh", "中国語"},    {"kor", "韓国語"},     {"ko", "韓国語"},        {"rus", "ロシア語"},
+    {"ru", "ロシア語"},  {"por", "ポルトガル語"}, {"pt", "ポルトガル語"}, {"dut", "オランダ語"},
+    {"nld", "オランダ語"}, {"nl", "オランダ語"}, {"tha", "タイ語"},       {"th", "タイ語"},
+    {"ara", "アラビア語"}, {"ar", "アラビア語"},
+}};
+
+// Until the index has reached a capture's time, the capture waits this long for it.
+constexpr std::chrono::milliseconds CaptureIndexWait{2000};
+// While the shown picture's time is beyond the index, it is looked at this often.
+constexpr int IndexPollMs = 200;
+
+const char* const SubtitleChoiceProperty = "subtitleChoice";
+// What an item of the menu chooses: a stream by its place among the movie's, or a file.
+constexpr int FileChoice = -1;
+
+QString LanguageName(const std::string& code)
+{
+    const QString lower = QString::fromStdString(code).toLower();
+    for (const auto& [known, name] : LanguageNames) {
+        if (lower == QLatin1String(known))
+            return QString::fromUtf8(name);
+    }
+    return QString::fromStdString(code);
+}
+
+} // namespace
+
+QString SubtitleStreamLabel(const TSubtitleStreamInfo& stream, int number)
+{
+    QStringList parts;
+    if (!stream.Language.empty() && stream.Language != "und")
+        parts << LanguageName(stream.Language);
+    if (!stream.Title.empty())
+        parts << QString::fromStdString(stream.Title);
+    if (parts.isEmpty())
+        parts << UnnamedSubtitleStream.arg(number);
+    return SubtitleCodecFormat.arg(parts.join(QLatin1Char(' ')), QString::fromStdString(stream.Codec));
+}
+
+void TfrmFramora::CreateSubtitleMenu()
+{
+    Subtitles = std::make_unique<TMovieSubtitles>();
+    SubtitleChoices = new QActionGroup(this);
+    SubtitleChoices->setExclusive(true);
+    SubtitleChoices->addAction(SubtitlesNone1);
+    connect(SubtitleChoices, &QActionGroup::triggered, this, &TfrmFramora::SubtitleChosen);
+    SubtitleIndexTimer = new QTimer(this);
+    SubtitleIndexTimer->setObjectName(QStringLiteral("SubtitleIndexTimer"));
+    SubtitleIndexTimer->setInterval(IndexPollMs);
+    connect(SubtitleIndexTimer, &QTimer::timeout, this, &TfrmFramora::SubtitleIndexTick);
+}
+
+void TfrmFramora::FillSubtitleMenu()
+{
+    Subtitles->Close();
+    SubtitleIndexTimer->stop();
+    FrameSubtitles = QImage();
+    for (QAction* item : std::as_const(SubtitleItems)) {
+        SubtitleChoices->removeAction(item);
+        Subtitles1->removeAction(item);
+        item->deleteLater();
+    }
+    SubtitleItems.clear();
+    SubtitlesNone1->setChecked(true);
+    const auto add = [this](const QString& label, int choice, const QString& file) {
+        auto* item = new QAction(label, Subtitles1);
+        item->setCheckable(true);
+        item->setProperty(SubtitleChoiceProperty, choice);
+        item->setData(file);
+        SubtitleChoices->addAction(item);
+        Subtitles1->addAction(item);
+        SubtitleItems << item;
+    };
+    int number = 0;
+    if (Decoder->IsOpen())
+        for (const TSubtitleStreamInfo& stream : Decoder->SubtitleStreams()) {
+        add(SubtitleStreamLabel(stream, number + 1), number, QString());
+        ++number;
+    }
+    if (!Decoder->IsOpen())
+        return;
+    if (const std::string beside = SubtitleFiles::FileBeside(Decoder->FileName()); !beside.empty()) {
+        const QString file = QString::fromStdString(beside);
+        add(SubtitleFileFormat.arg(QFileInfo(file).fileName()), FileChoice, file);
+    }
+}
+
+void TfrmFramora::SubtitleChosen(QAction* item)
+{
+    if (item == SubtitlesNone1 || !Decoder->IsOpen()) {
+        Subtitles->Close();
+    } else if (const int choice = item->property(SubtitleChoiceProperty).toInt(); choice == FileChoice) {
+        Subtitles->OpenFile(item->data().toString().toStdString());
+    } else if (const std::vector<TSubtitleStreamInfo> streams = Decoder->SubtitleStreams();
+               choice >= 0 && choice < static_cast<int>(streams.size())) {
+        Subtitles->OpenStream(Decoder->FileName(), streams[static_cast<std::size_t>(choice)]);
+    }
+    RefreshSubtitleOverlay();
+}
+
+QSize TfrmFramora::FrameDisplaySize() const
+{
+    return DisplayGeometry::DisplayedSize(QSize(FrameBitmap->Width(), FrameBitmap->Height()), FrameDisplay,
+                                          TAspectScaling::Display);
+}
+
+void TfrmFramora::DrawSubtitles(TBitmap& Stored, std::int32_t TimeMs) const
+{
+    if (!Subtitles || !Subtitles->IsOpen())
+        return;
+    Subtitles->WaitForIndex(TimeMs, CaptureIndexWait);
+    Subtitles->Draw(Stored, TimeMs, FrameDisplaySize());
+}
+
+void TfrmFramora::RefreshSubtitleOverlay()
+{
+    FrameSubtitles = QImage();
+    SubtitleIndexTimer->stop();
+    if (Subtitles->IsOpen() && FrameShown && !FrameBitmap->Empty()) {
+        // Laid out at the size the preview shows the picture, so that the text is sharp there.
+        const QSize shown = FrameDisplaySize();
+        const TRect fitted = FitRectCentered(TRect{0, 0, shown.width(), shown.height()},
+                                             TRect{0, 0, Panel1->width(), Panel1->height()});
+        const QSize onScreen = ToQRect(fitted).size();
+        FrameSubtitles = Subtitles->Overlay(onScreen.isEmpty() ? shown : onScreen, FrameMovieMs, shown);
+        // The subtitle of a time the index has not reached comes when it gets there.
+        if (Subtitles->IndexedToMs() < FrameMovieMs)
+            SubtitleIndexTimer->start();
+    }
+    PaintBox1->update();
+}
+
+void TfrmFramora::SubtitleIndexTick()
+{
+    if (!Subtitles->IsOpen() || Subtitles->IndexedToMs() >= FrameMovieMs)
+        RefreshSubtitleOverlay();
+}
+
+void TfrmFramora::PaintSubtitles(QPainter& canvas)
+{
+    if (FrameSubtitles.isNull() || Rendering || !FrameShown)
+        return;
+    const TRect target{0, 0, Panel1->width(), Panel1->height()};
+    const TRect source{0, 0, FrameSubtitles.width(), FrameSubtitles.height()};
+    canvas.resetTransform();
+    canvas.setRenderHint(QPainter::SmoothPixmapTransform);
+    canvas.drawImage(ToQRect(FitRectCentered(source, target)), FrameSubtitles);
+}

@@ -1,0 +1,775 @@
+#include "decoder/UMovieSubtitles.h"
+
+#include "decoder/MovieDecoderState.h"
+
+extern "C" {
+#include <ass/ass.h>
+#include <libavutil/opt.h>
+}
+
+#include <QByteArray>
+#include <QFileInfo>
+#include <QDir>
+#include <QPainter>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One call into FFmpeg that may read gives up after this long, as the decoder's do.
+constexpr auto CallTimeLimit = std::chrono::milliseconds(TMovieDecoder::DefaultCallTimeLimitMs);
+// Subtitle packets are muxed near their start time but may trail the other streams' packets by
+// this much; the index counts an event as known only once reading has passed it by as much.
+constexpr std::int64_t InterleaveSlackMs = 1000;
+constexpr std::int64_t EndOpen = std::numeric_limits<std::int64_t>::max();
+// DVB subtitles address a 720 x 576 page unless the stream defines its display.
+constexpr int DvbPageWidth = 720;
+constexpr int DvbPageHeight = 576;
+// Bitmap rectangles larger than this are taken for damage, not for a subtitle.
+constexpr int MaxBitmapSide = 8192;
+// The subtitle decoder's own complaints are moved down from errors to verbose notes.
+constexpr int DecoderLogDemotion = AV_LOG_VERBOSE - AV_LOG_ERROR;
+// The index's thread runs at this niceness above the program's, at most the largest there is.
+constexpr int IndexNiceness = 10;
+constexpr int MaxNiceness = 19;
+// Walking back from the event found for a time, no more events than this are looked at.
+constexpr int MaxOverlappingEvents = 16;
+// libass's font family when a style's font is not on the system.
+constexpr const char* FallbackFamily = "sans-serif";
+// The IFO file of title set NN is VTS_NN_0.IFO; its VOB files are VTS_NN_1.VOB and on.
+constexpr int TitleSetPrefixLength = 7; // "VTS_NN_"
+
+struct TAssLibraryFree {
+    void operator()(ASS_Library* library) const { ass_library_done(library); }
+};
+struct TAssRendererFree {
+    void operator()(ASS_Renderer* renderer) const { ass_renderer_done(renderer); }
+};
+struct TAssTrackFree {
+    void operator()(ASS_Track* track) const { ass_free_track(track); }
+};
+// The decoder's output for one packet; what it allocated goes with it or with the next packet.
+struct TDecodedSubtitle {
+    AVSubtitle Value{};
+    TDecodedSubtitle() = default;
+    ~TDecodedSubtitle() { avsubtitle_free(&Value); }
+    TDecodedSubtitle(const TDecodedSubtitle&) = delete;
+    TDecodedSubtitle& operator=(const TDecodedSubtitle&) = delete;
+};
+struct TDictionaryFree {
+    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+};
+using AssLibraryPtr = std::unique_ptr<ASS_Library, TAssLibraryFree>;
+using AssRendererPtr = std::unique_ptr<ASS_Renderer, TAssRendererFree>;
+using AssTrackPtr = std::unique_ptr<ASS_Track, TAssTrackFree>;
+using DictionaryPtr = std::unique_ptr<AVDictionary, TDictionaryFree>;
+
+// libass reports font matching and parsing at length; the index says in one line what failed.
+void DropAssMessage(int, const char*, va_list, void*) {}
+
+// One rectangle of a bitmap subtitle: its palette indices, compressed (a subtitle is mostly
+// runs of the transparent colour, and a film holds a thousand of them).
+struct TBitmapRect {
+    QRect Place;
+    QByteArray Indices;
+    QVector<QRgb> Palette;
+};
+
+struct TBitmapEvent {
+    std::int64_t StartMs = 0;
+    std::int64_t EndMs = EndOpen;
+    QSize Canvas;
+    std::vector<TBitmapRect> Rects;
+};
+
+// A piece of a subtitle to blend: premultiplied ARGB at its place in the target.
+struct TPiece {
+    QPoint At;
+    QImage Pixels;
+};
+
+std::int64_t ToMs(std::int64_t value, AVRational timeBase)
+{
+    return av_rescale_q(value, timeBase, AVRational{1, 1000});
+}
+
+bool IsTextCodec(AVCodecID id)
+{
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
+    return descriptor && (descriptor->props & AV_CODEC_PROP_TEXT_SUB) != 0;
+}
+
+std::string MetadataText(AVDictionary* metadata, const char* key)
+{
+    const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
+    return entry && entry->value ? entry->value : std::string();
+}
+
+QImage PieceOfAssImage(const ASS_Image& image)
+{
+    QImage pixels(image.w, image.h, QImage::Format_ARGB32_Premultiplied);
+    const std::uint32_t opacity = 255 - (image.color & 0xFF);
+    const std::uint32_t red = image.color >> 24;
+    const std::uint32_t green = (image.color >> 16) & 0xFF;
+    const std::uint32_t blue = (image.color >> 8) & 0xFF;
+    for (int y = 0; y < image.h; ++y) {
+        const unsigned char* coverage = image.bitmap + static_cast<std::ptrdiff_t>(y) * image.stride;
+        auto* row = reinterpret_cast<QRgb*>(pixels.scanLine(y));
+        for (int x = 0; x < image.w; ++x) {
+            const std::uint32_t alpha = coverage[x] * opacity / 255;
+            row[x] = qRgba(static_cast<int>(red * alpha / 255), static_cast<int>(green * alpha / 255),
+                           static_cast<int>(blue * alpha / 255), static_cast<int>(alpha));
+        }
+    }
+    return pixels;
+}
+
+// x / 255 for x up to 255 * 255, rounded, without a division.
+inline std::uint32_t Div255(std::uint32_t x)
+{
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+// Blends one of libass's coverage maps in its colour straight into a 24-bit picture (blue,
+// green, red in memory): a capture at 1080p touches only the glyphs' pixels, once.
+void BlendAssImage(TBitmap& picture, const ASS_Image& image)
+{
+    const QRect area = QRect(image.dst_x, image.dst_y, image.w, image.h).intersected(QRect(0, 0, picture.Width(), picture.Height()));
+    const std::uint32_t opacity = 255 - (image.color & 0xFF);
+    const std::uint8_t blue = static_cast<std::uint8_t>(image.color >> 8);
+    const std::uint8_t green = static_cast<std::uint8_t>(image.color >> 16);
+    const std::uint8_t red = static_cast<std::uint8_t>(image.color >> 24);
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const unsigned char* coverage = image.bitmap + static_cast<std::ptrdiff_t>(y - image.dst_y) * image.stride
+            + (area.left() - image.dst_x);
+        std::uint8_t* target = picture.ScanLine(y) + static_cast<std::ptrdiff_t>(area.left()) * 3;
+        for (int x = 0; x < area.width(); ++x, target += 3) {
+            const std::uint32_t covered = coverage[x];
+            if (covered == 0)
+                continue;
+            const std::uint32_t alpha = opacity == 255 ? covered : Div255(covered * opacity);
+            if (alpha == 255) { // inside a glyph: most of its pixels
+                target[0] = blue;
+                target[1] = green;
+                target[2] = red;
+                continue;
+            }
+            const std::uint32_t keep = 255 - alpha;
+            target[0] = static_cast<std::uint8_t>(Div255(blue * alpha + target[0] * keep));
+            target[1] = static_cast<std::uint8_t>(Div255(green * alpha + target[1] * keep));
+            target[2] = static_cast<std::uint8_t>(Div255(red * alpha + target[2] * keep));
+        }
+    }
+}
+
+// Blends premultiplied pieces into a 24-bit picture (blue, green, red in memory).
+void BlendInto(TBitmap& picture, const std::vector<TPiece>& pieces)
+{
+    const QRect bounds(0, 0, picture.Width(), picture.Height());
+    for (const TPiece& piece : pieces) {
+        const QRect area = QRect(piece.At, piece.Pixels.size()).intersected(bounds);
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            const auto* source = reinterpret_cast<const QRgb*>(piece.Pixels.constScanLine(y - piece.At.y()));
+            std::uint8_t* target = picture.ScanLine(y) + static_cast<std::ptrdiff_t>(area.left()) * 3;
+            for (int x = area.left(); x <= area.right(); ++x, target += 3) {
+                const QRgb pixel = source[x - piece.At.x()];
+                const std::uint32_t keep = 255 - static_cast<std::uint32_t>(qAlpha(pixel));
+                if (keep == 255)
+                    continue;
+                target[0] = static_cast<std::uint8_t>(qBlue(pixel) + target[0] * keep / 255);
+                target[1] = static_cast<std::uint8_t>(qGreen(pixel) + target[1] * keep / 255);
+                target[2] = static_cast<std::uint8_t>(qRed(pixel) + target[2] * keep / 255);
+            }
+        }
+    }
+}
+
+} // namespace
+
+struct TMovieSubtitles::TIndex {
+    // Set by the owner to end the reading; the interrupt callback hears it within one read.
+    std::atomic<bool> Stop{false};
+    Clock::time_point CallDeadline = Clock::time_point::max();
+    std::thread Reader;
+
+    mutable std::mutex Lock;
+    mutable std::condition_variable Advanced;
+    // Below, everything is guarded by Lock.
+    std::int64_t IndexedToMs = -1;
+    bool Complete = false;
+    bool Failed = false;
+    std::size_t Events = 0;
+    // Text: libass's track holds the events; the renderer is made once fonts are known.
+    AssLibraryPtr Library;
+    AssTrackPtr Track;
+    AssRendererPtr Renderer;
+    // The track's event whose end the next event sets, -1 when none waits.
+    int OpenTextEvent = -1;
+    // Bitmaps: sorted by start; each new one ends the ones before it.
+    std::vector<TBitmapEvent> Bitmaps;
+
+    void Read(std::string file, int containerIndex, std::int64_t originMs, std::string paletteFile);
+    void Publish(std::int64_t reachedMs)
+    {
+        {
+            const std::lock_guard<std::mutex> guard(Lock);
+            IndexedToMs = std::max(IndexedToMs, reachedMs);
+        }
+        Advanced.notify_all();
+    }
+    void Finish(bool failed)
+    {
+        {
+            const std::lock_guard<std::mutex> guard(Lock);
+            Complete = true;
+            Failed = failed;
+            if (failed) {
+                Track.reset();
+                Bitmaps.clear();
+                Events = 0;
+            }
+        }
+        Advanced.notify_all();
+    }
+    // libass's images for the time at the size; valid while Lock is held. Null when none.
+    const ASS_Image* RenderText(QSize size, std::int64_t timeMs, QSize displaySize);
+    std::vector<TPiece> Pieces(QSize size, std::int64_t timeMs, QSize displaySize);
+    bool Draw(TBitmap& picture, std::int64_t timeMs, QSize displaySize);
+};
+
+namespace {
+
+int InterruptIfStopped(void* opaque)
+{
+    const auto* index = static_cast<const TMovieSubtitles::TIndex*>(opaque);
+    return index->Stop.load() || Clock::now() > index->CallDeadline ? 1 : 0;
+}
+
+// What the reading thread owns while it runs.
+struct TReading {
+    ffmpeg::InputPtr Format;
+    ffmpeg::CodecContextPtr Codec;
+    ffmpeg::PacketPtr Packet;
+    AVStream* Stream = nullptr;
+    bool Text = false;
+    // The movie's time 0 (its first picture's stream start), in milliseconds of the container.
+    std::int64_t OriginMs = 0;
+    int VideoStream = -1;
+    QSize VideoSize;
+};
+
+class TCall {
+public:
+    explicit TCall(TMovieSubtitles::TIndex& index)
+        : FIndex(index)
+    {
+        FIndex.CallDeadline = Clock::now() + CallTimeLimit;
+    }
+    ~TCall() { FIndex.CallDeadline = Clock::time_point::max(); }
+    TCall(const TCall&) = delete;
+    TCall& operator=(const TCall&) = delete;
+
+private:
+    TMovieSubtitles::TIndex& FIndex;
+};
+
+// Opens the file and the stream's decoder; the reason when it cannot.
+const char* OpenReading(TMovieSubtitles::TIndex& index, TReading& r, const std::string& file, int containerIndex,
+                        const std::string& paletteFile)
+{
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format)
+        return "out of memory";
+    format->interrupt_callback = {InterruptIfStopped, &index};
+    {
+        TCall call(index);
+        if (avformat_open_input(&format, file.c_str(), nullptr, nullptr) != 0)
+            return "not a file FFmpeg reads";
+    }
+    r.Format.reset(format);
+    // Containers with a header (Matroska, MP4) name every stream and its codec there; probing
+    // would decode pictures the index never needs. Program and transport streams show theirs
+    // only in their packets.
+    if (format->ctx_flags & AVFMTCTX_NOHEADER || (containerIndex >= 0 && containerIndex >= static_cast<int>(format->nb_streams))) {
+        TCall call(index);
+        if (avformat_find_stream_info(format, nullptr) < 0)
+            return "its streams cannot be found";
+    }
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters* parameters = format->streams[i]->codecpar;
+        if (parameters->codec_type == AVMEDIA_TYPE_VIDEO && r.VideoStream < 0) {
+            r.VideoStream = static_cast<int>(i);
+            r.VideoSize = QSize(parameters->width, parameters->height);
+        }
+    }
+    // A subtitle file holds one stream; a movie's is the one chosen.
+    const int chosen = containerIndex >= 0 ? containerIndex
+                                           : av_find_best_stream(format, AVMEDIA_TYPE_SUBTITLE, -1, -1, nullptr, 0);
+    if (chosen < 0 || chosen >= static_cast<int>(format->nb_streams)
+        || format->streams[chosen]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
+        return "no such subtitle stream";
+    if (containerIndex < 0)
+        r.VideoStream = -1; // a file beside the movie counts from the movie's start
+    r.Stream = format->streams[chosen];
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (static_cast<int>(i) != chosen && static_cast<int>(i) != r.VideoStream)
+            format->streams[i]->discard = AVDISCARD_ALL;
+    }
+    const AVCodec* codec = avcodec_find_decoder(r.Stream->codecpar->codec_id);
+    if (!codec)
+        return "no decoder for its codec";
+    r.Codec.reset(avcodec_alloc_context3(codec));
+    if (!r.Codec || avcodec_parameters_to_context(r.Codec.get(), r.Stream->codecpar) < 0)
+        return "its codec parameters are damaged";
+    r.Codec->pkt_timebase = r.Stream->time_base;
+    // A damaged packet is counted and said once at the end, not by the decoder packet by packet.
+    r.Codec->log_level_offset = DecoderLogDemotion;
+    AVDictionary* options = nullptr;
+    if (!paletteFile.empty() && r.Stream->codecpar->codec_id == AV_CODEC_ID_DVD_SUBTITLE)
+        av_dict_set(&options, "ifo_palette", paletteFile.c_str(), 0);
+    const int opened = avcodec_open2(r.Codec.get(), codec, &options);
+    const DictionaryPtr unused(options);
+    if (opened < 0)
+        return "its decoder does not accept it";
+    r.Packet.reset(av_packet_alloc());
+    if (!r.Packet)
+        return "out of memory";
+    r.Text = IsTextCodec(r.Stream->codecpar->codec_id);
+    return nullptr;
+}
+
+// libass with the fonts the movie carries, a track with the stream's styles and a renderer.
+const char* OpenAss(TMovieSubtitles::TIndex& index, const TReading& r)
+{
+    AssLibraryPtr library(ass_library_init());
+    if (!library)
+        return "libass cannot start";
+    ass_set_message_cb(library.get(), DropAssMessage, nullptr);
+    ass_set_extract_fonts(library.get(), 1);
+    for (unsigned i = 0; i < r.Format->nb_streams; ++i) {
+        const AVStream* stream = r.Format->streams[i];
+        const AVCodecParameters* parameters = stream->codecpar;
+        if (parameters->codec_type != AVMEDIA_TYPE_ATTACHMENT || !parameters->extradata || parameters->extradata_size <= 0)
+            continue;
+        const std::string name = MetadataText(stream->metadata, "filename");
+        ass_add_font(library.get(), name.c_str(), reinterpret_cast<const char*>(parameters->extradata),
+                     parameters->extradata_size);
+    }
+    AssTrackPtr track(ass_new_track(library.get()));
+    if (!track)
+        return "libass cannot start";
+    // Each packet is added once, in file order; streams that number every event alike must
+    // not lose all but the first.
+    ass_set_check_readorder(track.get(), 0);
+    if (r.Codec->subtitle_header && r.Codec->subtitle_header_size > 0)
+        ass_process_codec_private(track.get(), reinterpret_cast<char*>(r.Codec->subtitle_header),
+                                  r.Codec->subtitle_header_size);
+    AssRendererPtr renderer(ass_renderer_init(library.get()));
+    if (!renderer)
+        return "libass cannot start";
+    ass_set_fonts(renderer.get(), nullptr, FallbackFamily, ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
+    const std::lock_guard<std::mutex> guard(index.Lock);
+    index.Library = std::move(library);
+    index.Track = std::move(track);
+    index.Renderer = std::move(renderer);
+    return nullptr;
+}
+
+void AddTextEvent(TMovieSubtitles::TIndex& index, const AVSubtitle& subtitle, std::int64_t startMs,
+                  std::int64_t durationMs)
+{
+    const std::lock_guard<std::mutex> guard(index.Lock);
+    ASS_Track* track = index.Track.get();
+    if (index.OpenTextEvent >= 0 && index.OpenTextEvent < track->n_events) {
+        ASS_Event& open = track->events[index.OpenTextEvent];
+        open.Duration = std::max<long long>(0, startMs - open.Start);
+    }
+    index.OpenTextEvent = -1;
+    for (unsigned i = 0; i < subtitle.num_rects; ++i) {
+        const AVSubtitleRect* rect = subtitle.rects[i];
+        if (rect->type != SUBTITLE_ASS || !rect->ass)
+            continue;
+        const int before = track->n_events;
+        ass_process_chunk(track, rect->ass, static_cast<int>(std::strlen(rect->ass)), startMs,
+                          durationMs == EndOpen ? 0 : durationMs);
+        if (track->n_events > before) {
+            ++index.Events;
+            if (durationMs == EndOpen)
+                index.OpenTextEvent = track->n_events - 1;
+        }
+    }
+}
+
+TBitmapRect KeptRect(const AVSubtitleRect& rect)
+{
+    TBitmapRect kept;
+    kept.Place = QRect(rect.x, rect.y, rect.w, rect.h);
+    QByteArray indices(static_cast<qsizetype>(rect.w) * rect.h, Qt::Uninitialized);
+    for (int y = 0; y < rect.h; ++y)
+        std::memcpy(indices.data() + static_cast<qsizetype>(y) * rect.w,
+                    rect.data[0] + static_cast<std::ptrdiff_t>(y) * rect.linesize[0], static_cast<std::size_t>(rect.w));
+    kept.Indices = qCompress(indices, 1);
+    const auto* palette = reinterpret_cast<const std::uint32_t*>(rect.data[1]);
+    for (int i = 0; i < std::min(rect.nb_colors, 256); ++i)
+        kept.Palette.push_back(palette[i]); // AARRGGBB, as QRgb
+    return kept;
+}
+
+bool UsableBitmap(const AVSubtitleRect& rect)
+{
+    return rect.type == SUBTITLE_BITMAP && rect.w > 0 && rect.h > 0 && rect.w <= MaxBitmapSide
+        && rect.h <= MaxBitmapSide && rect.x >= 0 && rect.y >= 0 && rect.data[0] && rect.data[1]
+        && rect.linesize[0] >= rect.w;
+}
+
+QSize BitmapCanvas(const TReading& r)
+{
+    if (r.Codec->width > 0 && r.Codec->height > 0)
+        return {r.Codec->width, r.Codec->height};
+    if (r.Stream->codecpar->codec_id == AV_CODEC_ID_DVB_SUBTITLE || r.VideoSize.isEmpty())
+        return {DvbPageWidth, DvbPageHeight};
+    return r.VideoSize;
+}
+
+void AddBitmapEvent(TMovieSubtitles::TIndex& index, const TReading& r, const AVSubtitle& subtitle,
+                    std::int64_t startMs, std::int64_t durationMs)
+{
+    TBitmapEvent event;
+    event.StartMs = startMs;
+    event.EndMs = durationMs == EndOpen ? EndOpen : startMs + durationMs;
+    event.Canvas = BitmapCanvas(r);
+    for (unsigned i = 0; i < subtitle.num_rects; ++i) {
+        if (UsableBitmap(*subtitle.rects[i]))
+            event.Rects.push_back(KeptRect(*subtitle.rects[i]));
+    }
+    const std::lock_guard<std::mutex> guard(index.Lock);
+    // A new picture replaces the one shown, and an empty one clears it.
+    for (auto it = index.Bitmaps.rbegin(); it != index.Bitmaps.rend() && it->EndMs > startMs; ++it)
+        it->EndMs = std::max(it->StartMs, startMs);
+    if (event.Rects.empty())
+        return;
+    const auto place = std::upper_bound(index.Bitmaps.begin(), index.Bitmaps.end(), startMs,
+                                        [](std::int64_t ms, const TBitmapEvent& e) { return ms < e.StartMs; });
+    index.Bitmaps.insert(place, std::move(event));
+    ++index.Events;
+}
+
+// The event's start and duration in movie milliseconds; EndOpen when the stream leaves the end
+// to the next event.
+void EventTimes(const TReading& r, const AVPacket& packet, const AVSubtitle& subtitle, std::int64_t& startMs,
+                std::int64_t& durationMs)
+{
+    const std::int64_t packetTime = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    startMs = ToMs(packetTime, r.Stream->time_base) - r.OriginMs + subtitle.start_display_time;
+    durationMs = EndOpen;
+    if (subtitle.end_display_time > subtitle.start_display_time && subtitle.end_display_time != UINT32_MAX)
+        durationMs = subtitle.end_display_time - subtitle.start_display_time;
+    else if (packet.duration > 0)
+        durationMs = ToMs(packet.duration, r.Stream->time_base);
+}
+
+} // namespace
+
+void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::int64_t originMs, std::string paletteFile)
+{
+    // The window's thread shows pictures while this one reads: it gets the processor first.
+    const auto thread = static_cast<id_t>(gettid());
+    setpriority(PRIO_PROCESS, thread, std::min(MaxNiceness, getpriority(PRIO_PROCESS, thread) + IndexNiceness));
+    TReading r;
+    r.OriginMs = originMs;
+    const char* failure = OpenReading(*this, r, file, containerIndex, paletteFile);
+    if (!failure && r.Text)
+        failure = OpenAss(*this, r);
+    if (failure) {
+        if (!Stop)
+            av_log(nullptr, AV_LOG_ERROR, "subtitles: %s: %s; pictures are shown without subtitles\n",
+                   file.c_str(), failure);
+        Finish(true);
+        return;
+    }
+    int damaged = 0;
+    bool cutOff = false;
+    TDecodedSubtitle decoded;
+    AVSubtitle* subtitle = &decoded.Value;
+    for (;;) {
+        int status = 0;
+        {
+            TCall call(*this);
+            status = av_read_frame(r.Format.get(), r.Packet.get());
+        }
+        if (Stop)
+            return;
+        if (status == AVERROR(EAGAIN))
+            continue;
+        if (status < 0) {
+            cutOff = status != AVERROR_EOF;
+            break;
+        }
+        AVPacket& packet = *r.Packet;
+        const AVStream* stream = r.Format->streams[packet.stream_index];
+        const std::int64_t packetTime = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+        if (packet.stream_index == r.Stream->index) {
+            int got = 0;
+            avsubtitle_free(subtitle);
+            if (avcodec_decode_subtitle2(r.Codec.get(), subtitle, &got, &packet) < 0) {
+                ++damaged;
+            } else if (got && packetTime != AV_NOPTS_VALUE) {
+                std::int64_t startMs = 0, durationMs = 0;
+                EventTimes(r, packet, *subtitle, startMs, durationMs);
+                if (r.Text)
+                    AddTextEvent(*this, *subtitle, startMs, durationMs);
+                else
+                    AddBitmapEvent(*this, r, *subtitle, startMs, durationMs);
+            }
+        }
+        if (packetTime != AV_NOPTS_VALUE)
+            Publish(ToMs(packetTime, stream->time_base) - r.OriginMs - InterleaveSlackMs);
+        av_packet_unref(&packet);
+    }
+    if (damaged > 0 || cutOff)
+        av_log(nullptr, AV_LOG_ERROR, "subtitles: %s: %d damaged subtitle packets skipped%s\n", file.c_str(), damaged,
+               cutOff ? ", reading stopped early" : "");
+    Finish(false);
+}
+
+const ASS_Image* TMovieSubtitles::TIndex::RenderText(QSize size, std::int64_t timeMs, QSize displaySize)
+{
+    ass_set_frame_size(Renderer.get(), size.width(), size.height());
+    // libass derives the pixel aspect from the storage size: text keeps the display's
+    // proportions on a picture of the coded ones.
+    if (!displaySize.isEmpty())
+        ass_set_storage_size(Renderer.get(), displaySize.width(), displaySize.height());
+    return ass_render_frame(Renderer.get(), Track.get(), timeMs, nullptr);
+}
+
+bool TMovieSubtitles::TIndex::Draw(TBitmap& picture, std::int64_t timeMs, QSize displaySize)
+{
+    std::unique_lock<std::mutex> lock(Lock);
+    if (!Track || !Renderer) {
+        lock.unlock();
+        const std::vector<TPiece> pieces = Pieces(QSize(picture.Width(), picture.Height()), timeMs, displaySize);
+        BlendInto(picture, pieces);
+        return !pieces.empty();
+    }
+    bool drawn = false;
+    for (const ASS_Image* image = RenderText(QSize(picture.Width(), picture.Height()), timeMs, displaySize); image;
+         image = image->next) {
+        if (image->w > 0 && image->h > 0) {
+            BlendAssImage(picture, *image);
+            drawn = true;
+        }
+    }
+    return drawn;
+}
+
+std::vector<TPiece> TMovieSubtitles::TIndex::Pieces(QSize size, std::int64_t timeMs, QSize displaySize)
+{
+    std::vector<TPiece> pieces;
+    if (size.isEmpty())
+        return pieces;
+    const std::lock_guard<std::mutex> guard(Lock);
+    if (Track && Renderer) {
+        for (const ASS_Image* image = RenderText(size, timeMs, displaySize); image; image = image->next) {
+            if (image->w > 0 && image->h > 0)
+                pieces.push_back({QPoint(image->dst_x, image->dst_y), PieceOfAssImage(*image)});
+        }
+        return pieces;
+    }
+    auto it = std::upper_bound(Bitmaps.begin(), Bitmaps.end(), timeMs,
+                               [](std::int64_t ms, const TBitmapEvent& e) { return ms < e.StartMs; });
+    std::vector<const TBitmapEvent*> shown;
+    for (int looked = 0; it != Bitmaps.begin() && looked < MaxOverlappingEvents; ++looked) {
+        --it;
+        if (it->EndMs > timeMs)
+            shown.insert(shown.begin(), &*it);
+    }
+    for (const TBitmapEvent* event : shown) {
+        const double sx = static_cast<double>(size.width()) / event->Canvas.width();
+        const double sy = static_cast<double>(size.height()) / event->Canvas.height();
+        for (const TBitmapRect& rect : event->Rects) {
+            const QByteArray indices = qUncompress(rect.Indices);
+            if (indices.size() != static_cast<qsizetype>(rect.Place.width()) * rect.Place.height())
+                continue;
+            QImage paletted(reinterpret_cast<const uchar*>(indices.constData()), rect.Place.width(),
+                            rect.Place.height(), rect.Place.width(), QImage::Format_Indexed8);
+            paletted.setColorTable(rect.Palette);
+            const QRect target(qRound(rect.Place.x() * sx), qRound(rect.Place.y() * sy),
+                               std::max(1, qRound(rect.Place.width() * sx)), std::max(1, qRound(rect.Place.height() * sy)));
+            QImage pixels = paletted.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                                .scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            pieces.push_back({target.topLeft(), std::move(pixels)});
+        }
+    }
+    return pieces;
+}
+
+TMovieSubtitles::TMovieSubtitles() = default;
+
+TMovieSubtitles::~TMovieSubtitles()
+{
+    Close();
+}
+
+void TMovieSubtitles::OpenStream(const std::string& movie, const TSubtitleStreamInfo& stream)
+{
+    Close();
+    FIndex = std::make_unique<TIndex>();
+    FIndex->Reader = std::thread(&TIndex::Read, FIndex.get(), movie, stream.ContainerIndex, stream.MovieStartUs / 1000,
+                                 SubtitleFiles::IfoBeside(movie));
+}
+
+void TMovieSubtitles::OpenFile(const std::string& subtitleFile)
+{
+    Close();
+    FIndex = std::make_unique<TIndex>();
+    FIndex->Reader = std::thread(&TIndex::Read, FIndex.get(), subtitleFile, -1, std::int64_t{0}, std::string());
+}
+
+void TMovieSubtitles::Close()
+{
+    if (!FIndex)
+        return;
+    FIndex->Stop = true;
+    if (FIndex->Reader.joinable())
+        FIndex->Reader.join();
+    FIndex.reset();
+}
+
+bool TMovieSubtitles::IsOpen() const
+{
+    return FIndex != nullptr;
+}
+
+std::int32_t TMovieSubtitles::IndexedToMs() const
+{
+    if (!FIndex)
+        return -1;
+    const std::lock_guard<std::mutex> guard(FIndex->Lock);
+    if (FIndex->Complete)
+        return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(FIndex->IndexedToMs, -1, std::numeric_limits<std::int32_t>::max()));
+}
+
+bool TMovieSubtitles::IndexComplete() const
+{
+    if (!FIndex)
+        return true;
+    const std::lock_guard<std::mutex> guard(FIndex->Lock);
+    return FIndex->Complete;
+}
+
+bool TMovieSubtitles::Failed() const
+{
+    if (!FIndex)
+        return false;
+    const std::lock_guard<std::mutex> guard(FIndex->Lock);
+    return FIndex->Failed;
+}
+
+std::size_t TMovieSubtitles::EventCount() const
+{
+    if (!FIndex)
+        return 0;
+    const std::lock_guard<std::mutex> guard(FIndex->Lock);
+    return FIndex->Events;
+}
+
+bool TMovieSubtitles::WaitForIndex(std::int32_t timeMs, std::chrono::milliseconds limit) const
+{
+    if (!FIndex)
+        return true;
+    std::unique_lock<std::mutex> lock(FIndex->Lock);
+    return FIndex->Advanced.wait_for(lock, limit, [this, timeMs] {
+        return FIndex->Complete || FIndex->IndexedToMs >= timeMs;
+    });
+}
+
+bool TMovieSubtitles::Draw(TBitmap& picture, std::int32_t timeMs, QSize displaySize)
+{
+    if (!FIndex || picture.Empty() || picture.PixelFormat() != TPixelFormat::pf24bit)
+        return false;
+    return FIndex->Draw(picture, timeMs, displaySize);
+}
+
+QImage TMovieSubtitles::Overlay(QSize size, std::int32_t timeMs, QSize displaySize)
+{
+    if (!FIndex)
+        return {};
+    const std::vector<TPiece> pieces = FIndex->Pieces(size, timeMs, displaySize);
+    if (pieces.empty())
+        return {};
+    QImage overlay(size, QImage::Format_ARGB32_Premultiplied);
+    overlay.fill(Qt::transparent);
+    QPainter painter(&overlay);
+    for (const TPiece& piece : pieces)
+        painter.drawImage(piece.At, piece.Pixels);
+    return overlay;
+}
+
+std::vector<TSubtitleStreamInfo> TMovieDecoder::SubtitleStreams() const
+{
+    std::vector<TSubtitleStreamInfo> streams;
+    const TState& s = *FState;
+    if (!FIsOpen || s.UsesAVIFile || !s.FormatContext)
+        return streams;
+    for (unsigned i = 0; i < s.FormatContext->nb_streams; ++i) {
+        const AVStream* stream = s.FormatContext->streams[i];
+        if (stream->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
+            continue;
+        TSubtitleStreamInfo info;
+        info.ContainerIndex = static_cast<int>(i);
+        info.Language = MetadataText(stream->metadata, "language");
+        info.Title = MetadataText(stream->metadata, "title");
+        const AVCodecDescriptor* descriptor = avcodec_descriptor_get(stream->codecpar->codec_id);
+        info.Codec = descriptor ? descriptor->name : "unknown";
+        info.Bitmap = descriptor && (descriptor->props & AV_CODEC_PROP_BITMAP_SUB) != 0;
+        info.MovieStartUs = av_rescale_q(s.StreamStart, s.Stream()->time_base, AV_TIME_BASE_Q);
+        streams.push_back(std::move(info));
+    }
+    return streams;
+}
+
+namespace SubtitleFiles {
+
+std::string FileBeside(const std::string& movie)
+{
+    const QFileInfo file(QString::fromStdString(movie));
+    const QString stem = file.dir().filePath(file.completeBaseName());
+    for (const char* extension : BesideExtensions) {
+        const QFileInfo candidate(stem + QString::fromLatin1(extension));
+        if (candidate.isFile())
+            return candidate.filePath().toStdString();
+    }
+    return {};
+}
+
+std::string IfoBeside(const std::string& vob)
+{
+    const QFileInfo file(QString::fromStdString(vob));
+    const QString name = file.fileName();
+    if (!name.startsWith(QLatin1String("VTS_"), Qt::CaseInsensitive) || name.size() < TitleSetPrefixLength
+        || !name.endsWith(QLatin1String(".VOB"), Qt::CaseInsensitive))
+        return {};
+    const QString prefix = name.left(TitleSetPrefixLength);
+    for (const QString& candidate : {prefix.toUpper() + QStringLiteral("0.IFO"), prefix.toLower() + QStringLiteral("0.ifo"),
+                                     prefix + QStringLiteral("0.IFO"), prefix + QStringLiteral("0.ifo")}) {
+        const QFileInfo ifo(file.dir().filePath(candidate));
+        if (ifo.isFile())
+            return ifo.filePath().toStdString();
+    }
+    return {};
+}
+
+} // namespace SubtitleFiles

@@ -1,0 +1,85 @@
+#pragma once
+// Subtitles drawn into stills: one subtitle stream of a movie, or a subtitle file beside it,
+// read from start to end on a thread of its own into an index of events, so that the subtitle
+// shown with a picture is the one whose display time covers the picture's time wherever the
+// picture was found (playback, a seek, an exact request, a step). Text subtitles are laid out
+// by libass at the size the picture is drawn; bitmap subtitles (DVD, PGS, DVB) are scaled to it.
+// Nothing here is FFmpeg's or libass's outside the unit: times are milliseconds of the movie.
+#include "framework/TBitmap.h"
+
+#include <QImage>
+#include <QSize>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One subtitle stream of a movie as its container describes it.
+struct TSubtitleStreamInfo {
+    int ContainerIndex = -1;
+    std::string Language; // ISO 639 code as the file states it; empty when it states none
+    std::string Title;
+    std::string Codec;    // the decoder's short name: "subrip", "ass", "dvd_subtitle", ...
+    bool Bitmap = false;
+    // Where the movie's time 0 (its first picture's stream start) lies on the container's clock.
+    std::int64_t MovieStartUs = 0;
+};
+
+namespace SubtitleFiles {
+
+// Extensions of a subtitle file taken beside a movie, in the order they are looked for.
+inline constexpr const char* BesideExtensions[] = {".srt", ".ass", ".ssa", ".vtt"};
+
+// The subtitle file beside movie with its base name ("film.mkv" -> "film.srt"), the first of
+// BesideExtensions that is a regular file; empty when there is none.
+std::string FileBeside(const std::string& movie);
+// The title set's IFO file that holds the palette of a DVD's VOB file ("VTS_01_1.VOB" ->
+// "VTS_01_0.IFO", any case); empty when there is none or the name is not a title set's.
+std::string IfoBeside(const std::string& vob);
+
+} // namespace SubtitleFiles
+
+class TMovieSubtitles {
+public:
+    TMovieSubtitles();
+    // Stops the index's reading and waits for it.
+    ~TMovieSubtitles();
+    TMovieSubtitles(const TMovieSubtitles&) = delete;
+    TMovieSubtitles& operator=(const TMovieSubtitles&) = delete;
+
+    // Starts indexing a subtitle stream of the movie (as TMovieDecoder::SubtitleStreams gives
+    // it), or a subtitle file whose times are the movie's. Whatever was open before is closed first. The work happens in the
+    // background: a stream or file that turns out damaged gives no subtitles and one log line.
+    void OpenStream(const std::string& movie, const TSubtitleStreamInfo& stream);
+    void OpenFile(const std::string& subtitleFile);
+    void Close();
+    bool IsOpen() const;
+
+    // Every event starting at or before this time is in the index; -1 before the first is known.
+    std::int32_t IndexedToMs() const;
+    // The whole stream has been read (or found damaged).
+    bool IndexComplete() const;
+    // The stream or file could not be read: there are no subtitles.
+    bool Failed() const;
+    std::size_t EventCount() const;
+    // A program without a window waits this long for the index to reach a picture's time:
+    // reading a whole film takes seconds, and no read waits longer than its deadline.
+    static constexpr std::chrono::minutes UnattendedIndexWait{10};
+    // Waits until the index reaches timeMs or is complete, at most limit; true when it did.
+    bool WaitForIndex(std::int32_t timeMs, std::chrono::milliseconds limit) const;
+
+    // Blends the subtitles shown at timeMs into picture, an upright 24-bit picture of the movie
+    // at any size; displaySize is the movie's picture at its display aspect, so that text keeps
+    // its proportions on a picture of the coded proportions. True when something was drawn.
+    bool Draw(TBitmap& picture, std::int32_t timeMs, QSize displaySize);
+    // The subtitles shown at timeMs on a transparent picture of size (premultiplied ARGB), for
+    // drawing over a picture shown at that size; null when nothing is shown.
+    QImage Overlay(QSize size, std::int32_t timeMs, QSize displaySize);
+
+    struct TIndex;
+
+private:
+    std::unique_ptr<TIndex> FIndex;
+};
