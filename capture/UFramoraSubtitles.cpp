@@ -7,6 +7,7 @@
 #include "imagestore/UCoordUtil.h"
 
 #include <QActionGroup>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFrame>
 #include <QMenu>
@@ -18,20 +19,47 @@
 
 namespace {
 
-const QString UnnamedSubtitleStream = QStringLiteral("字幕 %1");
+QString Translated(const char* text)
+{
+    return QCoreApplication::translate("TfrmFramora", text);
+}
+
+const char* const UnnamedSubtitleStream = QT_TRANSLATE_NOOP("TfrmFramora", "字幕 %1");
 const QString SubtitleCodecFormat = QStringLiteral("%1 (%2)");
-const QString SubtitleFileFormat = QStringLiteral("%1 (ファイル)");
+const char* const SubtitleFileFormat = QT_TRANSLATE_NOOP("TfrmFramora", "%1 (ファイル)");
 
 // Languages as ISO 639-2 (both forms) or 639-1 codes name them, in the menu's language.
 const std::array<std::pair<const char*, const char*>, 30> LanguageNames{{
-    {"jpn", "日本語"}, {"ja", "日本語"},       {"eng", "英語"},         {"en", "英語"},
-    {"fre", "フランス語"}, {"fra", "フランス語"}, {"fr", "フランス語"},   {"ger", "ドイツ語"},
-    {"deu", "ドイツ語"}, {"de", "ドイツ語"},     {"spa", "スペイン語"},   {"es", "スペイン語"},
-    {"ita", "イタリア語"}, {"it", "イタリア語"}, {"chi", "中国語"},       {"zho", "中国語"},
-    {"zh", "中国語"},    {"kor", "韓国語"},     {"ko", "韓国語"},        {"rus", "ロシア語"},
-    {"ru", "ロシア語"},  {"por", "ポルトガル語"}, {"pt", "ポルトガル語"}, {"dut", "オランダ語"},
-    {"nld", "オランダ語"}, {"nl", "オランダ語"}, {"tha", "タイ語"},       {"th", "タイ語"},
-    {"ara", "アラビア語"}, {"ar", "アラビア語"},
+    {"jpn", QT_TRANSLATE_NOOP("TfrmFramora", "日本語")},
+    {"ja", QT_TRANSLATE_NOOP("TfrmFramora", "日本語")},
+    {"eng", QT_TRANSLATE_NOOP("TfrmFramora", "英語")},
+    {"en", QT_TRANSLATE_NOOP("TfrmFramora", "英語")},
+    {"fre", QT_TRANSLATE_NOOP("TfrmFramora", "フランス語")},
+    {"fra", QT_TRANSLATE_NOOP("TfrmFramora", "フランス語")},
+    {"fr", QT_TRANSLATE_NOOP("TfrmFramora", "フランス語")},
+    {"ger", QT_TRANSLATE_NOOP("TfrmFramora", "ドイツ語")},
+    {"deu", QT_TRANSLATE_NOOP("TfrmFramora", "ドイツ語")},
+    {"de", QT_TRANSLATE_NOOP("TfrmFramora", "ドイツ語")},
+    {"spa", QT_TRANSLATE_NOOP("TfrmFramora", "スペイン語")},
+    {"es", QT_TRANSLATE_NOOP("TfrmFramora", "スペイン語")},
+    {"ita", QT_TRANSLATE_NOOP("TfrmFramora", "イタリア語")},
+    {"it", QT_TRANSLATE_NOOP("TfrmFramora", "イタリア語")},
+    {"chi", QT_TRANSLATE_NOOP("TfrmFramora", "中国語")},
+    {"zho", QT_TRANSLATE_NOOP("TfrmFramora", "中国語")},
+    {"zh", QT_TRANSLATE_NOOP("TfrmFramora", "中国語")},
+    {"kor", QT_TRANSLATE_NOOP("TfrmFramora", "韓国語")},
+    {"ko", QT_TRANSLATE_NOOP("TfrmFramora", "韓国語")},
+    {"rus", QT_TRANSLATE_NOOP("TfrmFramora", "ロシア語")},
+    {"ru", QT_TRANSLATE_NOOP("TfrmFramora", "ロシア語")},
+    {"por", QT_TRANSLATE_NOOP("TfrmFramora", "ポルトガル語")},
+    {"pt", QT_TRANSLATE_NOOP("TfrmFramora", "ポルトガル語")},
+    {"dut", QT_TRANSLATE_NOOP("TfrmFramora", "オランダ語")},
+    {"nld", QT_TRANSLATE_NOOP("TfrmFramora", "オランダ語")},
+    {"nl", QT_TRANSLATE_NOOP("TfrmFramora", "オランダ語")},
+    {"tha", QT_TRANSLATE_NOOP("TfrmFramora", "タイ語")},
+    {"th", QT_TRANSLATE_NOOP("TfrmFramora", "タイ語")},
+    {"ara", QT_TRANSLATE_NOOP("TfrmFramora", "アラビア語")},
+    {"ar", QT_TRANSLATE_NOOP("TfrmFramora", "アラビア語")},
 }};
 
 // Until the index has reached a capture's time, the capture waits this long for it.
@@ -48,7 +76,7 @@ QString LanguageName(const std::string& code)
     const QString lower = QString::fromStdString(code).toLower();
     for (const auto& [known, name] : LanguageNames) {
         if (lower == QLatin1String(known))
-            return QString::fromUtf8(name);
+            return Translated(name);
     }
     return QString::fromStdString(code);
 }
@@ -63,7 +91,7 @@ QString SubtitleStreamLabel(const TSubtitleStreamInfo& stream, int number)
     if (!stream.Title.empty())
         parts << QString::fromStdString(stream.Title);
     if (parts.isEmpty())
-        parts << UnnamedSubtitleStream.arg(number);
+        parts << Translated(UnnamedSubtitleStream).arg(number);
     return SubtitleCodecFormat.arg(parts.join(QLatin1Char(' ')), QString::fromStdString(stream.Codec));
 }
 
@@ -111,7 +139,7 @@ void TfrmFramora::FillSubtitleMenu()
         return;
     if (const std::string beside = SubtitleFiles::FileBeside(Decoder->FileName()); !beside.empty()) {
         const QString file = QString::fromStdString(beside);
-        add(SubtitleFileFormat.arg(QFileInfo(file).fileName()), FileChoice, file);
+        add(Translated(SubtitleFileFormat).arg(QFileInfo(file).fileName()), FileChoice, file);
     }
 }
 

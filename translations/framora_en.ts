@@ -400,6 +400,78 @@ error</translation>
         <source>すべて削除します。よろしいですか？</source>
         <translation>Delete all scenes. Are you sure?</translation>
     </message>
+    <message>
+        <source>字幕</source>
+        <translation>Subtitles</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>字幕を表示せず、キャプチャにも入れません。</source>
+        <translation>Shows no subtitles and puts none into captures.</translation>
+    </message>
+    <message>
+        <source>字幕 %1</source>
+        <translation>Subtitles %1</translation>
+    </message>
+    <message>
+        <source>%1 (ファイル)</source>
+        <translation>%1 (file)</translation>
+    </message>
+    <message>
+        <source>日本語</source>
+        <translation>Japanese</translation>
+    </message>
+    <message>
+        <source>英語</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>フランス語</source>
+        <translation>French</translation>
+    </message>
+    <message>
+        <source>ドイツ語</source>
+        <translation>German</translation>
+    </message>
+    <message>
+        <source>スペイン語</source>
+        <translation>Spanish</translation>
+    </message>
+    <message>
+        <source>イタリア語</source>
+        <translation>Italian</translation>
+    </message>
+    <message>
+        <source>中国語</source>
+        <translation>Chinese</translation>
+    </message>
+    <message>
+        <source>韓国語</source>
+        <translation>Korean</translation>
+    </message>
+    <message>
+        <source>ロシア語</source>
+        <translation>Russian</translation>
+    </message>
+    <message>
+        <source>ポルトガル語</source>
+        <translation>Portuguese</translation>
+    </message>
+    <message>
+        <source>オランダ語</source>
+        <translation>Dutch</translation>
+    </message>
+    <message>
+        <source>タイ語</source>
+        <translation>Thai</translation>
+    </message>
+    <message>
+        <source>アラビア語</source>
+        <translation>Arabic</translation>
+    </message>
 </context>
 <context>
     <name>TfrmImageBrowser</name>
