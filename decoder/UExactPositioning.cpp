@@ -141,6 +141,8 @@ bool TMovieDecoder::SeekBackTo(std::int64_t decodingTime)
     }
     avcodec_flush_buffers(s.CodecContext.get());
     av_packet_unref(s.Packet.get());
+    s.PacketsRead.clear();
+    s.HeldAtEnd = false;
     av_frame_unref(s.PreviousDecoded.get());
     return true;
 }
@@ -248,7 +250,7 @@ bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
 std::int64_t TMovieDecoder::ConversionSpan() const
 {
     const TState& s = *FState;
-    const std::int64_t pictureBytes = std::int64_t{s.FrameHeight} * ((s.FrameWidth * 3 + 3) & ~3);
+    const std::int64_t pictureBytes = s.PictureBytes();
     if (pictureBytes <= 0)
         return 0;
     return MovieTime::SaturatingMultiply(s.Cache.Limit() / pictureBytes, FrameDuration());
@@ -274,15 +276,15 @@ bool TMovieDecoder::DecodeNextFrame()
         return false;
     TState& s = *FState;
     if (s.UsesAVIFile)
-        return StepAVIFile(+1);
+        return ShownFullSize(StepAVIFile(+1));
     if (s.ShownPts == AV_NOPTS_VALUE)
-        return DecodeExactly(s.StreamStart);
+        return ShownFullSize(DecodeExactly(s.StreamStart));
     // Showing the picture again exactly reads as far as its successor.
-    if (s.ShownNextPts == TPictureCache::NextUnknown && !DecodeExactly(s.ShownPts))
+    if (s.ShownNextPts == TPictureCache::NextUnknown && !ShownFullSize(DecodeExactly(s.ShownPts)))
         return false;
     if (s.ShownNextPts == TPictureCache::EndOfMovie)
         return true;
-    return DecodeExactly(s.ShownNextPts);
+    return ShownFullSize(DecodeExactly(s.ShownNextPts));
 }
 
 bool TMovieDecoder::DecodePreviousFrame()
@@ -291,9 +293,9 @@ bool TMovieDecoder::DecodePreviousFrame()
         return false;
     TState& s = *FState;
     if (s.UsesAVIFile)
-        return StepAVIFile(-1);
+        return ShownFullSize(StepAVIFile(-1));
     if (s.ShownPts == AV_NOPTS_VALUE)
-        return DecodeExactly(s.StreamStart);
+        return ShownFullSize(DecodeExactly(s.StreamStart));
     // The last picture before this one is the one shown a time unit earlier.
-    return DecodeExactly(MovieTime::DecodingTime(s.ShownPts, 1));
+    return ShownFullSize(DecodeExactly(MovieTime::DecodingTime(s.ShownPts, 1)));
 }

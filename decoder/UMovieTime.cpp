@@ -107,4 +107,10 @@ std::int32_t DurationMs(std::int64_t durationUs)
     return static_cast<std::int32_t>(ms);
 }
 
+int DecodingThreads(int requested, int processors)
+{
+    const int wanted = requested > 0 ? requested : processors;
+    return std::clamp(wanted, 1, MaxDecodingThreads);
+}
+
 } // namespace MovieTime

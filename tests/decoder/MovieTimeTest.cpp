@@ -108,6 +108,19 @@ TEST(MovieTime, CodecTimeBaseCorrection)
     }
 }
 
+TEST(MovieTime, DecodingThreads)
+{
+    struct TCase {
+        int Requested, Processors, Expected;
+    } const cases[] = {
+        {0, 1, 1}, {0, 2, 2}, {0, 64, MovieTime::MaxDecodingThreads}, {0, 0, 1},
+        {1, 16, 1}, {3, 2, 3}, {-4, 4, 4}, {100, 2, MovieTime::MaxDecodingThreads},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(MovieTime::DecodingThreads(c.Requested, c.Processors), c.Expected)
+            << c.Requested << " asked, " << c.Processors << " processors";
+}
+
 TEST(MovieTime, DurationInMilliseconds)
 {
     EXPECT_EQ(MovieTime::DurationMs(7200000000LL), 7200000); // two hours
