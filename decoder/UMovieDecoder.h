@@ -61,7 +61,8 @@ public:
     static constexpr int DefaultCallTimeLimitMs = 10000;
     void SetCallTimeLimit(int milliseconds);
     // Threads the codec decodes with, from the next opening: 0 (the default) one per processor
-    // the process may use, up to MovieTime::MaxDecodingThreads. The pictures are the same
+    // the process may use for pictures larger than 1080p, up to MovieTime::MaxDecodingThreads,
+    // and one for the others (MovieTime::DecodingThreads). The pictures are the same
     // either way; only playback's reading on is measured in packets and reads further with more.
     void SetDecodingThreads(int count);
     // Threads the open movie's codec decodes with; 0 when none is open (or the AVIFile service

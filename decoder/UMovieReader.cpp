@@ -138,7 +138,8 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         // Frame threads decode several pictures at once and hand each out that many packets
         // late; the playback path reads that much further (FrameDelay), the exact path follows
         // pictures, not packets.
-        codecContext.thread_count = MovieTime::DecodingThreads(s.RequestedThreads, AllowedProcessors());
+        codecContext.thread_count = MovieTime::DecodingThreads(
+            s.RequestedThreads, AllowedProcessors(), std::int64_t{codecContext.width} * codecContext.height);
         codecContext.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         codecContext.pkt_timebase = s.Stream()->time_base;
         if (avcodec_open2(&codecContext, s.Codec, nullptr) < 0)

@@ -16,12 +16,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sched.h>
+
 #include <cctype>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 #include <vector>
 
 using namespace TestMovies;
@@ -542,12 +543,17 @@ TEST(MovieDecoder, FrameThreadsShowPlaybackThePicturesOfOneThread)
     }
 }
 
-TEST(MovieDecoder, DecodesWithEveryProcessorByDefault)
+TEST(MovieDecoder, DecodesPicturesLargerThan1080pWithEveryProcessor)
 {
     TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(LargeH264)));
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(sched_getaffinity(0, sizeof(allowed), &allowed), 0);
+    EXPECT_EQ(decoder.DecodingThreads(), std::min(CPU_COUNT(&allowed), MovieTime::MaxDecodingThreads));
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 0);
     ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
-    const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    EXPECT_EQ(decoder.DecodingThreads(), std::min(processors, MovieTime::MaxDecodingThreads));
+    EXPECT_EQ(decoder.DecodingThreads(), 1);
 }
 
 namespace {
