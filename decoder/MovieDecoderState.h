@@ -125,6 +125,8 @@ struct TMovieDecoder::TState {
     // The run's picture before the candidate; empty when the candidate began the run.
     ffmpeg::FramePtr PreviousCandidate;
     TPictureCache Cache;
+    // How far before the request in progress the cache centres what it keeps (stream units).
+    std::int64_t KeepBehind = 0;
     // Set once a caller chose the cache's bound; until then each opening sizes it to the movie's
     // pictures.
     bool CacheLimitChosen = false;

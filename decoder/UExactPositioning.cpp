@@ -41,6 +41,9 @@ bool TMovieDecoder::DecodeExactly(std::int64_t target)
         const __int128 distance = static_cast<__int128>(target) - s.ShownPts;
         const bool keepBefore = s.ShownPts != AV_NOPTS_VALUE
             && (distance < 0 ? -distance : distance) <= ConversionSpan();
+        // Stepping back, the next steps go further back: the pictures behind the request are
+        // the ones to keep when the cache is full, before those ahead of it.
+        s.KeepBehind = keepBefore && distance < 0 ? ConversionSpan() / 2 : 0;
         int budget = ExactPacketBudget;
         const bool shown = CanReadOn(target) ? ReadOnExactly(target, keepBefore, budget)
                                              : SeekExactly(target, keepBefore);
@@ -216,7 +219,7 @@ void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position, const A
     if (!picture.isNull()
         && s.Converter.Convert(*s.Candidate, s.FrameWidth, s.FrameHeight, picture.bits(),
                                static_cast<int>(picture.bytesPerLine()), {previous, next}))
-        s.Cache.Insert(pts, picture, position);
+        s.Cache.Insert(pts, picture, MovieTime::SaturatingAdd(position, -s.KeepBehind));
 }
 
 bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
