@@ -23,7 +23,8 @@ struct TBufferFree {
 
 class TBareMovie {
 public:
-    explicit TBareMovie(const std::string& path)
+    // threads: the codec's threads (frame and slice), as the decoder under comparison uses.
+    explicit TBareMovie(const std::string& path, int threads = 1)
     {
         AVFormatContext* format = nullptr;
         if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) != 0)
@@ -38,7 +39,8 @@ public:
         const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
         FCodec.reset(avcodec_alloc_context3(codec));
         avcodec_parameters_to_context(FCodec.get(), stream->codecpar);
-        FCodec->thread_count = 1;
+        FCodec->thread_count = threads;
+        FCodec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         if (avcodec_open2(FCodec.get(), codec, nullptr) < 0)
             throw std::runtime_error("cannot open the codec");
         FTimeBase = stream->time_base;
@@ -154,6 +156,31 @@ public:
         benchmark::DoNotOptimize(FRGBData[0][0]);
     }
 
+    // Converts the picture decoded last into 24-bit BGR at width x height in one pass, as a
+    // player draws it at the size of its window.
+    void ConvertScaled(int width, int height)
+    {
+        if (!FHasPicture)
+            return;
+        if (!FScaled || FScaledWidth != width || FScaledHeight != height) {
+            std::uint8_t* data[4] = {};
+            if (av_image_alloc(data, FScaledPitch, width, height, AV_PIX_FMT_BGR24, 4) < 0)
+                throw std::runtime_error("no picture buffer");
+            FScaled.reset(data[0]);
+            FScaledData[0] = data[0];
+            FScaledWidth = width;
+            FScaledHeight = height;
+        }
+        FScaler.reset(sws_getCachedContext(FScaler.release(), FFrame->width, FFrame->height,
+                                           static_cast<AVPixelFormat>(FFrame->format), width, height,
+                                           AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+        sws_scale(FScaler.get(), FFrame->data, FFrame->linesize, 0, FFrame->height, FScaledData, FScaledPitch);
+        benchmark::DoNotOptimize(FScaledData[0][0]);
+    }
+
+    int Width() const { return FCodec->width; }
+    int Height() const { return FCodec->height; }
+
 private:
     // A failed receive clears its target, so pictures land in a scratch frame first.
     bool Receive()
@@ -175,6 +202,12 @@ private:
     std::unique_ptr<std::uint8_t, TBufferFree> FRGB;
     std::uint8_t* FRGBData[4] = {};
     int FRGBPitch[4] = {};
+    ffmpeg::SwsPtr FScaler;
+    std::unique_ptr<std::uint8_t, TBufferFree> FScaled;
+    std::uint8_t* FScaledData[4] = {};
+    int FScaledPitch[4] = {};
+    int FScaledWidth = 0;
+    int FScaledHeight = 0;
     int FStream = -1;
     AVRational FTimeBase{1, 1};
     std::int64_t FStart = 0;

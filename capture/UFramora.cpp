@@ -375,6 +375,8 @@ void TfrmFramora::FormCreate()
     lblPicNum->setText(QStringLiteral("0"));
     // The frame bitmap.
     FrameBitmap = std::make_unique<TBitmap>();
+    FramePreview.reset();
+    FrameSize = QSize();
     FrameShown = false;
     SceneCount = 0;
     // The drive menu.
@@ -406,6 +408,8 @@ void TfrmFramora::FormDestroy()
     StopAutoCapture();
     Timer2->stop();
     FrameBitmap.reset();
+    FramePreview.reset();
+    FrameSize = QSize();
     Browser.reset();
     Subtitles.reset();
     Decoder.reset();

@@ -11,6 +11,8 @@
 #include "imagestore/UImageFile.h"
 
 #include <QImage>
+#include <QRectF>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -259,7 +261,11 @@ public:
     // What the desktop layer and the tests read of the window's state.
     TPlayState CurrentPlayState() const { return PlayState; }
     bool IsFrameShown() const { return FrameShown; }
-    const TBitmap& CurrentFrame() const { return *FrameBitmap; }
+    // The picture on screen at its coded size (made from the decoder's picture when playback
+    // showed a preview only).
+    const TBitmap& CurrentFrame() const { return FullFrame(); }
+    // The picture on screen as drawn, when playback made it at that size; null otherwise.
+    const TBitmap* CurrentPreview() const { return FramePreview.get(); }
     // What a copy puts on the clipboard: the first selected scene at full size, else the picture
     // of the movie on screen; null when there is neither.
     QImage ClipboardImage();
@@ -285,6 +291,11 @@ private:
     bool StepEnabled() const;
     void ShowOpeningPicture();
     void TakeDecodedPicture();
+    const TBitmap& FullFrame() const;
+    // The size a picture of coded size, shown as display says, is drawn at in the preview,
+    // measured in its coded orientation (what the decoder scales to).
+    QSize DrawnCodedSize(QSize coded, const TDisplayTransform& display) const;
+    QRectF FittedFrameRect(QSize coded, const TDisplayTransform& display) const;
     void PopupBelow(QMenu* menu, QWidget* button);
     QString CheckedDrive() const;
     // The picture a capture stores: the picture on screen upright, and at the display aspect
@@ -336,8 +347,12 @@ private:
     std::int32_t SceneCount = 0;
     QString MoviePath;                      // empty when no movie is open
     bool FrameShown = false;                // the preview shows the open movie's picture
-    std::unique_ptr<TBitmap> FrameBitmap;   // the picture on screen; replaced whole, never in place
-    TDisplayTransform FrameDisplay;         // how FrameBitmap is meant to be shown; set with it
+    // The picture on screen at its coded size; replaced whole, never in place. Null while
+    // FramePreview alone is taken: the decoder still holds the picture and makes it when asked.
+    mutable std::unique_ptr<TBitmap> FrameBitmap;
+    std::unique_ptr<TBitmap> FramePreview;  // the picture on screen at the size drawn; may be null
+    QSize FrameSize;                        // the coded size of the picture on screen
+    TDisplayTransform FrameDisplay;         // how the picture on screen is meant to be shown
     TPlayState PlayState = TPlayState::Idle;
     std::int32_t LastShownPos = 0;          // -1 after an opening, so any position is shown
     bool Rendering = false;                 // set while a picture is decoded and copied

@@ -47,18 +47,32 @@ std::int32_t StepUnitMs(int Index)
     return StepUnits[static_cast<std::size_t>(Index)];
 }
 
-void TfrmFramora::PaintBox1Paint(QPainter& canvas)
+QRectF TfrmFramora::FittedFrameRect(QSize coded, const TDisplayTransform& display) const
 {
-    if (Rendering || !FrameBitmap || FrameBitmap->Empty())
-        return;
-    const QSize shown = DisplayGeometry::DisplayedSize(QSize(FrameBitmap->Width(), FrameBitmap->Height()),
-                                                       FrameDisplay, TAspectScaling::Display);
+    const QSize shown = DisplayGeometry::DisplayedSize(coded, display, TAspectScaling::Display);
     const TRect target{0, 0, Panel1->width(), Panel1->height()};
     const TRect source{0, 0, shown.width(), shown.height()};
-    const QRectF fitted = ToQRect(FitRectCentered(source, target));
+    return ToQRect(FitRectCentered(source, target));
+}
+
+QSize TfrmFramora::DrawnCodedSize(QSize coded, const TDisplayTransform& display) const
+{
+    const QSize drawn = FittedFrameRect(coded, display).size().toSize();
+    return display.Rotation == 90 || display.Rotation == 270 ? drawn.transposed() : drawn;
+}
+
+void TfrmFramora::PaintBox1Paint(QPainter& canvas)
+{
+    if (Rendering || FrameSize.isEmpty())
+        return;
+    const QRectF fitted = FittedFrameRect(FrameSize, FrameDisplay);
+    // A preview made at the size drawn goes on as it is; after the panel changed size, the
+    // full picture is scaled here until the next picture comes.
+    const bool previewFits = FramePreview && FramePreview->Image().size() == DrawnCodedSize(FrameSize, FrameDisplay);
+    const QImage& picture = previewFits ? FramePreview->Image() : FullFrame().Image();
     canvas.setRenderHint(QPainter::SmoothPixmapTransform);
     if (FrameDisplay.Rotation == 0) {
-        canvas.drawImage(fitted, FrameBitmap->Image());
+        canvas.drawImage(fitted, picture);
         return;
     }
     // The coded picture is drawn turned into its place: playback makes no upright copy of each
@@ -66,7 +80,7 @@ void TfrmFramora::PaintBox1Paint(QPainter& canvas)
     const QSizeF coded = FrameDisplay.Rotation == 180 ? fitted.size() : fitted.size().transposed();
     canvas.translate(fitted.center());
     canvas.rotate(FrameDisplay.Rotation);
-    canvas.drawImage(QRectF(QPointF(-coded.width() / 2, -coded.height() / 2), coded), FrameBitmap->Image());
+    canvas.drawImage(QRectF(QPointF(-coded.width() / 2, -coded.height() / 2), coded), picture);
 }
 
 void TfrmFramora::actPlayExecute(TAction*)
@@ -232,13 +246,34 @@ void TfrmFramora::ShowOpeningPicture()
 void TfrmFramora::TakeDecodedPicture()
 {
     auto picture = std::make_unique<TBitmap>();
-    picture->Assign(Decoder->Bitmap());
-    FrameBitmap = std::move(picture);
+    if (Decoder->Preview().Empty()) {
+        picture->Assign(Decoder->Bitmap());
+        FrameBitmap = std::move(picture);
+        FramePreview.reset();
+    } else {
+        // A playback picture larger than the panel: the decoder made it at the size drawn and
+        // keeps what the full picture is made from, until a capture or a copy asks.
+        picture->Assign(Decoder->Preview());
+        FramePreview = std::move(picture);
+        FrameBitmap.reset();
+    }
+    FrameSize = QSize(Decoder->Width(), Decoder->Height());
     FrameDisplay = Decoder->DisplayTransform();
     FrameShown = true;
     const std::int32_t pictureTime = Decoder->FrameTimeMs();
     FrameMovieMs = pictureTime >= 0 ? pictureTime : std::max(LastShownPos, 0);
     RefreshSubtitleOverlay();
+}
+
+const TBitmap& TfrmFramora::FullFrame() const
+{
+    if (!FrameBitmap) {
+        auto picture = std::make_unique<TBitmap>();
+        if (Decoder)
+            picture->Assign(Decoder->Bitmap());
+        FrameBitmap = std::move(picture);
+    }
+    return *FrameBitmap;
 }
 
 void TfrmFramora::ShowFrameAtPosition()
@@ -257,6 +292,7 @@ void TfrmFramora::ShowFrameAtPosition()
         Decoder->SetExact(ExactPosition1->isChecked() && PlayState != TPlayState::Playing);
         Decoder->SetDeinterlace(DeinterlaceChoice());
         Decoder->SetToneMapping(ToneMapping1->isChecked());
+        Decoder->SetPreviewSize(DrawnCodedSize(QSize(Decoder->Width(), Decoder->Height()), Decoder->DisplayTransform()));
         if (Decoder->DecodeFrame(pos)) {
             TakeDecodedPicture();
             if (Decoder->Exact())

@@ -111,7 +111,7 @@ void TfrmFramora::actCaptureUpdate(TAction* sender)
 void TfrmFramora::actCaptureExecute(TAction*)
 {
     const std::int32_t pictureTime = Decoder->FrameTimeMs();
-    AddScene(*FrameBitmap, FrameDisplay, pictureTime >= 0 ? pictureTime : std::max(LastShownPos, 0));
+    AddScene(FullFrame(), FrameDisplay, pictureTime >= 0 ? pictureTime : std::max(LastShownPos, 0));
 }
 
 bool TfrmFramora::AddScene(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs)
@@ -139,7 +139,7 @@ bool TfrmFramora::AddScene(const TBitmap& Frame, const TDisplayTransform& Displa
 
 void TfrmFramora::MakeStoredPicture(TBitmap& Stored) const
 {
-    MakeStoredPicture(*FrameBitmap, FrameDisplay, Stored);
+    MakeStoredPicture(FullFrame(), FrameDisplay, Stored);
 }
 
 void TfrmFramora::MakeStoredPicture(const TBitmap& Frame, const TDisplayTransform& Display, TBitmap& Stored) const

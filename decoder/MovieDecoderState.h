@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 
 namespace MovieDecoding {
 
@@ -44,6 +45,14 @@ struct TMovieDecoder::TState {
     ffmpeg::FramePtr PreviousDecoded;
     // Converts decoded pictures into Bitmap's rows and the cache's pictures.
     TPictureConverter Converter;
+    // Set while Bitmap waits to be made from PendingFrame (with PendingPrevious, its
+    // predecessor for the deinterlacer): the picture a playback request showed as a preview.
+    bool BitmapPending = false;
+    ffmpeg::FramePtr PendingFrame;
+    ffmpeg::FramePtr PendingPrevious;
+    // What a preview is made at; empty for none.
+    int PreviewWidth = 0;
+    int PreviewHeight = 0;
     // The packet read last; its pts stands for the demuxer's position. Null until the first read.
     ffmpeg::PacketPtr Packet;
     // The picture size the codec context announced at opening: Bitmap has it. The
@@ -67,6 +76,22 @@ struct TMovieDecoder::TState {
     // FFmpeg: how far, in stream units, a video packet's presentation time has been seen to run
     // ahead of its decoding time (the decoder's reordering delay); 0 until a packet shows one.
     std::int64_t PresentationLead = 0;
+    // Threads asked for the next opening's codec, 0 for one per processor; and how many pictures
+    // the open codec's frame threads hand out late, beyond its own reordering (0 without them).
+    int RequestedThreads = 0;
+    int FrameDelay = 0;
+    // The stamps of the video packets read last, oldest first, at most FrameDelay + 1 of them
+    // (a failed read counts, without stamps). The oldest stands where a codec without threads
+    // would stand; the others are the packets the frame threads hold. Emptied by every seek.
+    struct TPacketStamp {
+        std::int64_t Pts = AV_NOPTS_VALUE;
+        std::int64_t Dts = AV_NOPTS_VALUE;
+    };
+    std::deque<TPacketStamp> PacketsRead;
+    // Set when the file ended while frame threads still held pictures of packets read before
+    // it: the codec has given up waiting, and the pictures of the packets after the oldest in
+    // PacketsRead come out one for each that reading without threads gets to.
+    bool HeldAtEnd = false;
     std::int32_t LastSample = 0; // AVIFile only
     std::int32_t ShownSample = -1; // AVIFile: the sample on Bitmap, -1 when none
     std::int32_t AVIWidth = 0;   // AVIFile only
@@ -100,12 +125,22 @@ struct TMovieDecoder::TState {
     // The run's picture before the candidate; empty when the candidate began the run.
     ffmpeg::FramePtr PreviousCandidate;
     TPictureCache Cache;
+    // How far before the request in progress the cache centres what it keeps (stream units).
+    std::int64_t KeepBehind = 0;
+    // Set once a caller chose the cache's bound; until then each opening sizes it to the movie's
+    // pictures.
+    bool CacheLimitChosen = false;
     // The picture on Bitmap (FFmpeg) and the next picture's time when known.
     std::int64_t ShownPts = AV_NOPTS_VALUE;
     std::int64_t ShownNextPts = TPictureCache::NextUnknown;
     std::int64_t PicturesDecoded = 0;
 
     AVStream* Stream() const { return FormatContext->streams[VideoStream]; }
+    // What one converted picture of the open movie takes: 24-bit rows padded to 4 bytes.
+    std::int64_t PictureBytes() const
+    {
+        return std::int64_t{FrameHeight} * ((std::int64_t{FrameWidth} * 3 + 3) & ~std::int64_t{3});
+    }
 };
 
 namespace MovieDecoding {

@@ -41,6 +41,9 @@ bool TMovieDecoder::DecodeExactly(std::int64_t target)
         const __int128 distance = static_cast<__int128>(target) - s.ShownPts;
         const bool keepBefore = s.ShownPts != AV_NOPTS_VALUE
             && (distance < 0 ? -distance : distance) <= ConversionSpan();
+        // Stepping back, the next steps go further back: the pictures behind the request are
+        // the ones to keep when the cache is full, before those ahead of it.
+        s.KeepBehind = keepBefore && distance < 0 ? ConversionSpan() / 2 : 0;
         int budget = ExactPacketBudget;
         const bool shown = CanReadOn(target) ? ReadOnExactly(target, keepBefore, budget)
                                              : SeekExactly(target, keepBefore);
@@ -141,6 +144,8 @@ bool TMovieDecoder::SeekBackTo(std::int64_t decodingTime)
     }
     avcodec_flush_buffers(s.CodecContext.get());
     av_packet_unref(s.Packet.get());
+    s.PacketsRead.clear();
+    s.HeldAtEnd = false;
     av_frame_unref(s.PreviousDecoded.get());
     return true;
 }
@@ -214,7 +219,7 @@ void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position, const A
     if (!picture.isNull()
         && s.Converter.Convert(*s.Candidate, s.FrameWidth, s.FrameHeight, picture.bits(),
                                static_cast<int>(picture.bytesPerLine()), {previous, next}))
-        s.Cache.Insert(pts, picture, position);
+        s.Cache.Insert(pts, picture, MovieTime::SaturatingAdd(position, -s.KeepBehind));
 }
 
 bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
@@ -248,7 +253,7 @@ bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
 std::int64_t TMovieDecoder::ConversionSpan() const
 {
     const TState& s = *FState;
-    const std::int64_t pictureBytes = std::int64_t{s.FrameHeight} * ((s.FrameWidth * 3 + 3) & ~3);
+    const std::int64_t pictureBytes = s.PictureBytes();
     if (pictureBytes <= 0)
         return 0;
     return MovieTime::SaturatingMultiply(s.Cache.Limit() / pictureBytes, FrameDuration());
@@ -274,15 +279,15 @@ bool TMovieDecoder::DecodeNextFrame()
         return false;
     TState& s = *FState;
     if (s.UsesAVIFile)
-        return StepAVIFile(+1);
+        return ShownFullSize(StepAVIFile(+1));
     if (s.ShownPts == AV_NOPTS_VALUE)
-        return DecodeExactly(s.StreamStart);
+        return ShownFullSize(DecodeExactly(s.StreamStart));
     // Showing the picture again exactly reads as far as its successor.
-    if (s.ShownNextPts == TPictureCache::NextUnknown && !DecodeExactly(s.ShownPts))
+    if (s.ShownNextPts == TPictureCache::NextUnknown && !ShownFullSize(DecodeExactly(s.ShownPts)))
         return false;
     if (s.ShownNextPts == TPictureCache::EndOfMovie)
         return true;
-    return DecodeExactly(s.ShownNextPts);
+    return ShownFullSize(DecodeExactly(s.ShownNextPts));
 }
 
 bool TMovieDecoder::DecodePreviousFrame()
@@ -291,9 +296,9 @@ bool TMovieDecoder::DecodePreviousFrame()
         return false;
     TState& s = *FState;
     if (s.UsesAVIFile)
-        return StepAVIFile(-1);
+        return ShownFullSize(StepAVIFile(-1));
     if (s.ShownPts == AV_NOPTS_VALUE)
-        return DecodeExactly(s.StreamStart);
+        return ShownFullSize(DecodeExactly(s.StreamStart));
     // The last picture before this one is the one shown a time unit earlier.
-    return DecodeExactly(MovieTime::DecodingTime(s.ShownPts, 1));
+    return ShownFullSize(DecodeExactly(MovieTime::DecodingTime(s.ShownPts, 1)));
 }

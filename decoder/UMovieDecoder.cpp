@@ -7,10 +7,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cstring>
 
 TMovieDecoder::TMovieDecoder()
     : FBitmap(std::make_unique<TBitmap>())
+    , FPreview(std::make_unique<TBitmap>())
     , FState(std::make_unique<TState>())
 {
     // FFmpeg 5 registers its formats and codecs itself; nothing to call before the first use.
@@ -18,6 +20,8 @@ TMovieDecoder::TMovieDecoder()
 
 TMovieDecoder::~TMovieDecoder()
 {
+    // Nobody is left to ask for the full picture.
+    FState->BitmapPending = false;
     if (FIsOpen)
         Close();
 }
@@ -26,6 +30,10 @@ bool TMovieDecoder::Open(const std::string& FileName)
 {
     if (FIsOpen)
         Close();
+    // A preview size fits one movie's pictures; the next movie's come full size until its own
+    // is set.
+    FState->PreviewWidth = 0;
+    FState->PreviewHeight = 0;
     FState->UsesAVIFile = false;
     if (OpenWithFFmpeg(FileName))
         return true;
@@ -39,6 +47,9 @@ bool TMovieDecoder::Close()
         return true;
     bool released = true;
     try {
+        // Close keeps the last picture on Bitmap.
+        MakePendingBitmap();
+        FPreview->SetSize(0, 0);
         ReleaseFFmpeg();
         ReleaseAVIFile();
     } catch (...) {
@@ -113,11 +124,60 @@ bool TMovieDecoder::DecodeFrame(std::int32_t TimeMs)
     if (FExact && !FState->UsesAVIFile) {
         const TState& s = *FState;
         const AVRational timeBase = s.Stream()->time_base;
-        return DecodeExactly(MovieTime::ExactTargetUnits(TimeMs, timeBase.num, timeBase.den, s.StreamStart));
+        return ShownFullSize(DecodeExactly(MovieTime::ExactTargetUnits(TimeMs, timeBase.num, timeBase.den, s.StreamStart)));
     }
     if (!SeekTo(TimeMs))
         return false;
     return RenderFrame();
+}
+
+const TBitmap& TMovieDecoder::Bitmap() const
+{
+    MakePendingBitmap();
+    return *FBitmap;
+}
+
+void TMovieDecoder::SetPreviewSize(QSize size)
+{
+    TState& s = *FState;
+    s.PreviewWidth = size.isValid() ? size.width() : 0;
+    s.PreviewHeight = size.isValid() ? size.height() : 0;
+}
+
+bool TMovieDecoder::PreviewWanted() const
+{
+    const TState& s = *FState;
+    return s.PreviewWidth > 0 && s.PreviewHeight > 0 && s.PreviewWidth <= s.FrameWidth
+        && s.PreviewHeight <= s.FrameHeight
+        && (s.PreviewWidth < s.FrameWidth || s.PreviewHeight < s.FrameHeight);
+}
+
+bool TMovieDecoder::ShownFullSize(bool shown)
+{
+    TState& s = *FState;
+    if (!shown)
+        return false;
+    s.BitmapPending = false;
+    if (s.PendingFrame)
+        av_frame_unref(s.PendingFrame.get());
+    if (s.PendingPrevious)
+        av_frame_unref(s.PendingPrevious.get());
+    FPreview->SetSize(0, 0);
+    return true;
+}
+
+void TMovieDecoder::MakePendingBitmap() const
+{
+    TState& s = *FState;
+    if (!s.BitmapPending)
+        return;
+    s.BitmapPending = false;
+    try {
+        const AVFrame* previous = s.PendingPrevious->data[0] ? s.PendingPrevious.get() : nullptr;
+        // A conversion that fails leaves the picture before on Bitmap, as a failed request does.
+        s.Converter.ConvertInto(*s.PendingFrame, s.FrameWidth, s.FrameHeight, *FBitmap, {previous, nullptr});
+    } catch (...) {
+    }
 }
 
 bool TMovieDecoder::SeekTo(std::int32_t TimeMs)
@@ -130,7 +190,7 @@ bool TMovieDecoder::SeekTo(std::int32_t TimeMs)
 bool TMovieDecoder::RenderFrame()
 {
     if (FState->UsesAVIFile)
-        return RenderAVIFileFrame();
+        return ShownFullSize(RenderAVIFileFrame());
     return RenderWithFFmpeg();
 }
 
@@ -148,6 +208,7 @@ std::int32_t TMovieDecoder::FrameTimeMs() const
 
 void TMovieDecoder::SetCacheLimit(std::int64_t bytes)
 {
+    FState->CacheLimitChosen = true;
     FState->Cache.SetLimit(bytes);
 }
 
@@ -171,11 +232,24 @@ void TMovieDecoder::SetCallTimeLimit(int milliseconds)
     FState->CallTimeLimit = std::chrono::milliseconds(milliseconds);
 }
 
+void TMovieDecoder::SetDecodingThreads(int count)
+{
+    FState->RequestedThreads = std::max(0, count);
+}
+
+int TMovieDecoder::DecodingThreads() const
+{
+    const TState& s = *FState;
+    return FIsOpen && !s.UsesAVIFile && s.CodecContext ? s.CodecContext->thread_count : 0;
+}
+
 void TMovieDecoder::SetPictureSettings(const TPictureSettings& settings)
 {
     TState& s = *FState;
     if (settings == s.Converter.Stage().Settings())
         return;
+    // The picture on screen was made under the settings before.
+    MakePendingBitmap();
     s.Converter.Stage().SetSettings(settings);
     // Kept pictures were made under the old settings; the next request makes them anew.
     s.Cache.Clear();

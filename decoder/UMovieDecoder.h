@@ -62,9 +62,26 @@ public:
     // spinning up; tests shorten it.
     static constexpr int DefaultCallTimeLimitMs = 10000;
     void SetCallTimeLimit(int milliseconds);
+    // Threads the codec decodes with, from the next opening: 0 (the default) one per processor
+    // the process may use for pictures larger than 1080p, up to MovieTime::MaxDecodingThreads,
+    // and one for the others (MovieTime::DecodingThreads). The pictures are the same
+    // either way; only playback's reading on is measured in packets and reads further with more.
+    void SetDecodingThreads(int count);
+    // Threads the open movie's codec decodes with; 0 when none is open (or the AVIFile service
+    // decodes).
+    int DecodingThreads() const;
 
     bool IsOpen() const { return FIsOpen; }
-    const TBitmap& Bitmap() const { return *FBitmap; }
+    // The picture shown, at the movie's coded size. After a playback request that made a
+    // preview it is converted from the decoded picture, still held, when first asked for.
+    const TBitmap& Bitmap() const;
+    // The size pictures are drawn at, in the coded picture's orientation; empty (the default)
+    // for none. Playback requests then convert a larger picture straight to that size, once,
+    // into Preview, and leave Bitmap to be made when asked.
+    void SetPreviewSize(QSize size);
+    // The last request's picture at the preview size; empty when that request made none (exact
+    // positioning, a picture no larger than the preview, the AVIFile service).
+    const TBitmap& Preview() const { return *FPreview; }
     const std::string& FileName() const { return FFileName; }
     // How the movie's pictures are meant to be shown (Bitmap keeps the coded size): the
     // stream's display matrix, and the sample aspect of the container, else of the picture
@@ -94,13 +111,22 @@ private:
     void ReleaseFFmpeg();
     bool ReadVideoPacket();
     bool DecodeVideoPacket();
+    // At the end of the file: takes at most count of the pictures the codec still holds.
+    void TakeHeldPictures(int count);
     enum class TNextPicture { Picture, End, Failed };
     TNextPicture NextPicture(int& budget);
 
     bool SeekTo(std::int32_t TimeMs);
+    // A request that put a full-size picture on Bitmap: the preview and the picture held for
+    // it go. Passes shown through.
+    bool ShownFullSize(bool shown);
+    // Converts the held picture into Bitmap, when one waits for it.
+    void MakePendingBitmap() const;
+    bool PreviewWanted() const;
     bool RenderFrame();
     // Playback positioning (UPlaybackPositioning.cpp).
     bool SeekWithFFmpeg(std::int32_t TimeMs);
+    void ReadOn(std::int64_t target);
     bool RenderWithFFmpeg();
 
     // Exact positioning with FFmpeg (UExactPositioning.cpp); target in the video stream's
@@ -132,5 +158,6 @@ private:
     bool FIsOpen = false;
     bool FExact = false;
     std::unique_ptr<TBitmap> FBitmap;
+    std::unique_ptr<TBitmap> FPreview;
     std::unique_ptr<TState> FState;
 };

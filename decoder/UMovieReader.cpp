@@ -11,6 +11,11 @@ extern "C" {
 #include <QColor>
 #include <QRect>
 
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+
 using MovieDecoding::Clock;
 using MovieDecoding::TCallDeadline;
 
@@ -20,6 +25,24 @@ namespace {
 constexpr int MaxReadsPerFetch = 250; // av_read_frame calls to find one video packet
 
 constexpr std::int64_t MinimumDurationUs = 40000; // a movie must last longer than one 25 fps picture
+
+// The processors this process may run on (a container or taskset may allow fewer than the
+// machine has); at least one.
+int AllowedProcessors()
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof(allowed), &allowed) != 0)
+        return 1;
+    return std::max(1, CPU_COUNT(&allowed));
+}
+
+std::int64_t PhysicalMemoryBytes()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? std::int64_t{pages} * pageSize : 0;
+}
 
 // Codecs whose AVI files are left to the platform's own decoders (the AVIFile backend).
 bool IsLeftToPlatform(AVCodecID id)
@@ -36,6 +59,8 @@ int InterruptIfLate(void* state)
 // What a movie taught about its pictures; none of it holds for the next one.
 void ForgetPictures(TMovieDecoder::TState& s)
 {
+    s.PacketsRead.clear();
+    s.HeldAtEnd = false;
     s.FirstPts = AV_NOPTS_VALUE;
     s.RunValid = false;
     s.RunEnded = false;
@@ -110,11 +135,18 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
 
         codecContext.workaround_bugs = FF_BUG_AUTODETECT;
         format->flags |= AVFMT_FLAG_GENPTS;
-        // Frame threading would hold pictures back and eat the packet budgets.
-        codecContext.thread_count = 1;
+        // Frame threads decode several pictures at once and hand each out that many packets
+        // late; the playback path reads that much further (FrameDelay), the exact path follows
+        // pictures, not packets.
+        codecContext.thread_count = MovieTime::DecodingThreads(
+            s.RequestedThreads, AllowedProcessors(), std::int64_t{codecContext.width} * codecContext.height);
+        codecContext.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         codecContext.pkt_timebase = s.Stream()->time_base;
         if (avcodec_open2(&codecContext, s.Codec, nullptr) < 0)
             return false;
+        s.FrameDelay = (codecContext.active_thread_type & FF_THREAD_FRAME) != 0
+            ? std::max(0, codecContext.thread_count - 1)
+            : 0;
 
         if (format->duration == AV_NOPTS_VALUE || format->duration <= MinimumDurationUs)
             return false;
@@ -134,6 +166,10 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         s.PreviousDecoded.reset(av_frame_alloc());
         if (!s.PreviousCandidate || !s.PreviousDecoded)
             return false;
+        s.PendingFrame.reset(av_frame_alloc());
+        s.PendingPrevious.reset(av_frame_alloc());
+        if (!s.PendingFrame || !s.PendingPrevious)
+            return false;
         s.StreamStart = s.Stream()->start_time == AV_NOPTS_VALUE ? 0 : s.Stream()->start_time;
         // One packet serves every read of this movie; a fresh one has no pts, so the first
         // positioning seeks.
@@ -148,6 +184,8 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
 
         s.FrameWidth = codecContext.width;
         s.FrameHeight = codecContext.height;
+        if (!s.CacheLimitChosen)
+            s.Cache.SetLimit(TPictureCache::DefaultLimitFor(s.PictureBytes(), PhysicalMemoryBytes()));
         FFileName = FileName;
         FIsOpen = true;
         FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
@@ -176,6 +214,9 @@ void TMovieDecoder::ReleaseFFmpeg()
     s.Candidate.reset();
     s.PreviousCandidate.reset();
     s.PreviousDecoded.reset();
+    s.BitmapPending = false;
+    s.PendingFrame.reset();
+    s.PendingPrevious.reset();
     ForgetPictures(s);
 }
 
@@ -187,6 +228,11 @@ bool TMovieDecoder::ReadVideoPacket()
         return false;
     av_packet_unref(packet); // back to a fresh packet without a pts
     s.ReadAtEnd = false;
+    // Counted as read whatever comes of it; the stamps are filled in below when it is a video
+    // packet.
+    s.PacketsRead.push_back({});
+    while (s.PacketsRead.size() > static_cast<std::size_t>(s.FrameDelay) + 1)
+        s.PacketsRead.pop_front();
     for (int read = 0; read < MaxReadsPerFetch; ++read) {
         TCallDeadline deadline(s);
         const int status = av_read_frame(s.FormatContext.get(), packet);
@@ -196,6 +242,7 @@ bool TMovieDecoder::ReadVideoPacket()
         if (status < 0)
             return false;
         if (packet->stream_index == s.VideoStream) {
+            s.PacketsRead.back() = {packet->pts, packet->dts};
             s.PresentationLead = MovieTime::PresentationLead(s.PresentationLead, packet->pts,
                                                              packet->dts, s.Stream()->time_base.num,
                                                              s.Stream()->time_base.den);
@@ -228,6 +275,15 @@ bool TMovieDecoder::DecodeVideoPacket()
         got = true;
     }
     return got && s.DecodedFrame->data[0] != nullptr;
+}
+
+void TMovieDecoder::TakeHeldPictures(int count)
+{
+    TState& s = *FState;
+    AVCodecContext* codecContext = s.CodecContext.get();
+    avcodec_send_packet(codecContext, nullptr); // AVERROR_EOF when asked before: nothing to do
+    for (int taken = 0; taken < count && avcodec_receive_frame(codecContext, s.ReceivedFrame.get()) >= 0; ++taken)
+        TakeReceivedPicture(s);
 }
 
 TMovieDecoder::TNextPicture TMovieDecoder::NextPicture(int& budget)

@@ -107,4 +107,10 @@ std::int32_t DurationMs(std::int64_t durationUs)
     return static_cast<std::int32_t>(ms);
 }
 
+int DecodingThreads(int requested, int processors, std::int64_t pixels)
+{
+    const int wanted = requested > 0 ? requested : pixels > LargestOneThreadPixels ? processors : 1;
+    return std::clamp(wanted, 1, MaxDecodingThreads);
+}
+
 } // namespace MovieTime

@@ -57,6 +57,15 @@ std::int32_t PictureTimeMs(std::int64_t pts, std::int64_t streamStart, int timeB
 // second first, then twice as far each time.
 std::int64_t NextSeekBackoff(std::int64_t backoff, int timeBaseNum, int timeBaseDen);
 
+// Threads a codec decodes with: requested when it is above 0; else one per processor allowed
+// for pictures larger than LargestOneThreadPixels, and one for those up to it (one processor
+// decodes them many times faster than they play, and frame threads would only add their own
+// work: a third more at 1080p). Never more than MaxDecodingThreads (each frame thread holds
+// pictures of its own, and beyond a handful they add delay more than speed), never fewer than one.
+inline constexpr int MaxDecodingThreads = 8;
+inline constexpr std::int64_t LargestOneThreadPixels = std::int64_t{1920} * 1088;
+int DecodingThreads(int requested, int processors, std::int64_t pixels);
+
 // Container microseconds to the millisecond interface, rounded to nearest; lengths beyond the
 // 32-bit range saturate rather than wrap into negative or small values.
 std::int32_t DurationMs(std::int64_t durationUs);

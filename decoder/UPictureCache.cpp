@@ -14,6 +14,19 @@ unsigned __int128 Distance(std::int64_t a, std::int64_t b)
 
 } // namespace
 
+std::int64_t TPictureCache::DefaultLimitFor(std::int64_t pictureBytes, std::int64_t physicalBytes)
+{
+    if (pictureBytes <= 0)
+        return DefaultLimitBytes;
+    std::int64_t ceiling = LargestDefaultLimitBytes;
+    if (physicalBytes > 0)
+        ceiling = std::min(ceiling, physicalBytes / PhysicalMemoryShare);
+    const std::int64_t wanted = pictureBytes <= ceiling / PicturesKept
+        ? pictureBytes * PicturesKept
+        : ceiling;
+    return std::max(DefaultLimitBytes, std::min(wanted, ceiling));
+}
+
 void TPictureCache::SetLimit(std::int64_t bytes)
 {
     FLimit = std::max<std::int64_t>(bytes, 0);

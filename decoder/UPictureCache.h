@@ -12,6 +12,15 @@
 class TPictureCache {
 public:
     static constexpr std::int64_t DefaultLimitBytes = std::int64_t{256} << 20;
+    // Larger pictures get a larger bound, so that stepping back through a GOP of them re-decodes
+    // as seldom as through a GOP of 1080p pictures (about this many held under the default);
+    // up to a ceiling, and never beyond a share of the machine's memory.
+    static constexpr std::int64_t PicturesKept = 43;
+    static constexpr std::int64_t LargestDefaultLimitBytes = std::int64_t{1} << 30;
+    static constexpr int PhysicalMemoryShare = 4; // at most a quarter of it
+    // The bound for pictures of pictureBytes on a machine with physicalBytes of memory (0 when
+    // not known): DefaultLimitBytes, or room for PicturesKept of them within the ceilings.
+    static std::int64_t DefaultLimitFor(std::int64_t pictureBytes, std::int64_t physicalBytes);
     // The next picture's time of the movie's last picture: no request past it needs another.
     static constexpr std::int64_t EndOfMovie = INT64_MAX;
     // The next picture's time while it has not been decoded.

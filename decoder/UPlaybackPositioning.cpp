@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <climits>
 
 using MovieDecoding::PresentationTimeOf;
 using MovieDecoding::TCallDeadline;
@@ -22,9 +23,16 @@ constexpr int PacketBudget = 20; // video packets per positioning, either path
 // decoded so far, and taking it as the position would turn the next small step forward into a
 // seek, which lands on the following key frame: playback would show key frames only. The decoding
 // timestamp grows with the demuxer's position, so it is the one to compare with.
-std::int64_t DemuxerPosition(const AVPacket& packet)
+std::int64_t DemuxerPosition(const TMovieDecoder::TState::TPacketStamp& packet)
 {
-    return packet.dts != AV_NOPTS_VALUE ? std::min(packet.dts, packet.pts) : packet.pts;
+    return packet.Dts != AV_NOPTS_VALUE ? std::min(packet.Dts, packet.Pts) : packet.Pts;
+}
+
+// Whether a codec without threads stops reading on after this packet: it reached the target,
+// or the budget is spent.
+bool StopsAt(const TMovieDecoder::TState::TPacketStamp& packet, std::int64_t target, int read)
+{
+    return (packet.Pts != AV_NOPTS_VALUE && packet.Pts >= target) || read >= PacketBudget;
 }
 
 } // namespace
@@ -39,10 +47,18 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
 
     const std::int64_t target = MovieTime::TargetUnits(TimeMs, format->duration, timeBase.num,
                                                        timeBase.den, s.StartOffset);
-    const bool positionKnown = s.Packet && s.Packet->pts != AV_NOPTS_VALUE;
+    // Frame threads hand each picture out FrameDelay packets after it went in. This path
+    // follows a codec without threads: it stands at the oldest packet read that the threads
+    // no longer hold, judges the way to the target from there, counts its budget from there,
+    // and then reads FrameDelay packets further so that the picture it would show comes out.
+    const bool positionKnown = !s.PacketsRead.empty() && s.PacketsRead.front().Pts != AV_NOPTS_VALUE;
     const bool seek = !positionKnown
-        || MovieTime::NeedsSeek(target, DemuxerPosition(*s.Packet), timeBase.num, timeBase.den);
+        || MovieTime::NeedsSeek(target, DemuxerPosition(s.PacketsRead.front()), timeBase.num, timeBase.den);
 
+    // After a seek the frame threads fill before the first picture comes out: those packets
+    // come on top of the budget. Reading on, the threads are full already and each packet
+    // brings out a picture, as without threads.
+    const int seekBudget = PacketBudget + s.FrameDelay;
     bool result = false;
     s.ReadCutOff = false;
     // This path reads without following the pictures one by one.
@@ -59,28 +75,23 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
                     return false;
             }
             avcodec_flush_buffers(codecContext);
+            s.PacketsRead.clear();
+            s.HeldAtEnd = false;
             av_frame_unref(decoded);
             av_frame_unref(s.PreviousDecoded.get());
             int n = 0;
             do {
                 bool got = false;
-                while (!got && n < PacketBudget && !s.ReadCutOff) {
+                while (!got && n < seekBudget && !s.ReadCutOff) {
                     ReadVideoPacket();
                     got = DecodeVideoPacket();
                     ++n;
                 }
                 ++n;
-            } while (!decoded->key_frame && n < PacketBudget && !s.ReadCutOff);
+            } while (!decoded->key_frame && n < seekBudget && !s.ReadCutOff);
             result = decoded->key_frame && decoded->data[0];
         } else {
-            for (int n = 0;;) {
-                ReadVideoPacket();
-                DecodeVideoPacket();
-                if (s.Packet->pts != AV_NOPTS_VALUE && s.Packet->pts >= target)
-                    break;
-                if (++n >= PacketBudget || s.ReadCutOff)
-                    break;
-            }
+            ReadOn(target);
             result = decoded->data[0] != nullptr;
         }
     } catch (...) {
@@ -94,6 +105,64 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
     return result;
 }
 
+// Reads on as a codec without threads would, up to the packet that reaches target (the packets
+// the frame threads hold come first), then as many packets more as the threads hold back.
+void TMovieDecoder::ReadOn(std::int64_t target)
+{
+    TState& s = *FState;
+    int read = 0;     // packets counted against the budget, as without threads
+    int beyond = -1;  // packets read past the one where that reading stops; -1 before it
+    std::size_t stopAt = 0;
+    for (std::size_t i = 1; i < s.PacketsRead.size(); ++i) {
+        if (beyond >= 0) {
+            ++beyond;
+        } else if (StopsAt(s.PacketsRead[i], target, ++read)) {
+            beyond = 0;
+            stopAt = i;
+        }
+    }
+    if (s.HeldAtEnd) {
+        // The threads are drained: one picture for each packet reading without threads gets to,
+        // and all of them when it gets to the end.
+        if (beyond < 0) {
+            TakeHeldPictures(INT_MAX);
+            s.PacketsRead.assign(1, {});
+            s.HeldAtEnd = false;
+        } else {
+            TakeHeldPictures(read);
+            s.PacketsRead.erase(s.PacketsRead.begin(), s.PacketsRead.begin() + static_cast<std::ptrdiff_t>(stopAt));
+        }
+        s.Packet->pts = s.PacketsRead.front().Pts;
+        s.Packet->dts = s.PacketsRead.front().Dts;
+        return;
+    }
+    while (beyond < s.FrameDelay) {
+        const bool gotPacket = ReadVideoPacket();
+        if (beyond >= 0 && !gotPacket && s.ReadAtEnd) {
+            // The file ends before the threads gave out the picture wanted: each packet missing
+            // would have brought out one of those they hold. Reading without threads stopped
+            // before the end: the position stays there, with the packets after it still to
+            // come out.
+            TakeHeldPictures(s.FrameDelay - beyond);
+            s.PacketsRead.pop_back();
+            s.PacketsRead.erase(s.PacketsRead.begin(), s.PacketsRead.end() - (beyond + 1));
+            s.HeldAtEnd = true;
+            s.Packet->pts = s.PacketsRead.front().Pts;
+            s.Packet->dts = s.PacketsRead.front().Dts;
+            return;
+        }
+        DecodeVideoPacket();
+        if (s.ReadCutOff)
+            return;
+        if (beyond < 0) {
+            if (StopsAt(s.PacketsRead.back(), target, ++read))
+                beyond = 0;
+        } else {
+            ++beyond;
+        }
+    }
+}
+
 bool TMovieDecoder::RenderWithFFmpeg()
 {
     TState& s = *FState;
@@ -101,9 +170,26 @@ bool TMovieDecoder::RenderWithFFmpeg()
         // Playback shows the picture decoded last, before its successor is known: the
         // deinterlacer takes it as its own next, as at the end of a stream.
         const AVFrame* previous = s.PreviousDecoded->data[0] ? s.PreviousDecoded.get() : nullptr;
-        if (!s.Converter.ConvertInto(*s.DecodedFrame, s.FrameWidth, s.FrameHeight, *FBitmap,
-                                     {previous, nullptr}))
-            return false;
+        if (PreviewWanted()) {
+            // Converted and scaled in one pass to the size it is drawn at; the full-size
+            // picture is made from the same decoded pictures only if a capture asks for it.
+            if (!s.Converter.ConvertInto(*s.DecodedFrame, s.PreviewWidth, s.PreviewHeight, *FPreview,
+                                         {previous, nullptr}))
+                return false;
+            av_frame_unref(s.PendingFrame.get());
+            av_frame_unref(s.PendingPrevious.get());
+            if (av_frame_ref(s.PendingFrame.get(), s.DecodedFrame.get()) < 0
+                || (previous && av_frame_ref(s.PendingPrevious.get(), previous) < 0)) {
+                FPreview->SetSize(0, 0);
+                return false;
+            }
+            s.BitmapPending = true;
+        } else {
+            if (!s.Converter.ConvertInto(*s.DecodedFrame, s.FrameWidth, s.FrameHeight, *FBitmap,
+                                         {previous, nullptr}))
+                return false;
+            ShownFullSize(true);
+        }
         s.ShownPts = PresentationTimeOf(*s.DecodedFrame);
         s.ShownNextPts = TPictureCache::NextUnknown;
         return true;

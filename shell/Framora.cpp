@@ -1,4 +1,4 @@
-// The program entry: pin the processor, start the application, show the capture window and run
+// The program entry: start the application, show the capture window and run
 // the message loop until it closes; the process ends with the window's exit code. A movie named
 // on the command line (relative to the current folder or absolute) opens at start; --help,
 // --version and usage errors are answered before the window system is reached.
@@ -22,7 +22,6 @@
 #include "framework/MessageBox.h"
 #include "framework/QtMessageLog.h"
 #include "framework/TApplication.h"
-#include "shell/UCPUSpecified.h"
 #include "shell/UCommandLine.h"
 #include "shell/ULanguage.h"
 
@@ -113,8 +112,6 @@ int main(int argc, char** argv)
     }
     InstallFFmpegLog("framora", commandLine.Verbose ? TFFmpegLogLevel::Everything : TFFmpegLogLevel::ErrorsOnly);
     InstallQtMessageLog("framora", commandLine.Verbose);
-    // Before anything else starts a thread.
-    PinToFirstProcessor();
     // The held-guards list lives in the guard's unit; the framework starts here.
     TApplication application(argc, argv);
     TApplication::SetTitle(ApplicationTitle);

@@ -115,4 +115,38 @@ TEST_F(FramoraDisplay, PreviewIsFittedFromTheShownSize)
     }
 }
 
+// Playing a movie larger than the preview, the window draws a picture the decoder made at the
+// size drawn; a capture is still made from the full picture, pixel for pixel what it is when the
+// window is large enough to show the picture full size. The preview on screen is that picture.
+TEST_F(FramoraDisplay, PlaybackPreviewIsMadeAtTheSizeDrawnAndCapturesStayFullSize)
+{
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    const auto playAndCapture = [this](const char* movie) {
+        EXPECT_TRUE(Open(FixturePath(movie)).isEmpty()) << movie;
+        for (int tick = 0; tick < 12; ++tick)
+            Tick(97);
+        const int index = Form->CurrentSceneCount();
+        EXPECT_TRUE(Form->actCapture->Execute()) << movie;
+        return Scene(index);
+    };
+    for (const char* movie : {Anamorphic16x9, Sample}) {
+        const QImage previewed = playAndCapture(movie);
+        const TBitmap* preview = Form->CurrentPreview();
+        ASSERT_NE(preview, nullptr) << movie;
+        EXPECT_LT(preview->Width(), Form->CurrentFrame().Width()) << movie;
+        const QImage shot = Form->Panel1->grab().toImage();
+        EXPECT_GT(qGray(shot.pixel(shot.width() / 2, shot.height() / 2)), 0) << "the preview is drawn";
+
+        const QSize designed = Form->size();
+        Form->resize(3000, 2000);
+        QCoreApplication::sendPostedEvents();
+        const QImage full = playAndCapture(movie);
+        EXPECT_EQ(Form->CurrentPreview(), nullptr) << movie;
+        EXPECT_EQ(full, previewed) << movie;
+        Form->resize(designed);
+        QCoreApplication::sendPostedEvents();
+    }
+}
+
 } // namespace

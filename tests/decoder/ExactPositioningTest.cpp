@@ -93,6 +93,27 @@ TEST_P(ExactTable, StepsOnePictureBothWays)
     }
 }
 
+TEST_P(ExactTable, FrameThreadsShowTheSamePictures)
+{
+    // More threads than this machine may have: each hands its pictures out later still.
+    constexpr int ManyThreads = 6;
+    const TExactCase& c = GetParam();
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    decoder.SetDecodingThreads(ManyThreads);
+    ASSERT_TRUE(decoder.Open(MoviePath(c.Movie)));
+    for (int ms : RequestsMs) {
+        ASSERT_TRUE(decoder.DecodeFrame(ms)) << ms;
+        EXPECT_EQ(StampOf(decoder.Bitmap()), ExpectedPicture(c, ms)) << "at " << ms;
+    }
+    const int from = std::min(c.Frames - 1, ExpectedPicture(c, 10080));
+    ASSERT_TRUE(decoder.DecodeFrame(c.TimeOf(from)));
+    for (int picture = from - 1; picture >= std::max(c.FirstPicture, from - 10); --picture) {
+        ASSERT_TRUE(decoder.DecodePreviousFrame());
+        ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Movies, ExactTable,
     ::testing::Values(
@@ -165,6 +186,29 @@ TEST(ExactCache, OpeningAnotherMovieForgetsThePictures)
     ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
     ASSERT_TRUE(decoder.DecodeFrame(1000));
     EXPECT_EQ(StampOf(decoder.Bitmap()), 1000 / PictureMs);
+}
+
+TEST(PictureCache, DefaultBoundFollowsThePictureSize)
+{
+    constexpr std::int64_t MiB = std::int64_t{1} << 20, GiB = std::int64_t{1} << 30;
+    const auto bytesOf = [](std::int64_t width, std::int64_t height) { return height * ((width * 3 + 3) & ~3); };
+    const std::int64_t uhd = bytesOf(3840, 2160);
+    struct TCase {
+        std::int64_t PictureBytes, Physical, Expected;
+    } const cases[] = {
+        {bytesOf(320, 240), 16 * GiB, TPictureCache::DefaultLimitBytes},
+        {bytesOf(1920, 1080), 16 * GiB, TPictureCache::DefaultLimitBytes}, // 43 fit already
+        {uhd, 16 * GiB, uhd * TPictureCache::PicturesKept},
+        {uhd, 0, uhd * TPictureCache::PicturesKept},                       // memory not known
+        {bytesOf(7680, 4320), 16 * GiB, TPictureCache::LargestDefaultLimitBytes},
+        {uhd, 2 * GiB, 512 * MiB},                                         // a quarter of the machine
+        {uhd, 512 * MiB, TPictureCache::DefaultLimitBytes},                // never below today's
+        {0, 16 * GiB, TPictureCache::DefaultLimitBytes},
+        {INT64_MAX, 16 * GiB, TPictureCache::LargestDefaultLimitBytes},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(TPictureCache::DefaultLimitFor(c.PictureBytes, c.Physical), c.Expected)
+            << c.PictureBytes << " bytes, " << c.Physical << " bytes of memory";
 }
 
 TEST(PictureCache, EvictsThePictureFurthestFromThePosition)

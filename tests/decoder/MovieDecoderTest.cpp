@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include "framework/FFmpegPtr.h"
 
 extern "C" {
@@ -14,9 +16,12 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sched.h>
+
 #include <cctype>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -500,4 +505,127 @@ TEST(MovieDecoder, GivesUpOnALongStretchOfDamageInsteadOfReadingItToTheEnd)
 
     av_log_set_level(logLevel);
     std::filesystem::remove(path);
+}
+
+TEST(MovieDecoder, FrameThreadsShowPlaybackThePicturesOfOneThread)
+{
+    // Frame threads hand pictures out a few packets late. Playback at the window's ticks reads
+    // on as far as a codec without threads would, then as many packets more as the threads hold
+    // back, so each tick shows the same picture; seeks, budgets and the end of the file included.
+    const char* const movies[] = {LongGopH264, BFramesLongGop, Sample, TransportStream,
+                                  BFramesTransportStream, AudioFirstBFrames};
+    constexpr int TickMs = 97;
+    // Playback with a jump back, one far ahead and one of five seconds (past the budget).
+    constexpr int JumpFromMs = 6000, JumpBackToMs = 2500, JumpAheadToMs = 16000, BudgetJumpMs = 5000;
+    for (const int threads : {2, 3, 8}) {
+        for (const char* movie : movies) {
+            TMovieDecoder single, threaded;
+            single.SetDecodingThreads(1);
+            threaded.SetDecodingThreads(threads);
+            ASSERT_TRUE(single.Open(MoviePath(movie)) && threaded.Open(MoviePath(movie))) << movie;
+            ASSERT_EQ(single.DecodingThreads(), 1);
+            ASSERT_EQ(threaded.DecodingThreads(), threads);
+            std::vector<int> times;
+            for (int t = 0; t <= JumpFromMs; t += TickMs)
+                times.push_back(t);
+            for (int t = JumpBackToMs; t <= JumpBackToMs + 1000; t += TickMs)
+                times.push_back(t);
+            times.push_back(JumpBackToMs + 1000 + BudgetJumpMs);
+            for (int t = JumpAheadToMs; t <= single.Duration() + 2 * TickMs; t += TickMs)
+                times.push_back(t);
+            for (int t : times) {
+                const bool shown = single.DecodeFrame(t);
+                ASSERT_EQ(threaded.DecodeFrame(t), shown) << movie << " at " << t << ", " << threads << " threads";
+                ASSERT_EQ(StampOf(threaded.Bitmap()), StampOf(single.Bitmap()))
+                    << movie << " at " << t << ", " << threads << " threads";
+            }
+        }
+    }
+}
+
+TEST(MovieDecoder, DecodesPicturesLargerThan1080pWithEveryProcessor)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(LargeH264)));
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(sched_getaffinity(0, sizeof(allowed), &allowed), 0);
+    EXPECT_EQ(decoder.DecodingThreads(), std::min(CPU_COUNT(&allowed), MovieTime::MaxDecodingThreads));
+    EXPECT_EQ(StampOf(decoder.Bitmap()), 0);
+    ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
+    EXPECT_EQ(decoder.DecodingThreads(), 1);
+}
+
+namespace {
+
+// The mean difference of two pictures of one size, per channel sample.
+double MeanDifference(const QImage& a, const QImage& b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB888);
+    const QImage y = b.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int i = 0; i < x.width() * 3; ++i)
+            sum += std::abs(int(x.constScanLine(row)[i]) - int(y.constScanLine(row)[i]));
+    return sum / (double(x.width()) * x.height() * 3);
+}
+
+} // namespace
+
+TEST(MovieDecoder, PlaybackPreviewLeavesTheFullPictureAsItWas)
+{
+    // Playback converts a picture larger than the preview once, at the preview's size; the
+    // full-size picture is made when asked, from the picture still held, and must be exactly
+    // what playback without a preview renders, whichever pictures were never asked for.
+    const QSize previewSize(193, 109);
+    constexpr int TickMs = 97;
+    for (const char* movie : {Sample, Anamorphic16x9}) {
+        TMovieDecoder plain, previewed;
+        ASSERT_TRUE(plain.Open(MoviePath(movie)) && previewed.Open(MoviePath(movie))) << movie;
+        previewed.SetPreviewSize(previewSize);
+        for (int tick = 1; tick < 30; ++tick) {
+            ASSERT_TRUE(plain.DecodeFrame(tick * TickMs) && previewed.DecodeFrame(tick * TickMs)) << movie;
+            ASSERT_EQ(QSize(previewed.Preview().Width(), previewed.Preview().Height()), previewSize) << movie;
+            if (tick % 3 != 0)
+                continue;
+            EXPECT_EQ(previewed.Bitmap().Image(), plain.Bitmap().Image()) << movie << " tick " << tick;
+            const QImage scaled = plain.Bitmap().Image().scaled(previewSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            EXPECT_LT(MeanDifference(previewed.Preview().Image(), scaled), 6.0) << movie << " tick " << tick;
+        }
+        // A change of settings and closing leave the picture shown.
+        ASSERT_TRUE(plain.DecodeFrame(3000) && previewed.DecodeFrame(3000));
+        previewed.SetDeinterlace(TDeinterlace::Always);
+        previewed.Close();
+        EXPECT_EQ(previewed.Bitmap().Image(), plain.Bitmap().Image()) << movie;
+        EXPECT_TRUE(previewed.Preview().Empty());
+    }
+}
+
+TEST(MovieDecoder, PreviewIsMadeOnlyForPlaybackPicturesLargerThanIt)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(Sample)));
+    const struct {
+        QSize Preview;
+        bool Exact;
+        bool Made;
+    } cases[] = {
+        {{320, 180}, false, true},  {{640, 180}, false, true}, {{640, 360}, false, false},
+        {{700, 180}, false, false}, {{0, 0}, false, false},    {{320, 180}, true, false},
+    };
+    for (const auto& c : cases) {
+        decoder.SetPreviewSize(c.Preview);
+        decoder.SetExact(c.Exact);
+        ASSERT_TRUE(decoder.DecodeFrame(5000));
+        EXPECT_EQ(!decoder.Preview().Empty(), c.Made) << c.Preview.width() << "x" << c.Preview.height();
+        EXPECT_EQ(decoder.Bitmap().Width(), 640);
+        // Back to the start, so that every row reads on from the same place.
+        decoder.SetExact(false);
+        ASSERT_TRUE(decoder.DecodeFrame(0));
+    }
+    // Opening forgets the preview size: it fits one movie's pictures.
+    decoder.SetPreviewSize({320, 180});
+    ASSERT_TRUE(decoder.Open(MoviePath(Sample)));
+    ASSERT_TRUE(decoder.DecodeFrame(200));
+    EXPECT_TRUE(decoder.Preview().Empty());
 }

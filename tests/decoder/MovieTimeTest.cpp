@@ -108,6 +108,23 @@ TEST(MovieTime, CodecTimeBaseCorrection)
     }
 }
 
+TEST(MovieTime, DecodingThreads)
+{
+    constexpr std::int64_t Uhd = 3840 * 2160, FullHd = 1920 * 1080, Qhd = 2560 * 1440;
+    struct TCase {
+        int Requested, Processors;
+        std::int64_t Pixels;
+        int Expected;
+    } const cases[] = {
+        {0, 1, Uhd, 1}, {0, 2, Uhd, 2}, {0, 64, Uhd, MovieTime::MaxDecodingThreads}, {0, 0, Uhd, 1},
+        {0, 4, Qhd, 4}, {0, 4, FullHd, 1}, {0, 4, 1920 * 1088, 1}, {0, 4, 0, 1},
+        {1, 16, Uhd, 1}, {3, 2, FullHd, 3}, {-4, 4, Uhd, 4}, {100, 2, 320 * 240, MovieTime::MaxDecodingThreads},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(MovieTime::DecodingThreads(c.Requested, c.Processors, c.Pixels), c.Expected)
+            << c.Requested << " asked, " << c.Processors << " processors, " << c.Pixels << " pixels";
+}
+
 TEST(MovieTime, DurationInMilliseconds)
 {
     EXPECT_EQ(MovieTime::DurationMs(7200000000LL), 7200000); // two hours
