@@ -5,6 +5,9 @@
 //   HDRCapture: one exact still of a 4K HDR10 HEVC movie with tone mapping on. The reference
 //       finds the same picture the way players seek exactly, runs it through the bare chain
 //       (zscale to linear light, tonemap, zscale to BT.709) and converts it to 24-bit BGR.
+//   HDRPlayback: the same 4K HDR10 movie, with key frames 3 s apart, played with tone mapping
+//       on; the median tick against the 97 ms tick, with the preview at the window's size (arg
+//       1) and without one, every picture tone-mapped at full size (arg 0).
 // The movies are written on first use into the build folder.
 #include "decoder/UMovieDecoder.h"
 #include "framework/FFmpegPtr.h"
@@ -22,7 +25,11 @@ extern "C" {
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <stdexcept>
+#include <vector>
 #include <string>
 
 namespace {
@@ -32,6 +39,9 @@ constexpr int PlaybackSteps = 50; // about 5 s of playback per iteration
 constexpr int FrameMs = 40; // 25 pictures a second
 constexpr int HDRPictures = 24; // more than the picture cache holds at 4K, so no still is cached
 constexpr int HDRStride = 7;    // each request lands away from the last, as captures do
+constexpr int HDRPlaybackPictures = 75;
+// The designed window's preview panel holds a 16:9 picture at this size.
+const QSize DesignedPreview(350, 197);
 
 std::string MovieFile(const char* name, const TMovieRecipe& recipe)
 {
@@ -67,8 +77,8 @@ std::string InterlacedMovie()
 }
 
 // UHD HDR10: PQ, BT.2020, 10 bits, mastering metadata; every picture a key frame so that a
-// still costs one decoded picture on both sides.
-std::string HDRMovie()
+// still costs one decoded picture on both sides, unless told otherwise.
+std::string HDRMovie(int pictures = HDRPictures, int gop = 1)
 {
     TMovieRecipe recipe;
     recipe.Encoder = "libx265";
@@ -80,14 +90,15 @@ std::string HDRMovie()
     recipe.Matrix = AVCOL_SPC_BT2020_NCL;
     recipe.Width = 3840;
     recipe.Height = 2160;
-    recipe.Pictures = HDRPictures;
-    recipe.GopSize = 1;
+    recipe.Pictures = pictures;
+    recipe.GopSize = gop;
     recipe.Sample = [](int n, int plane, int x, int y) {
         if (plane == 0)
             return 64 + (x + 8 * n) % 3840 * 800 / 3840; // dark to highlights across the width
         return 512 + ((plane == 1 ? x : y) % 256) - 128;
     };
-    return MovieFile("bench-2160p-hdr10.mkv", recipe);
+    const std::string name = "bench-2160p-hdr10-" + std::to_string(pictures) + "-gop" + std::to_string(gop) + ".mkv";
+    return MovieFile(name.c_str(), recipe);
 }
 
 // One filter graph from a buffer source to a buffer sink, made for the first picture it sees.
@@ -242,11 +253,54 @@ void HDRCapture_Reference(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
+double ProcessCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+double Median(std::vector<double> values)
+{
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+void HDRPlayback_Decoder(benchmark::State& state)
+{
+    const std::string movie = HDRMovie(HDRPlaybackPictures, HDRPlaybackPictures);
+    std::vector<double> wall, cpu;
+    for (auto _ : state) {
+        state.PauseTiming();
+        TMovieDecoder decoder;
+        if (!decoder.Open(movie)) {
+            state.SkipWithError("cannot open the HDR movie");
+            return;
+        }
+        if (state.range(0))
+            decoder.SetPreviewSize(DesignedPreview);
+        state.ResumeTiming();
+        for (int t = PlaybackTickMs; t < HDRPlaybackPictures * FrameMs; t += PlaybackTickMs) {
+            const auto wall0 = std::chrono::steady_clock::now();
+            const double cpu0 = ProcessCpuMs();
+            if (!decoder.DecodeFrame(t)) {
+                state.SkipWithError("a tick gave no picture");
+                return;
+            }
+            wall.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall0).count());
+            cpu.push_back(ProcessCpuMs() - cpu0);
+        }
+    }
+    state.counters["TickWallMedianMs"] = Median(wall);
+    state.counters["TickCpuMedianMs"] = Median(cpu);
+}
+
 } // namespace
 
 BENCHMARK(InterlacedPlayback_Decoder)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(InterlacedPlayback_Reference)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(HDRCapture_Decoder)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(HDRCapture_Reference)->Unit(benchmark::kMillisecond)->Repetitions(3);
+BENCHMARK(HDRPlayback_Decoder)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 BENCHMARK_MAIN();
