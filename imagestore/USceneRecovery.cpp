@@ -277,6 +277,11 @@ TOrphanedScenes::TOrphanedScenes(const QString& root)
             QDir(entry.filePath()).removeRecursively();
             continue;
         }
+        // A folder whose scenes were all saved or deleted has nothing to offer.
+        if (SceneFiles(entry.filePath()).isEmpty()) {
+            QDir(entry.filePath()).removeRecursively();
+            continue;
+        }
         FFolders.push_back(std::make_unique<TFolder>(TFolder{entry.filePath(), std::move(lock)}));
     }
 }

@@ -33,7 +33,8 @@ std::optional<TRecoveredScene> DecodeRecoveredScene(const QByteArray& bytes, QSt
 QString RecoveryRoot();
 
 // The folders under root left by programs that are gone, oldest first, each locked while this
-// object lives so that no other starting program takes the same scenes.
+// object lives so that no other starting program takes the same scenes. Such folders without a
+// scene file are removed on the way.
 class TOrphanedScenes {
 public:
     explicit TOrphanedScenes(const QString& root);
