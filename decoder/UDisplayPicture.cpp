@@ -72,7 +72,7 @@ QSize DisplayedSize(QSize coded, const TDisplayTransform& display, TAspectScalin
             width = enlarge(coded.width(), display.AspectNum, display.AspectDen);
         else if (display.AspectNum < display.AspectDen)
             height = enlarge(coded.height(), display.AspectDen, display.AspectNum);
-        if (width <= MaxDisplayedSide && height <= MaxDisplayedSide)
+        if (width <= MaxDisplayedSide && height <= MaxDisplayedSide && width * height <= MaxDisplayedPixels)
             shown = QSize(static_cast<int>(width), static_cast<int>(height));
     }
     return RotatedSize(shown, display.Rotation);

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cstring>
 
 TMovieDecoder::TMovieDecoder()
@@ -144,6 +145,11 @@ std::int32_t TMovieDecoder::FrameTimeMs() const
     if (s.ShownPts == AV_NOPTS_VALUE)
         return -1;
     return MovieTime::PictureTimeMs(s.ShownPts, s.StreamStart, s.Stream()->time_base.num, s.Stream()->time_base.den);
+}
+
+void TMovieDecoder::SetMaxPicturePixels(std::int64_t pixels)
+{
+    FState->MaxPicturePixels = std::max<std::int64_t>(pixels, 1);
 }
 
 void TMovieDecoder::SetCacheLimit(std::int64_t bytes)

@@ -61,6 +61,12 @@ public:
     static constexpr int DefaultCallTimeLimitMs = 10000;
     void SetCallTimeLimit(int milliseconds);
 
+    // A movie whose pictures have more pixels than this is not opened, and a picture that grows
+    // past it is not decoded: a damaged or lying header costs nothing. 8K by default; the fuzzer
+    // lowers it.
+    static constexpr std::int64_t DefaultMaxPicturePixels = std::int64_t{7680} * 4320;
+    void SetMaxPicturePixels(std::int64_t pixels);
+
     bool IsOpen() const { return FIsOpen; }
     const TBitmap& Bitmap() const { return *FBitmap; }
     const std::string& FileName() const { return FFileName; }

@@ -113,6 +113,10 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         // Frame threading would hold pictures back and eat the packet budgets.
         codecContext.thread_count = 1;
         codecContext.pkt_timebase = s.Stream()->time_base;
+        // The codec refuses every picture above the limit, also one that grows mid-stream.
+        codecContext.max_pixels = s.MaxPicturePixels;
+        if (std::int64_t{codecContext.width} * codecContext.height > s.MaxPicturePixels)
+            return false;
         if (avcodec_open2(&codecContext, s.Codec, nullptr) < 0)
             return false;
 

@@ -501,3 +501,23 @@ TEST(MovieDecoder, GivesUpOnALongStretchOfDamageInsteadOfReadingItToTheEnd)
     av_log_set_level(logLevel);
     std::filesystem::remove(path);
 }
+
+namespace {
+
+// A header asking for more pixels than allowed is refused before a picture is made; one at the
+// limit opens.
+TEST(MovieDecoder, PicturesAboveThePixelLimitAreNotOpened)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
+    const std::int64_t pixels = std::int64_t{decoder.Width()} * decoder.Height();
+    decoder.Close();
+    decoder.SetMaxPicturePixels(pixels - 1);
+    EXPECT_FALSE(decoder.Open(MoviePath(LongGopH264)));
+    EXPECT_FALSE(decoder.IsOpen());
+    decoder.SetMaxPicturePixels(pixels);
+    EXPECT_TRUE(decoder.Open(MoviePath(LongGopH264)));
+    EXPECT_TRUE(decoder.DecodeFrame(1000));
+}
+
+} // namespace
