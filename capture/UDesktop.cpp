@@ -1,8 +1,10 @@
 #include "capture/UDesktop.h"
 
+#include "browser/FImageBrowser.h"
 #include "components/UFormPanel.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
+#include "framework/TListView.h"
 #include "framework/TOpenDialog.h"
 #include "imagestore/UImageFile.h"
 #include "imagestore/USceneRecovery.h"
@@ -272,6 +274,10 @@ void TFramoraDesktop::OfferRecoveredScenes()
         }
         orphans.Remove(i);
     }
+    // Put back, nothing is chosen: saving then writes every scene, as after captures of one's own
+    // that were never picked.
+    FForm.SceneBrowser().ListView1->ClearSelection();
+    FForm.UpdateCommands();
 }
 
 void OfferRecoveredScenes(TfrmFramora& form)

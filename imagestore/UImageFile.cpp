@@ -188,7 +188,10 @@ bool WriteImageFile(const QImage& picture, const QString& fileName, const TProve
     if (bytes.isEmpty())
         return false;
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    // Unbuffered: a write the system refuses (a full disk, a file-size limit) fails right there,
+    // with its reason; a buffered one fails later at commit, where Qt no longer knows why.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size()
+        || !file.commit()) {
         error = file.errorString();
         return false;
     }

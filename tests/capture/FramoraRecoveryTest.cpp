@@ -99,6 +99,8 @@ TEST_F(FramoraRecovery, ScenesOfAKilledRunComeBackPixelForPixelAndUnsaved)
     EXPECT_EQ(SceneStamps(), stamps);
     EXPECT_TRUE(Form->HasUnsavedScenes());
     EXPECT_EQ(Form->lblPicNum->text(), QStringLiteral("3"));
+    // None is chosen, so that saving writes them all.
+    EXPECT_EQ(Form->SceneBrowser().SelectedIndex(), -1);
 
     // They are kept under the new run now, so a second crash loses them no more than the first.
     Crash();
