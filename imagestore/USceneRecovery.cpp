@@ -41,7 +41,6 @@ const QString InstancePrefix = QStringLiteral("scenes-");
 const QString NewFolderPrefix = QStringLiteral(".new-");
 const QString LockFileName = QStringLiteral("lock");
 const QString SceneSuffix = QStringLiteral(".scene");
-const QString PartSuffix = QStringLiteral(".part");
 constexpr int SceneNumberDigits = 12;
 constexpr mode_t PrivateFolderMode = 0700;
 constexpr mode_t PrivateFileMode = 0600;
@@ -338,28 +337,6 @@ QString SceneFileName(std::uint64_t id)
     return QStringLiteral("%1").arg(id, SceneNumberDigits, 10, QLatin1Char('0')) + SceneSuffix;
 }
 
-// Writes bytes to path whole or not at all, and on the disk before it answers.
-bool WriteDurably(const QString& path, const QByteArray& bytes, QString& error)
-{
-    const QString part = path + PartSuffix;
-    const QByteArray partName = QFile::encodeName(part);
-    const TFileHandle file(::open(partName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, PrivateFileMode));
-    bool written = file.Valid();
-    for (qsizetype at = 0; written && at < bytes.size();) {
-        const ssize_t n = ::write(file.Get(), bytes.constData() + at, static_cast<std::size_t>(bytes.size() - at));
-        if (n < 0 && errno == EINTR)
-            continue;
-        written = n > 0;
-        at += written ? n : 0;
-    }
-    written = written && ::fsync(file.Get()) == 0 && ::rename(partName.constData(), QFile::encodeName(path).constData()) == 0;
-    if (!written) {
-        error = ErrnoText();
-        ::unlink(partName.constData());
-    }
-    return written;
-}
-
 } // namespace
 
 struct TSceneRecovery::TWorker {
@@ -435,7 +412,7 @@ struct TSceneRecovery::TWorker {
         const QByteArray bytes = EncodeRecoveredScene(job.Picture, job.Origin);
         if (bytes.isEmpty())
             Report(Folder, QStringLiteral("picture cannot be encoded"));
-        else if (!WriteDurably(QDir(Folder).filePath(SceneFileName(job.Id)), bytes, error))
+        else if (!WriteWholeFile(QDir(Folder).filePath(SceneFileName(job.Id)), bytes, error, PrivateFileMode))
             Report(Folder, error);
         else
             SyncFolder(Folder);
