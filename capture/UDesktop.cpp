@@ -1,9 +1,13 @@
 #include "capture/UDesktop.h"
 
+#include "browser/FImageBrowser.h"
 #include "components/UFormPanel.h"
+#include "framework/MessageBox.h"
 #include "framework/TAction.h"
+#include "framework/TListView.h"
 #include "framework/TOpenDialog.h"
 #include "imagestore/UImageFile.h"
+#include "imagestore/USceneRecovery.h"
 #include "shell/Pathutil.h"
 
 #include <QAction>
@@ -31,6 +35,7 @@ const QString PositionInFileNameKey = QStringLiteral("capture/positionInFileName
 const QString PngMimeType = QStringLiteral("image/png");
 const QString DeinterlaceKey = QStringLiteral("pictures/deinterlace");
 const QString ToneMappingKey = QStringLiteral("pictures/toneMapping");
+const char* const RestoreQuestion = QT_TRANSLATE_NOOP("TFramoraDesktop", "前回保存されなかったシーンがあります。復元しますか？");
 const char* const CopyHint = QT_TRANSLATE_NOOP("TFramoraDesktop", "選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
@@ -126,9 +131,11 @@ std::unique_ptr<TfrmFramora> NewFramoraWindow()
     return form;
 }
 
-TFramoraDesktop::TFramoraDesktop(TfrmFramora& form) : QObject(&form), FForm(form)
+TFramoraDesktop::TFramoraDesktop(TfrmFramora& form)
+    : QObject(&form), FForm(form), FRecovery(std::make_unique<TSceneRecovery>())
 {
     CreateShortcuts();
+    FollowSceneList();
     RestoreSettings();
     FForm.setAcceptDrops(true);
     FForm.installEventFilter(this);
@@ -232,9 +239,51 @@ void TFramoraDesktop::CopyToClipboard()
     QGuiApplication::clipboard()->setMimeData(data.release());
 }
 
+TFramoraDesktop::~TFramoraDesktop() = default;
+
 void TFramoraDesktop::ScenesSaved(const QString& file)
 {
     FSettings.SetSaveFolder(QFileInfo(file).absolutePath());
+    if (!FForm.HasUnsavedScenes())
+        FRecovery->Saved();
+}
+
+void TFramoraDesktop::FollowSceneList()
+{
+    connect(&FForm, &TfrmFramora::SceneAdded, this,
+            [this](const QImage& picture, const TProvenance& origin) { FRecovery->Added(picture, origin); });
+    connect(&FForm, &TfrmFramora::SceneDeleted, this, [this](int index) { FRecovery->Removed(index); });
+    connect(&FForm, &TfrmFramora::AllScenesDeleted, this, [this] { FRecovery->Cleared(); });
+}
+
+void TFramoraDesktop::OfferRecoveredScenes()
+{
+    TOrphanedScenes orphans(RecoveryRoot());
+    if (orphans.FolderCount() == 0)
+        return;
+    const bool restore = MessageBox(&FForm, tr(RestoreQuestion), FForm.Caption(), TMsgButtons::YesNo,
+                                    TMsgIcon::Question) == TMsgResult::Yes;
+    for (std::size_t i = 0; i < orphans.FolderCount(); ++i) {
+        if (restore) {
+            if (orphans.SceneFileCount(i) > static_cast<std::size_t>(FForm.FreeSceneCount()))
+                continue; // kept whole for a later start rather than split
+            for (const TRecoveredScene& scene : orphans.Read(i))
+                FForm.RestoreScene(scene.Picture, scene.Origin);
+            // The old files go only once the scenes are kept under this run.
+            FRecovery->Flush();
+        }
+        orphans.Remove(i);
+    }
+    // Put back, nothing is chosen: saving then writes every scene, as after captures of one's own
+    // that were never picked.
+    FForm.SceneBrowser().ListView1->ClearSelection();
+    FForm.UpdateCommands();
+}
+
+void OfferRecoveredScenes(TfrmFramora& form)
+{
+    if (auto* desktop = form.findChild<TFramoraDesktop*>(QString(), Qt::FindDirectChildrenOnly))
+        desktop->OfferRecoveredScenes();
 }
 
 bool TFramoraDesktop::eventFilter(QObject* watched, QEvent* event)

@@ -15,9 +15,15 @@
 
 class QAction;
 class QMimeData;
+class TSceneRecovery;
 
 // The capture window as the program shows it: the form with its desktop layer attached.
 std::unique_ptr<TfrmFramora> NewFramoraWindow();
+
+// Scenes kept by earlier runs that ended without saving them (a crash, a kill): asks whether to
+// put them back into form's scene list (yes) or delete them (no). Scenes that no longer fit into
+// the list stay kept for a later start.
+void OfferRecoveredScenes(TfrmFramora& form);
 
 // The movie a drop offers: the first of its URLs when that names an existing local file. Several
 // files open the first; a web address, a folder or text offer nothing.
@@ -53,11 +59,15 @@ class TFramoraDesktop : public QObject {
 public:
     // Sets up form, whose creation has finished, and follows its openings and saves; owned by it.
     explicit TFramoraDesktop(TfrmFramora& form);
+    ~TFramoraDesktop() override;
 
     // The form opened the movie at path (by dialog, drop or command line).
     void MovieOpened(const QString& path);
     // The form saved scenes as file (the first of them); the next run proposes its folder.
     void ScenesSaved(const QString& file);
+    void OfferRecoveredScenes();
+    // Where this run keeps its scenes until they are saved.
+    TSceneRecovery& Recovery() { return *FRecovery; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,9 +78,11 @@ private:
     void CopyToClipboard();
     // The window's check item follows the setting kept under key, and keeps its changes.
     void KeepChecked(QAction* item, const QString& key, bool byDefault);
+    void FollowSceneList();
 
     TfrmFramora& FForm;
     TFramoraSettings FSettings;
     QAction* FOpen = nullptr;
     QAction* FCopy = nullptr;
+    std::unique_ptr<TSceneRecovery> FRecovery;
 };

@@ -244,6 +244,11 @@ public:
     void SetStartedWithParameters(bool on) { FStartedWithParameters = on; }
     // Scenes captured and not saved since: closing then always asks.
     bool HasUnsavedScenes() const { return SceneCount > 0 && FScenesUnsaved; }
+    // Puts back a scene kept from an earlier run at the end of the list, as it was stored; it
+    // counts as not saved. False when the list is full or the picture is empty.
+    bool RestoreScene(const QImage& Picture, const TProvenance& Origin);
+    // How many more scenes the list takes.
+    std::int32_t FreeSceneCount() const;
 
     // Automatic capture: a scan of the open movie on a thread of its own, each picture it finds
     // added to the scene list, with a progress window that can cancel it.
@@ -282,6 +287,11 @@ signals:
     void MovieOpened(const QString& path);
     // Scenes were saved as file (the first of them).
     void ScenesSaved(const QString& file);
+    // The scene list changed: picture (as stored) appended with its origin, the scene at index
+    // deleted (the later ones move down), every scene deleted.
+    void SceneAdded(const QImage& picture, const TProvenance& origin);
+    void SceneDeleted(int index);
+    void AllScenesDeleted();
 
 private:
     void BindComponents();
@@ -341,6 +351,8 @@ private:
     // scene limit.
     // TimeMs: the picture's own time in the movie, which the scene keeps.
     bool AddScene(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs);
+    // Appends Stored, which the list keeps as it is, with the origin it came from.
+    bool AppendScene(const TBitmap& Stored, const TProvenance& Origin);
 
     // Fields in declaration order.
     std::unique_ptr<TfrmImageBrowser> Browser; // hosted in FormPanel1

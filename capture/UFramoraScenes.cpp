@@ -118,18 +118,40 @@ bool TfrmFramora::AddScene(const TBitmap& Frame, const TDisplayTransform& Displa
 {
     if (SceneCount >= MaxSceneCount)
         return false;
+    // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
+    TBitmap stored;
+    MakeStoredPicture(Frame, Display, stored);
+    DrawSubtitles(stored, TimeMs);
+    return AppendScene(stored, FrameOrigin(stored, TimeMs));
+}
+
+bool TfrmFramora::RestoreScene(const QImage& Picture, const TProvenance& Origin)
+{
+    if (Picture.isNull())
+        return false;
+    TBitmap stored;
+    stored.Image() = Picture.convertToFormat(TBitmap::QtFormatFor(TPixelFormat::pf24bit));
+    return AppendScene(stored, Origin);
+}
+
+std::int32_t TfrmFramora::FreeSceneCount() const
+{
+    return MaxSceneCount - SceneCount;
+}
+
+bool TfrmFramora::AppendScene(const TBitmap& Stored, const TProvenance& Origin)
+{
+    if (SceneCount >= MaxSceneCount)
+        return false;
     ++SceneCount;
     {
-        // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
-        TBitmap stored;
-        MakeStoredPicture(Frame, Display, stored);
-        DrawSubtitles(stored, TimeMs);
         TPictureEx picture;
-        picture.SetGraphic(&stored);
+        picture.SetGraphic(&Stored);
         StoreScene(picture, SceneCount - 1);
-        SceneOrigins.push_back(FrameOrigin(stored, TimeMs));
+        SceneOrigins.push_back(Origin);
     }
     FScenesUnsaved = true;
+    emit SceneAdded(Stored.Image(), Origin);
     CustomImagePack1->Reset();
     RefreshSceneList();
     Browser->SelectImage(SceneCount - 1);
@@ -182,6 +204,7 @@ void TfrmFramora::actDelete1Execute(TAction*)
     StoreScene(TPictureEx(), SceneCount - 1);
     SceneOrigins.erase(SceneOrigins.begin() + k);
     --SceneCount;
+    emit SceneDeleted(k);
     CustomImagePack1->Reset();
     RefreshSceneList();
     UpdateCommands();
@@ -199,6 +222,7 @@ void TfrmFramora::actDeleteAllExecute(TAction*)
             StoreScene(TPictureEx(), i);
         SceneCount = 0;
         SceneOrigins.clear();
+        emit AllScenesDeleted();
         CustomImagePack1->Reset();
         RefreshSceneList();
     }

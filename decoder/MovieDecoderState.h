@@ -101,6 +101,7 @@ struct TMovieDecoder::TState {
     // the call in progress must end: FFmpeg asks InterruptIfLate while it reads. Past calls
     // leave it at Clock's maximum.
     std::chrono::milliseconds CallTimeLimit{TMovieDecoder::DefaultCallTimeLimitMs};
+    std::int64_t MaxPicturePixels = TMovieDecoder::DefaultMaxPicturePixels;
     MovieDecoding::Clock::time_point CallDeadline = MovieDecoding::Clock::time_point::max();
     // Set when a read was cut off; the positioning in progress then gives up instead of
     // starting call after call into the same dead end.

@@ -9,6 +9,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <vector>
 
 namespace DisplayGeometry {
 
@@ -72,7 +73,7 @@ QSize DisplayedSize(QSize coded, const TDisplayTransform& display, TAspectScalin
             width = enlarge(coded.width(), display.AspectNum, display.AspectDen);
         else if (display.AspectNum < display.AspectDen)
             height = enlarge(coded.height(), display.AspectDen, display.AspectNum);
-        if (width <= MaxDisplayedSide && height <= MaxDisplayedSide)
+        if (width <= MaxDisplayedSide && height <= MaxDisplayedSide && width * height <= MaxDisplayedPixels)
             shown = QSize(static_cast<int>(width), static_cast<int>(height));
     }
     return RotatedSize(shown, display.Rotation);
@@ -83,6 +84,7 @@ QSize DisplayedSize(QSize coded, const TDisplayTransform& display, TAspectScalin
 namespace {
 
 constexpr int BytesPerPixel = 3;
+constexpr std::size_t ScalerReadPadding = 64;
 // Turning walks the source down its columns; tiles of this many pixels square keep the rows
 // they touch in the first-level cache.
 constexpr int TileSide = 32;
@@ -145,7 +147,13 @@ bool Scale(const TBitmap& source, QSize size, TBitmap& scaled)
     planes->height = h;
     if (av_frame_get_buffer(planes.get(), 0) < 0)
         return false;
-    const std::uint8_t* const from[4] = {source.ScanLine(0), nullptr, nullptr, nullptr};
+    // The scaler's packed-pixel readers may read a little past the last pixel of a row; the rows
+    // are handed over with room behind the last one, so that a picture whose memory ends at a
+    // page boundary is not read past its end.
+    const std::size_t rowBytes = static_cast<std::size_t>(source.BytesPerLine()) * source.Height();
+    std::vector<std::uint8_t> padded(rowBytes + ScalerReadPadding);
+    std::memcpy(padded.data(), source.ScanLine(0), rowBytes);
+    const std::uint8_t* const from[4] = {padded.data(), nullptr, nullptr, nullptr};
     const int fromPitches[4] = {source.BytesPerLine(), 0, 0, 0};
     if (sws_scale(scaler.get(), from, fromPitches, 0, source.Height(), planes->data, planes->linesize) < 0)
         return false;

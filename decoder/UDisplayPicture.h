@@ -28,8 +28,10 @@ namespace DisplayGeometry {
 // Samples wider or narrower than this are taken for a damaged header, not for a real format
 // (the widest in use, 16:9 on 352-sample lines, is under 3:1).
 inline constexpr int MaxSampleAspect = 4;
-// The enlarged side never grows beyond this; a larger one keeps the coded proportions.
+// The enlarged side never grows beyond this, nor the enlarged picture beyond the pixels of an
+// 8K one; a larger one keeps the coded proportions.
 inline constexpr int MaxDisplayedSide = 16384;
+inline constexpr std::int64_t MaxDisplayedPixels = std::int64_t{7680} * 4320;
 
 // The clockwise turn for a display matrix (nine 16.16 / 2.30 fixed-point numbers, row after
 // row, as movies store it): its angle rounded to the nearest quarter turn.

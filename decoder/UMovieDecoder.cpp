@@ -206,6 +206,11 @@ std::int32_t TMovieDecoder::FrameTimeMs() const
     return MovieTime::PictureTimeMs(s.ShownPts, s.StreamStart, s.Stream()->time_base.num, s.Stream()->time_base.den);
 }
 
+void TMovieDecoder::SetMaxPicturePixels(std::int64_t pixels)
+{
+    FState->MaxPicturePixels = std::max<std::int64_t>(pixels, 1);
+}
+
 void TMovieDecoder::SetCacheLimit(std::int64_t bytes)
 {
     FState->CacheLimitChosen = true;

@@ -71,6 +71,12 @@ public:
     // decodes).
     int DecodingThreads() const;
 
+    // A movie whose pictures have more pixels than this is not opened, and a picture that grows
+    // past it is not decoded: a damaged or lying header costs nothing. 8K by default; the fuzzer
+    // lowers it.
+    static constexpr std::int64_t DefaultMaxPicturePixels = std::int64_t{7680} * 4320;
+    void SetMaxPicturePixels(std::int64_t pixels);
+
     bool IsOpen() const { return FIsOpen; }
     // The picture shown, at the movie's coded size. After a playback request that made a
     // preview it is converted from the decoded picture, still held, when first asked for.

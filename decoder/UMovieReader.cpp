@@ -142,6 +142,10 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
             s.RequestedThreads, AllowedProcessors(), std::int64_t{codecContext.width} * codecContext.height);
         codecContext.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         codecContext.pkt_timebase = s.Stream()->time_base;
+        // The codec refuses every picture above the limit, also one that grows mid-stream.
+        codecContext.max_pixels = s.MaxPicturePixels;
+        if (std::int64_t{codecContext.width} * codecContext.height > s.MaxPicturePixels)
+            return false;
         if (avcodec_open2(&codecContext, s.Codec, nullptr) < 0)
             return false;
         s.FrameDelay = (codecContext.active_thread_type & FF_THREAD_FRAME) != 0

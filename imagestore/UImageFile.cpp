@@ -3,10 +3,13 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
-#include <QSaveFile>
+#include <QFile>
 #include <QStringList>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -16,6 +19,9 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -181,18 +187,41 @@ QByteArray EncodeImage(const QImage& picture, const QByteArray& format, const TP
     }
 }
 
+bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error, unsigned mode)
+{
+    static std::atomic<unsigned> written{0};
+    const QByteArray part = QFile::encodeName(path + QStringLiteral(".part-%1-%2").arg(::getpid()).arg(++written));
+    const int fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+    int failure = fd < 0 ? errno : 0;
+    for (qsizetype at = 0; failure == 0 && at < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + at, static_cast<std::size_t>(bytes.size() - at));
+        if (n > 0)
+            at += n;
+        else if (n < 0 && errno != EINTR)
+            failure = errno;
+    }
+    if (failure == 0 && ::fsync(fd) != 0)
+        failure = errno;
+    if (fd >= 0 && ::close(fd) != 0 && failure == 0)
+        failure = errno;
+    if (failure == 0 && ::rename(part.constData(), QFile::encodeName(path).constData()) != 0)
+        failure = errno;
+    if (failure != 0) {
+        error = QString::fromLocal8Bit(std::strerror(failure));
+        if (fd >= 0)
+            ::unlink(part.constData());
+        return false;
+    }
+    return true;
+}
+
 bool WriteImageFile(const QImage& picture, const QString& fileName, const TProvenance* provenance, QString& error,
                     QString& metadataError)
 {
     const QByteArray bytes = EncodeImage(picture, ImageFormatFor(fileName), provenance, error, metadataError);
     if (bytes.isEmpty())
         return false;
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    return WriteWholeFile(fileName, bytes, error);
 }
 
 #pragma GCC diagnostic pop

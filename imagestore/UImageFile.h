@@ -44,6 +44,11 @@ bool CarriesProvenance(const QByteArray& format);
 QByteArray EncodeImage(const QImage& picture, const QByteArray& format, const TProvenance* provenance,
                        QString& error, QString& metadataError);
 
+// Writes bytes to path whole or not at all: under a temporary name beside it, on the disk
+// (fsync) before it is renamed over path. False with the system's reason in error (a full disk,
+// a file-size limit) and nothing left behind. mode as for open(2), before the umask.
+bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error, unsigned mode = 0666);
+
 // Writes picture to fileName in the format its extension names, provenance inside as above. The
 // bytes go to a temporary file beside the target, renamed over it once all are written, so that
 // a failed write never leaves a partial picture under the final name. False with error set when

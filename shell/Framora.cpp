@@ -11,6 +11,8 @@
 //   FRAMORA_REPORT_LAYOUT=1     once the window is on screen, the screen rectangle of each named
 //                               widget is written to stderr as "framora: widget <name> x y w h",
 //                               then "framora: layout reported" (scripts click by these).
+//   FRAMORA_HEARTBEAT=<file>    while the window thread takes events, the file's time is renewed
+//                               every half second (scripts tell a hung window by its age).
 //   FRAMORA_GRAB=<file.png>     once the window has been shown for FRAMORA_GRAB_AFTER_MS
 //                               milliseconds (default 1000), a picture of the whole window is
 //                               saved to that file and the program ends (exit code 0, or 3 when
@@ -25,10 +27,13 @@
 #include "shell/UCommandLine.h"
 #include "shell/ULanguage.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QPixmap>
 #include <QStringList>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -37,6 +42,7 @@ namespace {
 const QString ApplicationTitle = QStringLiteral("Framora");
 constexpr int DefaultGrabAfterMs = 1000;
 constexpr int GrabFailedExitCode = 3;
+constexpr int HeartbeatMs = 500;
 
 void Report(const QString& line)
 {
@@ -92,6 +98,20 @@ void GrabWhenAsked(QWidget& window)
     });
 }
 
+void BeatWhenAsked(QWidget& window)
+{
+    const QString file = qEnvironmentVariable("FRAMORA_HEARTBEAT");
+    if (file.isEmpty())
+        return;
+    auto* beat = new QTimer(&window);
+    QObject::connect(beat, &QTimer::timeout, &window, [file] {
+        QFile heart(file);
+        if (heart.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            heart.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
+    });
+    beat->start(HeartbeatMs);
+}
+
 QStringList ArgumentsOf(int argc, char** argv)
 {
     QStringList arguments;
@@ -112,6 +132,9 @@ int main(int argc, char** argv)
     }
     InstallFFmpegLog("framora", commandLine.Verbose ? TFFmpegLogLevel::Everything : TFFmpegLogLevel::ErrorsOnly);
     InstallQtMessageLog("framora", commandLine.Verbose);
+    // A file-size limit must fail the write (EFBIG), which saving reports, not end the program
+    // with every scene in it.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The held-guards list lives in the guard's unit; the framework starts here.
     TApplication application(argc, argv);
     TApplication::SetTitle(ApplicationTitle);
@@ -130,10 +153,12 @@ int main(int argc, char** argv)
         form->show();
         if (answers)
             Report(QStringLiteral("shown"));
+        OfferRecoveredScenes(*form);
         if (!commandLine.Movie.isEmpty())
             form->OpenMovie(commandLine.Movie);
         ReportLayoutWhenAsked(*form);
         GrabWhenAsked(*form);
+        BeatWhenAsked(*form);
         exitCode = application.Run();
         TApplication::SetMainForm(nullptr);
     }

@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -278,6 +279,8 @@ int main(int argc, char** argv)
         return options.ExitCode();
     }
     const TProgramStart start;
+    // Past a file-size limit a write fails (EFBIG) and is reported, instead of killing the tool.
+    std::signal(SIGXFSZ, SIG_IGN);
     InstallFFmpegLog("framora-grab", options.Verbose ? TFFmpegLogLevel::Everything : TFFmpegLogLevel::ErrorsOnly);
     InstallQtMessageLog("framora-grab", options.Verbose);
     // Pictures are written and sheets drawn off screen; no window system is needed.

@@ -7,7 +7,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev libass-dev
   libjpeg62-turbo-dev libexiv2-dev exiv2 qt6-image-formats-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-ipafont-gothic xvfb xauth xdotool
+  fonts-ipafont-gothic xvfb xauth xdotool ffmpeg
   desktop-file-utils appstream
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   dpkg-dev file lintian groff man-db bash-completion

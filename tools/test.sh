@@ -33,6 +33,9 @@ for language in ja en; do
   LANGUAGE=$language bash tools/framora-e2e.sh build build/fixtures/sample.mp4 "build/e2e-$language"
   passed=$(( passed + 1 ))
 done
+echo "== scenes survive a kill: three captures, kill -9, a new start answered yes"
+bash tools/framora-recovery-e2e.sh build
+passed=$(( passed + 1 ))
 
 echo "== install into a temporary prefix; the desktop entry and the metainfo pass their validators"
 prefix=$(mktemp -d)
@@ -72,6 +75,10 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFRAMORA_SANITIZE=ON -DFRAMORA_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 run_ctest build-asan
+
+echo "== monkey: the sanitizer build of the program under random input for 60 s (fixed seed)"
+bash tools/framora-monkey.sh 60 --seed 4242 --build build-asan --movies build/fixtures
+passed=$(( passed + 1 ))
 
 echo "== fuzz (libFuzzer, ${FUZZ_SECONDS:-20} s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

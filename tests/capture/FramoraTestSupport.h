@@ -45,6 +45,9 @@ protected:
         qputenv("FRAMORA_LOCK_DIR", LockDir.path().toLocal8Bit());
         // Settings kept between runs go to a folder of the test's own.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, LockDir.path());
+        // Scenes kept for recovery too, so that no test offers another test's scenes.
+        OuterState = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", LockDir.path().toLocal8Bit());
         // Close to the 32-bit wrap, so every elapsed time below crosses it.
         Now = 0xFFFFF000u;
         SetTickSource([this] { return Now; });
@@ -56,6 +59,7 @@ protected:
         Form.reset();
         SetTickSource({});
         qunsetenv("FRAMORA_LOCK_DIR");
+        qputenv("XDG_STATE_HOME", OuterState);
     }
 
     // Opens a movie, answering any message box; returns the texts asked.
@@ -104,6 +108,7 @@ protected:
     }
 
     QTemporaryDir LockDir;
+    QByteArray OuterState;
     std::uint32_t Now = 0;
     std::unique_ptr<TfrmFramora> Form;
 };

@@ -115,6 +115,10 @@ TEST(DisplayGeometry, TransformsAndShownSizes)
         {0, 4, 1, {0, 4, 1}, {352, 288}, {1408, 288}, {352, 288}},
         // An enlargement past the largest side keeps the coded proportions.
         {0, 4, 1, {0, 4, 1}, {8192, 16}, {8192, 16}, {8192, 16}},
+        // So does one past the pixels of an 8K picture, each side short of the largest.
+        {0, 4, 1, {0, 4, 1}, {4000, 4000}, {4000, 4000}, {4000, 4000}},
+        {0, 1, 4, {0, 1, 4}, {7680, 1080}, {7680, 4320}, {7680, 1080}},
+        {0, 1, 4, {0, 1, 4}, {7680, 1081}, {7680, 1081}, {7680, 1081}},
     };
     for (const auto& c : cases) {
         const TDisplayTransform display = DisplayGeometry::MakeTransform(c.Rotation, c.Num, c.Den);

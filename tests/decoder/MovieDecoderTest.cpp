@@ -2,6 +2,8 @@
 // and that damaged files fail quietly and quickly.
 #include "decoder/UMovieDecoder.h"
 #include "StampedMovies.h"
+#include "decoder/UDisplayPicture.h"
+#include "framework/TBitmap.h"
 
 #include <gtest/gtest.h>
 
@@ -629,3 +631,45 @@ TEST(MovieDecoder, PreviewIsMadeOnlyForPlaybackPicturesLargerThanIt)
     ASSERT_TRUE(decoder.DecodeFrame(200));
     EXPECT_TRUE(decoder.Preview().Empty());
 }
+
+namespace {
+
+// A header asking for more pixels than allowed is refused before a picture is made; one at the
+// limit opens.
+TEST(MovieDecoder, PicturesAboveThePixelLimitAreNotOpened)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
+    const std::int64_t pixels = std::int64_t{decoder.Width()} * decoder.Height();
+    decoder.Close();
+    decoder.SetMaxPicturePixels(pixels - 1);
+    EXPECT_FALSE(decoder.Open(MoviePath(LongGopH264)));
+    EXPECT_FALSE(decoder.IsOpen());
+    decoder.SetMaxPicturePixels(pixels);
+    EXPECT_TRUE(decoder.Open(MoviePath(LongGopH264)));
+    EXPECT_TRUE(decoder.DecodeFrame(1000));
+}
+
+} // namespace
+
+namespace {
+
+// A damaged H.264 movie the fuzzer found: its pictures, enlarged to the display aspect, made the
+// scaler read past the end of the last row. Run under the sanitizers, this reads nothing it
+// should not.
+TEST(MovieDecoder, DamagedMovieIsShownWithoutReadingPastThePicture)
+{
+    const std::string movie = FRAMORA_SOURCE_DIR "/tests/fuzz/seeds/fuzz_decoder_open/scale-reads-past-last-row.mp4";
+    TMovieDecoder decoder;
+    decoder.SetMaxPicturePixels(256 * 256);
+    if (!decoder.Open(movie))
+        GTEST_SKIP() << "not opened";
+    TBitmap shown;
+    for (const std::int32_t ms : {400, 5000, 1000, 100000, -1, 60}) {
+        decoder.DecodeFrame(ms);
+        MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), TAspectScaling::Display, shown);
+    }
+    decoder.Close();
+}
+
+} // namespace
