@@ -45,6 +45,10 @@
         <source>選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。</source>
         <translation>Copies the selected scene (or the picture on screen when none is selected) to the clipboard.</translation>
     </message>
+    <message>
+        <source>前回保存されなかったシーンがあります。復元しますか？</source>
+        <translation>Some scenes were not saved last time. Restore them?</translation>
+    </message>
 </context>
 <context>
     <name>TImagePack</name>
