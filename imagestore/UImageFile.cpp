@@ -1,4 +1,5 @@
 #include "imagestore/UImageFile.h"
+#include "framework/FileHandle.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -191,24 +192,28 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error
 {
     static std::atomic<unsigned> written{0};
     const QByteArray part = QFile::encodeName(path + QStringLiteral(".part-%1-%2").arg(::getpid()).arg(++written));
-    const int fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
-    int failure = fd < 0 ? errno : 0;
+    TFileHandle file(::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode)));
+    const bool created = file.Valid();
+    int failure = created ? 0 : errno;
     for (qsizetype at = 0; failure == 0 && at < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + at, static_cast<std::size_t>(bytes.size() - at));
+        const ssize_t n = ::write(file.Get(), bytes.constData() + at, static_cast<std::size_t>(bytes.size() - at));
         if (n > 0)
             at += n;
-        else if (n < 0 && errno != EINTR)
+        else if (n == 0)
+            failure = EIO; // a file that takes nothing would be asked for ever
+        else if (errno != EINTR)
             failure = errno;
     }
-    if (failure == 0 && ::fsync(fd) != 0)
+    if (failure == 0 && ::fsync(file.Get()) != 0)
         failure = errno;
-    if (fd >= 0 && ::close(fd) != 0 && failure == 0)
-        failure = errno;
+    // The close is where some file systems report a write they could not keep.
+    if (const int closed = file.Close(); failure == 0)
+        failure = closed;
     if (failure == 0 && ::rename(part.constData(), QFile::encodeName(path).constData()) != 0)
         failure = errno;
     if (failure != 0) {
         error = QString::fromLocal8Bit(std::strerror(failure));
-        if (fd >= 0)
+        if (created)
             ::unlink(part.constData());
         return false;
     }

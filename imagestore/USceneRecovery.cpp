@@ -1,4 +1,5 @@
 #include "imagestore/USceneRecovery.h"
+#include "framework/FileHandle.h"
 
 #include <QBuffer>
 #include <QDebug>
@@ -47,34 +48,6 @@ constexpr mode_t PrivateFileMode = 0600;
 
 const QString DamagedSceneLog = QStringLiteral("recovered scene %1 skipped: %2");
 const QString WriteFailedLog = QStringLiteral("cannot keep scene for recovery in %1: %2");
-
-// An open file descriptor, closed once.
-class TFileHandle {
-public:
-    TFileHandle() = default;
-    explicit TFileHandle(int fd) : FFd(fd) {}
-    ~TFileHandle() { Reset(); }
-    TFileHandle(TFileHandle&& other) noexcept : FFd(std::exchange(other.FFd, -1)) {}
-    TFileHandle& operator=(TFileHandle&& other) noexcept
-    {
-        if (this != &other) {
-            Reset();
-            FFd = std::exchange(other.FFd, -1);
-        }
-        return *this;
-    }
-    int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
-    void Reset()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-    }
-
-private:
-    int FFd = -1;
-};
 
 QString ErrnoText()
 {
@@ -442,7 +415,7 @@ struct TSceneRecovery::TWorker {
         if (!Lock.Valid())
             return;
         QDir(Folder).removeRecursively();
-        Lock.Reset();
+        Lock.Close();
     }
 
     const QString Root;
@@ -514,5 +487,5 @@ void TSceneRecovery::Abandon()
     FWorker->Flush();
     FWorker->Thread.request_stop();
     FWorker->Thread.join();
-    FWorker->Lock.Reset();
+    FWorker->Lock.Close();
 }
