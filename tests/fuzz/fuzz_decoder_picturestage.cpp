@@ -88,8 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!picture)
             break;
         PictureStage::FilterChain(TPictureProperties::Of(*picture), stage.Settings());
-        const AVFrame& out = stage.Process(*picture, previous ? previous.get() : nullptr, nullptr);
-        if (out.width != picture->width || out.height != picture->height)
+        // The size it is converted to: its own, or a smaller one as for a preview.
+        const bool smaller = (in.Byte() & 1) != 0;
+        const int width = smaller ? 1 + in.Int(picture->width) : picture->width;
+        const int height = smaller ? 1 + in.Int(picture->height) : picture->height;
+        const AVFrame& out = stage.Process(*picture, previous ? previous.get() : nullptr, nullptr, width, height);
+        const bool ownSize = out.width == picture->width && out.height == picture->height;
+        if (!ownSize && (out.width != width || out.height != height))
             std::abort();
         previous = std::move(picture);
     }
