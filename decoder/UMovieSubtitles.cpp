@@ -67,13 +67,9 @@ struct TDecodedSubtitle {
     TDecodedSubtitle(const TDecodedSubtitle&) = delete;
     TDecodedSubtitle& operator=(const TDecodedSubtitle&) = delete;
 };
-struct TDictionaryFree {
-    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
-};
 using AssLibraryPtr = std::unique_ptr<ASS_Library, TAssLibraryFree>;
 using AssRendererPtr = std::unique_ptr<ASS_Renderer, TAssRendererFree>;
 using AssTrackPtr = std::unique_ptr<ASS_Track, TAssTrackFree>;
-using DictionaryPtr = std::unique_ptr<AVDictionary, TDictionaryFree>;
 
 // libass reports font matching and parsing at length; the index says in one line what failed.
 void DropAssMessage(int, const char*, va_list, void*) {}
@@ -340,7 +336,7 @@ const char* OpenReading(TMovieSubtitles::TIndex& index, TReading& r, const std::
     if (!paletteFile.empty() && r.Stream->codecpar->codec_id == AV_CODEC_ID_DVD_SUBTITLE)
         av_dict_set(&options, "ifo_palette", paletteFile.c_str(), 0);
     const int opened = avcodec_open2(r.Codec.get(), codec, &options);
-    const DictionaryPtr unused(options);
+    const ffmpeg::DictionaryPtr unused(options);
     if (opened < 0)
         return "its decoder does not accept it";
     r.Packet.reset(av_packet_alloc());

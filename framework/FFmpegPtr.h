@@ -36,6 +36,9 @@ struct TFilterGraphFree {
 struct TFilterInOutFree {
     void operator()(AVFilterInOut* list) const { avfilter_inout_free(&list); }
 };
+struct TDictionaryFree {
+    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+};
 
 using InputPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextFree>;
@@ -45,5 +48,6 @@ using SwsPtr = std::unique_ptr<SwsContext, TSwsFree>;
 // A graph owns its filters: their contexts are pointers into it, freed with it.
 using FilterGraphPtr = std::unique_ptr<AVFilterGraph, TFilterGraphFree>;
 using FilterInOutPtr = std::unique_ptr<AVFilterInOut, TFilterInOutFree>;
+using DictionaryPtr = std::unique_ptr<AVDictionary, TDictionaryFree>;
 
 } // namespace ffmpeg
