@@ -116,14 +116,18 @@ fail() {
 }
 sanitizer_report() { grep -qE "ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:|SUMMARY: (Address|Undefined|Leak)" "$log"; }
 now_ms() { date +%s%3N; }
-pick() { local -n list=$1; echo "${list[RANDOM % ${#list[@]}]}"; }
+# Sets $picked rather than printing it: a command substitution is a subshell, and bash seeds
+# RANDOM afresh in each, so a choice made there would not replay from the seed.
+pick() { local -n list=$1; picked=${list[RANDOM % ${#list[@]}]}; }
 
 start() {
   runs=$((runs + 1))
   echo "=== run $runs" >>"$log"
   rm -f "$heart" "$out/layout"
   local movie
-  movie=$(pick corpus)
+  pick corpus
+  movie=$picked
+  main_window=
   echo "framora-monkey: run $runs with $(basename "$movie")"
   # In its own folder: a name typed without one, or the stamp the save dialog proposes, lands there.
   (cd "$out/saved" && exec env FRAMORA_REPORT_LAYOUT=1 FRAMORA_HEARTBEAT="$heart" "$build/framora" "$movie") 2>>"$log" &
@@ -137,7 +141,7 @@ start() {
     kill -0 "$app" 2>/dev/null || { check_end; return 0; }
     [ $waited -lt $((start_timeout_s * 5)) ] || fail "the window did not come up in $start_timeout_s s"
   done
-  main_window=$(xdo search --onlyvisible --pid "$app" --name '^Framora$' | head -n 1)
+  main_window=$(xdo search --onlyvisible --pid "$app" --name '^Framora$' | sort -n | head -n 1)
   # Widget places of this run: name x y w h.
   awk -v n="$runs" '/^=== run /{r++} r==n && /^framora: widget /{print $3, $4, $5, $6, $7}' "$log" >"$out/layout"
   mapfile -t widgets <"$out/layout"
@@ -168,9 +172,11 @@ check_alive() {
 
 # A window of the program other than the main one (a message box, a file or auto-capture dialog):
 # a visible one with a title of its own. There is no window manager to ask which is active.
+# Before the layout is reported the main window's id is not known yet, but a message about the
+# movie may already stand over it: the newest window (the highest id) is the one that asks.
 dialog_window() {
   local window name
-  for window in $(xdo search --onlyvisible --pid "$app" 2>/dev/null || true); do
+  for window in $(xdo search --onlyvisible --pid "$app" 2>/dev/null | sort -rn || true); do
     name=$(xdo getwindowname "$window" 2>/dev/null || true)
     # Message boxes carry the window's caption too: the main window is told by its id.
     [ -n "$name" ] && [ "$window" != "$main_window" ] && { echo "$window"; return 0; }
@@ -187,26 +193,28 @@ answer_dialog() {
     動画ファイルの選択*)
       # The open dialog: another movie of the corpus, or nothing.
       if [ $((RANDOM % 4)) -ne 0 ]; then
-        xdo key --clearmodifiers ctrl+a; xdo type --delay 5 "$(pick corpus)"; xdo key Return
+        pick corpus
+        xdo key --clearmodifiers ctrl+a; xdo type --delay 5 "$picked"; xdo key Return
       else
         xdo key Escape
       fi ;;
     キャプチャイメージの保存*)
       local formats=(png jpg bmp webp tif)
-      xdo key --clearmodifiers ctrl+a; xdo type --delay 5 "$out/saved/s$RANDOM.$(pick formats)"
+      pick formats
+      xdo key --clearmodifiers ctrl+a; xdo type --delay 5 "$out/saved/s$RANDOM.$picked"
       xdo key Return ;;
     *)
       local answers=(Return Return Escape Tab+Return space Right+Return)
-      local answer
-      answer=$(pick answers)
-      xdo key --clearmodifiers ${answer//+/ } ;;
+      pick answers
+      xdo key --clearmodifiers ${picked//+/ } ;;
   esac
   actions=$((actions + 1))
 }
 
 click_widget() {
   local x y w h
-  read -r _ x y w h <<<"$(pick widgets)"
+  pick widgets
+  read -r _ x y w h <<<"$picked"
   [ -n "$h" ] && [ "$w" -gt 0 ] && [ "$h" -gt 0 ] || return 0
   xdo mousemove $((x + RANDOM % w)) $((y + RANDOM % h)) click 1
 }
@@ -225,7 +233,7 @@ click_menu() {
 
 keys=(space Home Left Right comma period c Insert Delete ctrl+s ctrl+o ctrl+c F1 Return Escape Tab
       Up Down Page_Up Page_Down End a x 1 alt+s alt+a shift+Right ctrl+z BackSpace)
-press_key() { xdo key --clearmodifiers "$(pick keys)"; }
+press_key() { pick keys; xdo key --clearmodifiers "$picked"; }
 
 # ---- the run
 : >"$log"
