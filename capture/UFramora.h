@@ -317,6 +317,8 @@ private:
     void CreateSubtitleMenu();
     void FillSubtitleMenu();
     void SubtitleChosen(QAction* item);
+    // Subtitles are chosen (not なし) and their index is open.
+    bool SubtitlesShown() const;
     // Draws the chosen subtitles of the picture at timeMs into a stored picture, waiting a
     // little for the index to reach that time.
     void DrawSubtitles(TBitmap& Stored, std::int32_t TimeMs) const;
@@ -370,7 +372,8 @@ private:
     bool Rendering = false;                 // set while a picture is decoded and copied
     std::unique_ptr<TMovieDecoder> Decoder;
     std::uint32_t PlayOrigin = 0;           // tick at which position 0 would have been shown
-    std::unique_ptr<TMovieSubtitles> Subtitles; // the subtitles chosen; closed for なし
+    std::unique_ptr<TMovieSubtitles> Subtitles; // the subtitles last chosen, kept under なし
+    QAction* SubtitlesIndexedFor = nullptr; // the item whose subtitles Subtitles holds
     QActionGroup* SubtitleChoices = nullptr;
     QList<QAction*> SubtitleItems;          // the movie's own items after なし
     std::int32_t FrameMovieMs = 0;          // the movie time of FrameBitmap, for its subtitles

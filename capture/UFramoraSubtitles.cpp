@@ -111,6 +111,7 @@ void TfrmFramora::CreateSubtitleMenu()
 void TfrmFramora::FillSubtitleMenu()
 {
     Subtitles->Close();
+    SubtitlesIndexedFor = nullptr;
     SubtitleIndexTimer->stop();
     FrameSubtitles = QImage();
     for (QAction* item : std::as_const(SubtitleItems)) {
@@ -145,15 +146,26 @@ void TfrmFramora::FillSubtitleMenu()
 
 void TfrmFramora::SubtitleChosen(QAction* item)
 {
-    if (item == SubtitlesNone1 || !Decoder->IsOpen()) {
+    // なし only hides the subtitles: chosen again, they come back at once, without reading the
+    // whole stream anew.
+    if (item != SubtitlesNone1 && item != SubtitlesIndexedFor && Decoder->IsOpen()) {
         Subtitles->Close();
-    } else if (const int choice = item->property(SubtitleChoiceProperty).toInt(); choice == FileChoice) {
-        Subtitles->OpenFile(item->data().toString().toStdString());
-    } else if (const std::vector<TSubtitleStreamInfo> streams = Decoder->SubtitleStreams();
-               choice >= 0 && choice < static_cast<int>(streams.size())) {
-        Subtitles->OpenStream(Decoder->FileName(), streams[static_cast<std::size_t>(choice)]);
+        SubtitlesIndexedFor = nullptr;
+        if (const int choice = item->property(SubtitleChoiceProperty).toInt(); choice == FileChoice) {
+            Subtitles->OpenFile(item->data().toString().toStdString());
+            SubtitlesIndexedFor = item;
+        } else if (const std::vector<TSubtitleStreamInfo> streams = Decoder->SubtitleStreams();
+                   choice >= 0 && choice < static_cast<int>(streams.size())) {
+            Subtitles->OpenStream(Decoder->FileName(), streams[static_cast<std::size_t>(choice)]);
+            SubtitlesIndexedFor = item;
+        }
     }
     RefreshSubtitleOverlay();
+}
+
+bool TfrmFramora::SubtitlesShown() const
+{
+    return Subtitles && Subtitles->IsOpen() && !SubtitlesNone1->isChecked();
 }
 
 QSize TfrmFramora::FrameDisplaySize() const
@@ -164,7 +176,7 @@ QSize TfrmFramora::FrameDisplaySize() const
 
 void TfrmFramora::DrawSubtitles(TBitmap& Stored, std::int32_t TimeMs) const
 {
-    if (!Subtitles || !Subtitles->IsOpen())
+    if (!SubtitlesShown())
         return;
     Subtitles->WaitForIndex(TimeMs, CaptureIndexWait);
     Subtitles->Draw(Stored, TimeMs, FrameDisplaySize());
@@ -174,7 +186,7 @@ void TfrmFramora::RefreshSubtitleOverlay()
 {
     FrameSubtitles = QImage();
     SubtitleIndexTimer->stop();
-    if (Subtitles->IsOpen() && FrameShown && !FrameBitmap->Empty()) {
+    if (SubtitlesShown() && FrameShown && !FrameBitmap->Empty()) {
         // Laid out at the size the preview shows the picture, so that the text is sharp there.
         const QSize shown = FrameDisplaySize();
         const TRect fitted = FitRectCentered(TRect{0, 0, shown.width(), shown.height()},
@@ -190,7 +202,7 @@ void TfrmFramora::RefreshSubtitleOverlay()
 
 void TfrmFramora::SubtitleIndexTick()
 {
-    if (!Subtitles->IsOpen() || Subtitles->IndexedToMs() >= FrameMovieMs)
+    if (!SubtitlesShown() || Subtitles->IndexedToMs() >= FrameMovieMs)
         RefreshSubtitleOverlay();
 }
 

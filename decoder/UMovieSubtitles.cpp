@@ -13,6 +13,7 @@ extern "C" {
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -47,6 +48,9 @@ constexpr int MaxNiceness = 19;
 constexpr int MaxOverlappingEvents = 16;
 // libass's font family when a style's font is not on the system.
 constexpr const char* FallbackFamily = "sans-serif";
+// The preview and captures draw text at different sizes, and a libass renderer drops all it
+// has laid out whenever its size changes: each keeps a renderer of its own.
+constexpr std::size_t TextRenderers = 2;
 // The IFO file of title set NN is VTS_NN_0.IFO; its VOB files are VTS_NN_1.VOB and on.
 constexpr int TitleSetPrefixLength = 7; // "VTS_NN_"
 
@@ -210,7 +214,15 @@ struct TMovieSubtitles::TIndex {
     // Text: libass's track holds the events; the renderer is made once fonts are known.
     AssLibraryPtr Library;
     AssTrackPtr Track;
-    AssRendererPtr Renderer;
+    struct TSizedRenderer {
+        AssRendererPtr Renderer;
+        QSize Frame;
+        QSize Storage;
+        std::uint64_t LastUse = 0;
+    };
+    std::array<TSizedRenderer, TextRenderers> Renderers;
+    std::uint64_t RenderUses = 0;
+    bool HasText() const { return Track && Renderers.front().Renderer; }
     // The track's event whose end the next event sets, -1 when none waits.
     int OpenTextEvent = -1;
     // Bitmaps: sorted by start; each new one ends the ones before it.
@@ -239,6 +251,8 @@ struct TMovieSubtitles::TIndex {
         }
         Advanced.notify_all();
     }
+    // The renderer last used at this size, or the one used longest ago, set to it.
+    ASS_Renderer* RendererFor(QSize size, QSize displaySize);
     // libass's images for the time at the size; valid while Lock is held. Null when none.
     const ASS_Image* RenderText(QSize size, std::int64_t timeMs, QSize displaySize);
     std::vector<TPiece> Pieces(QSize size, std::int64_t timeMs, QSize displaySize);
@@ -372,14 +386,19 @@ const char* OpenAss(TMovieSubtitles::TIndex& index, const TReading& r)
     if (r.Codec->subtitle_header && r.Codec->subtitle_header_size > 0)
         ass_process_codec_private(track.get(), reinterpret_cast<char*>(r.Codec->subtitle_header),
                                   r.Codec->subtitle_header_size);
-    AssRendererPtr renderer(ass_renderer_init(library.get()));
-    if (!renderer)
-        return "libass cannot start";
-    ass_set_fonts(renderer.get(), nullptr, FallbackFamily, ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
+    // Made here, off the window's thread: finding the system's fonts takes a while.
+    std::array<AssRendererPtr, TextRenderers> renderers;
+    for (AssRendererPtr& renderer : renderers) {
+        renderer.reset(ass_renderer_init(library.get()));
+        if (!renderer)
+            return "libass cannot start";
+        ass_set_fonts(renderer.get(), nullptr, FallbackFamily, ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
+    }
     const std::lock_guard<std::mutex> guard(index.Lock);
     index.Library = std::move(library);
     index.Track = std::move(track);
-    index.Renderer = std::move(renderer);
+    for (std::size_t i = 0; i < TextRenderers; ++i)
+        index.Renderers[i].Renderer = std::move(renderers[i]);
     return nullptr;
 }
 
@@ -540,20 +559,39 @@ void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::in
     Finish(false);
 }
 
+ASS_Renderer* TMovieSubtitles::TIndex::RendererFor(QSize size, QSize displaySize)
+{
+    TSizedRenderer* chosen = &Renderers.front();
+    for (TSizedRenderer& sized : Renderers) {
+        if (sized.Frame == size && sized.Storage == displaySize) {
+            chosen = &sized;
+            break;
+        }
+        if (sized.LastUse < chosen->LastUse)
+            chosen = &sized;
+    }
+    chosen->LastUse = ++RenderUses;
+    if (chosen->Frame != size || chosen->Storage != displaySize) {
+        chosen->Frame = size;
+        chosen->Storage = displaySize;
+        ass_set_frame_size(chosen->Renderer.get(), size.width(), size.height());
+        // libass derives the pixel aspect from the storage size: text keeps the display's
+        // proportions on a picture of the coded ones.
+        if (!displaySize.isEmpty())
+            ass_set_storage_size(chosen->Renderer.get(), displaySize.width(), displaySize.height());
+    }
+    return chosen->Renderer.get();
+}
+
 const ASS_Image* TMovieSubtitles::TIndex::RenderText(QSize size, std::int64_t timeMs, QSize displaySize)
 {
-    ass_set_frame_size(Renderer.get(), size.width(), size.height());
-    // libass derives the pixel aspect from the storage size: text keeps the display's
-    // proportions on a picture of the coded ones.
-    if (!displaySize.isEmpty())
-        ass_set_storage_size(Renderer.get(), displaySize.width(), displaySize.height());
-    return ass_render_frame(Renderer.get(), Track.get(), timeMs, nullptr);
+    return ass_render_frame(RendererFor(size, displaySize), Track.get(), timeMs, nullptr);
 }
 
 bool TMovieSubtitles::TIndex::Draw(TBitmap& picture, std::int64_t timeMs, QSize displaySize)
 {
     std::unique_lock<std::mutex> lock(Lock);
-    if (!Track || !Renderer) {
+    if (!HasText()) {
         lock.unlock();
         const std::vector<TPiece> pieces = Pieces(QSize(picture.Width(), picture.Height()), timeMs, displaySize);
         BlendInto(picture, pieces);
@@ -576,7 +614,7 @@ std::vector<TPiece> TMovieSubtitles::TIndex::Pieces(QSize size, std::int64_t tim
     if (size.isEmpty())
         return pieces;
     const std::lock_guard<std::mutex> guard(Lock);
-    if (Track && Renderer) {
+    if (HasText()) {
         for (const ASS_Image* image = RenderText(size, timeMs, displaySize); image; image = image->next) {
             if (image->w > 0 && image->h > 0)
                 pieces.push_back({QPoint(image->dst_x, image->dst_y), PieceOfAssImage(*image)});

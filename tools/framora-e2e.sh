@@ -1,27 +1,36 @@
 #!/usr/bin/env bash
 # End to end: the real program under Xvfb, worked with the real mouse and keyboard (xdotool).
-# It opens MOVIE given on the command line, pauses, captures three scenes at 0 s, 10 s and the
-# end, deletes the last, saves the rest as PNG into a folder typed into the save dialog, captures
-# once more and leaves with OK, confirming the question about the unsaved scene. Then it checks
-# the exit code, the files, and their pictures against the movie's pictures at those positions
-# as framora-grab decodes them, that the files name their movie and position inside, and keeps a
-# screenshot of the window with its scenes. The window speaks the language LANGUAGE names
+# It opens a copy of MOVIE given on the command line with a SubRip file beside it (one line
+# from 0 to 5 s), pauses, turns the file's subtitles on in its menu, captures three scenes at
+# 0 s, 10 s and the end, deletes the last, saves the rest as PNG into a folder typed into the
+# save dialog, captures once more and leaves with OK, confirming the question about the unsaved
+# scene. Then it checks the exit code, the files, and their pictures against the movie's
+# pictures at those positions as framora-grab decodes them with the same subtitle file (the
+# first with its line, which the movie's own picture lacks), that the files name their movie
+# and position inside, and keeps a screenshot of the window with its scenes. The window speaks the language LANGUAGE names
 # (English for LANGUAGE=en, Japanese for LANGUAGE=ja), and the run finds its dialog by that
 # language's title.
 #   tools/framora-e2e.sh [BUILD] [MOVIE] [OUTDIR]
 set -euo pipefail
 build=$(realpath "${1:-build}")
-movie=$(realpath "${2:-$build/fixtures/sample.mp4}")
+source_movie=$(realpath "${2:-$build/fixtures/sample.mp4}")
 out=$(realpath -m "${3:-$build/e2e}")
 # The same decoder gives the same pictures; the margin only allows for rounding in the writers
 # (mean absolute difference per channel, 0..255).
 max_difference=1
+# The subtitle's lines change the first picture by at least this much.
+least_subtitle_difference=3
 case ${LANGUAGE:-} in
   en*) save_title="Save Captured Pictures" ;;
   *) save_title="キャプチャイメージの保存" ;;
 esac
 rm -rf "$out"
-mkdir -p "$out/saved" "$out/grab" "$out/locks"
+mkdir -p "$out/saved" "$out/grab" "$out/plain" "$out/locks" "$out/movie"
+movie=$out/movie/$(basename "$source_movie")
+cp "$source_movie" "$movie"
+subtitles=${movie%.*}.srt
+# Two large lines: they move the picture's mean far beyond the writers' rounding.
+printf '1\n00:00:00,000 --> 00:00:05,000\n<font size="40">Framora end to end</font>\n<font size="40">a still with its line</font>\n' >"$subtitles"
 
 display=":$((100 + $$ % 400))"
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
@@ -67,7 +76,13 @@ settle 1.5
 
 click btnPause
 click btnRewind
-click btnCapture          # No.1 at 0 s
+# 設定 > 字幕 is the menu's last item; its items are なし, then the file beside the movie.
+press alt+s
+press Up
+press Right
+press Down
+press Return
+click btnCapture          # No.1 at 0 s, with the subtitle
 click btnStepNext
 click btnCapture          # No.2 at 10 s
 click btnStepNext
@@ -96,7 +111,9 @@ app=
 saved=$(cd "$out/saved" && ls)
 [ "$saved" = "$(printf 'shot001.png\nshot002.png')" ] || fail "saved files: $saved"
 # The paused window positions exactly (its default), as framora-grab does by default.
-"$build/tools/framora-grab" "$movie" "$out/grab" 0 10000 >/dev/null || fail "framora-grab failed"
+"$build/tools/framora-grab" --sub-file "$subtitles" "$movie" "$out/grab" 0 10000 >/dev/null ||
+  fail "framora-grab failed"
+"$build/tools/framora-grab" "$movie" "$out/plain" 0 >/dev/null || fail "framora-grab failed"
 for pair in "shot001.png 0.bmp" "shot002.png 10000.bmp"; do
   read -r file grabbed <<<"$pair"
   head -c 8 "$out/saved/$file" | od -An -tx1 | grep -q "89 50 4e 47" || fail "$file is no PNG"
@@ -106,6 +123,11 @@ for pair in "shot001.png 0.bmp" "shot002.png 10000.bmp"; do
     fail "$file differs from the movie's picture by $difference"
   echo "e2e: $file matches the movie's picture (difference $difference)"
 done
+difference=$("$build/tools/framora-e2e-helper" diff "$out/saved/shot001.png" "$out/plain/0.bmp") ||
+  fail "cannot compare shot001.png"
+awk -v d="$difference" -v m="$least_subtitle_difference" 'BEGIN { exit !(d >= m) }' ||
+  fail "shot001.png has no subtitle (difference $difference from the picture without)"
+echo "e2e: shot001.png carries its subtitle (difference $difference from the picture without)"
 # The saved picture says where it came from, as exiv2 shows it to anyone.
 # Read whole first: grep -q stops reading at its match, and exiv2's broken pipe would fail the run.
 metadata=$(exiv2 -px "$out/saved/shot002.png")

@@ -98,6 +98,7 @@ TEST_F(FramoraSubtitles, ChosenSubtitlesReachThePreviewCapturesAndTheClipboard)
     Item(1)->trigger();
     // The preview gets its subtitle once the index reaches the picture's time.
     QTRY_VERIFY_WITH_TIMEOUT(Preview() != bare, 10000);
+    const QImage withLine = Preview();
     const QImage copied = Form->ClipboardImage();
     EXPECT_NE(copied, bareCopy);
     ASSERT_TRUE(Form->actCapture->Execute());
@@ -106,6 +107,14 @@ TEST_F(FramoraSubtitles, ChosenSubtitlesReachThePreviewCapturesAndTheClipboard)
     EXPECT_EQ(Scene(0), copied.convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(Scene(1), bareCopy.convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(Preview(), bare);
+
+    // Chosen again, the line comes back with the picture, not after the stream is read anew;
+    // another stream is read for itself.
+    Item(1)->trigger();
+    EXPECT_EQ(Preview(), withLine);
+    Item(2)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(Preview() != bare && Preview() != withLine, 10000);
+    Item(0)->trigger();
 
     // Outside the event, nothing is drawn.
     Form->TrackBar1->setValue(outside);

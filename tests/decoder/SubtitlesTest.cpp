@@ -117,6 +117,8 @@ std::vector<TSource> Sources()
         {"ASS in Matroska", Fixture(TextMkv), 1, {}},
         {"mov_text in MP4", Fixture(MovText), 0, {}},
         {"SubRip file beside", Fixture(Beside), -1, Fixture(BesideSrt)},
+        {"WebVTT file beside", Fixture(Beside), -1, Fixture(BesideVtt)},
+        {"ASS file beside", Fixture(Beside), -1, Fixture(BesideAss)},
         {"DVD subpictures", Fixture(std::string(DvdFolder) + "/" + DvdVob), 0, {}},
         {"DVB subtitles", Fixture(Dvb), 0, {}},
         {"PGS in Matroska", Fixture(PgsMkv), 0, {}},
@@ -249,6 +251,27 @@ TEST(Subtitles, TextIsLaidOutForTheShownProportionsOnACodedPicture)
     // Shown twice as wide, the coded picture gets text half as wide, which the stretch restores.
     const int wide = textWidth(QSize(2 * TestMovies::Width, TestMovies::Height));
     EXPECT_NEAR(wide, square / 2, square / 8);
+}
+
+TEST(Subtitles, ALineIsTheSameAtItsSizeWhateverSizesWereDrawnBetween)
+{
+    TMovieSubtitles subtitles;
+    subtitles.OpenFile(Fixture(BesideSrt));
+    const std::int32_t ms = FirstStartMs + 500;
+    ASSERT_TRUE(subtitles.WaitForIndex(ms, IndexWait));
+    const QSize display(TestMovies::Width, TestMovies::Height);
+    const auto lineAt = [&](QSize size) { return subtitles.Overlay(size, ms, display); };
+    const QSize preview(TestMovies::Width * 3 / 2, TestMovies::Height * 3 / 2);
+    const QSize capture(TestMovies::Width * 3, TestMovies::Height * 3);
+    const QImage first = lineAt(capture);
+    ASSERT_FALSE(first.isNull());
+    const QImage firstPreview = lineAt(preview);
+    // Preview and capture take turns, then a third size comes between them.
+    EXPECT_EQ(lineAt(capture), first);
+    EXPECT_EQ(lineAt(preview), firstPreview);
+    EXPECT_EQ(lineAt(display).size(), display);
+    EXPECT_EQ(lineAt(capture), first);
+    EXPECT_EQ(lineAt(preview), firstPreview);
 }
 
 // Counts the subtitles' own log lines while it lives.
