@@ -15,10 +15,10 @@ namespace {
 void DescribeSourceColours(SwsContext* converter, const AVFrame& picture)
 {
     const auto format = static_cast<AVPixelFormat>(picture.format);
-    const bool fullRange = picture.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P
+    const bool fullRange = ColourCode(picture.color_range) == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P
         || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P
         || format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
-    const int* matrix = sws_getCoefficients(picture.colorspace);
+    const int* matrix = sws_getCoefficients(ColourCode(picture.colorspace));
     // The target is RGB: its matrix is not used, and its range is the full one.
     sws_setColorspaceDetails(converter, matrix, fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
 }
@@ -31,8 +31,8 @@ bool TPictureConverter::Convert(const AVFrame& decoded, int width, int height,
     const AVFrame& picture = FStage.Process(decoded, neighbours.Previous, neighbours.Next, width, height);
     // The decoder may put out another size or format than it announced (a damaged or changing
     // stream); converting from what the picture really is keeps reads in bounds.
-    const TSource source{picture.width, picture.height, picture.format, picture.colorspace,
-                         picture.color_range, width, height};
+    const TSource source{picture.width, picture.height, picture.format, ColourCode(picture.colorspace),
+                         ColourCode(picture.color_range), width, height};
     if (!FConverter || !(source == FSource)) {
         FSource = {};
         FConverter.reset(sws_getContext(picture.width, picture.height,

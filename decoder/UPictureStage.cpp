@@ -95,10 +95,10 @@ TPictureProperties TPictureProperties::Of(const AVFrame& picture)
     p.Width = picture.width;
     p.Height = picture.height;
     p.Format = picture.format;
-    p.Primaries = picture.color_primaries;
-    p.Transfer = picture.color_trc;
-    p.Matrix = picture.colorspace;
-    p.Range = picture.color_range;
+    p.Primaries = ColourCode(picture.color_primaries);
+    p.Transfer = ColourCode(picture.color_trc);
+    p.Matrix = ColourCode(picture.colorspace);
+    p.Range = ColourCode(picture.color_range);
     p.Interlaced = picture.interlaced_frame != 0;
     p.TopFieldFirst = picture.top_field_first != 0;
     if (IsHDRTransfer(p.Transfer))

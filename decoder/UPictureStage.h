@@ -7,7 +7,19 @@
 #include "framework/FFmpegPtr.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
+
+// A colour code of a picture as the number it is. FFmpeg passes on whatever a file states, and a
+// damaged file states codes that no enumerator has, which may not be read as the enum.
+template <typename TCode>
+int ColourCode(const TCode& field)
+{
+    static_assert(sizeof(TCode) == sizeof(int));
+    int code = 0;
+    std::memcpy(&code, &field, sizeof code);
+    return code;
+}
 
 // What of a picture decides the filters it goes through.
 struct TPictureProperties {

@@ -95,9 +95,17 @@ for fuzzer in build-fuzz/tests/fuzz_*; do
     [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
   done
   echo "-- $name"
+  log=build-fuzz/$name.log
+  status=0
   "$fuzzer" "$corpus" -max_total_time="${FUZZ_SECONDS:-20}" -timeout=30 -rss_limit_mb=4096 \
-    -print_final_stats=1 2>&1 | tail -n 12
-  test "${PIPESTATUS[0]}" -eq 0
+    -print_final_stats=1 >"$log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    # The whole report: where it failed is above the statistics, not in the last lines.
+    echo "-- $name failed with status $status; its report without the progress lines:"
+    grep -Ev '^#[0-9]+[[:space:]]+(NEW|REDUCE|pulse|INITED|RELOAD)' "$log" | tail -n 300
+    exit 1
+  fi
+  tail -n 12 "$log"
   passed=$(( passed + 1 ))
 done
 echo "all test stages passed (tests of both builds and the fuzzers)"

@@ -22,6 +22,7 @@ extern "C" {
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -152,6 +153,29 @@ TEST(PictureStage, TakesTheSourcePeakFromTheContentLightLevelThenTheMasteringDis
     EXPECT_EQ(peakOf(-1, 0), 0);       // nor does a display of no brightness
     EXPECT_EQ(peakOf(-1, 10000000), 0); // nor one beyond any made
     EXPECT_EQ(peakOf(-1, -1), 0);
+}
+
+TEST(PictureStage, ColourCodesNoEnumeratorHasAreNumbersAndConvertAsUnspecifiedOnes)
+{
+    // A damaged file's colour atom, passed on by FFmpeg as it stands.
+    constexpr int Stray = 205;
+    const ffmpeg::FramePtr plain = GreyPicture(64, 48, AV_PIX_FMT_YUV420P);
+    plain->color_primaries = AVCOL_PRI_UNSPECIFIED;
+    plain->color_trc = AVCOL_TRC_UNSPECIFIED;
+    plain->colorspace = AVCOL_SPC_UNSPECIFIED;
+    plain->color_range = AVCOL_RANGE_UNSPECIFIED;
+    const ffmpeg::FramePtr damaged = GreyPicture(64, 48, AV_PIX_FMT_YUV420P);
+    for (void* field : {static_cast<void*>(&damaged->color_primaries), static_cast<void*>(&damaged->color_trc),
+                        static_cast<void*>(&damaged->colorspace), static_cast<void*>(&damaged->color_range)})
+        std::memcpy(field, &Stray, sizeof Stray);
+    const TPictureProperties p = TPictureProperties::Of(*damaged);
+    EXPECT_EQ(p.Primaries, Stray);
+    EXPECT_EQ(p.Transfer, Stray);
+    EXPECT_EQ(p.Matrix, Stray);
+    EXPECT_EQ(p.Range, Stray);
+    TPictureConverter converter;
+    converter.Stage().SetSettings({TDeinterlace::Auto, true});
+    EXPECT_EQ(Converted(converter, *damaged), Converted(converter, *plain));
 }
 
 TEST(PictureStage, TakesEveryLayoutAndDepthAtOddAndEvenSizes)
