@@ -126,7 +126,7 @@ struct TMovieSubtitles::TIndex {
     bool Complete = false;
     bool Failed = false;
     std::size_t Events = 0;
-    // Text: libass's track holds the events; the renderer is made once fonts are known.
+    // Text: libass's track holds the events; the renderers are made once fonts are known.
     AssLibraryPtr Library;
     AssTrackPtr Track;
     struct TSizedRenderer {
