@@ -170,8 +170,8 @@ bool TfrmFramora::SubtitlesShown() const
 
 QSize TfrmFramora::FrameDisplaySize() const
 {
-    return DisplayGeometry::DisplayedSize(QSize(FrameBitmap->Width(), FrameBitmap->Height()), FrameDisplay,
-                                          TAspectScaling::Display);
+    // FrameBitmap may not be made yet: playback shows the picture at the size drawn.
+    return DisplayGeometry::DisplayedSize(FrameSize, FrameDisplay, TAspectScaling::Display);
 }
 
 void TfrmFramora::DrawSubtitles(TBitmap& Stored, std::int32_t TimeMs) const
@@ -186,7 +186,7 @@ void TfrmFramora::RefreshSubtitleOverlay()
 {
     FrameSubtitles = QImage();
     SubtitleIndexTimer->stop();
-    if (SubtitlesShown() && FrameShown && !FrameBitmap->Empty()) {
+    if (SubtitlesShown() && FrameShown && !FrameSize.isEmpty()) {
         // Laid out at the size the preview shows the picture, so that the text is sharp there.
         const QSize shown = FrameDisplaySize();
         const TRect fitted = FitRectCentered(TRect{0, 0, shown.width(), shown.height()},

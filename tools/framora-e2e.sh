@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # End to end: the real program under Xvfb, worked with the real mouse and keyboard (xdotool).
-# It opens a copy of MOVIE given on the command line with a SubRip file beside it (one line
-# from 0 to 5 s), pauses, turns the file's subtitles on in its menu, captures three scenes at
-# 0 s, 10 s and the end, deletes the last, saves the rest as PNG into a folder typed into the
-# save dialog, captures once more and leaves with OK, confirming the question about the unsaved
-# scene. Then it checks the exit code, the files, and their pictures against the movie's
-# pictures at those positions as framora-grab decodes them with the same subtitle file (the
-# first with its line, which the movie's own picture lacks), that the files name their movie
-# and position inside, and keeps a screenshot of the window with its scenes. The window speaks the language LANGUAGE names
-# (English for LANGUAGE=en, Japanese for LANGUAGE=ja), and the run finds its dialog by that
-# language's title.
+# It opens a copy of MOVIE given on the command line with a SubRip file beside it (two lines
+# from 0 to 5 s), turns the file's subtitles on in its menu while the movie plays, pauses,
+# captures three scenes at 0 s, 10 s and the end, deletes the last, saves the rest as PNG into a
+# folder typed into the save dialog, captures once more and leaves with OK, confirming the
+# question about the unsaved scene. Then it checks the exit code, the files, and their pictures
+# against the movie's pictures at those positions as framora-grab decodes them with the same
+# subtitle file (the first with its lines, which the movie's own picture lacks), that the files
+# name their movie and position inside, and keeps a screenshot of the window with its scenes.
+# The window speaks the language LANGUAGE names (English for LANGUAGE=en, Japanese for
+# LANGUAGE=ja), and the run finds its dialog by that language's title.
 #   tools/framora-e2e.sh [BUILD] [MOVIE] [OUTDIR]
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -74,14 +74,16 @@ app=$!
 wait_for "framora: layout reported"
 settle 1.5
 
-click btnPause
-click btnRewind
-# 設定 > 字幕 is the menu's last item; its items are なし, then the file beside the movie.
+# While it plays: 設定 > 字幕 is the menu's last item; its items are なし, then the file beside
+# the movie. Without a window manager the window has the keyboard only once it is given it.
+xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Framora$' | sort -n | head -n 1)"
 press alt+s
 press Up
 press Right
 press Down
 press Return
+click btnPause
+click btnRewind
 click btnCapture          # No.1 at 0 s, with the subtitle
 click btnStepNext
 click btnCapture          # No.2 at 10 s

@@ -9,8 +9,10 @@
 #include "imagestore/UPictureEX.h"
 
 #include <QAction>
+#include <QFile>
 #include <QImage>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -126,6 +128,29 @@ TEST_F(FramoraSubtitles, ChosenSubtitlesReachThePreviewCapturesAndTheClipboard)
     Item(0)->trigger();
     ASSERT_TRUE(Form->actCapture->Execute());
     EXPECT_EQ(Scene(2), Scene(3));
+}
+
+// A regression: while a movie plays, the picture on screen may exist only at the size drawn,
+// and choosing subtitles then read the full picture that was not made yet.
+TEST_F(FramoraSubtitles, SubtitlesChosenWhilePlayingReachThePreviewDrawnAtItsOwnSize)
+{
+    QTemporaryDir dir;
+    const QString movie = dir.filePath(QStringLiteral("film.mp4"));
+    ASSERT_TRUE(QFile::link(FixturePath(TestMovies::Sample), movie));
+    QFile lines(dir.filePath(QStringLiteral("film.srt")));
+    ASSERT_TRUE(lines.open(QIODevice::WriteOnly));
+    lines.write("1\n00:00:00,000 --> 00:01:00,000\nA line while it plays\n");
+    lines.close();
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    ASSERT_TRUE(Open(movie).isEmpty());
+    for (int tick = 0; tick < 12; ++tick)
+        Tick(97);
+    ASSERT_TRUE(Form->IsFrameShown());
+    ASSERT_NE(Form->CurrentPreview(), nullptr) << "the panel is no smaller than the movie";
+    const QImage bare = Preview();
+    Item(1)->trigger(); // the file beside the movie
+    QTRY_VERIFY_WITH_TIMEOUT(Preview() != bare, 10000);
 }
 
 } // namespace
