@@ -32,44 +32,15 @@ subtitles=${movie%.*}.srt
 # Two large lines: they move the picture's mean far beyond the writers' rounding.
 printf '1\n00:00:00,000 --> 00:00:05,000\n<font size="40">Framora end to end</font>\n<font size="40">a still with its line</font>\n' >"$subtitles"
 
-display=":$((100 + $$ % 400))"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-app=
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-export DISPLAY=$display
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-
-fail() { echo "e2e: $*" >&2; echo "--- program output" >&2; cat "$out/framora.log" >&2 || true; exit 1; }
-# Waits (up to about 20 s) until the program has reported a line matching $1.
-wait_for() { for _ in $(seq 200); do grep -q "$1" "$out/framora.log" && return 0; sleep 0.1; done; fail "no '$1'"; }
-# Lets the program take in what was just done (an idle moment refreshes its commands).
-settle() { sleep "${1:-0.6}"; }
-# Clicks the middle of the widget named $1, at the place the program reported for it.
-click() {
-  local geometry
-  geometry=$(sed -n "s/^framora: widget $1 \(-\?[0-9]*\) \(-\?[0-9]*\) \([0-9]*\) \([0-9]*\)$/\1 \2 \3 \4/p" \
-    "$out/framora.log" | tail -n 1)
-  [ -n "$geometry" ] || fail "no place reported for $1"
-  read -r x y w h <<<"$geometry"
-  xdotool mousemove --sync $((x + w / 2)) $((y + h / 2)) click 1
-  settle
-}
-# Waits (up to about 20 s) until a window titled $1 is on screen; it has the keyboard then.
-wait_window() {
-  for _ in $(seq 200); do xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 && { settle; return 0; }; sleep 0.1; done
-  fail "no window '$1'"
-}
-# Answers the message box (or dialog) that has the keyboard with key $1.
-press() { settle; xdotool key --clearmodifiers "$1"; settle; }
+log=$out/framora.log
+fail() { echo "e2e: $*" >&2; echo "--- program output" >&2; cat "$log" >&2 || true; exit 1; }
+# shellcheck source=tools/lib/xsession.sh
+source "$(dirname "$0")/lib/xsession.sh"
+start_display 0
 
 # Settings of earlier runs (a kept step unit) must not move the positions.
 XDG_CONFIG_HOME="$out/config" FRAMORA_REPORT_LAYOUT=1 FRAMORA_LOCK_DIR="$out/locks" QT_QPA_PLATFORM=xcb \
-  "$build/framora" "$movie" 2>"$out/framora.log" &
+  "$build/framora" "$movie" 2>"$log" &
 app=$!
 wait_for "framora: layout reported"
 settle 1.5

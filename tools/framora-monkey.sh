@@ -80,20 +80,12 @@ for movie in "$out"/corpus/*; do [ -s "$movie" ] && corpus+=("$movie"); done
 echo "framora-monkey: ${#corpus[@]} movies in the corpus"
 
 # ---- the display
-display=":$((100 + ($$ + 200) % 400))"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-app=
-cleanup() {
-  [ -n "$app" ] && kill -9 "$app" 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-export DISPLAY=$display
+# shellcheck source=tools/lib/xsession.sh
+source "$root/tools/lib/xsession.sh"
+start_display 200
 # xdotool never gets to hold the run up: a call that cannot finish (a pointer move or a focus
 # change the server will not confirm) is given up after a few seconds.
 xdo() { timeout 5 xdotool "$@" || true; }
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
 # Not strict_string_checks: under X, libxkbcommon-x11 strndup()s names that are not
 # NUL-terminated, which strndup allows; the ASan test run keeps the strict checks for our code.

@@ -13,35 +13,14 @@ question="前回保存されなかったシーンがあります。復元しま�
 rm -rf "$out"
 mkdir -p "$out/saved" "$out/grab" "$out/locks" "$out/state" "$out/config"
 
-display=":$((100 + ($$ + 100) % 400))"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-app=
-cleanup() {
-  [ -n "$app" ] && kill -9 "$app" 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-export DISPLAY=$display XDG_STATE_HOME=$out/state XDG_CONFIG_HOME=$out/config FRAMORA_LOCK_DIR=$out/locks
+export XDG_STATE_HOME=$out/state XDG_CONFIG_HOME=$out/config FRAMORA_LOCK_DIR=$out/locks
 export QT_QPA_PLATFORM=xcb
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
 log=$out/framora-1.log
 fail() { echo "recovery-e2e: $*" >&2; echo "--- program output" >&2; cat "$log" >&2 || true; exit 1; }
-wait_for() { for _ in $(seq 200); do grep -q "$1" "$log" && return 0; sleep 0.1; done; fail "no '$1'"; }
-settle() { sleep "${1:-0.6}"; }
-click() {
-  local geometry
-  geometry=$(sed -n "s/^framora: widget $1 \(-\?[0-9]*\) \(-\?[0-9]*\) \([0-9]*\) \([0-9]*\)$/\1 \2 \3 \4/p" "$log" | tail -n 1)
-  [ -n "$geometry" ] || fail "no place reported for $1"
-  read -r x y w h <<<"$geometry"
-  xdotool mousemove --sync $((x + w / 2)) $((y + h / 2)) click 1
-  settle
-}
-wait_window() {
-  for _ in $(seq 200); do xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 && { settle; return 0; }; sleep 0.1; done
-  fail "no window '$1'"
-}
+# shellcheck source=tools/lib/xsession.sh
+source "$(dirname "$0")/lib/xsession.sh"
+start_display 100
 kept_scenes() { find "$out/state/framora" -name '*.scene' 2>/dev/null | wc -l; }
 
 # First run: three scenes, then a kill that gives the program no chance to clean up.
