@@ -12,6 +12,7 @@
 #include "decoder/UMovieDecoder.h"
 #include "tests/fixtures/TestMovies.h"
 #include "BareMovie.h"
+#include "ProcessMemory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -160,31 +161,6 @@ void StepBack_Reference(benchmark::State& state)
             return;
         }
     }
-}
-
-// Resident and peak resident memory of this process, in bytes, from /proc/self/status.
-std::int64_t StatusBytes(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string name;
-    std::int64_t kib = 0;
-    std::string unit;
-    while (status >> name) {
-        if (name == field + ":") {
-            status >> kib >> unit;
-            return kib * 1024;
-        }
-        status.ignore(1 << 12, '\n');
-    }
-    return -1;
-}
-
-bool ResetPeakMemory()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.close();
-    return static_cast<bool>(clear);
 }
 
 void Memory_Playing(benchmark::State& state)

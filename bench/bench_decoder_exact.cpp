@@ -10,6 +10,7 @@
 #include "decoder/UMovieDecoder.h"
 #include "tests/fixtures/TestMovies.h"
 #include "BareMovie.h"
+#include "ProcessMemory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -44,32 +45,6 @@ const std::vector<int>& RequestTimes()
         return result;
     }();
     return times;
-}
-
-// Resident and peak resident memory of this process, in bytes, from /proc/self/status.
-std::int64_t StatusBytes(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string name;
-    std::int64_t kib = 0;
-    std::string unit;
-    while (status >> name) {
-        if (name == field + ":") {
-            status >> kib >> unit;
-            return kib * 1024;
-        }
-        status.ignore(1 << 12, '\n');
-    }
-    return -1;
-}
-
-// From here on the peak is measured afresh.
-bool ResetPeakMemory()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.close();
-    return static_cast<bool>(clear);
 }
 
 void Memory_StepBackThroughGop(benchmark::State& state)
