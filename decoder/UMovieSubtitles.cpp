@@ -9,8 +9,6 @@ extern "C" {
 }
 
 #include <QByteArray>
-#include <QFileInfo>
-#include <QDir>
 #include <QPainter>
 
 #include <algorithm>
@@ -52,8 +50,6 @@ constexpr const char* FallbackFamily = "sans-serif";
 // The preview and captures draw text at different sizes, and a libass renderer drops all it
 // has laid out whenever its size changes: each keeps a renderer of its own.
 constexpr std::size_t TextRenderers = 2;
-// The IFO file of title set NN is VTS_NN_0.IFO; its VOB files are VTS_NN_1.VOB and on.
-constexpr int TitleSetPrefixLength = 7; // "VTS_NN_"
 
 struct TAssLibraryFree {
     void operator()(ASS_Library* library) const { ass_library_done(library); }
@@ -689,36 +685,3 @@ std::vector<TSubtitleStreamInfo> TMovieDecoder::SubtitleStreams() const
     }
     return streams;
 }
-
-namespace SubtitleFiles {
-
-std::string FileBeside(const std::string& movie)
-{
-    const QFileInfo file(QString::fromStdString(movie));
-    const QString stem = file.dir().filePath(file.completeBaseName());
-    for (const char* extension : BesideExtensions) {
-        const QFileInfo candidate(stem + QString::fromLatin1(extension));
-        if (candidate.isFile())
-            return candidate.filePath().toStdString();
-    }
-    return {};
-}
-
-std::string IfoBeside(const std::string& vob)
-{
-    const QFileInfo file(QString::fromStdString(vob));
-    const QString name = file.fileName();
-    if (!name.startsWith(QLatin1String("VTS_"), Qt::CaseInsensitive) || name.size() < TitleSetPrefixLength
-        || !name.endsWith(QLatin1String(".VOB"), Qt::CaseInsensitive))
-        return {};
-    const QString prefix = name.left(TitleSetPrefixLength);
-    for (const QString& candidate : {prefix.toUpper() + QStringLiteral("0.IFO"), prefix.toLower() + QStringLiteral("0.ifo"),
-                                     prefix + QStringLiteral("0.IFO"), prefix + QStringLiteral("0.ifo")}) {
-        const QFileInfo ifo(file.dir().filePath(candidate));
-        if (ifo.isFile())
-            return ifo.filePath().toStdString();
-    }
-    return {};
-}
-
-} // namespace SubtitleFiles

@@ -5,6 +5,7 @@
 // picture was found (playback, a seek, an exact request, a step). Text subtitles are laid out
 // by libass at the size the picture is drawn; bitmap subtitles (DVD, PGS, DVB) are scaled to it.
 // Nothing here is FFmpeg's or libass's outside the unit: times are milliseconds of the movie.
+#include "decoder/USubtitleFiles.h"
 #include "framework/TBitmap.h"
 
 #include <QImage>
@@ -26,20 +27,6 @@ struct TSubtitleStreamInfo {
     // Where the movie's time 0 (its first picture's stream start) lies on the container's clock.
     std::int64_t MovieStartUs = 0;
 };
-
-namespace SubtitleFiles {
-
-// Extensions of a subtitle file taken beside a movie, in the order they are looked for.
-inline constexpr const char* BesideExtensions[] = {".srt", ".ass", ".ssa", ".vtt"};
-
-// The subtitle file beside movie with its base name ("film.mkv" -> "film.srt"), the first of
-// BesideExtensions that is a regular file; empty when there is none.
-std::string FileBeside(const std::string& movie);
-// The title set's IFO file that holds the palette of a DVD's VOB file ("VTS_01_1.VOB" ->
-// "VTS_01_0.IFO", any case); empty when there is none or the name is not a title set's.
-std::string IfoBeside(const std::string& vob);
-
-} // namespace SubtitleFiles
 
 class TMovieSubtitles {
 public:
