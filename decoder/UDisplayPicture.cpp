@@ -1,5 +1,6 @@
 #include "decoder/UDisplayPicture.h"
 #include "framework/FFmpegPtr.h"
+#include "framework/FFmpegRows.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -157,12 +158,13 @@ bool Scale(const TBitmap& source, QSize size, TBitmap& scaled)
     const int fromPitches[4] = {source.BytesPerLine(), 0, 0, 0};
     if (sws_scale(scaler.get(), from, fromPitches, 0, source.Height(), planes->data, planes->linesize) < 0)
         return false;
-    scaled.SetPixelFormat(TPixelFormat::pf24bit);
-    scaled.SetSize(0, 0);
-    scaled.SetSize(w, h);
-    std::uint8_t* const to[4] = {scaled.ScanLine(0), nullptr, nullptr, nullptr};
-    const int toPitches[4] = {scaled.BytesPerLine(), 0, 0, 0};
-    return sws_scale(packer.get(), planes->data, planes->linesize, 0, h, to, toPitches) >= 0;
+    QImage rows = ffmpeg::ImageWithRoom(w, h, QImage::Format_BGR888, AV_PIX_FMT_BGR24);
+    if (rows.isNull())
+        return false;
+    scaled.TakeRowsWithRoom(std::move(rows));
+    ffmpeg::FramePtr unused;
+    return ffmpeg::ScaleInto(*packer, planes->data, planes->linesize, h, scaled.ScanLine(0), scaled.BytesPerLine(),
+                             w, h, AV_PIX_FMT_BGR24, true, unused);
 }
 
 } // namespace

@@ -215,10 +215,8 @@ void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position, const A
     if (s.Cache.At(pts))
         return;
     const AVFrame* previous = s.PreviousCandidate->data[0] ? s.PreviousCandidate.get() : nullptr;
-    QImage picture(s.FrameWidth, s.FrameHeight, TBitmap::QtFormatFor(TPixelFormat::pf24bit));
-    if (!picture.isNull()
-        && s.Converter.Convert(*s.Candidate, s.FrameWidth, s.FrameHeight, picture.bits(),
-                               static_cast<int>(picture.bytesPerLine()), {previous, next}))
+    const QImage picture = s.Converter.ConvertToImage(*s.Candidate, s.FrameWidth, s.FrameHeight, {previous, next});
+    if (!picture.isNull())
         s.Cache.Insert(pts, picture, MovieTime::SaturatingAdd(position, -s.KeepBehind));
 }
 

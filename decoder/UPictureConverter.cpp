@@ -1,4 +1,5 @@
 #include "decoder/UPictureConverter.h"
+#include "framework/FFmpegRows.h"
 #include "framework/TBitmap.h"
 
 extern "C" {
@@ -8,25 +9,27 @@ extern "C" {
 namespace {
 
 // Tells the converter what the picture's samples mean, as FFmpeg's own conversion does: the
-// matrix the stream names (BT.601 where it names none) and whether it uses the full range.
-// Without this swscale takes every movie as BT.601 limited range, and HD movies come out with
-// shifted colours. Pictures that are RGB already have nothing to describe, and a converter that
-// refuses the description still converts.
+// matrix the stream names (guessed from the size where it names none) and whether it uses the
+// full range. Without this swscale takes every movie as BT.601 limited range, and HD movies come
+// out with shifted colours. Pictures that are RGB already have nothing to describe, and a
+// converter that refuses the description still converts.
 void DescribeSourceColours(SwsContext* converter, const AVFrame& picture)
 {
     const auto format = static_cast<AVPixelFormat>(picture.format);
     const bool fullRange = ColourCode(picture.color_range) == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P
         || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P
         || format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
-    const int* matrix = sws_getCoefficients(ColourCode(picture.colorspace));
+    const int* matrix = sws_getCoefficients(ColourMatrixOf(ColourCode(picture.colorspace), picture.width, picture.height));
     // The target is RGB: its matrix is not used, and its range is the full one.
     sws_setColorspaceDetails(converter, matrix, fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
 }
 
+constexpr AVPixelFormat RowFormat = AV_PIX_FMT_BGR24;
+
 } // namespace
 
-bool TPictureConverter::Convert(const AVFrame& decoded, int width, int height,
-                                std::uint8_t* firstRow, int pitch, TNeighbours neighbours)
+bool TPictureConverter::ConvertRows(const AVFrame& decoded, int width, int height, std::uint8_t* firstRow,
+                                    int pitch, bool hasRoom, TNeighbours neighbours)
 {
     const AVFrame& picture = FStage.Process(decoded, neighbours.Previous, neighbours.Next, width, height);
     // The decoder may put out another size or format than it announced (a damaged or changing
@@ -37,31 +40,47 @@ bool TPictureConverter::Convert(const AVFrame& decoded, int width, int height,
         FSource = {};
         FConverter.reset(sws_getContext(picture.width, picture.height,
                                         static_cast<AVPixelFormat>(picture.format), width, height,
-                                        AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+                                        RowFormat, SWS_BILINEAR, nullptr, nullptr, nullptr));
         if (!FConverter)
             return false;
         DescribeSourceColours(FConverter.get(), picture);
         FSource = source;
     }
-    std::uint8_t* const rows[4] = {firstRow, nullptr, nullptr, nullptr};
-    const int pitches[4] = {pitch, 0, 0, 0};
-    return sws_scale(FConverter.get(), picture.data, picture.linesize, 0, picture.height, rows,
-                     pitches)
-        >= 0;
+    return ffmpeg::ScaleInto(*FConverter, picture.data, picture.linesize, picture.height, firstRow, pitch,
+                             width, height, RowFormat, hasRoom, FScratch);
+}
+
+bool TPictureConverter::Convert(const AVFrame& picture, int width, int height, std::uint8_t* firstRow,
+                                int pitch, TNeighbours neighbours)
+{
+    return ConvertRows(picture, width, height, firstRow, pitch, false, neighbours);
 }
 
 bool TPictureConverter::ConvertInto(const AVFrame& picture, int width, int height, TBitmap& bitmap,
                                     TNeighbours neighbours)
 {
-    // The bitmap's rows are the conversion's target: blue, green, red, at its own pitch.
-    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap.SetSize(width, height);
-    return Convert(picture, width, height, bitmap.ScanLine(0), bitmap.BytesPerLine(), neighbours);
+    if (!bitmap.HasRowsWithRoom() || bitmap.Width() != width || bitmap.Height() != height) {
+        QImage rows = ffmpeg::ImageWithRoom(width, height, QImage::Format_BGR888, RowFormat);
+        if (rows.isNull())
+            return false;
+        bitmap.TakeRowsWithRoom(std::move(rows));
+    }
+    return ConvertRows(picture, width, height, bitmap.ScanLine(0), bitmap.BytesPerLine(), true, neighbours);
+}
+
+QImage TPictureConverter::ConvertToImage(const AVFrame& picture, int width, int height, TNeighbours neighbours)
+{
+    QImage rows = ffmpeg::ImageWithRoom(width, height, QImage::Format_BGR888, RowFormat);
+    if (rows.isNull()
+        || !ConvertRows(picture, width, height, rows.bits(), static_cast<int>(rows.bytesPerLine()), true, neighbours))
+        return {};
+    return rows;
 }
 
 void TPictureConverter::Reset()
 {
     FConverter.reset();
     FSource = {};
+    FScratch.reset();
     FStage.Reset();
 }

@@ -6,6 +6,8 @@
 #include "decoder/UPictureStage.h"
 #include "framework/FFmpegPtr.h"
 
+#include <QImage>
+
 #include <cstdint>
 
 class TBitmap;
@@ -19,12 +21,15 @@ struct TNeighbours {
 class TPictureConverter {
 public:
     // Converts picture, through the picture stage, into rows width x height starting at
-    // firstRow, pitch bytes apart.
+    // firstRow, pitch bytes apart. The converter writes only the pixels of those rows.
     bool Convert(const AVFrame& picture, int width, int height, std::uint8_t* firstRow, int pitch,
                  TNeighbours neighbours = {});
-    // The same into bitmap, which takes the 24-bit format and the size first.
+    // The same into bitmap, which takes the 24-bit format and the size first, on rows the
+    // conversion writes straight into (kept from one picture to the next while they are its own).
     bool ConvertInto(const AVFrame& picture, int width, int height, TBitmap& bitmap,
                      TNeighbours neighbours = {});
+    // The same into a new image; null when the picture could not be converted.
+    QImage ConvertToImage(const AVFrame& picture, int width, int height, TNeighbours neighbours = {});
     // Forgets the converter and the stage's graph (the settings stay); the next picture builds
     // new ones.
     void Reset();
@@ -32,6 +37,9 @@ public:
     const TPictureStage& Stage() const { return FStage; }
 
 private:
+    bool ConvertRows(const AVFrame& picture, int width, int height, std::uint8_t* firstRow, int pitch,
+                     bool hasRoom, TNeighbours neighbours);
+
     TPictureStage FStage;
     // Converts pictures straight into the target rows. Made for the picture described by
     // FSource (size, format, colour matrix and range) and the target size; rebuilt when a
@@ -42,4 +50,6 @@ private:
         int TargetWidth = 0, TargetHeight = 0;
         bool operator==(const TSource&) const = default;
     } FSource;
+    // Where the converter writes when the target's rows have no room for its whole blocks.
+    ffmpeg::FramePtr FScratch;
 };

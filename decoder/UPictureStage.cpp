@@ -16,7 +16,9 @@ namespace {
 constexpr int AssumedPeakNits = 1000;
 // SDR white in cd/m²: linear light 1.0 after the first conversion.
 constexpr int ReferenceWhiteNits = 100;
-// Pictures above this height without a colour matrix are taken as HD (BT.709), below as SD.
+// Pictures without a colour matrix that are this wide or wider, or taller than this, are taken
+// as HD (BT.709), the others as SD (BT.601).
+constexpr int SmallestHDWidth = 1280;
 constexpr int LargestSDHeight = 576;
 
 bool IsHDRTransfer(int transfer)
@@ -55,9 +57,7 @@ int PeakNitsOf(const AVFrame& picture)
 // as FFmpeg does; what the stream leaves unspecified is guessed as the plain conversion would.
 std::string ZscaleInput(const TPictureProperties& p, int primaries, int transfer)
 {
-    int matrix = p.Matrix;
-    if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RESERVED)
-        matrix = p.Height > LargestSDHeight ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    int matrix = ColourMatrixOf(p.Matrix, p.Width, p.Height);
     const bool full = p.Range == AVCOL_RANGE_JPEG || IsFullRangeFormat(p.Format);
     const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
     if (format && (format->flags & AV_PIX_FMT_FLAG_RGB))
@@ -88,6 +88,13 @@ void Append(std::string& chain, const std::string& filter)
 }
 
 } // namespace
+
+int ColourMatrixOf(int statedMatrix, int width, int height)
+{
+    if (statedMatrix != AVCOL_SPC_UNSPECIFIED && statedMatrix != AVCOL_SPC_RESERVED)
+        return statedMatrix;
+    return width >= SmallestHDWidth || height > LargestSDHeight ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+}
 
 TPictureProperties TPictureProperties::Of(const AVFrame& picture)
 {

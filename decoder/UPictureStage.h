@@ -21,6 +21,12 @@ int ColourCode(const TCode& field)
     return code;
 }
 
+// The colour matrix (H.273 code) a picture's samples are in: the one it states, else the one
+// players assume for pictures that state none: BT.709 for HD (1280 wide or more, or taller than
+// 576 lines), BT.601 for the others. Every conversion decides by this one rule, so a movie keeps
+// its colours whichever path its pictures take.
+int ColourMatrixOf(int statedMatrix, int width, int height);
+
 // What of a picture decides the filters it goes through.
 struct TPictureProperties {
     int Width = 0, Height = 0, Format = -1;

@@ -2,6 +2,7 @@
 // picture (scenes) or request its pictures at intervals.
 #include "decoder/USceneScanner.h"
 #include "decoder/MovieDecoderState.h"
+#include "framework/FFmpegRows.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -170,14 +171,17 @@ public:
                                             nullptr));
             if (!FConverter)
                 return {};
+            FRows = ffmpeg::ImageWithRoom(width, height, QImage::Format_RGB888, AV_PIX_FMT_RGB24);
+            if (FRows.isNull())
+                return {};
             FSource = source;
-            FRows.assign(std::size_t(width) * 3 * height, 0);
         }
-        std::uint8_t* const rows[4] = {FRows.data(), nullptr, nullptr, nullptr};
-        const int pitches[4] = {width * 3, 0, 0, 0};
-        if (sws_scale(FConverter.get(), picture.data, picture.linesize, 0, picture.height, rows, pitches) < 0)
+        const int pitch = static_cast<int>(FRows.bytesPerLine());
+        ffmpeg::FramePtr unused;
+        if (!ffmpeg::ScaleInto(*FConverter, picture.data, picture.linesize, picture.height, FRows.bits(), pitch,
+                               width, height, AV_PIX_FMT_RGB24, true, unused))
             return {};
-        return SceneDetection::ToHsv(FRows.data(), width, height, width * 3);
+        return SceneDetection::ToHsv(FRows.constBits(), width, height, pitch);
     }
 
 private:
@@ -186,7 +190,8 @@ private:
         bool operator==(const TSource&) const = default;
     } FSource;
     ffmpeg::SwsPtr FConverter;
-    std::vector<std::uint8_t> FRows;
+    // The small copy's rows, with room for the converter's whole blocks.
+    QImage FRows;
 };
 
 THsvPicture SmallOf(const TBitmap& bitmap)

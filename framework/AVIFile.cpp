@@ -1,5 +1,6 @@
 #include "framework/AVIFile.h"
 #include "framework/FFmpegPtr.h"
+#include "framework/FFmpegRows.h"
 #include "framework/StretchDIBits.h"
 
 extern "C" {
@@ -177,6 +178,7 @@ struct TStreamData {
     // Made for pictures of ConverterSource's size and format. swscale's own cache cannot be used:
     // it compares against flags it adjusted itself and rebuilds the converter at every picture.
     ffmpeg::SwsPtr Converter;
+    ffmpeg::FramePtr Scratch; // the converter's rows before they are copied into the DIB
     struct TSource {
         int Width = 0, Height = 0, Format = -1;
         bool operator==(const TSource&) const = default;
@@ -389,9 +391,9 @@ bool TStreamData::BuildDIB()
     // through a negative pitch takes its slow path, at nearly twice the cost.
     header.biHeight = -frame.height;
     std::memcpy(out, &header, sizeof header);
-    std::uint8_t* const target[4] = {pixels, nullptr, nullptr, nullptr};
-    const int pitch[4] = {static_cast<int>(stride), 0, 0, 0};
-    return sws_scale(Converter.get(), frame.data, frame.linesize, 0, frame.height, target, pitch) == frame.height;
+    // DIB rows have no room for the converter's whole blocks: it writes elsewhere and they are copied.
+    return ffmpeg::ScaleInto(*Converter, frame.data, frame.linesize, frame.height, pixels, static_cast<int>(stride),
+                             frame.width, frame.height, AV_PIX_FMT_BGR24, false, Scratch);
 }
 
 // ---------------------------------------------------------------------------------------------

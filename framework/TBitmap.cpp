@@ -242,6 +242,22 @@ const std::uint8_t* TBitmap::ScanLine(int y) const
     return FImage.constScanLine(y);
 }
 
+void TBitmap::TakeRowsWithRoom(QImage rows)
+{
+    if (rows.format() == QImage::Format_BGR888)
+        FPixelFormat = TPixelFormat::pf24bit;
+    FImage = std::move(rows);
+    FRowsWithRoom = FImage.isNull() ? -1 : FImage.cacheKey() >> 32;
+    Changed(this);
+}
+
+bool TBitmap::HasRowsWithRoom() const
+{
+    // A write through a shared image detaches it into ordinary rows with a serial of their own;
+    // rows still shared would be detached by the next write.
+    return !FImage.isNull() && FImage.cacheKey() >> 32 == FRowsWithRoom && FImage.isDetached();
+}
+
 void TBitmap::FillRect(const QRect& rect, const QColor& color)
 {
     const QRect area = rect.intersected(FImage.rect());

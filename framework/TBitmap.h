@@ -56,6 +56,13 @@ public:
     const std::uint8_t* ScanLine(int y) const;
     int BytesPerLine() const { return static_cast<int>(FImage.bytesPerLine()); }
 
+    // Rows with room after them for converters that store whole blocks of pixels (made by
+    // framework/FFmpegRows): the bitmap takes rows (24-bit when they are BGR888) as its pixels.
+    // HasRowsWithRoom holds while they stay its own: a resize, a new image or a write after a
+    // copy took them gives ordinary rows again.
+    void TakeRowsWithRoom(QImage rows);
+    bool HasRowsWithRoom() const;
+
     // Fills the part of rect that lies inside the bitmap.
     void FillRect(const QRect& rect, const QColor& color);
 
@@ -106,6 +113,8 @@ private:
     TPixelFormat FPixelFormat = TPixelFormat::pfDevice;
     TBitmapHandleType FHandleType = TBitmapHandleType::bmDIB;
     QImage FImage;
+    // The serial number (cacheKey's high half) of the rows TakeRowsWithRoom took; -1 for none.
+    qint64 FRowsWithRoom = -1;
     TTransparentMode FTransparentMode = TTransparentMode::tmAuto;
     TColor FTransparentColor = clDefault; // valid in tmFixed mode
     std::unique_ptr<TBitmapCanvas> FCanvas; // created on first use

@@ -599,7 +599,9 @@ bool TDIB::LoadFromHandle(const TBitmap& bitmap, const HPALETTE& palette)
     auto holder = std::make_shared<TBitsHolder>();
     const QImage& image = bitmap.Image();
     TDIBLayout layout;
-    if (!bitmap.Empty() && LayoutOf(image, layout)) {
+    // Rows laid out wider than a DIB's (a decoder's, with room for its converter) are copied.
+    if (!bitmap.Empty() && LayoutOf(image, layout)
+        && image.bytesPerLine() == (std::int64_t{image.width()} * layout.BitCount + 31) / 32 * 4) {
         // The rows are DIB rows already (top-down): borrow them.
         const std::size_t size = static_cast<std::size_t>(image.sizeInBytes());
         holder->SetBorrowedBits(image.constBits(), size);

@@ -8,7 +8,19 @@ bash tools/install-deps.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
-echo "== build and test (RelWithDebInfo)"
+# Each stage says how long the one before it took, and the run ends with the whole time: the
+# command has to stay under 45 minutes on an idle 2-core machine.
+run_started=$SECONDS
+stage_started=$SECONDS
+stage_name=
+stage() {
+  [ -z "$stage_name" ] || echo "-- $stage_name took $(( SECONDS - stage_started )) s"
+  stage_name=$1
+  stage_started=$SECONDS
+  echo "== $1"
+}
+
+stage "build and test (RelWithDebInfo)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 passed=0
@@ -23,21 +35,21 @@ run_ctest() {
 }
 run_ctest build
 
-echo "== English translation: every text the program shows is translated"
+stage "English translation: every text the program shows is translated"
 bash tools/check-translations.sh
 passed=$(( passed + 1 ))
 
-echo "== end to end: the program under a virtual X server, worked with mouse and keyboard"
+stage "end to end: the program under a virtual X server, worked with mouse and keyboard"
 for language in ja en; do
   echo "-- LANGUAGE=$language"
   LANGUAGE=$language bash tools/framora-e2e.sh build build/fixtures/sample.mp4 "build/e2e-$language"
   passed=$(( passed + 1 ))
 done
-echo "== scenes survive a kill: three captures, kill -9, a new start answered yes"
+stage "scenes survive a kill: three captures, kill -9, a new start answered yes"
 bash tools/framora-recovery-e2e.sh build
 passed=$(( passed + 1 ))
 
-echo "== install into a temporary prefix; the desktop entry and the metainfo pass their validators"
+stage "install into a temporary prefix; the desktop entry and the metainfo pass their validators"
 prefix=$(mktemp -d)
 cmake --install build --prefix "$prefix" >/dev/null
 for installed in bin/framora bin/framora-grab share/applications/org.framora.Framora.desktop \
@@ -53,22 +65,22 @@ appstreamcli validate --no-net "$prefix/share/metainfo/org.framora.Framora.metai
 rm -rf "$prefix"
 passed=$(( passed + 1 ))
 
-echo "== manual pages: groff has no warning for them"
+stage "manual pages: groff has no warning for them"
 for page in build/man/*.1; do
   warnings=$(LC_ALL=C.UTF-8 groff -man -ww -z "$page" 2>&1)
   [ -z "$warnings" ] || { echo "$page:"; echo "$warnings"; exit 1; }
 done
 passed=$(( passed + 1 ))
 
-echo "== bash completion of framora-grab"
+stage "bash completion of framora-grab"
 bash tools/check-completion.sh
 passed=$(( passed + 1 ))
 
-echo "== Debian package: built, lintian finds no error, installed, run from /usr/bin, removed"
+stage "Debian package: built, lintian finds no error, installed, run from /usr/bin, removed"
 bash tools/check-package.sh build
 passed=$(( passed + 1 ))
 
-echo "== build and test under AddressSanitizer + UndefinedBehaviorSanitizer"
+stage "build and test under AddressSanitizer + UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -76,11 +88,11 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFRAMORA_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
 run_ctest build-asan
 
-echo "== monkey: the sanitizer build of the program under random input for 60 s (fixed seed)"
+stage "monkey: the sanitizer build of the program under random input for 60 s (fixed seed)"
 bash tools/framora-monkey.sh 60 --seed 4242 --build build-asan --movies build/fixtures
 passed=$(( passed + 1 ))
 
-echo "== fuzz (libFuzzer, ${FUZZ_SECONDS:-20} s each)"
+stage "fuzz (libFuzzer, ${FUZZ_SECONDS:-20} s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DFRAMORA_FUZZ=ON -DFRAMORA_TESTS=OFF -DFRAMORA_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs"
@@ -108,5 +120,6 @@ for fuzzer in build-fuzz/tests/fuzz_*; do
   tail -n 12 "$log"
   passed=$(( passed + 1 ))
 done
-echo "all test stages passed (tests of both builds and the fuzzers)"
+echo "-- $stage_name took $(( SECONDS - stage_started )) s"
+echo "all test stages passed (tests of both builds and the fuzzers) in $(( SECONDS - run_started )) s"
 echo "total: $passed passed, 0 failed"

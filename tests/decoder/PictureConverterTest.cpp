@@ -1,0 +1,212 @@
+// The conversion into the program's rows, for every width: FFmpeg's SIMD paths store whole
+// blocks of pixels, which the sanitizers cannot see (they are assembly), so the rows handed over
+// are guarded by canary bytes, and every pixel of a flat picture must come out the same colour
+// (a black right edge is what a pitch too small for the rounded-up row gave).
+#include "decoder/UPictureConverter.h"
+#include "decoder/UPictureStage.h"
+#include "framework/FFmpegPtr.h"
+#include "framework/TBitmap.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint8_t Canary = 0xA5;
+constexpr int CanaryBytes = 64;
+constexpr int Rows = 3; // odd: the last chroma row of 4:2:0 covers one luma row
+
+// A flat picture: every sample of a plane has the same value (a saturated orange-ish colour, so
+// that no channel of the result is 0 or 255 by accident).
+ffmpeg::FramePtr FlatPicture(int width, int height, AVPixelFormat format, bool fullRange,
+                             AVColorSpace matrix = AVCOL_SPC_BT709)
+{
+    ffmpeg::FramePtr frame(av_frame_alloc());
+    frame->width = width;
+    frame->height = height;
+    frame->format = format;
+    if (av_frame_get_buffer(frame.get(), 0) < 0)
+        return {};
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const int shift = desc->comp[0].depth - 8;
+    const int values[3] = {150 << shift, 90 << shift, 170 << shift};
+    for (int plane = 0; plane < 3; ++plane) {
+        const int rows = plane ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height;
+        const int columns = plane ? AV_CEIL_RSHIFT(width, desc->log2_chroma_w) : width;
+        for (int y = 0; y < rows; ++y) {
+            std::uint8_t* row = frame->data[plane] + y * frame->linesize[plane];
+            for (int x = 0; x < columns; ++x) {
+                if (shift > 0)
+                    reinterpret_cast<std::uint16_t*>(row)[x] = static_cast<std::uint16_t>(values[plane]);
+                else
+                    row[x] = static_cast<std::uint8_t>(values[plane]);
+            }
+        }
+    }
+    frame->color_range = fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    frame->colorspace = matrix;
+    return frame;
+}
+
+// swscale's fast paths dither from row to row: a flat picture's pixels differ by a step or two.
+constexpr int Tolerance = 4;
+
+bool Near(const std::uint8_t* pixel, const std::uint8_t* other)
+{
+    for (int i = 0; i < 3; ++i)
+        if (std::abs(pixel[i] - other[i]) > Tolerance)
+            return false;
+    return true;
+}
+
+std::string Colour(const std::uint8_t* pixel)
+{
+    return std::to_string(pixel[0]) + "," + std::to_string(pixel[1]) + "," + std::to_string(pixel[2]);
+}
+
+// Rows pitch bytes apart with canaries in every byte the picture does not own: between the end
+// of each row's pixels and the next row, and CanaryBytes after the last row.
+struct TGuardedRows {
+    TGuardedRows(int width, int height, int pitch)
+        : Width(width), Height(height), Pitch(pitch),
+          Bytes(static_cast<std::size_t>(pitch) * height + CanaryBytes, Canary)
+    {
+    }
+    std::uint8_t* Row(int y) { return Bytes.data() + static_cast<std::size_t>(y) * Pitch; }
+    // What is wrong with the rows, or empty.
+    std::string Fault()
+    {
+        for (int y = 0; y < Height; ++y) {
+            const std::uint8_t* row = Row(y);
+            for (int i = Width * 3; i < Pitch; ++i)
+                if (row[i] != Canary)
+                    return "row " + std::to_string(y) + " written past its end at byte " + std::to_string(i);
+            for (int x = 0; x < Width; ++x)
+                if (!Near(row + 3 * x, Bytes.data()))
+                    return "pixel " + std::to_string(x) + "," + std::to_string(y) + " differs from the first: "
+                        + Colour(row + 3 * x) + " against " + Colour(Bytes.data());
+        }
+        for (std::size_t i = static_cast<std::size_t>(Pitch) * Height; i < Bytes.size(); ++i)
+            if (Bytes[i] != Canary)
+                return "written past the last row";
+        if (Bytes[0] == 0 && Bytes[1] == 0 && Bytes[2] == 0)
+            return "black";
+        return {};
+    }
+    int Width, Height, Pitch;
+    std::vector<std::uint8_t> Bytes;
+};
+
+std::string BitmapFault(const TBitmap& bitmap, const std::uint8_t* colour)
+{
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width(); ++x)
+            if (!Near(bitmap.ScanLine(y) + 3 * x, colour))
+                return "bitmap pixel " + std::to_string(x) + "," + std::to_string(y) + " differs";
+    return {};
+}
+
+std::vector<int> GuardedWidths()
+{
+    std::vector<int> widths;
+    for (int width = 1; width <= 260; ++width)
+        widths.push_back(width);
+    for (int width : {360, 642, 854, 914, 1000, 1080, 1366, 1440, 3840})
+        widths.push_back(width);
+    return widths;
+}
+
+} // namespace
+
+TEST(PictureConverter, WritesOnlyThePicturesPixelsAndEveryColumnAtEveryWidth)
+{
+    const AVPixelFormat formats[] = {AV_PIX_FMT_YUV420P,     AV_PIX_FMT_YUV422P,     AV_PIX_FMT_YUV444P,
+                                     AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_YUV444P10LE};
+    for (const AVPixelFormat format : formats)
+        for (const bool fullRange : {false, true})
+            for (const int width : GuardedWidths()) {
+                SCOPED_TRACE(std::string(av_get_pix_fmt_name(format)) + (fullRange ? " full " : " limited ")
+                             + std::to_string(width) + " wide");
+                const ffmpeg::FramePtr picture = FlatPicture(width, Rows, format, fullRange);
+                ASSERT_TRUE(picture);
+                TPictureConverter converter;
+                // A bitmap's own rows (padded to 4 bytes), and rows with a gap a block store would
+                // reach into.
+                for (const int pitch : {(width * 3 + 3) & ~3, width * 3 + 32}) {
+                    TGuardedRows rows(width, Rows, pitch);
+                    ASSERT_TRUE(converter.Convert(*picture, width, Rows, rows.Row(0), pitch));
+                    ASSERT_EQ(rows.Fault(), "") << "pitch " << pitch;
+                }
+                // The decoder's own bitmaps and cached pictures, converted into in place.
+                TGuardedRows reference(width, Rows, width * 3 + 32);
+                ASSERT_TRUE(converter.Convert(*picture, width, Rows, reference.Row(0), reference.Pitch));
+                TBitmap bitmap;
+                for (int again = 0; again < 2; ++again) {
+                    ASSERT_TRUE(converter.ConvertInto(*picture, width, Rows, bitmap));
+                    ASSERT_EQ(bitmap.Width(), width);
+                    ASSERT_EQ(BitmapFault(bitmap, reference.Row(0)), "");
+                }
+                const QImage image = converter.ConvertToImage(*picture, width, Rows);
+                ASSERT_EQ(image.width(), width);
+                ASSERT_TRUE(Near(image.constScanLine(Rows - 1) + 3 * (width - 1), reference.Row(0)));
+            }
+}
+
+TEST(PictureConverter, KeepsTheBitmapsRowsOnlyWhileNoCopySharesThem)
+{
+    const ffmpeg::FramePtr first = FlatPicture(1080, 8, AV_PIX_FMT_YUV420P, false);
+    ffmpeg::FramePtr second = FlatPicture(1080, 8, AV_PIX_FMT_YUV420P, false);
+    std::memset(second->data[0], 40, static_cast<std::size_t>(second->linesize[0]) * 8);
+    TPictureConverter converter;
+    TBitmap bitmap;
+    ASSERT_TRUE(converter.ConvertInto(*first, 1080, 8, bitmap));
+    const std::uint8_t* rows = bitmap.ScanLine(0);
+    ASSERT_TRUE(converter.ConvertInto(*first, 1080, 8, bitmap));
+    EXPECT_EQ(bitmap.ScanLine(0), rows) << "a run of pictures reuses the bitmap's memory";
+
+    const TBitmap shown(bitmap); // what the window keeps of the picture on screen
+    const std::vector<std::uint8_t> before(shown.ScanLine(7), shown.ScanLine(7) + 3 * 1080);
+    ASSERT_TRUE(converter.ConvertInto(*second, 1080, 8, bitmap));
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), shown.ScanLine(7))) << "the copy kept its picture";
+    EXPECT_NE(std::memcmp(bitmap.ScanLine(7), shown.ScanLine(7), 3), 0);
+}
+
+TEST(PictureConverter, UntaggedPicturesAreReadAsPlayersReadThem)
+{
+    struct TCase {
+        int StatedMatrix, Width, Height, Expected;
+    };
+    const TCase cases[] = {
+        {AVCOL_SPC_UNSPECIFIED, 1280, 720, AVCOL_SPC_BT709},  {AVCOL_SPC_UNSPECIFIED, 1279, 576, AVCOL_SPC_SMPTE170M},
+        {AVCOL_SPC_UNSPECIFIED, 720, 577, AVCOL_SPC_BT709},   {AVCOL_SPC_UNSPECIFIED, 720, 576, AVCOL_SPC_SMPTE170M},
+        {AVCOL_SPC_UNSPECIFIED, 1080, 1920, AVCOL_SPC_BT709}, {AVCOL_SPC_RESERVED, 3840, 2160, AVCOL_SPC_BT709},
+        {AVCOL_SPC_BT470BG, 1920, 1080, AVCOL_SPC_BT470BG},   {AVCOL_SPC_BT709, 320, 240, AVCOL_SPC_BT709},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(ColourMatrixOf(c.StatedMatrix, c.Width, c.Height), c.Expected)
+            << c.StatedMatrix << " " << c.Width << "x" << c.Height;
+
+    // The plain conversion follows the same guess: an untagged HD picture comes out as the same
+    // picture tagged BT.709, an untagged SD one as tagged BT.601.
+    const auto colourOf = [](int width, int height, AVColorSpace matrix) {
+        const ffmpeg::FramePtr picture = FlatPicture(width, height, AV_PIX_FMT_YUV420P, false, matrix);
+        TPictureConverter converter;
+        TBitmap bitmap;
+        EXPECT_TRUE(converter.ConvertInto(*picture, width, height, bitmap));
+        const std::uint8_t* pixel = bitmap.ScanLine(0);
+        return std::vector<int>{pixel[0], pixel[1], pixel[2]};
+    };
+    EXPECT_EQ(colourOf(1280, 16, AVCOL_SPC_UNSPECIFIED), colourOf(1280, 16, AVCOL_SPC_BT709));
+    EXPECT_EQ(colourOf(640, 16, AVCOL_SPC_UNSPECIFIED), colourOf(640, 16, AVCOL_SPC_SMPTE170M));
+    EXPECT_NE(colourOf(640, 16, AVCOL_SPC_UNSPECIFIED), colourOf(640, 16, AVCOL_SPC_BT709));
+}
