@@ -16,6 +16,10 @@ namespace {
 constexpr int AssumedPeakNits = 1000;
 // SDR white in cd/m²: linear light 1.0 after the first conversion.
 constexpr int ReferenceWhiteNits = 100;
+// A stated peak outside these is a damaged or made-up value: below SDR white the tone-mapping
+// curve would brighten instead of compress, and no display is made beyond the upper one.
+constexpr int LeastPeakNits = ReferenceWhiteNits;
+constexpr int GreatestPeakNits = 100000;
 // Pictures above this height without a colour matrix are taken as HD (BT.709), below as SD.
 constexpr int LargestSDHeight = 576;
 
@@ -31,12 +35,17 @@ bool IsFullRangeFormat(int format)
         || format == AV_PIX_FMT_YUVJ411P;
 }
 
+bool IsPlausiblePeak(double nits)
+{
+    return nits >= LeastPeakNits && nits <= GreatestPeakNits;
+}
+
 int PeakNitsOf(const AVFrame& picture)
 {
     if (const AVFrameSideData* data = av_frame_get_side_data(&picture, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
         data && data->size >= sizeof(AVContentLightMetadata)) {
         const auto* light = reinterpret_cast<const AVContentLightMetadata*>(data->data);
-        if (light->MaxCLL > 0)
+        if (IsPlausiblePeak(light->MaxCLL))
             return static_cast<int>(light->MaxCLL);
     }
     if (const AVFrameSideData* data = av_frame_get_side_data(&picture, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
@@ -44,7 +53,7 @@ int PeakNitsOf(const AVFrame& picture)
         const auto* mastering = reinterpret_cast<const AVMasteringDisplayMetadata*>(data->data);
         if (mastering->has_luminance && mastering->max_luminance.den > 0) {
             const double nits = av_q2d(mastering->max_luminance);
-            if (nits >= 1 && nits <= 100000)
+            if (IsPlausiblePeak(nits))
                 return static_cast<int>(nits + 0.5);
         }
     }
@@ -53,12 +62,17 @@ int PeakNitsOf(const AVFrame& picture)
 
 // zscale's input description. zimg numbers transfers, primaries and matrices as H.273 does,
 // as FFmpeg does; what the stream leaves unspecified is guessed as the plain conversion would.
+bool IsFullRange(const TPictureProperties& p)
+{
+    return p.Range == AVCOL_RANGE_JPEG || IsFullRangeFormat(p.Format);
+}
+
 std::string ZscaleInput(const TPictureProperties& p, int primaries, int transfer)
 {
     int matrix = p.Matrix;
     if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RESERVED)
         matrix = p.Height > LargestSDHeight ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
-    const bool full = p.Range == AVCOL_RANGE_JPEG || IsFullRangeFormat(p.Format);
+    const bool full = IsFullRange(p);
     const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
     if (format && (format->flags & AV_PIX_FMT_FLAG_RGB))
         matrix = AVCOL_SPC_RGB;
@@ -67,7 +81,9 @@ std::string ZscaleInput(const TPictureProperties& p, int primaries, int transfer
 }
 
 // zimg takes subsampled pictures only in whole chroma samples; odd sizes are brought to 4:4:4
-// first, at 16 bits so that nothing is lost before the colour conversion.
+// first, at 16 bits so that nothing is lost before the colour conversion. The scaler is told to
+// keep the samples' range: left to itself it may take them for limited range, or make them so,
+// and zscale is told the range of the source.
 std::string WholeChroma(const TPictureProperties& p)
 {
     const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
@@ -77,7 +93,8 @@ std::string WholeChroma(const TPictureProperties& p)
     const int down = (1 << format->log2_chroma_h) - 1;
     if ((p.Width & across) == 0 && (p.Height & down) == 0)
         return {};
-    return "format=yuv444p16le,";
+    const std::string range = IsFullRange(p) ? "full" : "limited";
+    return "scale=in_range=" + range + ":out_range=" + range + ",format=yuv444p16le,";
 }
 
 void Append(std::string& chain, const std::string& filter)
@@ -110,6 +127,28 @@ bool PictureStage::Deinterlaces(bool interlaced, const TPictureSettings& setting
 {
     return settings.Deinterlace == TDeinterlace::Always
         || (settings.Deinterlace == TDeinterlace::Auto && interlaced);
+}
+
+TPictureProperties PictureStage::Deciding(TPictureProperties p, const TPictureSettings& settings)
+{
+    switch (settings.Deinterlace) {
+    case TDeinterlace::Never:
+        p.Interlaced = false;
+        p.TopFieldFirst = true;
+        break;
+    case TDeinterlace::Always: {
+        // Only the field order counts, and only a picture flagged interlaced has one.
+        const bool bottomFirst = p.Interlaced && !p.TopFieldFirst;
+        p.Interlaced = bottomFirst;
+        p.TopFieldFirst = !bottomFirst;
+        break;
+    }
+    case TDeinterlace::Auto:
+        if (!p.Interlaced)
+            p.TopFieldFirst = true;
+        break;
+    }
+    return p;
 }
 
 std::string PictureStage::FilterChain(const TPictureProperties& p, const TPictureSettings& settings,
@@ -237,6 +276,7 @@ bool TFilterGraph::Push(ffmpeg::FramePtr picture)
 void TPictureStage::Make(const TPictureProperties& properties, int width, int height)
 {
     Reset();
+    ++FBuilds;
     FMade = true;
     FMadeFor = properties;
     FMadeWidth = width;
@@ -312,7 +352,7 @@ const AVFrame* TPictureStage::Deinterlaced(const AVFrame& picture, const AVFrame
 const AVFrame& TPictureStage::Process(const AVFrame& picture, const AVFrame* previous,
                                       const AVFrame* next, int width, int height)
 {
-    const TPictureProperties properties = TPictureProperties::Of(picture);
+    const TPictureProperties properties = PictureStage::Deciding(TPictureProperties::Of(picture), FSettings);
     if (!FMade || !(properties == FMadeFor) || width != FMadeWidth || height != FMadeHeight)
         Make(properties, width, height);
     if (!FFields && !FColours)
