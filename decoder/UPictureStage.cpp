@@ -20,6 +20,10 @@ constexpr int ReferenceWhiteNits = 100;
 // curve would brighten instead of compress, and no display is made beyond the upper one.
 constexpr int LeastPeakNits = ReferenceWhiteNits;
 constexpr int GreatestPeakNits = 100000;
+// The deinterlacer needs planes of at least this many columns and lines; smaller pictures (a few
+// pixels, whose fields say nothing) go on as they are.
+constexpr int LeastFieldColumns = 3;
+constexpr int LeastFieldLines = 4;
 // Pictures above this height without a colour matrix are taken as HD (BT.709), below as SD.
 constexpr int LargestSDHeight = 576;
 
@@ -62,6 +66,21 @@ int PeakNitsOf(const AVFrame& picture)
 
 // zscale's input description. zimg numbers transfers, primaries and matrices as H.273 does,
 // as FFmpeg does; what the stream leaves unspecified is guessed as the plain conversion would.
+bool HasRoomForFields(const TPictureProperties& p)
+{
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
+    if (!format)
+        return false;
+    return AV_CEIL_RSHIFT(p.Width, format->log2_chroma_w) >= LeastFieldColumns
+        && AV_CEIL_RSHIFT(p.Height, format->log2_chroma_h) >= LeastFieldLines;
+}
+
+// Whether this picture is deinterlaced: as the setting says, when it is large enough.
+bool SplitsFields(const TPictureProperties& p, const TPictureSettings& settings)
+{
+    return PictureStage::Deinterlaces(p.Interlaced, settings) && HasRoomForFields(p);
+}
+
 bool IsFullRange(const TPictureProperties& p)
 {
     return p.Range == AVCOL_RANGE_JPEG || IsFullRangeFormat(p.Format);
@@ -155,7 +174,7 @@ std::string PictureStage::FilterChain(const TPictureProperties& p, const TPictur
                                       const std::string& deinterlacer)
 {
     std::string chain;
-    const bool deinterlace = Deinterlaces(p.Interlaced, settings);
+    const bool deinterlace = SplitsFields(p, settings);
     // One picture out for each in, both fields rebuilt into it. A picture flagged progressive
     // that is deinterlaced all the same has no field order of its own: top first is the usual.
     // Which pictures are rebuilt is the stage's to say, by the flag it gives each one it sends.
@@ -284,7 +303,7 @@ void TPictureStage::Make(const TPictureProperties& properties, int width, int he
     const std::string chain = PictureStage::FilterChain(properties, FSettings, FDeinterlacer);
     std::string fields;
     std::string colours = chain;
-    if (PictureStage::Deinterlaces(properties.Interlaced, FSettings)) {
+    if (SplitsFields(properties, FSettings)) {
         const std::size_t end = chain.find(',');
         fields = chain.substr(0, end);
         colours = end == std::string::npos ? std::string() : chain.substr(end + 1);

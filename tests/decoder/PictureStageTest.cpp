@@ -329,6 +329,27 @@ TEST(PictureStage, AGraphThatCannotBeMadeFallsBackToThePlainConversionSayingSoOn
     EXPECT_NE(LoggedLines[0].find("no_such_deinterlacer"), std::string::npos) << LoggedLines[0];
 }
 
+// Pictures of a few pixels (a movie of 10 x 12) go through every filter of the stage and come
+// out at their size.
+TEST(PictureStage, TinyPicturesGoThroughEveryFilter)
+{
+    for (const auto& [width, height] : {std::pair{10, 12}, std::pair{9, 7}, std::pair{4, 4}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        const ffmpeg::FramePtr picture = GreyPicture(width, height, AV_PIX_FMT_YUV420P10LE);
+        ASSERT_TRUE(picture);
+        TPictureStage stage;
+        stage.SetSettings({TDeinterlace::Always, true});
+        LoggedLines.clear();
+        av_log_set_callback(KeepLogLine);
+        const AVFrame& made = stage.Process(*picture, nullptr, nullptr, width, height);
+        av_log_set_callback(av_log_default_callback);
+        EXPECT_NE(&made, picture.get()) << "filtered, not passed on as decoded";
+        EXPECT_EQ(made.width, width);
+        EXPECT_EQ(made.height, height);
+        EXPECT_TRUE(LoggedLines.empty()) << LoggedLines.front();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Written movies
 
