@@ -58,7 +58,8 @@ QSize DisplayedSize(QSize coded, const TDisplayTransform& display, TAspectScalin
 
 } // namespace DisplayGeometry
 
-// Makes Displayed the shown picture of Coded (24 bits): turned and mirrored without loss, then, with Display
-// scaling, enlarged along one side with a Lanczos filter. Displayed is a different bitmap.
+// Makes Displayed the shown picture of Coded (24 bits): turned and mirrored without loss, then,
+// with Display scaling, enlarged along one side with a Lanczos filter. Displayed is a different
+// bitmap.
 void MakeDisplayedPicture(const TBitmap& Coded, const TDisplayTransform& Display, TAspectScaling Scaling,
                           TBitmap& Displayed);
