@@ -111,9 +111,16 @@ void TfrmFramora::StartAutoCapture(int Mode)
     const std::uint64_t id = scan->Scan;
     const std::int32_t start = scan->StartMs;
     const TAutoCaptureChoice chosen = *choice;
+    // The stills are the window's captures: made as the window makes its pictures, and their
+    // provenance names the window's settings.
+    const TDeinterlace deinterlace = Decoder->Deinterlace();
+    const bool toneMapping = Decoder->ToneMapping();
     TAutoCapture* shared = scan.get();
-    scan->Worker = std::jthread([this, shared, path, id, start, mode, chosen](std::stop_token stop) {
+    scan->Worker = std::jthread([this, shared, path, id, start, mode, chosen, deinterlace,
+                                 toneMapping](std::stop_token stop) {
         TMovieDecoder decoder;
+        decoder.SetDeinterlace(deinterlace);
+        decoder.SetToneMapping(toneMapping);
         TSceneScanner scanner(decoder);
         const auto found = [&](const TSceneScanner::TFound& picture) {
             {

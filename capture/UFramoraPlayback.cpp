@@ -71,14 +71,17 @@ void TfrmFramora::PaintBox1Paint(QPainter& canvas)
     const bool previewFits = FramePreview && FramePreview->Image().size() == DrawnCodedSize(FrameSize, FrameDisplay);
     const QImage& picture = previewFits ? FramePreview->Image() : FullFrame().Image();
     canvas.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (FrameDisplay.Rotation == 0) {
+    if (FrameDisplay.Rotation == 0 && !FrameDisplay.Mirrored) {
         canvas.drawImage(fitted, picture);
         return;
     }
-    // The coded picture is drawn turned into its place: playback makes no upright copy of each
-    // picture.
-    const QSizeF coded = FrameDisplay.Rotation == 180 ? fitted.size() : fitted.size().transposed();
+    // The coded picture is drawn turned (and mirrored) into its place: playback makes no upright
+    // copy of each picture. The painter applies the last transform named first: the turn, then
+    // the mirror.
+    const QSizeF coded = FrameDisplay.Rotation % 180 == 0 ? fitted.size() : fitted.size().transposed();
     canvas.translate(fitted.center());
+    if (FrameDisplay.Mirrored)
+        canvas.scale(-1, 1);
     canvas.rotate(FrameDisplay.Rotation);
     canvas.drawImage(QRectF(QPointF(-coded.width() / 2, -coded.height() / 2), coded), picture);
 }

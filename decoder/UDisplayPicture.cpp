@@ -22,16 +22,24 @@ int NormalizedRotation(double clockwiseDegrees)
     return static_cast<int>((quarters % 4 + 4) % 4) * 90;
 }
 
+namespace {
+
+double DeterminantOf(const std::int32_t* m)
+{
+    return double(m[0]) * m[4] - double(m[1]) * m[3];
+}
+
+} // namespace
+
 int RotationOfDisplayMatrix(const std::int32_t* matrix)
 {
     std::int32_t m[9];
     std::copy_n(matrix, 9, m);
-    // A mirrored matrix is read as a turn after a left-right mirror, and the mirror is left out:
-    // the picture still comes out the right way up. Undoing the mirror first keeps it from being
-    // taken for half a turn. Angles between quarter turns round to the nearest one; a degenerate
-    // matrix (no angle) turns nothing.
-    const double determinant = double(m[0]) * m[4] - double(m[1]) * m[3];
-    if (determinant < 0) {
+    // A mirroring matrix is a turn followed by a left-right mirror, which negates the first
+    // column; negating it back leaves the turn, which would otherwise be taken for another one.
+    // Angles between quarter turns round to the nearest one; a degenerate matrix (no angle)
+    // turns nothing.
+    if (DeterminantOf(m) < 0) {
         m[0] = -m[0];
         m[3] = -m[3];
         m[6] = -m[6];
@@ -40,10 +48,16 @@ int RotationOfDisplayMatrix(const std::int32_t* matrix)
     return NormalizedRotation(-av_display_rotation_get(m));
 }
 
-TDisplayTransform MakeTransform(int rotation, int aspectNum, int aspectDen)
+bool IsMirroringDisplayMatrix(const std::int32_t* matrix)
+{
+    return DeterminantOf(matrix) < 0;
+}
+
+TDisplayTransform MakeTransform(int rotation, int aspectNum, int aspectDen, bool mirrored)
 {
     TDisplayTransform display;
     display.Rotation = NormalizedRotation(rotation);
+    display.Mirrored = mirrored;
     if (aspectNum <= 0 || aspectDen <= 0)
         return display;
     const int divisor = std::gcd(aspectNum, aspectDen);
@@ -90,7 +104,9 @@ constexpr std::size_t ScalerReadPadding = 64;
 // they touch in the first-level cache.
 constexpr int TileSide = 32;
 
-void Turn(const TBitmap& source, int rotation, TBitmap& turned)
+// Turns source clockwise by rotation and, when mirrored, mirrors the turned picture left to
+// right, in one pass.
+void Turn(const TBitmap& source, int rotation, bool mirrored, TBitmap& turned)
 {
     const int w = source.Width(), h = source.Height();
     const QSize size = DisplayGeometry::RotatedSize(QSize(w, h), rotation);
@@ -100,8 +116,10 @@ void Turn(const TBitmap& source, int rotation, TBitmap& turned)
     const std::ptrdiff_t pitch = source.BytesPerLine();
     const std::uint8_t* const origin = source.ScanLine(0);
     // Where row y of the turned picture starts in the source, and how far apart its pixels lie.
-    const auto rowStart = [&](int y) -> const std::uint8_t* {
+    const auto turnedRowStart = [&](int y) -> const std::uint8_t* {
         switch (rotation) {
+        case 0:
+            return origin + y * pitch;
         case 90:
             return origin + (h - 1) * pitch + y * BytesPerPixel;
         case 180:
@@ -110,7 +128,15 @@ void Turn(const TBitmap& source, int rotation, TBitmap& turned)
             return origin + (w - 1 - y) * BytesPerPixel;
         }
     };
-    const std::ptrdiff_t step = rotation == 90 ? -pitch : rotation == 180 ? -BytesPerPixel : pitch;
+    const std::ptrdiff_t turnedStep = rotation == 0 ? BytesPerPixel
+        : rotation == 90                            ? -pitch
+        : rotation == 180                           ? -BytesPerPixel
+                                                    : pitch;
+    // Mirrored, a row is the turned row read from its other end.
+    const std::ptrdiff_t step = mirrored ? -turnedStep : turnedStep;
+    const auto rowStart = [&](int y) {
+        return mirrored ? turnedRowStart(y) + (size.width() - 1) * turnedStep : turnedRowStart(y);
+    };
     for (int top = 0; top < size.height(); top += TileSide) {
         const int bottom = std::min(top + TileSide, size.height());
         for (int left = 0; left < size.width(); left += TileSide) {
@@ -185,19 +211,20 @@ void MakeDisplayedPicture(const TBitmap& Coded, const TDisplayTransform& Display
     }
     const QSize codedSize(coded->Width(), coded->Height());
     const int rotation = DisplayGeometry::NormalizedRotation(Display.Rotation);
+    const bool moved = rotation != 0 || Display.Mirrored;
     const QSize turnedSize = DisplayGeometry::RotatedSize(codedSize, rotation);
     const QSize shownSize = DisplayGeometry::DisplayedSize(codedSize, Display, Scaling);
     if (shownSize == turnedSize) {
-        if (rotation == 0)
-            Displayed.Assign(*coded);
+        if (moved)
+            Turn(*coded, rotation, Display.Mirrored, Displayed);
         else
-            Turn(*coded, rotation, Displayed);
+            Displayed.Assign(*coded);
         return;
     }
     TBitmap turned;
-    if (rotation != 0)
-        Turn(*coded, rotation, turned);
-    const TBitmap& upright = rotation != 0 ? turned : *coded;
+    if (moved)
+        Turn(*coded, rotation, Display.Mirrored, turned);
+    const TBitmap& upright = moved ? turned : *coded;
     // A scaler that cannot be made leaves the picture upright at its coded proportions.
     if (!Scale(upright, shownSize, Displayed))
         Displayed.Assign(upright);

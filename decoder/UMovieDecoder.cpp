@@ -83,14 +83,16 @@ TDisplayTransform TMovieDecoder::DisplayTransform() const
     std::size_t matrixSize = 0;
     const std::uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
     int rotation = 0;
+    bool mirrored = false;
     if (matrix && matrixSize >= 9 * sizeof(std::int32_t)) {
         std::int32_t values[9];
         std::memcpy(values, matrix, sizeof values);
         rotation = DisplayGeometry::RotationOfDisplayMatrix(values);
+        mirrored = DisplayGeometry::IsMirroringDisplayMatrix(values);
     }
     AVFrame* shown = s.DecodedFrame && s.DecodedFrame->data[0] ? s.DecodedFrame.get() : nullptr;
     const AVRational aspect = av_guess_sample_aspect_ratio(s.FormatContext.get(), stream, shown);
-    return DisplayGeometry::MakeTransform(rotation, aspect.num, aspect.den);
+    return DisplayGeometry::MakeTransform(rotation, aspect.num, aspect.den, mirrored);
 }
 
 bool TMovieDecoder::UsesAVIFile() const

@@ -16,6 +16,14 @@ namespace {
 constexpr int AssumedPeakNits = 1000;
 // SDR white in cd/m²: linear light 1.0 after the first conversion.
 constexpr int ReferenceWhiteNits = 100;
+// A stated peak outside these is a damaged or made-up value: below SDR white the tone-mapping
+// curve would brighten instead of compress, and no display is made beyond the upper one.
+constexpr int LeastPeakNits = ReferenceWhiteNits;
+constexpr int GreatestPeakNits = 100000;
+// The deinterlacer needs planes of at least this many columns and lines; smaller pictures (a few
+// pixels, whose fields say nothing) go on as they are.
+constexpr int LeastFieldColumns = 3;
+constexpr int LeastFieldLines = 4;
 // Pictures without a colour matrix that are this wide or wider, or taller than this, are taken
 // as HD (BT.709), the others as SD (BT.601).
 constexpr int SmallestHDWidth = 1280;
@@ -33,12 +41,17 @@ bool IsFullRangeFormat(int format)
         || format == AV_PIX_FMT_YUVJ411P;
 }
 
+bool IsPlausiblePeak(double nits)
+{
+    return nits >= LeastPeakNits && nits <= GreatestPeakNits;
+}
+
 int PeakNitsOf(const AVFrame& picture)
 {
     if (const AVFrameSideData* data = av_frame_get_side_data(&picture, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
         data && data->size >= sizeof(AVContentLightMetadata)) {
         const auto* light = reinterpret_cast<const AVContentLightMetadata*>(data->data);
-        if (light->MaxCLL > 0)
+        if (IsPlausiblePeak(light->MaxCLL))
             return static_cast<int>(light->MaxCLL);
     }
     if (const AVFrameSideData* data = av_frame_get_side_data(&picture, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
@@ -46,7 +59,7 @@ int PeakNitsOf(const AVFrame& picture)
         const auto* mastering = reinterpret_cast<const AVMasteringDisplayMetadata*>(data->data);
         if (mastering->has_luminance && mastering->max_luminance.den > 0) {
             const double nits = av_q2d(mastering->max_luminance);
-            if (nits >= 1 && nits <= 100000)
+            if (IsPlausiblePeak(nits))
                 return static_cast<int>(nits + 0.5);
         }
     }
@@ -55,10 +68,30 @@ int PeakNitsOf(const AVFrame& picture)
 
 // zscale's input description. zimg numbers transfers, primaries and matrices as H.273 does,
 // as FFmpeg does; what the stream leaves unspecified is guessed as the plain conversion would.
+bool HasRoomForFields(const TPictureProperties& p)
+{
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
+    if (!format)
+        return false;
+    return AV_CEIL_RSHIFT(p.Width, format->log2_chroma_w) >= LeastFieldColumns
+        && AV_CEIL_RSHIFT(p.Height, format->log2_chroma_h) >= LeastFieldLines;
+}
+
+// Whether this picture is deinterlaced: as the setting says, when it is large enough.
+bool SplitsFields(const TPictureProperties& p, const TPictureSettings& settings)
+{
+    return PictureStage::Deinterlaces(p.Interlaced, settings) && HasRoomForFields(p);
+}
+
+bool IsFullRange(const TPictureProperties& p)
+{
+    return p.Range == AVCOL_RANGE_JPEG || IsFullRangeFormat(p.Format);
+}
+
 std::string ZscaleInput(const TPictureProperties& p, int primaries, int transfer)
 {
     int matrix = ColourMatrixOf(p.Matrix, p.Width, p.Height);
-    const bool full = p.Range == AVCOL_RANGE_JPEG || IsFullRangeFormat(p.Format);
+    const bool full = IsFullRange(p);
     const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
     if (format && (format->flags & AV_PIX_FMT_FLAG_RGB))
         matrix = AVCOL_SPC_RGB;
@@ -67,7 +100,9 @@ std::string ZscaleInput(const TPictureProperties& p, int primaries, int transfer
 }
 
 // zimg takes subsampled pictures only in whole chroma samples; odd sizes are brought to 4:4:4
-// first, at 16 bits so that nothing is lost before the colour conversion.
+// first, at 16 bits so that nothing is lost before the colour conversion. The scaler is told to
+// keep the samples' range: left to itself it may take them for limited range, or make them so,
+// and zscale is told the range of the source.
 std::string WholeChroma(const TPictureProperties& p)
 {
     const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
@@ -77,7 +112,8 @@ std::string WholeChroma(const TPictureProperties& p)
     const int down = (1 << format->log2_chroma_h) - 1;
     if ((p.Width & across) == 0 && (p.Height & down) == 0)
         return {};
-    return "format=yuv444p16le,";
+    const std::string range = IsFullRange(p) ? "full" : "limited";
+    return "scale=in_range=" + range + ":out_range=" + range + ",format=yuv444p16le,";
 }
 
 void Append(std::string& chain, const std::string& filter)
@@ -119,11 +155,33 @@ bool PictureStage::Deinterlaces(bool interlaced, const TPictureSettings& setting
         || (settings.Deinterlace == TDeinterlace::Auto && interlaced);
 }
 
+TPictureProperties PictureStage::Deciding(TPictureProperties p, const TPictureSettings& settings)
+{
+    switch (settings.Deinterlace) {
+    case TDeinterlace::Never:
+        p.Interlaced = false;
+        p.TopFieldFirst = true;
+        break;
+    case TDeinterlace::Always: {
+        // Only the field order counts, and only a picture flagged interlaced has one.
+        const bool bottomFirst = p.Interlaced && !p.TopFieldFirst;
+        p.Interlaced = bottomFirst;
+        p.TopFieldFirst = !bottomFirst;
+        break;
+    }
+    case TDeinterlace::Auto:
+        if (!p.Interlaced)
+            p.TopFieldFirst = true;
+        break;
+    }
+    return p;
+}
+
 std::string PictureStage::FilterChain(const TPictureProperties& p, const TPictureSettings& settings,
                                       const std::string& deinterlacer)
 {
     std::string chain;
-    const bool deinterlace = Deinterlaces(p.Interlaced, settings);
+    const bool deinterlace = SplitsFields(p, settings);
     // One picture out for each in, both fields rebuilt into it. A picture flagged progressive
     // that is deinterlaced all the same has no field order of its own: top first is the usual.
     // Which pictures are rebuilt is the stage's to say, by the flag it gives each one it sends.
@@ -244,6 +302,7 @@ bool TFilterGraph::Push(ffmpeg::FramePtr picture)
 void TPictureStage::Make(const TPictureProperties& properties, int width, int height)
 {
     Reset();
+    ++FBuilds;
     FMade = true;
     FMadeFor = properties;
     FMadeWidth = width;
@@ -251,7 +310,7 @@ void TPictureStage::Make(const TPictureProperties& properties, int width, int he
     const std::string chain = PictureStage::FilterChain(properties, FSettings, FDeinterlacer);
     std::string fields;
     std::string colours = chain;
-    if (PictureStage::Deinterlaces(properties.Interlaced, FSettings)) {
+    if (SplitsFields(properties, FSettings)) {
         const std::size_t end = chain.find(',');
         fields = chain.substr(0, end);
         colours = end == std::string::npos ? std::string() : chain.substr(end + 1);
@@ -319,7 +378,7 @@ const AVFrame* TPictureStage::Deinterlaced(const AVFrame& picture, const AVFrame
 const AVFrame& TPictureStage::Process(const AVFrame& picture, const AVFrame* previous,
                                       const AVFrame* next, int width, int height)
 {
-    const TPictureProperties properties = TPictureProperties::Of(picture);
+    const TPictureProperties properties = PictureStage::Deciding(TPictureProperties::Of(picture), FSettings);
     if (!FMade || !(properties == FMadeFor) || width != FMadeWidth || height != FMadeHeight)
         Make(properties, width, height);
     if (!FFields && !FColours)

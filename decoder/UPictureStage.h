@@ -42,6 +42,10 @@ struct TPictureProperties {
 namespace PictureStage {
 // Whether a picture, flagged interlaced or not, is deinterlaced under settings.
 bool Deinterlaces(bool interlaced, const TPictureSettings& settings);
+// picture with the field flags that change nothing under settings made plain (progressive, top
+// first): pictures that differ only in those share a graph. Streams flip the flags from picture
+// to picture.
+TPictureProperties Deciding(TPictureProperties picture, const TPictureSettings& settings);
 // The filter chain for such pictures under these settings (libavfilter's graph syntax, from the
 // source's output to the sink's input); empty when the picture goes to the conversion as it is.
 // deinterlacer names the filter that splits and rebuilds fields.
@@ -84,6 +88,8 @@ public:
     void Reset();
     // The filter used to deinterlace; tests name one that does not exist.
     void SetDeinterlacer(std::string name);
+    // How many times graphs were made for new properties, sizes or settings.
+    std::int64_t Builds() const { return FBuilds; }
 
 private:
     void Make(const TPictureProperties& picture, int width, int height);
@@ -104,4 +110,5 @@ private:
     // The graphs see pictures in the order they are given them, not the movie's: this count
     // keeps their times rising.
     std::int64_t FPushed = 0;
+    std::int64_t FBuilds = 0;
 };

@@ -5,10 +5,13 @@
 #include "capture/UAutoCaptureDialog.h"
 #include "decoder/USceneScanner.h"
 #include "fixtures/SceneMovies.h"
+#include "imagestore/UPictureEX.h"
+#include "support/RecipeMovie.h"
 
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -140,6 +143,46 @@ TEST_F(FramoraAutoCapture, OpeningAnotherMovieEndsTheScan)
     const int kept = Form->CurrentSceneCount();
     QTest::qWait(50);
     EXPECT_EQ(Form->CurrentSceneCount(), kept);
+}
+
+// The scan's stills are the window's captures: made with the window's picture settings (here an
+// HDR movie that is not tone-mapped), which their provenance names.
+TEST_F(FramoraAutoCapture, StillsAreMadeWithTheWindowsPictureSettings)
+{
+    TMovieRecipe recipe;
+    recipe.Encoder = avcodec_find_encoder_by_name("libx265") ? "libx265" : "libx264";
+    recipe.Options = recipe.Encoder == "libx265" ? "x265-params=log-level=error" : "profile=high10";
+    recipe.Format = AV_PIX_FMT_YUV420P10LE;
+    recipe.Transfer = AVCOL_TRC_SMPTE2084;
+    recipe.Primaries = AVCOL_PRI_BT2020;
+    recipe.Matrix = AVCOL_SPC_BT2020_NCL;
+    recipe.Sample = [](int, int plane, int x, int) { return plane ? 512 : 400 + x; };
+    QTemporaryDir folder;
+    const QString movie = folder.filePath(QStringLiteral("pq.mkv"));
+    ASSERT_TRUE(WriteMovie(movie.toStdString(), recipe));
+    Form->ToneMapping1->setChecked(false);
+    Form->DeinterlaceNever1->setChecked(true);
+    ASSERT_TRUE(Open(movie).isEmpty());
+    Tick(100);
+    Idle();
+    ASSERT_TRUE(Form->actPause->Execute());
+    Form->TrackBar1->setValue(0);
+    Idle();
+    ASSERT_TRUE(Form->actCapture->Execute());
+    TAutoCaptureChoice choice = DefaultAutoCaptureChoice();
+    choice.IntervalSeconds = 1;
+    Run(Form->CaptureEvery1, choice);
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_EQ(Form->CurrentSceneCount(), 2);
+    const auto scene = [this](int index) {
+        TPictureEx picture;
+        Form->CustomImagePack1->SafeGetImage(picture, index);
+        auto* bitmap = dynamic_cast<TBitmap*>(picture.Graphic());
+        return bitmap ? bitmap->Image().convertToFormat(QImage::Format_RGB32) : QImage();
+    };
+    const QImage captured = scene(0);
+    ASSERT_FALSE(captured.isNull());
+    EXPECT_EQ(scene(1), captured);
 }
 
 TEST_F(FramoraAutoCapture, NothingToScanWithoutAMovie)

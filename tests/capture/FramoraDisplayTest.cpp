@@ -59,6 +59,8 @@ TEST_F(FramoraDisplay, CapturesAreUprightAndAtTheDisplayAspectWhenAsked)
         {Anamorphic16x9, true, {853, DvdHeight}, false},
         {Anamorphic16x9, false, {DvdWidth, DvdHeight}, true},
         {Anamorphic4x3, true, {DvdWidth, 540}, true},
+        // Transposed by its display matrix: a turn and a mirror.
+        {"transposed.mp4", true, {Width, Height}, true},
     };
     for (const auto& c : cases) {
         OpenPaused(c.Movie);
@@ -95,7 +97,8 @@ TEST_F(FramoraDisplay, PreviewIsFittedFromTheShownSize)
     const struct {
         const char* Movie;
         double Aspect;
-    } cases[] = {{Rotated[0], 240.0 / 320}, {Rotated[2], 240.0 / 320}, {Anamorphic16x9, 853.0 / 480}};
+    } cases[] = {{Rotated[0], 240.0 / 320}, {Rotated[2], 240.0 / 320}, {Anamorphic16x9, 853.0 / 480},
+                 {"transposed.mp4", 320.0 / 240}, {"transposed-270.mp4", 320.0 / 240}, {"upside-down.mp4", 320.0 / 240}};
     for (const auto& c : cases) {
         OpenPaused(c.Movie);
         const QImage shot = Form->Panel1->grab().toImage();

@@ -13,7 +13,10 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 
 using namespace TestMovies;
 
@@ -267,5 +270,170 @@ TEST(ShownMovies, TurnedMoviesComeOutUpright)
             EXPECT_TRUE(Near(corner, QColor(BarColours[0].R, BarColours[0].G, BarColours[0].B), 40))
                 << movie << " " << corner.name().toStdString();
         }
+    }
+}
+
+// A display matrix that mirrors is a turn and a left-right mirror after it; the shown picture is
+// the coded one moved by the matrix itself, pixel for pixel.
+TEST(DisplayedPicture, FollowsAMirroringMatrixWhole)
+{
+    const TBitmap coded = Numbered(70, 37);
+    const struct {
+        const char* Name;
+        std::array<std::int32_t, 9> Matrix;
+        int Clockwise;
+        bool Mirrored;
+    } cases[] = {
+        {"transposed (a phone's turn, then a mirror)", Matrix(90, true), 90, true},
+        {"turned the other way and mirrored", Matrix(-90, true), 270, true},
+        {"mirrored left to right", Matrix(0, true), 0, true},
+        {"upside down", Matrix(0, false, true), 180, true},
+        {"half a turn, mirrored: upside down", Matrix(180, true), 180, true},
+        {"mirrored both ways: half a turn", Matrix(0, true, true), 180, false},
+        {"a plain turn", Matrix(90), 90, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(DisplayGeometry::RotationOfDisplayMatrix(c.Matrix.data()), c.Clockwise);
+        EXPECT_EQ(DisplayGeometry::IsMirroringDisplayMatrix(c.Matrix.data()), c.Mirrored);
+        const TDisplayTransform display = DisplayGeometry::MakeTransform(
+            DisplayGeometry::RotationOfDisplayMatrix(c.Matrix.data()), 1, 1,
+            DisplayGeometry::IsMirroringDisplayMatrix(c.Matrix.data()));
+        TBitmap shown;
+        MakeDisplayedPicture(coded, display, TAspectScaling::Display, shown);
+        // The matrix maps a coded (x, y) to (m0 x + m3 y, m1 x + m4 y) on screen, y down; the
+        // picture is then moved to the screen's corner.
+        const auto unit = [&](int i) { return static_cast<int>(std::lround(c.Matrix[i] / 65536.0)); };
+        const QRect bounds = QTransform(unit(0), unit(1), unit(3), unit(4), 0, 0).mapRect(QRect(0, 0, 70, 37));
+        ASSERT_EQ(QSize(shown.Width(), shown.Height()), bounds.size());
+        EXPECT_EQ(DisplayGeometry::DisplayedSize(QSize(70, 37), display, TAspectScaling::Display), bounds.size());
+        for (int y = 0; y < 37; ++y)
+            for (int x = 0; x < 70; ++x) {
+                // Pixel centres, in doubled coordinates to stay whole.
+                const int X = (unit(0) * (2 * x + 1) + unit(3) * (2 * y + 1) - 2 * bounds.left() - 1) / 2;
+                const int Y = (unit(1) * (2 * x + 1) + unit(4) * (2 * y + 1) - 2 * bounds.top() - 1) / 2;
+                ASSERT_EQ(PixelAt(shown, X, Y), PixelAt(coded, x, y)) << x << "," << y << " -> " << X << "," << Y;
+            }
+    }
+    // Enlarged to the display aspect as well: the mirror survives the scaling.
+    TBitmap wide;
+    MakeDisplayedPicture(coded, {0, 2, 1, true}, TAspectScaling::Display, wide);
+    ASSERT_EQ(QSize(wide.Width(), wide.Height()), QSize(140, 37));
+    EXPECT_TRUE(Near(PixelAt(wide, 139, 10), PixelAt(coded, 0, 10), 8));
+}
+
+namespace TestMovies {
+
+// Found by the test's printer beside the type.
+void PrintTo(const TShapeMovie& movie, std::ostream* out)
+{
+    *out << movie.Name;
+}
+
+} // namespace TestMovies
+
+namespace {
+
+class ShapeMovieTable : public ::testing::TestWithParam<TShapeMovie> {};
+
+// The picture shown at ms, as a capture stores it.
+TBitmap ShownAt(TMovieDecoder& decoder, std::int32_t ms)
+{
+    TBitmap shown;
+    if (decoder.DecodeFrame(ms))
+        MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), TAspectScaling::Display, shown);
+    return shown;
+}
+
+} // namespace
+
+// Movies of the shapes real ones have open at their size, report how they are shown, and show
+// the standard test picture upright (the stamp reads along the top, the red bar is at the bottom
+// left), exactly the picture asked for.
+TEST_P(ShapeMovieTable, OpenAndShowTheStandardPictureUprightAtEachTime)
+{
+    const TShapeMovie& c = GetParam();
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    ASSERT_TRUE(decoder.Open(MoviePath(c.Name)));
+    EXPECT_EQ(QSize(decoder.Width(), decoder.Height()), QSize(c.CodedWidth, c.CodedHeight));
+    const TDisplayTransform display = decoder.DisplayTransform();
+    EXPECT_EQ(display.Rotation, c.Rotation);
+    EXPECT_EQ(display.Mirrored, c.Mirrored);
+    EXPECT_EQ(DisplayGeometry::DisplayedSize(QSize(decoder.Width(), decoder.Height()), display, TAspectScaling::Display),
+              QSize(c.ShownWidth, c.ShownHeight));
+    for (const int picture : {0, 7, 12, DisplayFrames - 2}) {
+        const TBitmap shown = ShownAt(decoder, picture * 1000 / FrameRate);
+        ASSERT_EQ(QSize(shown.Width(), shown.Height()), QSize(c.ShownWidth, c.ShownHeight)) << picture;
+        if (c.Stamped) {
+            EXPECT_EQ(StampOf(shown), picture);
+        }
+        const QColor corner = PixelAt(shown, shown.Width() / 20, shown.Height() - 1 - shown.Height() / 20);
+        EXPECT_TRUE(Near(corner, QColor(BarColours[0].R, BarColours[0].G, BarColours[0].B), 40))
+            << picture << " " << corner.name().toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RealShapes, ShapeMovieTable, ::testing::ValuesIn(ShapeMovies),
+                         [](const auto& info) { return TestNameOf(info.param.Name); });
+
+// The bars of the full-range phone movie as they are meant to be seen. The test picture's samples
+// are BT.601 limited range; the writer stretches them to the full range and the movie is tagged
+// BT.709, so they mean other colours than the bars were drawn in.
+QColor FullRangeBt709Bar(TRGB bar)
+{
+    const double r = bar.R, g = bar.G, b = bar.B;
+    // BT.601 limited range, then stretched to the full range.
+    const double y = (65.481 * r + 128.553 * g + 24.966 * b) / 255 * 255 / 219;
+    const double u = (-37.797 * r - 74.203 * g + 112.0 * b) / 255 * 255 / 224;
+    const double v = (112.0 * r - 93.786 * g - 18.214 * b) / 255 * 255 / 224;
+    const auto channel = [](double c) { return static_cast<int>(std::lround(std::clamp(c, 0.0, 255.0))); };
+    return QColor(channel(y + 1.5748 * v), channel(y - 0.1873 * u - 0.4681 * v), channel(y + 1.8556 * u));
+}
+
+// Full-range samples tagged so (as phones record) are read in their range: read as limited
+// range, every bar would come out with too much contrast, and the other way with too little.
+TEST(ShapeMovies, FullRangePhoneMovieKeepsItsColours)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath("h264-full-range-bt709.mp4")));
+    const TBitmap& picture = decoder.Bitmap();
+    const int y = picture.Height() - picture.Height() / 10;
+    for (int bar = 0; bar < 3; ++bar) {
+        const QColor colour = PixelAt(picture, picture.Width() * (2 * bar + 1) / 6, y);
+        const QColor expected = FullRangeBt709Bar(BarColours[bar]);
+        EXPECT_TRUE(Near(colour, expected, 6)) << bar << " " << colour.name().toStdString() << " "
+                                               << expected.name().toStdString();
+    }
+}
+
+// Tiny pictures are shown and enlarged as any other: the scaler takes a picture of a few pixels,
+// and a flat one keeps its colour.
+TEST(DisplayedPicture, TinyPicturesAreEnlargedToTheirDisplayAspect)
+{
+    const QColor colour(200, 80, 40);
+    const struct {
+        QSize Coded;
+        TDisplayTransform Display;
+        QSize Shown;
+    } cases[] = {
+        {{10, 12}, {0, 4, 3}, {13, 12}},
+        {{10, 12}, {90, 3, 4}, {16, 10}},
+        {{2, 2}, {0, 2, 1}, {4, 2}},
+        {{1, 1}, {0, 1, 2}, {1, 2}},
+        {{161, 121}, {0, 1, 1, true}, {161, 121}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Coded.width()) + "x" + std::to_string(c.Coded.height()));
+        TBitmap coded;
+        coded.SetPixelFormat(TPixelFormat::pf24bit);
+        coded.SetSize(c.Coded.width(), c.Coded.height());
+        coded.FillRect(QRect(QPoint(0, 0), c.Coded), colour);
+        TBitmap shown;
+        MakeDisplayedPicture(coded, c.Display, TAspectScaling::Display, shown);
+        ASSERT_EQ(QSize(shown.Width(), shown.Height()), c.Shown);
+        for (int y = 0; y < shown.Height(); ++y)
+            for (int x = 0; x < shown.Width(); ++x)
+                ASSERT_TRUE(Near(PixelAt(shown, x, y), colour, 2)) << x << "," << y;
     }
 }

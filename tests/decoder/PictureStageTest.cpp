@@ -15,6 +15,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <QColor>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -153,6 +154,71 @@ TEST(PictureStage, TakesTheSourcePeakFromTheContentLightLevelThenTheMasteringDis
     EXPECT_EQ(peakOf(-1, 0), 0);       // nor does a display of no brightness
     EXPECT_EQ(peakOf(-1, 10000000), 0); // nor one beyond any made
     EXPECT_EQ(peakOf(-1, -1), 0);
+    // A light level or display below SDR white would turn the curve over; the next source, or
+    // the assumed peak, stands in for it.
+    EXPECT_EQ(peakOf(1, 1000), 1000);
+    EXPECT_EQ(peakOf(99, 1000), 1000);
+    EXPECT_EQ(peakOf(99, -1), 0);
+    EXPECT_EQ(peakOf(-1, 50), 0);
+    EXPECT_EQ(peakOf(100, -1), 100);
+}
+
+// The picture stage's filters in the stage itself: one graph for pictures that the settings
+// treat alike.
+TEST(PictureStage, FieldFlagsThatChangeNothingKeepTheGraph)
+{
+    const struct {
+        const char* Name;
+        TPictureSettings Settings;
+        int Builds; // for pictures flagged progressive, interlaced, progressive, bottom field first
+    } cases[] = {
+        {"never deinterlaced", {TDeinterlace::Never, true}, 1},
+        {"always deinterlaced: only the field order counts", {TDeinterlace::Always, true}, 2},
+        {"deinterlaced when flagged", {TDeinterlace::Auto, true}, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPictureStage stage;
+        stage.SetSettings(c.Settings);
+        for (const auto& [interlaced, topFirst] : {std::pair{0, 1}, std::pair{1, 1}, std::pair{0, 0}, std::pair{1, 0}}) {
+            const ffmpeg::FramePtr picture = GreyPicture(64, 48, AV_PIX_FMT_YUV420P10LE);
+            ASSERT_TRUE(picture);
+            picture->interlaced_frame = interlaced;
+            picture->top_field_first = topFirst;
+            stage.Process(*picture, nullptr, nullptr, 64, 48);
+        }
+        EXPECT_EQ(stage.Builds(), c.Builds);
+    }
+}
+
+// An odd-sized 4:2:0 picture reaches zscale through a 4:4:4 conversion; its range stays what
+// zscale is told, so one flat colour comes out as it does at an even size, in either range.
+TEST(PictureStage, OddSizedHDRPicturesKeepTheirRangeOnTheWayToTheColourFilters)
+{
+    for (const AVColorRange range : {AVCOL_RANGE_JPEG, AVCOL_RANGE_MPEG}) {
+        SCOPED_TRACE(range == AVCOL_RANGE_JPEG ? "full range" : "limited range");
+        const auto centreOf = [range](int width, int height) {
+            const ffmpeg::FramePtr picture = GreyPicture(width, height, AV_PIX_FMT_YUV420P10LE);
+            picture->color_range = range;
+            picture->interlaced_frame = 0;
+            // A dark saturated colour, flat: its range changes every channel.
+            const int values[3] = {200, 380, 700};
+            for (int plane = 0; plane < 3; ++plane)
+                for (int y = 0; y < (plane ? (height + 1) / 2 : height); ++y)
+                    for (int x = 0; x < (plane ? (width + 1) / 2 : width); ++x)
+                        reinterpret_cast<std::uint16_t*>(picture->data[plane] + y * picture->linesize[plane])[x]
+                            = static_cast<std::uint16_t>(values[plane]);
+            TPictureConverter converter;
+            const std::vector<std::uint8_t> rows = Converted(converter, *picture);
+            const std::size_t centre = (static_cast<std::size_t>(height / 2) * width + width / 2) * 3;
+            return rows.size() > centre ? QColor(rows[centre + 2], rows[centre + 1], rows[centre]) : QColor();
+        };
+        const QColor even = centreOf(64, 48), odd = centreOf(65, 49);
+        ASSERT_TRUE(even.isValid() && odd.isValid());
+        EXPECT_NEAR(odd.red(), even.red(), 2) << odd.name().toStdString() << " " << even.name().toStdString();
+        EXPECT_NEAR(odd.green(), even.green(), 2) << odd.name().toStdString() << " " << even.name().toStdString();
+        EXPECT_NEAR(odd.blue(), even.blue(), 2) << odd.name().toStdString() << " " << even.name().toStdString();
+    }
 }
 
 TEST(PictureStage, ColourCodesNoEnumeratorHasAreNumbersAndConvertAsUnspecifiedOnes)
@@ -261,6 +327,27 @@ TEST(PictureStage, AGraphThatCannotBeMadeFallsBackToThePlainConversionSayingSoOn
     EXPECT_EQ(second, first);
     ASSERT_EQ(LoggedLines.size(), 1u);
     EXPECT_NE(LoggedLines[0].find("no_such_deinterlacer"), std::string::npos) << LoggedLines[0];
+}
+
+// Pictures of a few pixels (a movie of 10 x 12) go through every filter of the stage and come
+// out at their size.
+TEST(PictureStage, TinyPicturesGoThroughEveryFilter)
+{
+    for (const auto& [width, height] : {std::pair{10, 12}, std::pair{9, 7}, std::pair{4, 4}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        const ffmpeg::FramePtr picture = GreyPicture(width, height, AV_PIX_FMT_YUV420P10LE);
+        ASSERT_TRUE(picture);
+        TPictureStage stage;
+        stage.SetSettings({TDeinterlace::Always, true});
+        LoggedLines.clear();
+        av_log_set_callback(KeepLogLine);
+        const AVFrame& made = stage.Process(*picture, nullptr, nullptr, width, height);
+        av_log_set_callback(av_log_default_callback);
+        EXPECT_NE(&made, picture.get()) << "filtered, not passed on as decoded";
+        EXPECT_EQ(made.width, width);
+        EXPECT_EQ(made.height, height);
+        EXPECT_TRUE(LoggedLines.empty()) << LoggedLines.front();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
