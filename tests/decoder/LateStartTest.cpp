@@ -1,6 +1,7 @@
 // Movies whose first shown picture is not the first in the file (an edit list's pre-roll, a first
 // picture seconds in): time 0 is the first picture shown, the length spans the pictures, and both
-// paths reach every picture FFmpeg shows.
+// paths reach every picture FFmpeg shows. The exact table (ExactPositioningTest) steps through
+// them too.
 #include "decoder/UMovieDecoder.h"
 #include "StampedMovies.h"
 #include "support/GrabRun.h"
@@ -81,46 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) {
         return TestNameOf(info.param.Movie) + "_" + std::to_string(info.param.TimeMs);
     });
-
-// The same movies a request after another: each starts where the one before left the decoder.
-TEST(LateStart, ExactRequestsInTurnShowThePictureOfEachTime)
-{
-    const struct {
-        const char* Movie;
-        int Presented;
-    } movies[] = {{EditListPreroll, EditListFrames - 1}, {EditListBFrames, EditListBFramesFrames - 1},
-                  {LateStart, LateStartFrames - 1}};
-    const int requestsMs[] = {0, 12400, 40, 10000, 11640, 9000, 560, 3960, 600, 11600, 0};
-    for (const auto& movie : movies) {
-        for (int threads : {1, ManyThreads}) {
-            TMovieDecoder decoder;
-            decoder.SetExact(true);
-            decoder.SetDecodingThreads(threads);
-            ASSERT_TRUE(decoder.Open(MoviePath(movie.Movie))) << movie.Movie;
-            for (int ms : requestsMs) {
-                const int expected = std::min(ms / PictureMs, movie.Presented - 1);
-                ASSERT_TRUE(decoder.DecodeFrame(ms)) << movie.Movie << " at " << ms;
-                EXPECT_EQ(StampOf(decoder.Bitmap()), expected) << movie.Movie << " at " << ms << ", " << threads;
-                EXPECT_EQ(decoder.FrameTimeMs(), expected * PictureMs) << movie.Movie << " at " << ms;
-            }
-        }
-    }
-}
-
-TEST(LateStart, LengthSpansThePictures)
-{
-    const struct {
-        const char* Movie;
-        int Presented;
-    } movies[] = {{EditListPreroll, EditListFrames - 1}, {EditListBFrames, EditListBFramesFrames - 1},
-                  {LateStart, LateStartFrames - 1}};
-    for (const auto& movie : movies) {
-        TMovieDecoder decoder;
-        ASSERT_TRUE(decoder.Open(MoviePath(movie.Movie)));
-        EXPECT_EQ(decoder.Duration(), movie.Presented * PictureMs) << movie.Movie;
-        EXPECT_EQ(StampOf(decoder.Bitmap()), 0) << movie.Movie;
-    }
-}
 
 // The size line's length, and pictures every second that cover the movie and nothing past it.
 TEST(LateStart, GrabEveryCoversThePictures)

@@ -87,6 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
         TOpenCase{AudioFirst, true, Width, Height, 10000},
         // Only the first of two video streams is used (the second is smaller, stamped from 1000).
         TOpenCase{TwoVideo, true, Width, Height, 5000},
+        // The length spans the pictures shown: not the pre-roll before an edit list's start,
+        // nor the empty stretch before a first picture 10 s in.
+        TOpenCase{EditListPreroll, true, PrerollWidth, PrerollHeight, (EditListFrames - 1) * 40},
+        TOpenCase{EditListBFrames, true, EditListWidth, EditListHeight, (EditListBFramesFrames - 1) * 40},
+        TOpenCase{LateStart, true, Width, Height, (LateStartFrames - 1) * 40},
         // One picture lasts 40 ms: too short to be a movie.
         TOpenCase{OneFrame, false, 0, 0, 0},
         TOpenCase{"no-such-movie.avi", false, 0, 0, 0}),
