@@ -135,7 +135,11 @@ private:
     bool RenderFrame();
     // Playback positioning (UPlaybackPositioning.cpp).
     bool SeekWithFFmpeg(std::int32_t TimeMs);
-    bool SeekForPlayback(std::int64_t decodingTime, bool fromStart);
+    // Where a playback seek lands: the file's first key frame, the key frame at or after the time
+    // (else the one before), or the one before.
+    enum class TPlaybackSeek { FromStart, AtOrAfter, Before };
+    bool SeekForPlayback(std::int64_t decodingTime, TPlaybackSeek where);
+    bool SeekBackForPlayback(std::int64_t decodingTime, int budget);
     bool DecodeFirstSoundPicture(int budget);
     bool TakeFirstSoundHeldPicture();
     void ReadOn(std::int64_t target);

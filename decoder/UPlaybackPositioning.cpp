@@ -17,6 +17,8 @@ namespace {
 
 // Budget that keeps one DecodeFrame short whatever the movie looks like.
 constexpr int PacketBudget = 20; // video packets per positioning, either path
+// Seeks back from a time in the last stretch: at the time, then one, two and four seconds before.
+constexpr int MaxPlaybackSeeksBack = 4;
 
 // Where the demuxer stands, judged by the packet read last. Packets come in decoding order: with
 // reordered pictures (B-frames) a packet's pts can lie several pictures ahead of everything
@@ -72,9 +74,12 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
             // Demuxers search by decoding time; the picture shown at the target was decoded
             // one reordering delay earlier, and asking for the target itself lands a picture
             // (with B-frames a few) late.
-            if (!SeekForPlayback(MovieTime::DecodingTime(target, s.PresentationLead), TimeMs <= 0))
+            const std::int64_t decodingTime = MovieTime::DecodingTime(target, s.PresentationLead);
+            const TPlaybackSeek where = TimeMs <= 0 ? TPlaybackSeek::FromStart : TPlaybackSeek::AtOrAfter;
+            if (!SeekForPlayback(decodingTime, where))
                 return false;
-            result = DecodeFirstSoundPicture(seekBudget);
+            result = DecodeFirstSoundPicture(seekBudget)
+                || (where == TPlaybackSeek::AtOrAfter && SeekBackForPlayback(decodingTime, seekBudget));
         } else {
             ReadOn(target);
             result = decoded->data[0] != nullptr;
@@ -90,21 +95,23 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
     return result;
 }
 
-// The key frame at or after the time, else (in the movie's last stretch) the one before it.
-// From the start, the first key frame in the file: an edit list may begin after it, and the
-// first key frame after its start would pass over the first pictures.
-bool TMovieDecoder::SeekForPlayback(std::int64_t decodingTime, bool fromStart)
+// In the movie's last stretch there is no key frame after the time: an index finds none and the
+// one before it serves. From the start, the first key frame in the file: an edit list may begin
+// after it, and the first key frame after its start would pass over the first pictures.
+bool TMovieDecoder::SeekForPlayback(std::int64_t decodingTime, TPlaybackSeek where)
 {
     TState& s = *FState;
     {
         TCallDeadline deadline(s);
         AVFormatContext* format = s.FormatContext.get();
+        const auto seek = [&](std::int64_t time, int flags) {
+            return av_seek_frame(format, s.VideoStream, time, flags) >= 0;
+        };
         // A time before anything in the file finds its beginning, also where demuxers search by
         // reading timestamps.
-        const bool sought = fromStart
-            ? av_seek_frame(format, s.VideoStream, std::min<std::int64_t>(decodingTime, 0), AVSEEK_FLAG_BACKWARD) >= 0
-            : av_seek_frame(format, s.VideoStream, decodingTime, 0) >= 0
-                || av_seek_frame(format, s.VideoStream, decodingTime, AVSEEK_FLAG_BACKWARD) >= 0;
+        const bool sought = where == TPlaybackSeek::FromStart
+            ? seek(std::min<std::int64_t>(decodingTime, 0), AVSEEK_FLAG_BACKWARD)
+            : (where == TPlaybackSeek::AtOrAfter && seek(decodingTime, 0)) || seek(decodingTime, AVSEEK_FLAG_BACKWARD);
         if (!sought)
             return false;
     }
@@ -115,6 +122,24 @@ bool TMovieDecoder::SeekForPlayback(std::int64_t decodingTime, bool fromStart)
     av_frame_unref(s.DecodedFrame.get());
     av_frame_unref(s.PreviousDecoded.get());
     return true;
+}
+
+// Demuxers that search by reading timestamps (MPEG program and transport streams) land for a time
+// in the last stretch after its key frame, and the file ends before a picture can be shown: the
+// search starts before the time, and further back while the file still ends first.
+bool TMovieDecoder::SeekBackForPlayback(std::int64_t decodingTime, int budget)
+{
+    TState& s = *FState;
+    const AVRational timeBase = s.Stream()->time_base;
+    std::int64_t backoff = 0;
+    for (int seek = 0; seek < MaxPlaybackSeeksBack && s.ReadAtEnd && !s.ReadCutOff; ++seek) {
+        if (!SeekForPlayback(MovieTime::DecodingTime(decodingTime, backoff), TPlaybackSeek::Before))
+            return false;
+        if (DecodeFirstSoundPicture(budget))
+            return true;
+        backoff = MovieTime::NextSeekBackoff(backoff, timeBase.num, timeBase.den);
+    }
+    return false;
 }
 
 // Decodes after a seek until the first picture that can be shown comes out, within budget

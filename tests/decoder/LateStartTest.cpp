@@ -76,6 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
         TRequest{EditListBFrames, 10000, 250, 265}, TRequest{EditListBFrames, 11599, 289, LastKey},
         TRequest{EditListBFrames, 11600, LastKey, LastKey}, TRequest{EditListBFrames, 11640, BFramesLast, LastKey},
         TRequest{EditListBFrames, 12400, BFramesLast, LastKey},
+        // Clocks that start 1.4 s and 10 s late, searched by reading timestamps: in the last
+        // stretch, which has no key frame after it, a key frame before the time (the search
+        // steps back a second from where the file ended first).
+        TRequest{TransportStream, 9500, 237, 225}, TRequest{ProgramStream, 9900, 247, 228},
+        TRequest{BFramesProgramStream, 9999, 249, 228},
         // Times count from the first picture, 10 s into the file.
         TRequest{LateStart, 0, 0, 0}, TRequest{LateStart, 800, 20, 20}, TRequest{LateStart, 3000, 75, 20},
         TRequest{LateStart, 3960, LateStartFrames - 2, 20}),

@@ -292,6 +292,7 @@ TEST(MovieDecoder, ReadsOnWithinSevenSecondsAndSeeksBeyond)
     // Key frames at 0 and 10 s only: a seek can only show picture 0 or 250, reading on shows
     // the pictures in between, at most 20 of them per request.
     ExpectSteps(LongGopH264, {
+        {0, 0, "time 0 just after opening is the picture shown, not the one read next"},
         {400, 10, "reads on to the target"},
         {5400, 30, "a 5-second step reads on but stops after 20 packets"},
         {10000, 250, "a step of more than 7 seconds seeks to the next key frame"},
