@@ -7,8 +7,11 @@
 #include "support/GrabRun.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <span>
 
 using namespace TestMovies;
 
@@ -45,7 +48,7 @@ class LateStartTable : public ::testing::TestWithParam<TRequest> {};
 
 // The B-frames movie's key frames are shown at 15, 40, ... 290: its edit list starts ten pictures
 // into its first GOP.
-constexpr int LastKey = 290;
+constexpr int LastKey = EditListBFramesFrames - EditListLastGop;
 constexpr int BFramesLast = EditListBFramesFrames - 2; // the writer's MP4s leave their last picture out
 
 } // namespace
