@@ -92,6 +92,10 @@ struct TMovieDecoder::TState {
     // it: the codec has given up waiting, and the pictures of the packets after the oldest in
     // PacketsRead come out one for each that reading without threads gets to.
     bool HeldAtEnd = false;
+    // The first key packet read since the last seek that the demuxer marked as decoded but never
+    // shown (the pre-roll before an edit list's start); AV_NOPTS_VALUE when none. The pictures
+    // presented from its time on are sound, though the first of them is no key frame.
+    std::int64_t DiscardedKeyPts = AV_NOPTS_VALUE;
     std::int32_t LastSample = 0; // AVIFile only
     std::int32_t ShownSample = -1; // AVIFile: the sample on Bitmap, -1 when none
     std::int32_t AVIWidth = 0;   // AVIFile only
@@ -112,6 +116,8 @@ struct TMovieDecoder::TState {
 
     // Exact positioning. The stream's first time (start_time, else 0) is time 0 of requests.
     std::int64_t StreamStart = 0;
+    // From time 0 to the end of the last picture, in microseconds: what Duration answers.
+    std::int64_t DurationUs = 0;
     // The first picture's time, once a run from the start of the movie has put it out.
     std::int64_t FirstPts = AV_NOPTS_VALUE;
     // A run: since a seek the codec has put out a key frame and, after it, every picture in
@@ -145,6 +151,17 @@ struct TMovieDecoder::TState {
 };
 
 namespace MovieDecoding {
+
+// Whether a picture decoded since the last seek may begin what is shown: a key frame, or a
+// picture presented at or after a key frame that was decoded but not shown (an edit list's
+// pre-roll, whose only key frame never comes out of the codec).
+inline bool BeginsSoundRun(const TMovieDecoder::TState& s, const AVFrame& picture)
+{
+    if (picture.key_frame)
+        return true;
+    const std::int64_t pts = PresentationTimeOf(picture);
+    return s.DiscardedKeyPts != AV_NOPTS_VALUE && pts != AV_NOPTS_VALUE && pts >= s.DiscardedKeyPts;
+}
 
 // Opens the deadline of one call into FFmpeg for the scope it lives in.
 class TCallDeadline {

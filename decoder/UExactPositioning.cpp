@@ -100,7 +100,7 @@ bool TMovieDecoder::SeekExactly(std::int64_t target, bool keepBefore)
         TNextPicture next;
         while ((next = NextPicture(budget)) == TNextPicture::Picture) {
             keyPts = PresentationTimeOf(*s.DecodedFrame);
-            if (keyPts != AV_NOPTS_VALUE && s.DecodedFrame->key_frame)
+            if (keyPts != AV_NOPTS_VALUE && MovieDecoding::BeginsSoundRun(s, *s.DecodedFrame))
                 break;
         }
         if (next != TNextPicture::Picture) {
@@ -146,6 +146,7 @@ bool TMovieDecoder::SeekBackTo(std::int64_t decodingTime)
     av_packet_unref(s.Packet.get());
     s.PacketsRead.clear();
     s.HeldAtEnd = false;
+    s.DiscardedKeyPts = AV_NOPTS_VALUE;
     av_frame_unref(s.PreviousDecoded.get());
     return true;
 }

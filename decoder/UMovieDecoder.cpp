@@ -71,7 +71,7 @@ std::int32_t TMovieDecoder::Duration() const
                                      static_cast<std::int32_t>(FState->LastSample - FState->StartOffset));
     if (!FState->FormatContext)
         return -1;
-    return MovieTime::DurationMs(FState->FormatContext->duration);
+    return MovieTime::DurationMs(FState->DurationUs);
 }
 
 TDisplayTransform TMovieDecoder::DisplayTransform() const

@@ -25,6 +25,7 @@ public:
 
     bool Open(const std::string& FileName);
     bool Close();
+    // From time 0 to the end of the last picture, in milliseconds.
     std::int32_t Duration() const;
     std::int32_t Width() const;
     std::int32_t Height() const;
@@ -32,7 +33,9 @@ public:
 
     // Exact positioning (off until set): a request shows the last picture presented at or before
     // its time, the first picture for a time before it and the last for a time past the end.
-    // Off, a far request lands on the first key frame at or after its time.
+    // Off, a far request lands on the first key frame at or after its time, or in the movie's last
+    // stretch, which has none after it, on the one before. Time 0 is the first picture shown
+    // (an edit list may begin after pictures that are decoded but never shown).
     void SetExact(bool exact) { FExact = exact; }
     bool Exact() const { return FExact; }
     // What is done to decoded pictures before they become the bitmap (deinterlacing on flagged
@@ -132,6 +135,13 @@ private:
     bool RenderFrame();
     // Playback positioning (UPlaybackPositioning.cpp).
     bool SeekWithFFmpeg(std::int32_t TimeMs);
+    // Where a playback seek lands: the file's first key frame, the key frame at or after the time
+    // (else the one before), or the one before.
+    enum class TPlaybackSeek { FromStart, AtOrAfter, Before };
+    bool SeekForPlayback(std::int64_t decodingTime, TPlaybackSeek where);
+    bool SeekBackForPlayback(std::int64_t decodingTime, int budget);
+    bool DecodeFirstSoundPicture(int budget);
+    bool TakeFirstSoundHeldPicture();
     void ReadOn(std::int64_t target);
     bool RenderWithFFmpeg();
 

@@ -61,6 +61,7 @@ void ForgetPictures(TMovieDecoder::TState& s)
 {
     s.PacketsRead.clear();
     s.HeldAtEnd = false;
+    s.DiscardedKeyPts = AV_NOPTS_VALUE;
     s.FirstPts = AV_NOPTS_VALUE;
     s.RunValid = false;
     s.RunEnded = false;
@@ -71,6 +72,18 @@ void ForgetPictures(TMovieDecoder::TState& s)
     s.ShownNextPts = TPictureCache::NextUnknown;
     s.ShownSample = -1;
     s.PicturesDecoded = 0;
+}
+
+// From the first picture to the end of the video stream when the container knows where that
+// ends (an MP4's length also counts an empty stretch before its first picture), else of the
+// container.
+std::int64_t PictureSpanUs(const AVFormatContext& format, const AVStream& stream, std::int64_t streamStart)
+{
+    const auto micro = [&stream](std::int64_t units) { return av_rescale_q(units, stream.time_base, AV_TIME_BASE_Q); };
+    const std::int64_t streamEndUs = stream.duration != AV_NOPTS_VALUE && stream.duration > 0
+        ? micro(MovieTime::SaturatingAdd(streamStart, stream.duration))
+        : AV_NOPTS_VALUE;
+    return MovieTime::PictureSpanUs(micro(streamStart), streamEndUs, format.start_time, format.duration);
 }
 
 // The picture received becomes the one decoded last; the one before stays at hand for the
@@ -175,6 +188,7 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         if (!s.PendingFrame || !s.PendingPrevious)
             return false;
         s.StreamStart = s.Stream()->start_time == AV_NOPTS_VALUE ? 0 : s.Stream()->start_time;
+        s.DurationUs = PictureSpanUs(*format, *s.Stream(), s.StreamStart);
         // One packet serves every read of this movie; a fresh one has no pts, so the first
         // positioning seeks.
         s.Packet.reset(av_packet_alloc());
@@ -247,6 +261,9 @@ bool TMovieDecoder::ReadVideoPacket()
             return false;
         if (packet->stream_index == s.VideoStream) {
             s.PacketsRead.back() = {packet->pts, packet->dts};
+            const int preRoll = AV_PKT_FLAG_KEY | AV_PKT_FLAG_DISCARD;
+            if ((packet->flags & preRoll) == preRoll && s.DiscardedKeyPts == AV_NOPTS_VALUE)
+                s.DiscardedKeyPts = packet->pts;
             s.PresentationLead = MovieTime::PresentationLead(s.PresentationLead, packet->pts,
                                                              packet->dts, s.Stream()->time_base.num,
                                                              s.Stream()->time_base.den);

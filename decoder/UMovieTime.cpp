@@ -97,6 +97,19 @@ void CorrectCodecTimeBase(int& num, int& den)
         den = 1000;
 }
 
+std::int64_t PictureSpanUs(std::int64_t firstUs, std::int64_t streamEndUs, std::int64_t containerStartUs,
+                           std::int64_t containerDurationUs)
+{
+    if (containerDurationUs == AV_NOPTS_VALUE)
+        return containerDurationUs;
+    std::int64_t end = streamEndUs;
+    if (end == AV_NOPTS_VALUE)
+        end = SaturatingAdd(containerStartUs == AV_NOPTS_VALUE ? 0 : containerStartUs, containerDurationUs);
+    if (firstUs == AV_NOPTS_VALUE || end <= firstUs)
+        return containerDurationUs;
+    return SaturatingAdd(end, -firstUs);
+}
+
 std::int32_t DurationMs(std::int64_t durationUs)
 {
     const std::int64_t ms = av_rescale(durationUs, 1000, MicrosecondsPerSecond);

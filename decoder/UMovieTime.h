@@ -66,6 +66,13 @@ inline constexpr int MaxDecodingThreads = 8;
 inline constexpr std::int64_t LargestOneThreadPixels = std::int64_t{1920} * 1088;
 int DecodingThreads(int requested, int processors, std::int64_t pixels);
 
+// How long a movie's pictures last, in microseconds: from the first picture (firstUs) to the end
+// of its video stream (streamEndUs), else of its container (containerStartUs +
+// containerDurationUs); INT64_MIN for what is not known. The container's duration alone when
+// neither end lies after the first picture.
+std::int64_t PictureSpanUs(std::int64_t firstUs, std::int64_t streamEndUs, std::int64_t containerStartUs,
+                           std::int64_t containerDurationUs);
+
 // Container microseconds to the millisecond interface, rounded to nearest; lengths beyond the
 // 32-bit range saturate rather than wrap into negative or small values.
 std::int32_t DurationMs(std::int64_t durationUs);

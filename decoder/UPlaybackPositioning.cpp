@@ -17,6 +17,8 @@ namespace {
 
 // Budget that keeps one DecodeFrame short whatever the movie looks like.
 constexpr int PacketBudget = 20; // video packets per positioning, either path
+// Seeks back from a time in the last stretch: at the time, then one, two and four seconds before.
+constexpr int MaxPlaybackSeeksBack = 4;
 
 // Where the demuxer stands, judged by the packet read last. Packets come in decoding order: with
 // reordered pictures (B-frames) a packet's pts can lie several pictures ahead of everything
@@ -40,12 +42,10 @@ bool StopsAt(const TMovieDecoder::TState::TPacketStamp& packet, std::int64_t tar
 bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
 {
     TState& s = *FState;
-    AVFormatContext* format = s.FormatContext.get();
-    AVCodecContext* codecContext = s.CodecContext.get();
-    AVFrame* decoded = s.DecodedFrame.get();
+    const AVFrame* decoded = s.DecodedFrame.get();
     const AVRational timeBase = s.Stream()->time_base;
 
-    const std::int64_t target = MovieTime::TargetUnits(TimeMs, format->duration, timeBase.num,
+    const std::int64_t target = MovieTime::TargetUnits(TimeMs, s.DurationUs, timeBase.num,
                                                        timeBase.den, s.StartOffset);
     // Frame threads hand each picture out FrameDelay packets after it went in. This path
     // follows a codec without threads: it stands at the oldest packet read that the threads
@@ -54,6 +54,12 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
     const bool positionKnown = !s.PacketsRead.empty() && s.PacketsRead.front().Pts != AV_NOPTS_VALUE;
     const bool seek = !positionKnown
         || MovieTime::NeedsSeek(target, DemuxerPosition(s.PacketsRead.front()), timeBase.num, timeBase.den);
+    // Reading on only brings later pictures: the picture on hand stays when it is already at or
+    // past the target (time 0 just after opening), or when the file ended behind it.
+    const std::int64_t onHand = decoded->data[0] ? PresentationTimeOf(*decoded) : AV_NOPTS_VALUE;
+    if (onHand != AV_NOPTS_VALUE
+        && ((!seek && onHand >= target) || (!positionKnown && s.ReadAtEnd && target >= onHand)))
+        return true;
 
     // After a seek the frame threads fill before the first picture comes out: those packets
     // come on top of the budget. Reading on, the threads are full already and each packet
@@ -68,28 +74,12 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
             // Demuxers search by decoding time; the picture shown at the target was decoded
             // one reordering delay earlier, and asking for the target itself lands a picture
             // (with B-frames a few) late.
-            const std::int64_t seekTarget = MovieTime::DecodingTime(target, s.PresentationLead);
-            {
-                TCallDeadline deadline(s);
-                if (av_seek_frame(format, s.VideoStream, seekTarget, 0) < 0)
-                    return false;
-            }
-            avcodec_flush_buffers(codecContext);
-            s.PacketsRead.clear();
-            s.HeldAtEnd = false;
-            av_frame_unref(decoded);
-            av_frame_unref(s.PreviousDecoded.get());
-            int n = 0;
-            do {
-                bool got = false;
-                while (!got && n < seekBudget && !s.ReadCutOff) {
-                    ReadVideoPacket();
-                    got = DecodeVideoPacket();
-                    ++n;
-                }
-                ++n;
-            } while (!decoded->key_frame && n < seekBudget && !s.ReadCutOff);
-            result = decoded->key_frame && decoded->data[0];
+            const std::int64_t decodingTime = MovieTime::DecodingTime(target, s.PresentationLead);
+            const TPlaybackSeek where = TimeMs <= 0 ? TPlaybackSeek::FromStart : TPlaybackSeek::AtOrAfter;
+            if (!SeekForPlayback(decodingTime, where))
+                return false;
+            result = DecodeFirstSoundPicture(seekBudget)
+                || (where == TPlaybackSeek::AtOrAfter && SeekBackForPlayback(decodingTime, seekBudget));
         } else {
             ReadOn(target);
             result = decoded->data[0] != nullptr;
@@ -103,6 +93,96 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
         s.StartOffset = startTime == AV_NOPTS_VALUE ? 0 : startTime;
     }
     return result;
+}
+
+// In the movie's last stretch there is no key frame after the time: an index finds none and the
+// one before it serves. From the start, the first key frame in the file: an edit list may begin
+// after it, and the first key frame after its start would pass over the first pictures.
+bool TMovieDecoder::SeekForPlayback(std::int64_t decodingTime, TPlaybackSeek where)
+{
+    TState& s = *FState;
+    {
+        TCallDeadline deadline(s);
+        AVFormatContext* format = s.FormatContext.get();
+        const auto seek = [&](std::int64_t time, int flags) {
+            return av_seek_frame(format, s.VideoStream, time, flags) >= 0;
+        };
+        // A time before anything in the file finds its beginning, also where demuxers search by
+        // reading timestamps.
+        const bool sought = where == TPlaybackSeek::FromStart
+            ? seek(std::min<std::int64_t>(decodingTime, 0), AVSEEK_FLAG_BACKWARD)
+            : (where == TPlaybackSeek::AtOrAfter && seek(decodingTime, 0)) || seek(decodingTime, AVSEEK_FLAG_BACKWARD);
+        if (!sought)
+            return false;
+    }
+    avcodec_flush_buffers(s.CodecContext.get());
+    s.PacketsRead.clear();
+    s.HeldAtEnd = false;
+    s.DiscardedKeyPts = AV_NOPTS_VALUE;
+    av_frame_unref(s.DecodedFrame.get());
+    av_frame_unref(s.PreviousDecoded.get());
+    return true;
+}
+
+// Demuxers that search by reading timestamps (MPEG program and transport streams) land for a time
+// in the last stretch after its key frame, and the file ends before a picture can be shown: the
+// search starts before the time, and further back while the file still ends first.
+bool TMovieDecoder::SeekBackForPlayback(std::int64_t decodingTime, int budget)
+{
+    TState& s = *FState;
+    const AVRational timeBase = s.Stream()->time_base;
+    std::int64_t backoff = 0;
+    for (int seek = 0; seek < MaxPlaybackSeeksBack && s.ReadAtEnd && !s.ReadCutOff; ++seek) {
+        if (!SeekForPlayback(MovieTime::DecodingTime(decodingTime, backoff), TPlaybackSeek::Before))
+            return false;
+        if (DecodeFirstSoundPicture(budget))
+            return true;
+        backoff = MovieTime::NextSeekBackoff(backoff, timeBase.num, timeBase.den);
+    }
+    return false;
+}
+
+// Decodes after a seek until the first picture that can be shown comes out, within budget
+// packets. Pictures that come out together (the file ends while frame threads hold several) are
+// taken one by one, so that the later ones do not pass over it.
+bool TMovieDecoder::DecodeFirstSoundPicture(int budget)
+{
+    TState& s = *FState;
+    const AVFrame& decoded = *s.DecodedFrame;
+    for (int read = 0; read < budget && !s.ReadCutOff; ++read) {
+        ReadVideoPacket();
+        if (s.ReadAtEnd)
+            return TakeFirstSoundHeldPicture();
+        if (DecodeVideoPacket() && MovieDecoding::BeginsSoundRun(s, decoded))
+            return true;
+    }
+    return false;
+}
+
+bool TMovieDecoder::TakeFirstSoundHeldPicture()
+{
+    TState& s = *FState;
+    const AVFrame& decoded = *s.DecodedFrame;
+    do {
+        const std::int64_t taken = s.PicturesDecoded;
+        TakeHeldPictures(1);
+        if (s.PicturesDecoded == taken)
+            return false;
+    } while (!decoded.data[0] || !MovieDecoding::BeginsSoundRun(s, decoded));
+    // The codec still holds the pictures of the packets after this one; they come out one for
+    // each packet reading on gets to, as when the file ends while reading on.
+    const std::int64_t pts = PresentationTimeOf(decoded);
+    std::erase_if(s.PacketsRead, [](const TState::TPacketStamp& packet) { return packet.Pts == AV_NOPTS_VALUE; });
+    const auto shown = std::find_if(s.PacketsRead.begin(), s.PacketsRead.end(),
+                                    [pts](const TState::TPacketStamp& packet) { return packet.Pts == pts; });
+    if (shown == s.PacketsRead.end())
+        s.PacketsRead.assign(1, {pts, pts});
+    else
+        s.PacketsRead.erase(s.PacketsRead.begin(), shown);
+    s.HeldAtEnd = true;
+    s.Packet->pts = s.PacketsRead.front().Pts;
+    s.Packet->dts = s.PacketsRead.front().Dts;
+    return true;
 }
 
 // Reads on as a codec without threads would, up to the packet that reaches target (the packets

@@ -127,7 +127,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Cut inside its first GOP: the first picture there is to show is the second key frame.
         TExactCase{MidGopStart, ShortGopFrames, [](int n) { return (n - MidGopDropped) * PictureMs; }, MidGopSize},
         // Through the AVIFile service every sample is a picture of its own.
-        TExactCase{CinepakAvi, AviFrames}),
+        TExactCase{CinepakAvi, AviFrames},
+        // Edit lists that start after pictures decoded but never shown, a first picture 10 s in.
+        TExactCase{EditListPreroll, EditListFrames - 1}, TExactCase{EditListBFrames, EditListBFramesFrames - 1},
+        TExactCase{LateStart, LateStartFrames - 1}),
     [](const auto& info) { return TestNameOf(info.param.Movie); });
 
 TEST(ExactCache, StepsBackOverWhatWasDecodedDecodeNothing)

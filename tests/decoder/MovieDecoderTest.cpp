@@ -87,6 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
         TOpenCase{AudioFirst, true, Width, Height, 10000},
         // Only the first of two video streams is used (the second is smaller, stamped from 1000).
         TOpenCase{TwoVideo, true, Width, Height, 5000},
+        // The length spans the pictures shown: not the pre-roll before an edit list's start,
+        // nor the empty stretch before a first picture 10 s in.
+        TOpenCase{EditListPreroll, true, PrerollWidth, PrerollHeight, (EditListFrames - 1) * 40},
+        TOpenCase{EditListBFrames, true, EditListWidth, EditListHeight, (EditListBFramesFrames - 1) * 40},
+        TOpenCase{LateStart, true, Width, Height, (LateStartFrames - 1) * 40},
         // One picture lasts 40 ms: too short to be a movie.
         TOpenCase{OneFrame, false, 0, 0, 0},
         TOpenCase{"no-such-movie.avi", false, 0, 0, 0}),
@@ -287,6 +292,7 @@ TEST(MovieDecoder, ReadsOnWithinSevenSecondsAndSeeksBeyond)
     // Key frames at 0 and 10 s only: a seek can only show picture 0 or 250, reading on shows
     // the pictures in between, at most 20 of them per request.
     ExpectSteps(LongGopH264, {
+        {0, 0, "time 0 just after opening is the picture shown, not the one read next"},
         {400, 10, "reads on to the target"},
         {5400, 30, "a 5-second step reads on but stops after 20 packets"},
         {10000, 250, "a step of more than 7 seconds seeks to the next key frame"},
@@ -334,8 +340,8 @@ TEST(MovieDecoder, EndOfFileShowsTheLastPictureAgain)
         {9960, last, "reads on to the last picture"},
         {INT32_MAX, last, "reads past the end and renders the last picture again"},
         // After the end no position is known, so the next request seeks; with no key frame
-        // after 9.6 s the seek fails and the picture stays.
-        {9600, last, "seeks into the last stretch without a key frame", false},
+        // after 9.6 s it lands on the one before.
+        {9600, 225, "seeks into the last stretch without a key frame"},
         {8000, 200, "seeks"},
     });
 }

@@ -175,3 +175,27 @@ TEST(MovieTime, ExactTargetAndPictureTime)
         }
     }
 }
+
+TEST(MovieTime, PictureSpan)
+{
+    constexpr std::int64_t Unknown = INT64_MIN;
+    const struct {
+        std::int64_t FirstUs, StreamEndUs, ContainerStartUs, ContainerDurationUs, Expected;
+    } cases[] = {
+        // An MP4 whose first picture is 10 s in: its length counts the empty stretch before it.
+        {10000000, 13960000, 10000000, 13960000, 3960000},
+        // Without a stream end the container's: a start of 1.4 s is no gap before the pictures.
+        {1400000, Unknown, 1400000, 10000000, 10000000},
+        {0, Unknown, Unknown, 10000000, 10000000},
+        // A first picture after the container's start shortens the span.
+        {2000000, Unknown, 0, 10000000, 8000000},
+        // Ends that lie before the first picture say nothing; the container's duration stands.
+        {5000000, 4000000, 0, 10000000, 10000000},
+        {Unknown, 4000000, 0, 10000000, 10000000},
+        {0, 4000000, 0, Unknown, Unknown},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MovieTime::PictureSpanUs(c.FirstUs, c.StreamEndUs, c.ContainerStartUs, c.ContainerDurationUs),
+                  c.Expected)
+            << c.FirstUs << " to " << c.StreamEndUs;
+}
