@@ -45,6 +45,9 @@ for language in ja en; do
   LANGUAGE=$language bash tools/framora-e2e.sh build build/fixtures/sample.mp4 "build/e2e-$language"
   passed=$(( passed + 1 ))
 done
+stage "end to end on movies of real shapes: opened, stepped, captured, closed"
+bash tools/framora-shapes-e2e.sh build
+passed=$(( passed + 1 ))
 stage "scenes survive a kill: three captures, kill -9, a new start answered yes"
 bash tools/framora-recovery-e2e.sh build
 passed=$(( passed + 1 ))
