@@ -269,8 +269,10 @@ void TFramoraDesktop::OfferRecoveredScenes()
                 continue; // kept whole for a later start rather than split
             for (const TRecoveredScene& scene : orphans.Read(i))
                 FForm.RestoreScene(scene.Picture, scene.Origin);
-            // The old files go only once the scenes are kept under this run.
-            FRecovery->Flush();
+            // The old files go only once this run's folder holds every scene: when the state
+            // folder is full or unwritable they are the only copy on disk.
+            if (!FRecovery->KeepsEveryScene())
+                continue;
         }
         orphans.Remove(i);
     }

@@ -387,18 +387,29 @@ struct TSceneRecovery::TWorker {
             Report(Folder, QStringLiteral("picture cannot be encoded"));
         else if (!WriteWholeFile(QDir(Folder).filePath(SceneFileName(job.Id)), bytes, error, PrivateFileMode))
             Report(Folder, error);
-        else
+        else {
             SyncFolder(Folder);
+            std::lock_guard guard(Mutex);
+            Written.insert(job.Id);
+        }
     }
 
     void Do(TRemoveScene& job)
     {
+        {
+            std::lock_guard guard(Mutex);
+            Written.erase(job.Id);
+        }
         if (Lock.Valid())
             QFile::remove(QDir(Folder).filePath(SceneFileName(job.Id)));
     }
 
     void Do(TRemoveAllScenes&)
     {
+        {
+            std::lock_guard guard(Mutex);
+            Written.clear();
+        }
         if (!Lock.Valid())
             return;
         for (const QString& name : SceneFiles(Folder))
@@ -423,6 +434,7 @@ struct TSceneRecovery::TWorker {
     std::condition_variable_any Changed;
     std::deque<TRecoveryJob> Jobs; // protected by Mutex
     bool Busy = false;             // a job is being done; protected by Mutex
+    std::set<std::uint64_t> Written; // scenes whose file is on disk; protected by Mutex
     QString Folder;                // set once by the worker under Mutex, then read only
     TFileHandle Lock;              // the worker's; read by the owner only after the thread ended
     std::jthread Thread;           // last: it stops and joins before the fields it uses go
@@ -474,6 +486,14 @@ void TSceneRecovery::Cleared()
 void TSceneRecovery::Flush()
 {
     FWorker->Flush();
+}
+
+bool TSceneRecovery::KeepsEveryScene()
+{
+    FWorker->Flush();
+    std::lock_guard lock(FWorker->Mutex);
+    return std::all_of(FIds.begin(), FIds.end(),
+                       [this](std::uint64_t id) { return id == NoFile || FWorker->Written.count(id) != 0; });
 }
 
 QString TSceneRecovery::Folder() const

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 struct TRecoveredScene {
@@ -76,6 +77,9 @@ public:
     void Saved();
     // Waits until everything handed over so far is on disk.
     void Flush();
+    // Waits as Flush, then tells whether every scene of the list not yet saved has its file: a
+    // full or unwritable state folder leaves some without one.
+    bool KeepsEveryScene();
     // This program's folder; empty before the first scene was written.
     QString Folder() const;
     // Stops writing and leaves the folder behind as a crash would (tests stand for one with it).

@@ -209,4 +209,22 @@ TEST_F(FramoraRecovery, AWriteBeyondTheFileSizeLimitIsReportedAndLosesNothing)
     EXPECT_EQ(Form->CurrentSceneCount(), 1);
 }
 
+TEST_F(FramoraRecovery, ScenesRestoredIntoAFullStateFolderStayInTheOldOne)
+{
+    const QList<QImage> captured = CaptureAt({1000, 5000, 9000});
+    Crash();
+    {
+        // This run cannot keep a single scene file of its own.
+        const FileSizeLimit limit(1024);
+        EXPECT_EQ(Restart(TMsgResult::Yes), QStringList{RestoreQuestion});
+        EXPECT_EQ(Form->CurrentSceneCount(), 3);
+        EXPECT_FALSE(Recovery().KeepsEveryScene());
+    }
+    // The old folder is still the scenes' only copy on disk, so it is offered again.
+    Crash();
+    EXPECT_EQ(Restart(TMsgResult::Yes), QStringList{RestoreQuestion});
+    EXPECT_EQ(SceneImages(), captured);
+    EXPECT_TRUE(Recovery().KeepsEveryScene());
+}
+
 } // namespace
