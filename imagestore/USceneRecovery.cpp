@@ -388,7 +388,6 @@ struct TSceneRecovery::TWorker {
         else if (!WriteWholeFile(QDir(Folder).filePath(SceneFileName(job.Id)), bytes, error, PrivateFileMode))
             Report(Folder, error);
         else {
-            SyncFolder(Folder);
             std::lock_guard guard(Mutex);
             Written.insert(job.Id);
         }
