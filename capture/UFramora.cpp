@@ -394,6 +394,9 @@ void TfrmFramora::FormCreate()
     // One instance at a time.
     if (IsAlreadyRunning(FramoraGuardName)) {
         MessageBox(this, QCoreApplication::translate(AlreadyRunningContext, AlreadyRunningMessage), Caption(), TMsgButtons::OK);
+        // The guard holds whatever the user answers: a second start that asked whether to end
+        // could be talked into a second window.
+        FSecondInstance = true;
         FClosedDuringCreate = close();
     }
 }

@@ -385,6 +385,7 @@ private:
     bool PositionChanging = false;          // TrackBar1Change runs
 
     bool FClosedDuringCreate = false;
+    bool FSecondInstance = false; // another instance holds the guard: this one ends without asking
     bool FStartedWithParameters = false;
     bool FScenesUnsaved = false;            // set by a capture, cleared by a save of every scene
     std::vector<TProvenance> SceneOrigins;  // where each scene came from, in scene order
