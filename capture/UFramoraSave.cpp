@@ -24,6 +24,9 @@ const char* const SavedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "ファイル�
 const char* const SaveFailedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "%1を保存できませんでした。");
 // Said once after a save in which some picture could not take its provenance.
 const char* const NoProvenanceMessage = QT_TRANSLATE_NOOP("TfrmFramora", "%1に動画の情報を書き込めませんでした（画像は保存されています）。");
+// Asked once before a save that would replace files: the first of them, and how many others.
+const char* const OverwriteOneQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "%1 は既にあります。上書きしますか？");
+const char* const OverwriteManyQuestion = QT_TRANSLATE_N_NOOP("TfrmFramora", "%1 ほか%n件は既にあります。上書きしますか？");
 
 const QString SaveStampPattern = QStringLiteral("yyyyMMddHHmmss_");
 const QString DefaultSaveExtension = QStringLiteral(".bmp");
@@ -91,6 +94,8 @@ void TfrmFramora::SaveScenes()
     if (!SavePictureDialog1->Execute())
         return;
     const std::int32_t k = Browser->SelectedIndex();
+    if (!MayOverwrite(k))
+        return;
     bool everyScene = true;
     QStringList withoutProvenance;
     for (std::int32_t p = 0; p < SceneCount; ++p) {
@@ -111,14 +116,35 @@ void TfrmFramora::SaveScenes()
     MessageBox(this, saved, Caption(), TMsgButtons::OK);
 }
 
+QString TfrmFramora::SceneSaveName(std::int32_t p) const
+{
+    const TProvenance& origin = SceneOrigins.at(static_cast<std::size_t>(p));
+    return SceneFileName(SavePictureDialog1->FileName, p,
+                         PositionInFileName1->isChecked() ? std::optional(origin.PositionMs) : std::nullopt);
+}
+
+// The dialog confirms replacing only the name typed, never the numbered names written: those
+// are asked about here, all at once.
+bool TfrmFramora::MayOverwrite(std::int32_t selected)
+{
+    QStringList existing;
+    for (std::int32_t p = 0; p < SceneCount; ++p)
+        if ((selected < 0 || Browser->ListView1->ItemSelected(p)) && QFileInfo::exists(SceneSaveName(p)))
+            existing.append(QFileInfo(SceneSaveName(p)).fileName());
+    if (existing.isEmpty())
+        return true;
+    const qsizetype others = existing.size() - 1;
+    const QString question = others == 0 ? tr(OverwriteOneQuestion).arg(existing.front())
+                                         : tr(OverwriteManyQuestion, nullptr, static_cast<int>(others)).arg(existing.front());
+    return MessageBox(this, question, Caption(), TMsgButtons::YesNo, TMsgIcon::Question) == TMsgResult::Yes;
+}
+
 bool TfrmFramora::SaveScene(std::int32_t p, QStringList& withoutProvenance)
 {
     TPictureEx picture;
     CustomImagePack1->SafeGetImage(picture, p);
     const TProvenance& origin = SceneOrigins.at(static_cast<std::size_t>(p));
-    const QString name =
-        SceneFileName(SavePictureDialog1->FileName, p,
-                      PositionInFileName1->isChecked() ? std::optional(origin.PositionMs) : std::nullopt);
+    const QString name = SceneSaveName(p);
     QString error, metadataError;
     if (SaveSceneFile(PictureImage(picture), name, error, &origin, &metadataError)) {
         if (!metadataError.isEmpty())

@@ -476,6 +476,17 @@ error</translation>
         <source>アラビア語</source>
         <translation>Arabic</translation>
     </message>
+    <message>
+        <source>%1 は既にあります。上書きしますか？</source>
+        <translation>%1 already exists. Overwrite it?</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 ほか%n件は既にあります。上書きしますか？</source>
+        <translation>
+            <numerusform>%1 and %n other file already exist. Overwrite them?</numerusform>
+            <numerusform>%1 and %n other files already exist. Overwrite them?</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>TfrmImageBrowser</name>
