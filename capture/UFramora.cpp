@@ -70,8 +70,10 @@ const char* const OpenDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora",
     "|すべての形式(*.*)|*.*");
 
 const char* const SaveDialogTitle = QT_TRANSLATE_NOOP("TfrmFramora", "キャプチャイメージの保存");
-const char* const SaveDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora", "ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*|"
-                                                "WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff");
+// Every format saving writes, the Part's bitmap first; all files last, as dialogs list them.
+const char* const SaveDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora", "ビットマップ (*.bmp)|*.bmp|PNG (*.png)|*.png|"
+                                                "JPEG (*.jpg)|*.jpg;*.jpeg|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff|"
+                                                "すべてのファイル(*.*)|*.*");
 
 struct TCommandText {
     const char* Name;

@@ -285,10 +285,6 @@ error</translation>
         <translation>Save Captured Pictures</translation>
     </message>
     <message>
-        <source>ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff</source>
-        <translation>Bitmap (*.bmp)|*.bmp|All files (*.*)|*.*|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff</translation>
-    </message>
-    <message>
         <source>キャプチャの追加⇒</source>
         <translation>Capture ⇒</translation>
     </message>
@@ -475,6 +471,10 @@ error</translation>
     <message>
         <source>アラビア語</source>
         <translation>Arabic</translation>
+    </message>
+    <message>
+        <source>ビットマップ (*.bmp)|*.bmp|PNG (*.png)|*.png|JPEG (*.jpg)|*.jpg;*.jpeg|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff|すべてのファイル(*.*)|*.*</source>
+        <translation>Bitmap (*.bmp)|*.bmp|PNG (*.png)|*.png|JPEG (*.jpg)|*.jpg;*.jpeg|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff|All files (*.*)|*.*</translation>
     </message>
     <message>
         <source>%1 は既にあります。上書きしますか？</source>

@@ -276,4 +276,20 @@ TEST_F(FramoraScenes, SavingOverExistingNumberedFilesAsksOnce)
     EXPECT_FALSE(Form->HasUnsavedScenes());
 }
 
+// Every format saving writes is offered by name, the bitmap first and all files last.
+TEST_F(FramoraScenes, TheSaveDialogOffersEveryFormat)
+{
+    OpenPausedAt(0);
+    CaptureAt({1000});
+    TFileDialogScript dialogs({TFileDialogAnswer::Cancel()});
+    Form->actSaveImage->Execute();
+    ASSERT_EQ(dialogs.Asked().size(), 1);
+    const QStringList parts = dialogs.Asked()[0].Filter.split(QLatin1Char('|'));
+    QStringList patterns;
+    for (qsizetype i = 1; i < parts.size(); i += 2)
+        patterns.append(parts[i]);
+    EXPECT_EQ(patterns, (QStringList{"*.bmp", "*.png", "*.jpg;*.jpeg", "*.webp", "*.tif;*.tiff", "*.*"}));
+    EXPECT_EQ(dialogs.Asked()[0].FilterIndex, 1);
+}
+
 } // namespace
