@@ -487,6 +487,10 @@ error</translation>
             <numerusform>%1 and %n other files already exist. Overwrite them?</numerusform>
         </translation>
     </message>
+    <message>
+        <source>%1 はフォルダーです。動画ファイルを指定してください。</source>
+        <translation>%1 is a folder. Choose a movie file.</translation>
+    </message>
 </context>
 <context>
     <name>TfrmImageBrowser</name>
