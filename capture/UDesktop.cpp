@@ -35,6 +35,7 @@ const QString PositionInFileNameKey = QStringLiteral("capture/positionInFileName
 const QString PngMimeType = QStringLiteral("image/png");
 const QString DeinterlaceKey = QStringLiteral("pictures/deinterlace");
 const QString ToneMappingKey = QStringLiteral("pictures/toneMapping");
+const QString WindowGeometryKey = QStringLiteral("window/geometry");
 const char* const RestoreQuestion = QT_TRANSLATE_NOOP("TFramoraDesktop", "前回保存されなかったシーンがあります。復元しますか？");
 const char* const CopyHint = QT_TRANSLATE_NOOP("TFramoraDesktop", "選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
@@ -124,6 +125,16 @@ void TFramoraSettings::SetToneMapping(bool on)
     FSettings.setValue(ToneMappingKey, on);
 }
 
+QByteArray TFramoraSettings::WindowGeometry() const
+{
+    return FSettings.value(WindowGeometryKey).toByteArray();
+}
+
+void TFramoraSettings::SetWindowGeometry(const QByteArray& geometry)
+{
+    FSettings.setValue(WindowGeometryKey, geometry);
+}
+
 std::unique_ptr<TfrmFramora> NewFramoraWindow()
 {
     auto form = std::make_unique<TfrmFramora>();
@@ -208,6 +219,18 @@ void TFramoraDesktop::RestoreSettings()
         });
     FForm.ToneMapping1->setChecked(FSettings.ToneMapping());
     connect(FForm.ToneMapping1, &QAction::toggled, this, [this](bool on) { FSettings.SetToneMapping(on); });
+    RestoreWindowGeometry();
+}
+
+// The window comes back where and as large as it was left; the form's minimum (its design size)
+// still holds, and Qt moves a place no screen shows back onto one.
+void TFramoraDesktop::RestoreWindowGeometry()
+{
+    const QByteArray geometry = FSettings.WindowGeometry();
+    if (geometry.isEmpty() || !FForm.restoreGeometry(geometry))
+        return;
+    FForm.resize(FForm.size().expandedTo(FForm.minimumSize()));
+    FForm.SetPosition(TPosition::poDesigned);
 }
 
 void TFramoraDesktop::MovieOpened(const QString& path)
@@ -316,6 +339,10 @@ bool TFramoraDesktop::eventFilter(QObject* watched, QEvent* event)
             &FForm, [form = &FForm, path = *movie] { form->OpenMovie(path); }, Qt::QueuedConnection);
         return true;
     }
+    case QEvent::Hide:
+        // Hidden is how a window that closes ends; a minimized one keeps its normal geometry.
+        FSettings.SetWindowGeometry(FForm.saveGeometry());
+        return false;
     default:
         return false;
     }

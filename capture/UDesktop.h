@@ -2,7 +2,7 @@
 // What the capture window does as a desktop application: keyboard shortcuts (shown in the
 // buttons' hints), a movie dropped on the window opens, and the folders last used and the step
 // unit are kept between runs, and so are whether captures are saved at the display size and
-// whether positions are exact. Nothing else is remembered.
+// whether positions are exact, and the window's size and place. Nothing else is remembered.
 #include "capture/UFramora.h"
 
 #include <QObject>
@@ -49,6 +49,9 @@ public:
     void SetDeinterlace(TDeinterlace mode);
     bool ToneMapping() const;
     void SetToneMapping(bool on);
+    // The window's size and place as QWidget::saveGeometry gives them; empty when none was kept.
+    QByteArray WindowGeometry() const;
+    void SetWindowGeometry(const QByteArray& geometry);
 
 private:
     QSettings FSettings;
@@ -75,6 +78,7 @@ protected:
 private:
     void CreateShortcuts();
     void RestoreSettings();
+    void RestoreWindowGeometry();
     void CopyToClipboard();
     // The window's check item follows the setting kept under key, and keeps its changes.
     void KeepChecked(QAction* item, const QString& key, bool byDefault);
