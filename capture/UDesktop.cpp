@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -37,6 +38,10 @@ const QString DeinterlaceKey = QStringLiteral("pictures/deinterlace");
 const QString ToneMappingKey = QStringLiteral("pictures/toneMapping");
 const QString WindowGeometryKey = QStringLiteral("window/geometry");
 const char* const RestoreQuestion = QT_TRANSLATE_NOOP("TFramoraDesktop", "前回保存されなかったシーンがあります。復元しますか？");
+// The details under the question: how many scenes, and when they were captured.
+const char* const RestoreDetailsAt = QT_TRANSLATE_N_NOOP("TFramoraDesktop", "%n件のシーン（%1にキャプチャ）");
+const char* const RestoreDetailsBetween = QT_TRANSLATE_N_NOOP("TFramoraDesktop", "%n件のシーン（%1〜%2にキャプチャ）");
+const QString CaptureTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm");
 const char* const CopyHint = QT_TRANSLATE_NOOP("TFramoraDesktop", "選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
@@ -279,13 +284,27 @@ void TFramoraDesktop::FollowSceneList()
     connect(&FForm, &TfrmFramora::AllScenesDeleted, this, [this] { FRecovery->Cleared(); });
 }
 
+QString TFramoraDesktop::RestoreDetails(const TOrphanedScenes& orphans)
+{
+    QList<QDateTime> times;
+    for (std::size_t i = 0; i < orphans.FolderCount(); ++i)
+        times += orphans.SceneFileTimes(i);
+    if (times.isEmpty())
+        return {};
+    const auto [first, last] = std::minmax_element(times.begin(), times.end());
+    const QString from = first->toString(CaptureTimeFormat), to = last->toString(CaptureTimeFormat);
+    const int count = static_cast<int>(times.size());
+    return from == to ? tr(RestoreDetailsAt, nullptr, count).arg(from)
+                      : tr(RestoreDetailsBetween, nullptr, count).arg(from, to);
+}
+
 void TFramoraDesktop::OfferRecoveredScenes()
 {
     TOrphanedScenes orphans(RecoveryRoot());
     if (orphans.FolderCount() == 0)
         return;
     const bool restore = MessageBox(&FForm, tr(RestoreQuestion), FForm.Caption(), TMsgButtons::YesNo,
-                                    TMsgIcon::Question) == TMsgResult::Yes;
+                                    TMsgIcon::Question, RestoreDetails(orphans)) == TMsgResult::Yes;
     for (std::size_t i = 0; i < orphans.FolderCount(); ++i) {
         if (restore) {
             if (orphans.SceneFileCount(i) > static_cast<std::size_t>(FForm.FreeSceneCount()))

@@ -15,6 +15,7 @@
 
 class QAction;
 class QMimeData;
+class TOrphanedScenes;
 class TSceneRecovery;
 
 // The capture window as the program shows it: the form with its desktop layer attached.
@@ -79,6 +80,8 @@ private:
     void CreateShortcuts();
     void RestoreSettings();
     void RestoreWindowGeometry();
+    // How many scenes orphans hold and when they were captured, for the question that offers them.
+    static QString RestoreDetails(const TOrphanedScenes& orphans);
     void CopyToClipboard();
     // The window's check item follows the setting kept under key, and keeps its changes.
     void KeepChecked(QAction* item, const QString& key, bool byDefault);

@@ -265,6 +265,15 @@ std::size_t TOrphanedScenes::SceneFileCount(std::size_t i) const
     return static_cast<std::size_t>(SceneFiles(FFolders.at(i)->Path).size());
 }
 
+QList<QDateTime> TOrphanedScenes::SceneFileTimes(std::size_t i) const
+{
+    const QDir folder(FFolders.at(i)->Path);
+    QList<QDateTime> times;
+    for (const QString& name : SceneFiles(folder.path()))
+        times.append(QFileInfo(folder.filePath(name)).lastModified());
+    return times;
+}
+
 std::vector<TRecoveredScene> TOrphanedScenes::Read(std::size_t i) const
 {
     const QDir folder(FFolders.at(i)->Path);

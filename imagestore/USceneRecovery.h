@@ -7,6 +7,8 @@
 #include "imagestore/UImageFile.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QList>
 #include <QImage>
 #include <QString>
 
@@ -46,6 +48,8 @@ public:
     std::size_t FolderCount() const { return FFolders.size(); }
     // How many scene files folder i holds, damaged ones included.
     std::size_t SceneFileCount(std::size_t i) const;
+    // When the scenes of folder i were kept (each file's time), in the order of capture.
+    QList<QDateTime> SceneFileTimes(std::size_t i) const;
     // The scenes of folder i in the order they were captured; a damaged file is skipped with
     // one line in the log.
     std::vector<TRecoveredScene> Read(std::size_t i) const;

@@ -49,6 +49,20 @@
         <source>前回保存されなかったシーンがあります。復元しますか？</source>
         <translation>Some scenes were not saved last time. Restore them?</translation>
     </message>
+    <message numerus="yes">
+        <source>%n件のシーン（%1にキャプチャ）</source>
+        <translation>
+            <numerusform>%n scene, captured %1</numerusform>
+            <numerusform>%n scenes, captured %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n件のシーン（%1〜%2にキャプチャ）</source>
+        <translation>
+            <numerusform>%n scene, captured between %1 and %2</numerusform>
+            <numerusform>%n scenes, captured between %1 and %2</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>TImagePack</name>

@@ -229,4 +229,29 @@ TEST_F(FramoraRecovery, ScenesRestoredIntoAFullStateFolderStayInTheOldOne)
     EXPECT_TRUE(Recovery().KeepsEveryScene());
 }
 
+// The question says how many scenes wait and when they were captured.
+TEST_F(FramoraRecovery, TheQuestionSaysHowManyScenesAndWhenTheyWereCaptured)
+{
+    CaptureAt({1000, 5000, 9000});
+    Recovery().Flush();
+    const QDir kept(Recovery().Folder());
+    const QStringList files = kept.entryList({QStringLiteral("*.scene")}, QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), 3);
+    const QDateTime first(QDate(2026, 12, 1), QTime(10, 0));
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        QFile file(kept.filePath(files[i]));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(first.addSecs(150 * i), QFileDevice::FileModificationTime));
+    }
+    Crash();
+    NewRun();
+    Form = NewFramoraWindow();
+    TMessageBoxScript boxes({TMsgResult::Yes});
+    OfferRecoveredScenes(*Form);
+    ASSERT_EQ(boxes.Asked().size(), 1);
+    EXPECT_EQ(boxes.Asked()[0].Text, RestoreQuestion);
+    EXPECT_EQ(boxes.Asked()[0].Buttons, TMsgButtons::YesNo);
+    EXPECT_EQ(boxes.Asked()[0].Informative, QStringLiteral("3件のシーン（2026-12-01 10:00〜2026-12-01 10:05にキャプチャ）"));
+}
+
 } // namespace

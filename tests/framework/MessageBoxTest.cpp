@@ -4,7 +4,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QLibraryInfo>
 #include <QTimer>
+#include <QTranslator>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -90,4 +92,35 @@ TEST(MessageBox, RealBoxShowsTextCaptionButtonsAndReportsThePressedOne)
     MessageBox(nullptr, QStringLiteral("すでに実行中です。"), QStringLiteral("Framora"));
     EXPECT_EQ(text, QStringLiteral("すでに実行中です。"));
     EXPECT_EQ(caption, QStringLiteral("Framora"));
+}
+
+// Y and N answer a question in any language, also one whose button texts lost their mnemonic in
+// translation (Qt's Japanese はい and いいえ); the details are shown under the text.
+TEST(MessageBox, YesAndNoAnswerToTheirKeysInEveryLanguage)
+{
+    QTranslator japanese;
+    const bool translated = japanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    if (translated)
+        QCoreApplication::installTranslator(&japanese);
+    const struct {
+        Qt::Key Key;
+        TMsgResult Expected;
+    } cases[] = {{Qt::Key_Y, TMsgResult::Yes}, {Qt::Key_N, TMsgResult::No}};
+    for (const auto& c : cases) {
+        QString informative;
+        QMessageBox* seen = nullptr;
+        WhenBoxOpens(
+            [&](QMessageBox* box) {
+                informative = box->informativeText();
+                QTest::keyClick(box, c.Key);
+            },
+            &seen);
+        const TMsgResult result = MessageBox(nullptr, QStringLiteral("復元しますか？"), QStringLiteral("Framora"),
+                                             TMsgButtons::YesNo, TMsgIcon::Question, QStringLiteral("3件"));
+        ASSERT_NE(seen, nullptr);
+        EXPECT_EQ(result, c.Expected) << c.Key;
+        EXPECT_EQ(informative, QStringLiteral("3件"));
+    }
+    if (translated)
+        QCoreApplication::removeTranslator(&japanese);
 }
