@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -39,7 +38,7 @@ void PutLE(std::vector<char>& out, std::uint32_t value, int bytes)
 }
 
 // A plain 24-bit BMP: bottom-up rows, blue-green-red, each row padded to 4 bytes.
-bool WriteBmp(const TBitmap& bitmap, const std::filesystem::path& path)
+QByteArray EncodeBmp(const TBitmap& bitmap)
 {
     const std::uint32_t width = static_cast<std::uint32_t>(bitmap.Width());
     const std::uint32_t height = static_cast<std::uint32_t>(bitmap.Height());
@@ -69,10 +68,7 @@ bool WriteBmp(const TBitmap& bitmap, const std::filesystem::path& path)
         out.insert(out.end(), line, line + width * 3);
         out.insert(out.end(), stride - width * 3, '\0');
     }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(out.data(), static_cast<std::streamsize>(out.size()));
-    file.close();
-    return static_cast<bool>(file);
+    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
 }
 
 void Report(const QString& line)
@@ -96,13 +92,15 @@ TProvenance ProvenanceOf(const TMovieDecoder& decoder, const TGrabOptions& optio
     return provenance;
 }
 
+// Every format goes to a temporary name that is renamed into place once whole, as the window
+// saves: a failed write (a full disk, a file-size limit) leaves nothing under the final name.
 bool WritePicture(const TBitmap& bitmap, const std::filesystem::path& path, TGrabFormat format,
-                  const TProvenance& provenance)
+                  const TProvenance& provenance, QString& error)
 {
-    if (format == TGrabFormat::Bmp)
-        return WriteBmp(bitmap, path);
     const QString file = QString::fromStdString(path.string());
-    QString error, metadataError;
+    if (format == TGrabFormat::Bmp)
+        return WriteWholeFile(file, EncodeBmp(bitmap), error);
+    QString metadataError;
     if (!WriteImageFile(bitmap.Image(), file, &provenance, error, metadataError))
         return false;
     if (!metadataError.isEmpty())
@@ -139,9 +137,10 @@ bool WriteGrabbed(const TMovieDecoder& decoder, const TGrabOptions& options, con
                   TBitmap& shown, TMovieSubtitles& subtitles)
 {
     const TBitmap& picture = Picture(decoder, options, shown, subtitles);
-    if (WritePicture(picture, target, options.PictureFormat(), ProvenanceOf(decoder, options, picture)))
+    QString error;
+    if (WritePicture(picture, target, options.PictureFormat(), ProvenanceOf(decoder, options, picture), error))
         return true;
-    Report(QStringLiteral("cannot write %1").arg(QString::fromStdString(target.string())));
+    Report(QStringLiteral("cannot write %1: %2").arg(QString::fromStdString(target.string()), error));
     return false;
 }
 
