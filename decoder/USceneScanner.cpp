@@ -215,6 +215,8 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
 {
     TMovieDecoder& d = FDecoder;
     FReachedMs = -1;
+    FMissedMs.clear();
+    FCutShort = false;
     if (!d.IsOpen())
         return false;
     d.SetExact(true);
@@ -292,8 +294,10 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
         int budget = ScanPacketBudget;
         // Damaged packets are passed over inside NextPicture; only the end of the file, a read
         // that timed out or a stretch with no picture at all ends the scan.
-        if (d.NextPicture(budget) != TMovieDecoder::TNextPicture::Picture)
+        if (const TMovieDecoder::TNextPicture next = d.NextPicture(budget); next != TMovieDecoder::TNextPicture::Picture) {
+            FCutShort = next == TMovieDecoder::TNextPicture::Failed;
             break;
+        }
         std::int64_t pts = PresentationTimeOf(*s.DecodedFrame);
         if (pts == AV_NOPTS_VALUE)
             pts = MovieTime::SaturatingAdd(lastPts, duration);
@@ -314,6 +318,8 @@ bool TSceneScanner::ScanIntervals(std::int32_t startMs, std::int32_t everyMs, st
 {
     TMovieDecoder& d = FDecoder;
     FReachedMs = -1;
+    FMissedMs.clear();
+    FCutShort = false;
     if (!d.IsOpen() || everyMs <= 0)
         return false;
     d.SetExact(true);
@@ -325,8 +331,10 @@ bool TSceneScanner::ScanIntervals(std::int32_t startMs, std::int32_t everyMs, st
         if (progress)
             progress(t);
         // A time in a damaged stretch gives no picture; the next may.
-        if (!d.DecodeFrame(t))
+        if (!d.DecodeFrame(t)) {
+            FMissedMs.push_back(t);
             continue;
+        }
         any = true;
         if (!found({t, d.FrameTimeMs(), d.Bitmap(), d.DisplayTransform()}))
             break;

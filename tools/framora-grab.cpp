@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -158,6 +159,14 @@ public:
         std::filesystem::create_directories(FOutDir, error);
     }
 
+    // A mark that gave no picture.
+    void Missed(std::int32_t mark)
+    {
+        std::printf("%d failed\n", mark);
+        std::fflush(stdout);
+        FAllWritten = false;
+    }
+
     // Writes the picture the decoder rendered last, when it rendered one for mark.
     void Write(const TMovieDecoder& decoder, std::int32_t mark, bool decoded)
     {
@@ -195,16 +204,31 @@ int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubt
 int GrabAutomatic(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubtitles& subtitles)
 {
     TPictureFiles files(options, subtitles);
+    TSceneScanner scanner(decoder);
+    // Interval times that gave no picture get their line in time order, before the next found.
+    std::size_t missedSaid = 0;
+    const auto sayMissed = [&] {
+        for (; missedSaid < scanner.MissedMs().size(); ++missedSaid)
+            files.Missed(scanner.MissedMs()[missedSaid]);
+    };
     const auto write = [&](const TSceneScanner::TFound& found) {
+        sayMissed();
         files.Write(decoder, found.MarkMs, true);
         return true;
     };
-    TSceneScanner scanner(decoder);
     const bool read = options.SceneThreshold
         ? scanner.ScanScenes(0, SceneDetection::TSettings{*options.SceneThreshold}, {}, write)
         : scanner.ScanIntervals(0, *options.EveryMs, {}, write);
+    sayMissed();
     if (!read) {
         Report(QStringLiteral("%1: no picture could be read").arg(options.Movie));
+        return ExitSomeTimeFailed;
+    }
+    // A read that failed or ran out of time is not the end of the movie: what lies after it was
+    // never looked at.
+    if (scanner.CutShort()) {
+        Report(QStringLiteral("%1: reading stopped at %2, before the end of the movie")
+                   .arg(options.Movie, ContactSheet::TimeLabel(scanner.ReachedMs())));
         return ExitSomeTimeFailed;
     }
     return files.AllWritten() ? ExitOpened : ExitSomeTimeFailed;
@@ -230,7 +254,8 @@ int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubtitl
         return ExitNotWritten;
     }
     std::printf("sheet ok %s\n", options.SheetFile.toLocal8Bit().constData());
-    return ExitOpened;
+    // A sheet with empty tiles is written, but a script must not take it for a whole one.
+    return sheet.Missing.empty() ? ExitOpened : ExitSomeTimeFailed;
 }
 
 // The subtitles asked for; false, said why, when the movie has no such stream or the file is
@@ -257,6 +282,39 @@ bool OpenSubtitles(const TMovieDecoder& decoder, const TGrabOptions& options, TM
         subtitles.OpenStream(decoder.FileName(), streams[static_cast<std::size_t>(*options.SubtitleStream - 1)]);
     }
     return true;
+}
+
+// The subtitles asked for, once their index is read: pictures without them are written, but a
+// run whose subtitles were lost (a damaged stream, a file without any) must not pass for done.
+int SubtitleOutcome(const TGrabOptions& options, const TMovieSubtitles& subtitles)
+{
+    if (!subtitles.IsOpen())
+        return ExitOpened;
+    subtitles.WaitForIndex(std::numeric_limits<std::int32_t>::max(), TMovieSubtitles::UnattendedIndexWait);
+    const QString what = options.SubtitleFile.isEmpty()
+        ? QStringLiteral("%1: subtitle stream %2").arg(options.Movie).arg(options.SubtitleStream.value_or(0))
+        : options.SubtitleFile;
+    if (subtitles.Failed()) {
+        Report(QStringLiteral("%1 could not be read; the pictures have no subtitles").arg(what));
+        return ExitSomeTimeFailed;
+    }
+    if (subtitles.IndexComplete() && subtitles.EventCount() == 0) {
+        Report(QStringLiteral("%1 holds no subtitles; the pictures have none").arg(what));
+        return ExitSomeTimeFailed;
+    }
+    return ExitOpened;
+}
+
+// A subtitle file that cannot be read at all is as a file that is not there.
+bool SubtitleFileReadable(const TGrabOptions& options, const TMovieSubtitles& subtitles)
+{
+    if (options.SubtitleFile.isEmpty() || !subtitles.IsOpen())
+        return true;
+    subtitles.WaitForIndex(0, TMovieSubtitles::UnattendedIndexWait);
+    if (!subtitles.Failed())
+        return true;
+    Report(QStringLiteral("%1: not a subtitle file that can be read").arg(options.SubtitleFile));
+    return false;
 }
 
 QStringList ArgumentsOf(int argc, char** argv)
@@ -307,9 +365,11 @@ int main(int argc, char** argv)
                 shown.height(), decoder.Duration());
     std::fflush(stdout);
     TMovieSubtitles subtitles;
-    if (!OpenSubtitles(decoder, options, subtitles))
+    if (!OpenSubtitles(decoder, options, subtitles) || !SubtitleFileReadable(options, subtitles))
         return ExitNotOpened;
-    if (options.SceneThreshold || options.EveryMs)
-        return GrabAutomatic(decoder, options, subtitles);
-    return options.Sheet ? GrabSheet(decoder, options, subtitles) : GrabPictures(decoder, options, subtitles);
+    const int grabbed = options.SceneThreshold || options.EveryMs ? GrabAutomatic(decoder, options, subtitles)
+                        : options.Sheet                           ? GrabSheet(decoder, options, subtitles)
+                                                                  : GrabPictures(decoder, options, subtitles);
+    const int subtitled = SubtitleOutcome(options, subtitles);
+    return grabbed != ExitOpened ? grabbed : subtitled;
 }

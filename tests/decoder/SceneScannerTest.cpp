@@ -157,4 +157,33 @@ TEST(SceneScanner, GoesOnOverDamage)
     }
 }
 
+// A scan whose reads fail (here: every read past its deadline from the first picture on) says
+// so: the times it missed, and that it stopped short of the end; a scan to the end does not.
+TEST(SceneScanner, ReadsThatFailAreToldApartFromTheEnd)
+{
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
+    TSceneScanner scanner(decoder);
+    ASSERT_TRUE(scanner.ScanScenes(0, {}, {}, [](const TSceneScanner::TFound&) { return true; }));
+    EXPECT_FALSE(scanner.CutShort());
+    EXPECT_TRUE(scanner.MissedMs().empty());
+
+    const auto starve = [&](const TSceneScanner::TFound&) {
+        decoder.SetCallTimeLimit(0);
+        return true;
+    };
+    ASSERT_TRUE(scanner.ScanScenes(0, {}, {}, starve));
+    EXPECT_TRUE(scanner.CutShort());
+    EXPECT_LT(scanner.ReachedMs(), decoder.Duration() / 2);
+
+    decoder.SetCallTimeLimit(TMovieDecoder::DefaultCallTimeLimitMs);
+    std::vector<std::int32_t> marks;
+    ASSERT_TRUE(scanner.ScanIntervals(0, 5000, {}, [&](const TSceneScanner::TFound& found) {
+        marks.push_back(found.MarkMs);
+        return starve(found);
+    }));
+    EXPECT_EQ(marks, std::vector<std::int32_t>{0});
+    EXPECT_EQ(scanner.MissedMs(), (std::vector<std::int32_t>{5000, 10000, 15000}));
+}
+
 } // namespace

@@ -416,4 +416,35 @@ TEST(Subtitles, FramoraGrabDrawsTheChosenSubtitles)
     }
 }
 
+// Subtitles asked for and lost do not pass for done: a file without any gives the pictures and
+// exit 3, a file that cannot be read is as one that is not there (exit 1).
+TEST(Subtitles, FramoraGrabSaysWhenTheSubtitlesAskedForAreNotThere)
+{
+    QTemporaryDir dir;
+    const auto write = [&](const char* name, const QByteArray& bytes) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    };
+    const struct {
+        const char* Name;
+        QByteArray Bytes;
+        int ExitCode;
+        const char* Said;
+        bool Written;
+    } cases[] = {
+        {"none.vtt", QByteArrayLiteral("WEBVTT\n\n"), 3, "holds no subtitles", true},
+        {"zeros.srt", QByteArray(4096, '\0'), 1, "not a subtitle file that can be read", false},
+    };
+    for (const auto& c : cases) {
+        const QString out = dir.filePath(QString::fromLatin1(c.Name) + QStringLiteral(".out"));
+        const TGrabRun run = Grab({QStringLiteral("--sub-file"), write(c.Name, c.Bytes),
+                                   QString::fromStdString(Fixture(Beside)), out, QStringLiteral("1500")});
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Name << run.Err.toStdString();
+        EXPECT_TRUE(run.Err.contains(QLatin1String(c.Said))) << c.Name << run.Err.toStdString();
+        EXPECT_EQ(QFile::exists(out + QStringLiteral("/1500.bmp")), c.Written) << c.Name;
+    }
+}
+
 } // namespace
