@@ -2,6 +2,7 @@
 
 #include "decoder/MovieDecoderState.h"
 #include "decoder/USubtitleBlend.h"
+#include "decoder/UMovieTime.h"
 
 extern "C" {
 #include <ass/ass.h>
@@ -90,9 +91,34 @@ struct TBitmapEvent {
     std::vector<TBitmapRect> Rects;
 };
 
+} // namespace
+
+// A stream time in milliseconds. FFmpeg answers INT64_MIN for a result that does not fit (and
+// for a missing time); the answer saturates instead, as the decoder's own arithmetic does, so
+// that the sums made with it cannot wrap round.
+std::int64_t SubtitleTime::ToMs(std::int64_t value, int timeBaseNum, int timeBaseDen)
+{
+    if (value == AV_NOPTS_VALUE || timeBaseNum <= 0 || timeBaseDen <= 0)
+        return std::numeric_limits<std::int64_t>::min();
+    const std::int64_t ms = av_rescale_q(value, AVRational{timeBaseNum, timeBaseDen}, AVRational{1, 1000});
+    if (ms != std::numeric_limits<std::int64_t>::min())
+        return ms;
+    return value > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+}
+
+std::int64_t SubtitleTime::Difference(std::int64_t a, std::int64_t b)
+{
+    std::int64_t difference = 0;
+    if (__builtin_sub_overflow(a, b, &difference))
+        return b < 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+    return difference;
+}
+
+namespace {
+
 std::int64_t ToMs(std::int64_t value, AVRational timeBase)
 {
-    return av_rescale_q(value, timeBase, AVRational{1, 1000});
+    return SubtitleTime::ToMs(value, timeBase.num, timeBase.den);
 }
 
 bool IsTextCodec(AVCodecID id)
@@ -320,7 +346,7 @@ void AddTextEvent(TMovieSubtitles::TIndex& index, const AVSubtitle& subtitle, st
     ASS_Track* track = index.Track.get();
     if (index.OpenTextEvent >= 0 && index.OpenTextEvent < track->n_events) {
         ASS_Event& open = track->events[index.OpenTextEvent];
-        open.Duration = std::max<long long>(0, startMs - open.Start);
+        open.Duration = std::max<long long>(0, SubtitleTime::Difference(startMs, open.Start));
     }
     index.OpenTextEvent = -1;
     for (unsigned i = 0; i < subtitle.num_rects; ++i) {
@@ -374,7 +400,7 @@ void AddBitmapEvent(TMovieSubtitles::TIndex& index, const TReading& r, const AVS
 {
     TBitmapEvent event;
     event.StartMs = startMs;
-    event.EndMs = durationMs == EndOpen ? EndOpen : startMs + durationMs;
+    event.EndMs = durationMs == EndOpen ? EndOpen : MovieTime::SaturatingAdd(startMs, durationMs);
     event.Canvas = BitmapCanvas(r);
     for (unsigned i = 0; i < subtitle.num_rects; ++i) {
         if (UsableBitmap(*subtitle.rects[i]))
@@ -398,7 +424,8 @@ void EventTimes(const TReading& r, const AVPacket& packet, const AVSubtitle& sub
                 std::int64_t& durationMs)
 {
     const std::int64_t packetTime = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-    startMs = ToMs(packetTime, r.Stream->time_base) - r.OriginMs + subtitle.start_display_time;
+    startMs = MovieTime::SaturatingAdd(SubtitleTime::Difference(ToMs(packetTime, r.Stream->time_base), r.OriginMs),
+                                       subtitle.start_display_time);
     durationMs = EndOpen;
     if (subtitle.end_display_time > subtitle.start_display_time && subtitle.end_display_time != UINT32_MAX)
         durationMs = subtitle.end_display_time - subtitle.start_display_time;
@@ -461,7 +488,8 @@ void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::in
             }
         }
         if (packetTime != AV_NOPTS_VALUE)
-            Publish(ToMs(packetTime, stream->time_base) - r.OriginMs - InterleaveSlackMs);
+            Publish(SubtitleTime::Difference(SubtitleTime::Difference(ToMs(packetTime, stream->time_base), r.OriginMs),
+                                             InterleaveSlackMs));
         av_packet_unref(&packet);
     }
     if (damaged > 0 || cutOff)

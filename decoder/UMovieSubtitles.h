@@ -17,6 +17,16 @@
 #include <string>
 #include <vector>
 
+// The arithmetic of subtitle times, saturating rather than wrapping round (a damaged stream may
+// state any time).
+namespace SubtitleTime {
+// value stream units of timeBaseNum/timeBaseDen seconds in milliseconds, rounded to nearest; the
+// largest or smallest time there is when it does not fit, the smallest for a missing time.
+std::int64_t ToMs(std::int64_t value, int timeBaseNum, int timeBaseDen);
+// a - b, saturated.
+std::int64_t Difference(std::int64_t a, std::int64_t b);
+} // namespace SubtitleTime
+
 // One subtitle stream of a movie as its container describes it.
 struct TSubtitleStreamInfo {
     int ContainerIndex = -1;

@@ -447,4 +447,34 @@ TEST(Subtitles, FramoraGrabSaysWhenTheSubtitlesAskedForAreNotThere)
     }
 }
 
+// Subtitle times saturate: a damaged stream's time far out of range gives the end of the range,
+// never INT64_MIN to subtract from.
+TEST(SubtitleTime, TimesSaturateInsteadOfWrappingRound)
+{
+    constexpr std::int64_t Max = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t Min = std::numeric_limits<std::int64_t>::min();
+    const struct {
+        std::int64_t Value;
+        int Num, Den;
+        std::int64_t Ms;
+    } times[] = {
+        {90000, 1, 90000, 1000},
+        {-45, 1, 90000, -1},   // rounded to nearest
+        {1234, 1, 1000, 1234},
+        {Max / 2, 1, 1, Max},  // seconds beyond any millisecond count
+        {Min / 2, 1, 1, Min},
+        {Min, 1, 1000, Min},   // no time at all
+        {5, 0, 1000, Min},     // no time base
+    };
+    for (const auto& t : times)
+        EXPECT_EQ(SubtitleTime::ToMs(t.Value, t.Num, t.Den), t.Ms) << t.Value << " " << t.Num << "/" << t.Den;
+    const struct {
+        std::int64_t A, B, Difference;
+    } differences[] = {
+        {5000, 1000, 4000}, {Min, 1000, Min}, {Min + 5, 10, Min}, {Max, -1, Max}, {-1, Max, Min}, {0, Min, Max},
+    };
+    for (const auto& d : differences)
+        EXPECT_EQ(SubtitleTime::Difference(d.A, d.B), d.Difference) << d.A << " - " << d.B;
+}
+
 } // namespace
