@@ -106,6 +106,18 @@ std::int64_t SubtitleTime::ToMs(std::int64_t value, int timeBaseNum, int timeBas
     return value > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
 }
 
+SubtitleGeometry::TBitmapPlacement SubtitleGeometry::PlaceBitmap(QRect place, QSize canvas, QSize size)
+{
+    const QRect visible = place.intersected(QRect(QPoint(0, 0), canvas));
+    if (visible.isEmpty() || size.isEmpty())
+        return {};
+    const double sx = static_cast<double>(size.width()) / canvas.width();
+    const double sy = static_cast<double>(size.height()) / canvas.height();
+    const QRect target(qRound(visible.x() * sx), qRound(visible.y() * sy), std::max(1, qRound(visible.width() * sx)),
+                       std::max(1, qRound(visible.height() * sy)));
+    return {visible.translated(-place.topLeft()), target};
+}
+
 std::int64_t SubtitleTime::Difference(std::int64_t a, std::int64_t b)
 {
     std::int64_t difference = 0;
@@ -569,20 +581,21 @@ std::vector<TSubtitlePiece> TMovieSubtitles::TIndex::Pieces(QSize size, std::int
             shown.insert(shown.begin(), &*it);
     }
     for (const TBitmapEvent* event : shown) {
-        const double sx = static_cast<double>(size.width()) / event->Canvas.width();
-        const double sy = static_cast<double>(size.height()) / event->Canvas.height();
         for (const TBitmapRect& rect : event->Rects) {
+            const SubtitleGeometry::TBitmapPlacement placed = SubtitleGeometry::PlaceBitmap(rect.Place, event->Canvas, size);
+            if (placed.Source.isEmpty())
+                continue;
             const QByteArray indices = qUncompress(rect.Indices);
             if (indices.size() != static_cast<qsizetype>(rect.Place.width()) * rect.Place.height())
                 continue;
             QImage paletted(reinterpret_cast<const uchar*>(indices.constData()), rect.Place.width(),
                             rect.Place.height(), rect.Place.width(), QImage::Format_Indexed8);
             paletted.setColorTable(rect.Palette);
-            const QRect target(qRound(rect.Place.x() * sx), qRound(rect.Place.y() * sy),
-                               std::max(1, qRound(rect.Place.width() * sx)), std::max(1, qRound(rect.Place.height() * sy)));
+            if (placed.Source.size() != rect.Place.size())
+                paletted = paletted.copy(placed.Source);
             QImage pixels = paletted.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                                .scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            pieces.push_back({target.topLeft(), std::move(pixels)});
+                                .scaled(placed.Target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            pieces.push_back({placed.Target.topLeft(), std::move(pixels)});
         }
     }
     return pieces;

@@ -477,4 +477,35 @@ TEST(SubtitleTime, TimesSaturateInsteadOfWrappingRound)
         EXPECT_EQ(SubtitleTime::Difference(d.A, d.B), d.Difference) << d.A << " - " << d.B;
 }
 
+// A bitmap rectangle shows only within the canvas its stream addresses, so that a track whose
+// canvas is smaller than its rectangles (a VobSub "size: 64x64" with 720x100 pictures) costs no
+// more than the picture it is drawn on.
+TEST(SubtitleGeometry, BitmapsAreClippedToTheirCanvasBeforeTheyAreScaled)
+{
+    const struct {
+        QRect Place;
+        QSize Canvas, Size;
+        QRect Source, Target;
+    } cases[] = {
+        // A DVD subtitle on a 720 x 480 canvas, drawn at 1280 x 720.
+        {{100, 400, 520, 60}, {720, 480}, {1280, 720}, {0, 0, 520, 60}, {178, 600, 924, 90}},
+        // Drawn at the canvas's own size: as it is.
+        {{10, 20, 30, 40}, {720, 576}, {720, 576}, {0, 0, 30, 40}, {10, 20, 30, 40}},
+        // The canvas says 64 x 64, the rectangles are 720 x 100: 64 x 64 of them, the picture.
+        {{0, 0, 720, 100}, {64, 64}, {1280, 720}, {0, 0, 64, 64}, {0, 0, 1280, 720}},
+        // Partly past the right edge.
+        {{600, 10, 200, 20}, {720, 480}, {720, 480}, {0, 0, 120, 20}, {600, 10, 120, 20}},
+        // Wholly outside, or nothing to draw on.
+        {{800, 10, 20, 20}, {720, 480}, {720, 480}, {}, {}},
+        {{10, 10, 20, 20}, {720, 480}, {}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        const SubtitleGeometry::TBitmapPlacement placed = SubtitleGeometry::PlaceBitmap(c.Place, c.Canvas, c.Size);
+        EXPECT_EQ(placed.Source, c.Source) << c.Place.x() << "," << c.Place.y() << " on " << c.Canvas.width();
+        EXPECT_EQ(placed.Target, c.Target) << c.Place.x() << "," << c.Place.y() << " on " << c.Canvas.width();
+        EXPECT_LE(std::int64_t{placed.Target.width()} * placed.Target.height(),
+                  std::int64_t{c.Size.width() + 1} * (c.Size.height() + 1));
+    }
+}
+
 } // namespace
