@@ -34,6 +34,9 @@ constexpr auto CallTimeLimit = std::chrono::milliseconds(TMovieDecoder::DefaultC
 // this much; the index counts an event as known only once reading has passed it by as much.
 constexpr std::int64_t InterleaveSlackMs = 1000;
 constexpr std::int64_t EndOpen = std::numeric_limits<std::int64_t>::max();
+// A text event whose stream gives no end is shown until the next event, and this long at most
+// (the last one of a stream included), as players show them.
+constexpr std::int64_t OpenTextEventMs = 5000;
 // DVB subtitles address a 720 x 576 page unless the stream defines its display.
 constexpr int DvbPageWidth = 720;
 constexpr int DvbPageHeight = 576;
@@ -358,7 +361,7 @@ void AddTextEvent(TMovieSubtitles::TIndex& index, const AVSubtitle& subtitle, st
     ASS_Track* track = index.Track.get();
     if (index.OpenTextEvent >= 0 && index.OpenTextEvent < track->n_events) {
         ASS_Event& open = track->events[index.OpenTextEvent];
-        open.Duration = std::max<long long>(0, SubtitleTime::Difference(startMs, open.Start));
+        open.Duration = std::clamp<long long>(SubtitleTime::Difference(startMs, open.Start), 0, OpenTextEventMs);
     }
     index.OpenTextEvent = -1;
     for (unsigned i = 0; i < subtitle.num_rects; ++i) {
@@ -367,7 +370,7 @@ void AddTextEvent(TMovieSubtitles::TIndex& index, const AVSubtitle& subtitle, st
             continue;
         const int before = track->n_events;
         ass_process_chunk(track, rect->ass, static_cast<int>(std::strlen(rect->ass)), startMs,
-                          durationMs == EndOpen ? 0 : durationMs);
+                          durationMs == EndOpen ? OpenTextEventMs : durationMs);
         if (track->n_events > before) {
             ++index.Events;
             if (durationMs == EndOpen)

@@ -508,4 +508,37 @@ TEST(SubtitleGeometry, BitmapsAreClippedToTheirCanvasBeforeTheyAreScaled)
     }
 }
 
+// A text event its stream gives no end (the last line of a MicroDVD file) is shown, as players
+// show it: until the next event, and a few seconds at most.
+TEST(Subtitles, ATextEventWithoutAnEndIsShownForAFewSeconds)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("open-end.sub"));
+    {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        // 25 pictures a second: the first line from 1 s (to the next, as FFmpeg ends it), the
+        // last from 4 s without an end.
+        out.write("{1}{1}25.000\n{25}{}First line\n{100}{}Last line\n");
+    }
+    TMovieSubtitles subtitles;
+    subtitles.OpenFile(file.toStdString());
+    ASSERT_TRUE(subtitles.WaitForIndex(std::numeric_limits<std::int32_t>::max(), std::chrono::seconds(20)));
+    ASSERT_FALSE(subtitles.Failed());
+    ASSERT_EQ(subtitles.EventCount(), 2u);
+    const auto shows = [&](std::int32_t ms) {
+        TBitmap picture;
+        picture.SetPixelFormat(TPixelFormat::pf24bit);
+        picture.SetSize(320, 240);
+        picture.Image().fill(Qt::black);
+        return subtitles.Draw(picture, ms, QSize(320, 240));
+    };
+    const struct {
+        std::int32_t Ms;
+        bool Shown;
+    } times[] = {{500, false}, {2000, true}, {4500, true}, {8500, true}, {9500, false}, {60000, false}};
+    for (const auto& t : times)
+        EXPECT_EQ(shows(t.Ms), t.Shown) << t.Ms;
+}
+
 } // namespace
