@@ -7,6 +7,7 @@
 #include "imagestore/USceneRecovery.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QTemporaryDir>

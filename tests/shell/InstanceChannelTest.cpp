@@ -1,6 +1,7 @@
 // A second start hands its movie to the running instance over the socket beside the guard.
 #include "shell/UInstanceChannel.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
