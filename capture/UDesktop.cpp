@@ -39,8 +39,9 @@ const QString ToneMappingKey = QStringLiteral("pictures/toneMapping");
 const QString WindowGeometryKey = QStringLiteral("window/geometry");
 const char* const RestoreQuestion = QT_TRANSLATE_NOOP("TFramoraDesktop", "前回保存されなかったシーンがあります。復元しますか？");
 // The details under the question: how many scenes, and when they were captured.
-const char* const RestoreDetailsAt = QT_TRANSLATE_N_NOOP("TFramoraDesktop", "%n件のシーン（%1にキャプチャ）");
-const char* const RestoreDetailsBetween = QT_TRANSLATE_N_NOOP("TFramoraDesktop", "%n件のシーン（%1〜%2にキャプチャ）");
+const char* const RestoreDetailsOne = QT_TRANSLATE_NOOP("TFramoraDesktop", "1件のシーン（%1にキャプチャ）");
+const char* const RestoreDetailsAt = QT_TRANSLATE_NOOP("TFramoraDesktop", "%1件のシーン（%2にキャプチャ）");
+const char* const RestoreDetailsBetween = QT_TRANSLATE_NOOP("TFramoraDesktop", "%1件のシーン（%2〜%3にキャプチャ）");
 const QString CaptureTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm");
 const char* const CopyHint = QT_TRANSLATE_NOOP("TFramoraDesktop", "選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
@@ -293,9 +294,10 @@ QString TFramoraDesktop::RestoreDetails(const TOrphanedScenes& orphans)
         return {};
     const auto [first, last] = std::minmax_element(times.begin(), times.end());
     const QString from = first->toString(CaptureTimeFormat), to = last->toString(CaptureTimeFormat);
-    const int count = static_cast<int>(times.size());
-    return from == to ? tr(RestoreDetailsAt, nullptr, count).arg(from)
-                      : tr(RestoreDetailsBetween, nullptr, count).arg(from, to);
+    const qsizetype count = times.size();
+    if (from == to)
+        return count == 1 ? tr(RestoreDetailsOne).arg(from) : tr(RestoreDetailsAt).arg(count).arg(from);
+    return tr(RestoreDetailsBetween).arg(count).arg(from, to);
 }
 
 void TFramoraDesktop::OfferRecoveredScenes()

@@ -26,7 +26,8 @@ const char* const SaveFailedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "%1を保
 const char* const NoProvenanceMessage = QT_TRANSLATE_NOOP("TfrmFramora", "%1に動画の情報を書き込めませんでした（画像は保存されています）。");
 // Asked once before a save that would replace files: the first of them, and how many others.
 const char* const OverwriteOneQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "%1 は既にあります。上書きしますか？");
-const char* const OverwriteManyQuestion = QT_TRANSLATE_N_NOOP("TfrmFramora", "%1 ほか%n件は既にあります。上書きしますか？");
+const char* const OverwriteTwoQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "%1 ほか1件は既にあります。上書きしますか？");
+const char* const OverwriteManyQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "%1 ほか%2件は既にあります。上書きしますか？");
 
 const QString SaveStampPattern = QStringLiteral("yyyyMMddHHmmss_");
 const QString DefaultSaveExtension = QStringLiteral(".bmp");
@@ -134,8 +135,9 @@ bool TfrmFramora::MayOverwrite(std::int32_t selected)
     if (existing.isEmpty())
         return true;
     const qsizetype others = existing.size() - 1;
-    const QString question = others == 0 ? tr(OverwriteOneQuestion).arg(existing.front())
-                                         : tr(OverwriteManyQuestion, nullptr, static_cast<int>(others)).arg(existing.front());
+    const QString question = others == 0   ? tr(OverwriteOneQuestion).arg(existing.front())
+                             : others == 1 ? tr(OverwriteTwoQuestion).arg(existing.front())
+                                           : tr(OverwriteManyQuestion).arg(existing.front()).arg(others);
     return MessageBox(this, question, Caption(), TMsgButtons::YesNo, TMsgIcon::Question) == TMsgResult::Yes;
 }
 

@@ -49,19 +49,17 @@
         <source>前回保存されなかったシーンがあります。復元しますか？</source>
         <translation>Some scenes were not saved last time. Restore them?</translation>
     </message>
-    <message numerus="yes">
-        <source>%n件のシーン（%1にキャプチャ）</source>
-        <translation>
-            <numerusform>%n scene, captured %1</numerusform>
-            <numerusform>%n scenes, captured %1</numerusform>
-        </translation>
+    <message>
+        <source>1件のシーン（%1にキャプチャ）</source>
+        <translation>1 scene, captured %1</translation>
     </message>
-    <message numerus="yes">
-        <source>%n件のシーン（%1〜%2にキャプチャ）</source>
-        <translation>
-            <numerusform>%n scene, captured between %1 and %2</numerusform>
-            <numerusform>%n scenes, captured between %1 and %2</numerusform>
-        </translation>
+    <message>
+        <source>%1件のシーン（%2にキャプチャ）</source>
+        <translation>%1 scenes, captured %2</translation>
+    </message>
+    <message>
+        <source>%1件のシーン（%2〜%3にキャプチャ）</source>
+        <translation>%1 scenes, captured between %2 and %3</translation>
     </message>
 </context>
 <context>
@@ -494,16 +492,17 @@ error</translation>
         <source>%1 は既にあります。上書きしますか？</source>
         <translation>%1 already exists. Overwrite it?</translation>
     </message>
-    <message numerus="yes">
-        <source>%1 ほか%n件は既にあります。上書きしますか？</source>
-        <translation>
-            <numerusform>%1 and %n other file already exist. Overwrite them?</numerusform>
-            <numerusform>%1 and %n other files already exist. Overwrite them?</numerusform>
-        </translation>
-    </message>
     <message>
         <source>%1 はフォルダーです。動画ファイルを指定してください。</source>
         <translation>%1 is a folder. Choose a movie file.</translation>
+    </message>
+    <message>
+        <source>%1 ほか1件は既にあります。上書きしますか？</source>
+        <translation>%1 and one other file already exist. Overwrite them?</translation>
+    </message>
+    <message>
+        <source>%1 ほか%2件は既にあります。上書きしますか？</source>
+        <translation>%1 and %2 other files already exist. Overwrite them?</translation>
     </message>
 </context>
 <context>
