@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -37,6 +38,7 @@ const QString PngMimeType = QStringLiteral("image/png");
 const QString DeinterlaceKey = QStringLiteral("pictures/deinterlace");
 const QString ToneMappingKey = QStringLiteral("pictures/toneMapping");
 const QString WindowGeometryKey = QStringLiteral("window/geometry");
+const QString WindowMaximizedKey = QStringLiteral("window/maximized");
 const char* const RestoreQuestion = QT_TRANSLATE_NOOP("TFramoraDesktop", "前回保存されなかったシーンがあります。復元しますか？");
 // The details under the question: how many scenes, and when they were captured.
 const char* const RestoreDetailsOne = QT_TRANSLATE_NOOP("TFramoraDesktop", "1件のシーン（%1にキャプチャ）");
@@ -131,14 +133,20 @@ void TFramoraSettings::SetToneMapping(bool on)
     FSettings.setValue(ToneMappingKey, on);
 }
 
-QByteArray TFramoraSettings::WindowGeometry() const
+QRect TFramoraSettings::WindowGeometry() const
 {
-    return FSettings.value(WindowGeometryKey).toByteArray();
+    return FSettings.value(WindowGeometryKey).toRect();
 }
 
-void TFramoraSettings::SetWindowGeometry(const QByteArray& geometry)
+bool TFramoraSettings::WindowMaximized() const
+{
+    return FSettings.value(WindowMaximizedKey, false).toBool();
+}
+
+void TFramoraSettings::SetWindowGeometry(const QRect& geometry, bool maximized)
 {
     FSettings.setValue(WindowGeometryKey, geometry);
+    FSettings.setValue(WindowMaximizedKey, maximized);
 }
 
 std::unique_ptr<TfrmFramora> NewFramoraWindow()
@@ -229,14 +237,22 @@ void TFramoraDesktop::RestoreSettings()
 }
 
 // The window comes back where and as large as it was left; the form's minimum (its design size)
-// still holds, and Qt moves a place no screen shows back onto one.
+// still holds, and a place no screen shows any more (a screen unplugged) is left to the form's
+// own centring.
 void TFramoraDesktop::RestoreWindowGeometry()
 {
-    const QByteArray geometry = FSettings.WindowGeometry();
-    if (geometry.isEmpty() || !FForm.restoreGeometry(geometry))
+    const QRect kept = FSettings.WindowGeometry();
+    if (kept.isEmpty())
         return;
-    FForm.resize(FForm.size().expandedTo(FForm.minimumSize()));
-    FForm.SetPosition(TPosition::poDesigned);
+    const QSize size = kept.size().expandedTo(FForm.minimumSize());
+    if (QGuiApplication::screenAt(kept.center())) {
+        FForm.setGeometry(QRect(kept.topLeft(), size));
+        FForm.SetPosition(TPosition::poDesigned);
+    } else {
+        FForm.resize(size);
+    }
+    if (FSettings.WindowMaximized())
+        FForm.setWindowState(FForm.windowState() | Qt::WindowMaximized);
 }
 
 void TFramoraDesktop::MovieOpened(const QString& path)
@@ -362,7 +378,7 @@ bool TFramoraDesktop::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::Hide:
         // Hidden is how a window that closes ends; a minimized one keeps its normal geometry.
-        FSettings.SetWindowGeometry(FForm.saveGeometry());
+        FSettings.SetWindowGeometry(FForm.isMaximized() ? FForm.normalGeometry() : FForm.geometry(), FForm.isMaximized());
         return false;
     default:
         return false;

@@ -6,6 +6,7 @@
 #include "capture/UFramora.h"
 
 #include <QObject>
+#include <QRect>
 #include <QSettings>
 #include <QString>
 
@@ -50,9 +51,11 @@ public:
     void SetDeinterlace(TDeinterlace mode);
     bool ToneMapping() const;
     void SetToneMapping(bool on);
-    // The window's size and place as QWidget::saveGeometry gives them; empty when none was kept.
-    QByteArray WindowGeometry() const;
-    void SetWindowGeometry(const QByteArray& geometry);
+    // The window's place and size (its inside, as QWidget::geometry gives it; when maximized,
+    // what it comes back to), and whether it was maximized; an empty rectangle when none was kept.
+    QRect WindowGeometry() const;
+    bool WindowMaximized() const;
+    void SetWindowGeometry(const QRect& geometry, bool maximized);
 
 private:
     QSettings FSettings;
