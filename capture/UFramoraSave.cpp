@@ -129,9 +129,12 @@ QString TfrmFramora::SceneSaveName(std::int32_t p) const
 bool TfrmFramora::MayOverwrite(std::int32_t selected)
 {
     QStringList existing;
-    for (std::int32_t p = 0; p < SceneCount; ++p)
-        if ((selected < 0 || Browser->ListView1->ItemSelected(p)) && QFileInfo::exists(SceneSaveName(p)))
-            existing.append(QFileInfo(SceneSaveName(p)).fileName());
+    for (std::int32_t p = 0; p < SceneCount; ++p) {
+        const QFileInfo file(SceneSaveName(p));
+        // A folder under the name is nothing to replace; writing there fails and says so.
+        if ((selected < 0 || Browser->ListView1->ItemSelected(p)) && file.exists() && !file.isDir())
+            existing.append(file.fileName());
+    }
     if (existing.isEmpty())
         return true;
     const qsizetype others = existing.size() - 1;
