@@ -442,7 +442,10 @@ void EventTimes(const TReading& r, const AVPacket& packet, const AVSubtitle& sub
     startMs = MovieTime::SaturatingAdd(SubtitleTime::Difference(ToMs(packetTime, r.Stream->time_base), r.OriginMs),
                                        subtitle.start_display_time);
     durationMs = EndOpen;
-    if (subtitle.end_display_time > subtitle.start_display_time && subtitle.end_display_time != UINT32_MAX)
+    // A packet without a duration (-1) comes out of the decoder as an end of some 49 days: past
+    // INT32_MAX it is no end at all.
+    if (subtitle.end_display_time > subtitle.start_display_time
+        && subtitle.end_display_time <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
         durationMs = subtitle.end_display_time - subtitle.start_display_time;
     else if (packet.duration > 0)
         durationMs = ToMs(packet.duration, r.Stream->time_base);
