@@ -54,7 +54,11 @@ bool IsLeftToPlatform(AVCodecID id)
 
 int InterruptIfLate(void* state)
 {
-    return Clock::now() > static_cast<const TMovieDecoder::TState*>(state)->CallDeadline ? 1 : 0;
+    auto* s = static_cast<TMovieDecoder::TState*>(state);
+    if (Clock::now() <= s->CallDeadline)
+        return 0;
+    s->CallInterrupted = true;
+    return 1;
 }
 
 // What a movie taught about its pictures; none of it holds for the next one.

@@ -295,7 +295,9 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
         // Damaged packets are passed over inside NextPicture; only the end of the file, a read
         // that timed out or a stretch with no picture at all ends the scan.
         if (const TMovieDecoder::TNextPicture next = d.NextPicture(budget); next != TMovieDecoder::TNextPicture::Picture) {
-            FCutShort = next == TMovieDecoder::TNextPicture::Failed;
+            // A read cut off by its deadline may come back as the end of the file (MP4 read with
+            // generated timestamps); the interrupt itself tells the two apart.
+            FCutShort = next == TMovieDecoder::TNextPicture::Failed || s.CallInterrupted;
             break;
         }
         std::int64_t pts = PresentationTimeOf(*s.DecodedFrame);

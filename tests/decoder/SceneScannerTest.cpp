@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <utility>
 #include <vector>
 
 using namespace TestMovies;
@@ -161,29 +164,41 @@ TEST(SceneScanner, GoesOnOverDamage)
 // so: the times it missed, and that it stopped short of the end; a scan to the end does not.
 TEST(SceneScanner, ReadsThatFailAreToldApartFromTheEnd)
 {
-    TMovieDecoder decoder;
-    ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
-    TSceneScanner scanner(decoder);
-    ASSERT_TRUE(scanner.ScanScenes(0, {}, {}, [](const TSceneScanner::TFound&) { return true; }));
-    EXPECT_FALSE(scanner.CutShort());
-    EXPECT_TRUE(scanner.MissedMs().empty());
-
-    const auto starve = [&](const TSceneScanner::TFound&) {
-        decoder.SetCallTimeLimit(0);
-        return true;
+    // Each scan on a decoder of its own, opened with the default deadline.
+    const auto scan = [](bool starved, bool intervals, std::vector<std::int32_t>* marks = nullptr) {
+        auto decoder = std::make_unique<TMovieDecoder>();
+        EXPECT_TRUE(decoder->Open(MoviePath(LongGopH264)));
+        auto scanner = std::make_unique<TSceneScanner>(*decoder);
+        const auto found = [&](const TSceneScanner::TFound& f) {
+            if (marks)
+                marks->push_back(f.MarkMs);
+            if (starved)
+                decoder->SetCallTimeLimit(0);
+            return true;
+        };
+        EXPECT_TRUE(intervals ? scanner->ScanIntervals(0, 5000, {}, found) : scanner->ScanScenes(0, {}, {}, found));
+        return std::make_pair(std::move(decoder), std::move(scanner));
     };
-    ASSERT_TRUE(scanner.ScanScenes(0, {}, {}, starve));
-    EXPECT_TRUE(scanner.CutShort());
-    EXPECT_LT(scanner.ReachedMs(), decoder.Duration() / 2);
-
-    decoder.SetCallTimeLimit(TMovieDecoder::DefaultCallTimeLimitMs);
+    {
+        const auto [decoder, scanner] = scan(false, false);
+        EXPECT_FALSE(scanner->CutShort());
+        EXPECT_TRUE(scanner->MissedMs().empty());
+        EXPECT_GT(scanner->ReachedMs(), decoder->Duration() - 1000);
+    }
+    {
+        const auto [decoder, scanner] = scan(true, false);
+        EXPECT_TRUE(scanner->CutShort());
+        EXPECT_LT(scanner->ReachedMs(), decoder->Duration() / 2);
+    }
     std::vector<std::int32_t> marks;
-    ASSERT_TRUE(scanner.ScanIntervals(0, 5000, {}, [&](const TSceneScanner::TFound& found) {
-        marks.push_back(found.MarkMs);
-        return starve(found);
-    }));
-    EXPECT_EQ(marks, std::vector<std::int32_t>{0});
-    EXPECT_EQ(scanner.MissedMs(), (std::vector<std::int32_t>{5000, 10000, 15000}));
+    const auto [decoder, scanner] = scan(true, true, &marks);
+    // Every interval time is either found or missed, the last ones missed.
+    std::vector<std::int32_t> told = marks;
+    told.insert(told.end(), scanner->MissedMs().begin(), scanner->MissedMs().end());
+    std::sort(told.begin(), told.end());
+    EXPECT_EQ(told, (std::vector<std::int32_t>{0, 5000, 10000, 15000}));
+    ASSERT_FALSE(scanner->MissedMs().empty());
+    EXPECT_EQ(scanner->MissedMs().back(), 15000);
 }
 
 } // namespace
