@@ -20,6 +20,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -103,7 +104,7 @@ TEST(FFmpegLog, AQuietScopeHoldsBackItsOwnThreadOnly)
 // do not, each failed stage says so in its one line, and the level is the one set.
 TEST(FFmpegLog, BuildingGraphsSilencesNoOtherThreadAndLeavesTheLevel)
 {
-    constexpr int Builds = 40;
+    constexpr int Builds = 200;
     const ffmpeg::FramePtr picture = GreyFrame();
     int sent = 0;
     QString text;
@@ -146,4 +147,26 @@ TEST(FFmpegLog, UnknownFiltersAreFoundBeforeTheParser)
     };
     for (const auto& c : cases)
         EXPECT_EQ(PictureStage::UnknownFilter(c.Chain), c.Unknown) << c.Chain;
+}
+
+// Whatever handler is installed, a build leaves the level every thread shares as it is: the
+// level seen with each of the build's own messages is the one set.
+TEST(FFmpegLog, BuildingAGraphNeverChangesTheLevel)
+{
+    static std::vector<int> levels;
+    levels.clear();
+    const int before = av_log_get_level();
+    av_log_set_level(AV_LOG_ERROR);
+    av_log_set_callback([](void*, int, const char*, va_list) { levels.push_back(av_log_get_level()); });
+    const ffmpeg::FramePtr picture = GreyFrame();
+    TPictureConverter converter;
+    converter.Stage().SetSettings({TDeinterlace::Always, false});
+    converter.Stage().SetDeinterlacer("hflip");
+    TBitmap bitmap;
+    converter.ConvertInto(*picture, picture->width, picture->height, bitmap);
+    av_log_set_callback(av_log_default_callback);
+    av_log_set_level(before);
+    ASSERT_FALSE(levels.empty());
+    for (const int level : levels)
+        EXPECT_EQ(level, AV_LOG_ERROR);
 }
