@@ -13,6 +13,7 @@
 #include "ui_FImageBrowser.h"
 
 #include <QCollator>
+#include <QEvent>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLocale>
@@ -109,7 +110,6 @@ TfrmImageBrowser::TfrmImageBrowser(QWidget* owner)
     ListView1 = FUi->ListView1;
     setFont(FormFont(QString::fromUtf8(kFormFontName), kFormFontHeight));
     shdwPanelBase->SetShadow(false);
-    shdwPanelBase->Brush().SetColor(kBaseColour);
     shdwPanelBase->AlignOffset().SetLeft(kBaseOffsetLeft);
     shdwPanelBase->AlignOffset().SetTop(kBaseOffsetTop);
     shdwPanelBase->AlignOffset().SetRight(kBaseOffsetRight);
@@ -119,7 +119,7 @@ TfrmImageBrowser::TfrmImageBrowser(QWidget* owner)
 
     ImageList1 = new TImageList(this, kDesignImageSize, kDesignImageSize);
     imgListSmall = new TImageList(this);
-    ListView1->SetColor(kBaseColour);
+    TakePaletteColours();
     ListView1->SetLargeImages(ImageList1);
     ListView1->SetSmallImages(imgListSmall);
 
@@ -159,6 +159,23 @@ TfrmImageBrowser::~TfrmImageBrowser()
     HintOf = nullptr;
     ImagePack->OnGetCount = nullptr;
     ImagePack->OnGetImage = nullptr;
+}
+
+void TfrmImageBrowser::TakePaletteColours()
+{
+    const QPalette& colours = palette();
+    const bool dark = colours.color(QPalette::Text).lightness() > colours.color(QPalette::Base).lightness();
+    const TColor base = dark ? QColorToColor(colours.color(QPalette::Base)) : kBaseColour;
+    shdwPanelBase->Brush().SetColor(base);
+    shdwPanelBase->update();
+    ListView1->SetColor(base);
+}
+
+void TfrmImageBrowser::changeEvent(QEvent* event)
+{
+    TForm::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        TakePaletteColours();
 }
 
 void TfrmImageBrowser::FormCreate()
@@ -278,10 +295,18 @@ void TfrmImageBrowser::MakeThumbnail(TPicture& source, TPictureEx& target)
 {
     const TRect r = FitRect(TRect{0, 0, source.Width(), source.Height()}, ImageList1->Width() - kThumbnailFrameRoom,
                             ImageList1->Height() - kThumbnailCaptionRoom);
+    // Made with as many pixels as the screen shows in the cell: a thumbnail of the cell's
+    // logical size is enlarged, and blurred, on a scaled screen.
+    const qreal ratio = ThumbnailPixelRatio();
     TSafetyBitmap& bitmap = ForceSafetyBitmap(target);
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap.SetSize(std::max(0, RectWidth(r)), std::max(0, RectHeight(r)));
+    bitmap.SetSize(std::max(0, qRound(RectWidth(r) * ratio)), std::max(0, qRound(RectHeight(r) * ratio)));
     DrawPictureInto(source, bitmap, ThumbTransparentColour, true, clWhite);
+}
+
+qreal TfrmImageBrowser::ThumbnailPixelRatio() const
+{
+    return std::max<qreal>(1.0, devicePixelRatioF());
 }
 
 const TPicture& TfrmImageBrowser::PlaceholderPicture()
@@ -408,7 +433,8 @@ void TfrmImageBrowser::DrawThumbnail(int item, TCanvas& canvas)
     DrawRaisedEdge(canvas, r);
     r.adjust(kFrameInset, kFrameInset, -kFrameInset, -kFrameInset);
     const std::int32_t index = static_cast<std::int32_t>(ListView1->ItemData(item));
-    const TRect thumb{0, 0, ImagePack->GetImageWidth(index), ImagePack->GetImageHeight(index)};
+    const qreal ratio = ThumbnailPixelRatio();
+    const TRect thumb{0, 0, qRound(ImagePack->GetImageWidth(index) / ratio), qRound(ImagePack->GetImageHeight(index) / ratio)};
     ImagePack->StretchDrawImage(canvas, CenterRectAt(thumb, RectCenter(FromQRect(r))), index);
 }
 

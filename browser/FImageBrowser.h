@@ -68,6 +68,9 @@ public:
     // text, or its longest head followed by "..." that fits maxWidth on canvas.
     static QString FitText(TCanvas& canvas, const QString& text, int maxWidth);
     void MakeThumbnail(TPicture& source, TPictureEx& target);
+    // Device pixels per logical pixel of the screen the list is on (at least 1): thumbnails are
+    // made with that many pixels and drawn at their logical size.
+    qreal ThumbnailPixelRatio() const;
     // The picture that stands in for a thumbnail the loader has not delivered yet.
     static const TPicture& PlaceholderPicture();
     // Takes at most one picture the loader finished, thumbnails it and redraws its item.
@@ -107,6 +110,13 @@ private:
     void GlobalNotify1Idle(QObject* sender);
     void SourceNotify(TObject* sender, const TGUID& eventId);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    // The list's background: the design grey under a light palette, the palette's own base
+    // under a dark one, where the captions' palette text would not read on the grey.
+    void TakePaletteColours();
     bool InThumbnailView() const { return FViewMode <= 1; }
     void DrawThumbnail(int item, TCanvas& canvas);
     void DrawCaption(int item, TCanvas& canvas);

@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -35,7 +37,14 @@ const QString PositionInFileNameKey = QStringLiteral("capture/positionInFileName
 const QString PngMimeType = QStringLiteral("image/png");
 const QString DeinterlaceKey = QStringLiteral("pictures/deinterlace");
 const QString ToneMappingKey = QStringLiteral("pictures/toneMapping");
+const QString WindowGeometryKey = QStringLiteral("window/geometry");
+const QString WindowMaximizedKey = QStringLiteral("window/maximized");
 const char* const RestoreQuestion = QT_TRANSLATE_NOOP("TFramoraDesktop", "前回保存されなかったシーンがあります。復元しますか？");
+// The details under the question: how many scenes, and when they were captured.
+const char* const RestoreDetailsOne = QT_TRANSLATE_NOOP("TFramoraDesktop", "1件のシーン（%1にキャプチャ）");
+const char* const RestoreDetailsAt = QT_TRANSLATE_NOOP("TFramoraDesktop", "%1件のシーン（%2にキャプチャ）");
+const char* const RestoreDetailsBetween = QT_TRANSLATE_NOOP("TFramoraDesktop", "%1件のシーン（%2〜%3にキャプチャ）");
+const QString CaptureTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm");
 const char* const CopyHint = QT_TRANSLATE_NOOP("TFramoraDesktop", "選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
@@ -124,6 +133,22 @@ void TFramoraSettings::SetToneMapping(bool on)
     FSettings.setValue(ToneMappingKey, on);
 }
 
+QRect TFramoraSettings::WindowGeometry() const
+{
+    return FSettings.value(WindowGeometryKey).toRect();
+}
+
+bool TFramoraSettings::WindowMaximized() const
+{
+    return FSettings.value(WindowMaximizedKey, false).toBool();
+}
+
+void TFramoraSettings::SetWindowGeometry(const QRect& geometry, bool maximized)
+{
+    FSettings.setValue(WindowGeometryKey, geometry);
+    FSettings.setValue(WindowMaximizedKey, maximized);
+}
+
 std::unique_ptr<TfrmFramora> NewFramoraWindow()
 {
     auto form = std::make_unique<TfrmFramora>();
@@ -208,6 +233,26 @@ void TFramoraDesktop::RestoreSettings()
         });
     FForm.ToneMapping1->setChecked(FSettings.ToneMapping());
     connect(FForm.ToneMapping1, &QAction::toggled, this, [this](bool on) { FSettings.SetToneMapping(on); });
+    RestoreWindowGeometry();
+}
+
+// The window comes back where and as large as it was left; the form's minimum (its design size)
+// still holds, and a place no screen shows any more (a screen unplugged) is left to the form's
+// own centring.
+void TFramoraDesktop::RestoreWindowGeometry()
+{
+    const QRect kept = FSettings.WindowGeometry();
+    if (kept.isEmpty())
+        return;
+    const QSize size = kept.size().expandedTo(FForm.minimumSize());
+    if (QGuiApplication::screenAt(kept.center())) {
+        FForm.setGeometry(QRect(kept.topLeft(), size));
+        FForm.SetPosition(TPosition::poDesigned);
+    } else {
+        FForm.resize(size);
+    }
+    if (FSettings.WindowMaximized())
+        FForm.setWindowState(FForm.windowState() | Qt::WindowMaximized);
 }
 
 void TFramoraDesktop::MovieOpened(const QString& path)
@@ -256,21 +301,38 @@ void TFramoraDesktop::FollowSceneList()
     connect(&FForm, &TfrmFramora::AllScenesDeleted, this, [this] { FRecovery->Cleared(); });
 }
 
+QString TFramoraDesktop::RestoreDetails(const TOrphanedScenes& orphans)
+{
+    QList<QDateTime> times;
+    for (std::size_t i = 0; i < orphans.FolderCount(); ++i)
+        times += orphans.SceneFileTimes(i);
+    if (times.isEmpty())
+        return {};
+    const auto [first, last] = std::minmax_element(times.begin(), times.end());
+    const QString from = first->toString(CaptureTimeFormat), to = last->toString(CaptureTimeFormat);
+    const qsizetype count = times.size();
+    if (from == to)
+        return count == 1 ? tr(RestoreDetailsOne).arg(from) : tr(RestoreDetailsAt).arg(count).arg(from);
+    return tr(RestoreDetailsBetween).arg(count).arg(from, to);
+}
+
 void TFramoraDesktop::OfferRecoveredScenes()
 {
     TOrphanedScenes orphans(RecoveryRoot());
     if (orphans.FolderCount() == 0)
         return;
     const bool restore = MessageBox(&FForm, tr(RestoreQuestion), FForm.Caption(), TMsgButtons::YesNo,
-                                    TMsgIcon::Question) == TMsgResult::Yes;
+                                    TMsgIcon::Question, RestoreDetails(orphans)) == TMsgResult::Yes;
     for (std::size_t i = 0; i < orphans.FolderCount(); ++i) {
         if (restore) {
             if (orphans.SceneFileCount(i) > static_cast<std::size_t>(FForm.FreeSceneCount()))
                 continue; // kept whole for a later start rather than split
             for (const TRecoveredScene& scene : orphans.Read(i))
                 FForm.RestoreScene(scene.Picture, scene.Origin);
-            // The old files go only once the scenes are kept under this run.
-            FRecovery->Flush();
+            // The old files go only once this run's folder holds every scene: when the state
+            // folder is full or unwritable they are the only copy on disk.
+            if (!FRecovery->KeepsEveryScene())
+                continue;
         }
         orphans.Remove(i);
     }
@@ -314,6 +376,10 @@ bool TFramoraDesktop::eventFilter(QObject* watched, QEvent* event)
             &FForm, [form = &FForm, path = *movie] { form->OpenMovie(path); }, Qt::QueuedConnection);
         return true;
     }
+    case QEvent::Hide:
+        // Hidden is how a window that closes ends; a minimized one keeps its normal geometry.
+        FSettings.SetWindowGeometry(FForm.isMaximized() ? FForm.normalGeometry() : FForm.geometry(), FForm.isMaximized());
+        return false;
     default:
         return false;
     }

@@ -2,10 +2,11 @@
 // What the capture window does as a desktop application: keyboard shortcuts (shown in the
 // buttons' hints), a movie dropped on the window opens, and the folders last used and the step
 // unit are kept between runs, and so are whether captures are saved at the display size and
-// whether positions are exact. Nothing else is remembered.
+// whether positions are exact, and the window's size and place. Nothing else is remembered.
 #include "capture/UFramora.h"
 
 #include <QObject>
+#include <QRect>
 #include <QSettings>
 #include <QString>
 
@@ -15,6 +16,7 @@
 
 class QAction;
 class QMimeData;
+class TOrphanedScenes;
 class TSceneRecovery;
 
 // The capture window as the program shows it: the form with its desktop layer attached.
@@ -49,6 +51,11 @@ public:
     void SetDeinterlace(TDeinterlace mode);
     bool ToneMapping() const;
     void SetToneMapping(bool on);
+    // The window's place and size (its inside, as QWidget::geometry gives it; when maximized,
+    // what it comes back to), and whether it was maximized; an empty rectangle when none was kept.
+    QRect WindowGeometry() const;
+    bool WindowMaximized() const;
+    void SetWindowGeometry(const QRect& geometry, bool maximized);
 
 private:
     QSettings FSettings;
@@ -75,6 +82,9 @@ protected:
 private:
     void CreateShortcuts();
     void RestoreSettings();
+    void RestoreWindowGeometry();
+    // How many scenes orphans hold and when they were captured, for the question that offers them.
+    static QString RestoreDetails(const TOrphanedScenes& orphans);
     void CopyToClipboard();
     // The window's check item follows the setting kept under key, and keeps its changes.
     void KeepChecked(QAction* item, const QString& key, bool byDefault);

@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,6 +56,9 @@ constexpr int PlaybackTickMs = 97;
 constexpr int InitialStepUnitIndex = 3; // "10秒"
 const QString PictureSizeFormat = QStringLiteral("%1 x %2");
 const char* const OpenFailedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "動画シーンの取得ができませんでした。");
+// The second line of OpenFailedMessage: the file and what the movie libraries said of it.
+const QString OpenFailedReason = QStringLiteral("%1: %2");
+const char* const FolderNotMovieMessage = QT_TRANSLATE_NOOP("TfrmFramora", "%1 はフォルダーです。動画ファイルを指定してください。");
 
 const char* const OpenDialogTitle = QT_TRANSLATE_NOOP("TfrmFramora", "動画ファイルの選択");
 const char* const OpenDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora",
@@ -70,8 +74,10 @@ const char* const OpenDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora",
     "|すべての形式(*.*)|*.*");
 
 const char* const SaveDialogTitle = QT_TRANSLATE_NOOP("TfrmFramora", "キャプチャイメージの保存");
-const char* const SaveDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora", "ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*|"
-                                                "WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff");
+// Every format saving writes, the Part's bitmap first; all files last, as dialogs list them.
+const char* const SaveDialogFilter = QT_TRANSLATE_NOOP("TfrmFramora", "ビットマップ (*.bmp)|*.bmp|PNG (*.png)|*.png|"
+                                                "JPEG (*.jpg)|*.jpg;*.jpeg|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff|"
+                                                "すべてのファイル(*.*)|*.*");
 
 struct TCommandText {
     const char* Name;
@@ -394,6 +400,9 @@ void TfrmFramora::FormCreate()
     // One instance at a time.
     if (IsAlreadyRunning(FramoraGuardName)) {
         MessageBox(this, QCoreApplication::translate(AlreadyRunningContext, AlreadyRunningMessage), Caption(), TMsgButtons::OK);
+        // The guard holds whatever the user answers: a second start that asked whether to end
+        // could be talked into a second window.
+        FSecondInstance = true;
         FClosedDuringCreate = close();
     }
 }
@@ -450,8 +459,15 @@ void TfrmFramora::OpenMovie(const QString& Path)
             lblPicSize->clear();
             lblCurPos->clear();
             lblStopPos->clear();
-            MessageBox(this, tr(OpenFailedMessage), Caption(), TMsgButtons::OK);
+            const QString reason = QString::fromStdString(Decoder->OpenError());
+            const QString name = QDir::toNativeSeparators(Path);
+            MessageBox(this, tr(OpenFailedMessage) + QLatin1Char('\n') + (reason.isEmpty() ? name : OpenFailedReason.arg(name, reason)),
+                       Caption(), TMsgButtons::OK);
         }
+    } else if (file.isDir()) {
+        // A folder named on the command line (or dropped) would otherwise leave an empty window
+        // without a word.
+        MessageBox(this, tr(FolderNotMovieMessage).arg(QDir::toNativeSeparators(Path)), Caption(), TMsgButtons::OK);
     }
     edFileName->setText(FileNamePart(MoviePath));
 }

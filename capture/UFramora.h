@@ -346,6 +346,11 @@ private:
     void StoreScene(const TPicture& picture, std::int32_t index);
     // Writes scene p; a file written without its provenance is added to withoutProvenance.
     bool SaveScene(std::int32_t p, QStringList& withoutProvenance);
+    // The file scene p is saved as under the name the save dialog confirmed.
+    QString SceneSaveName(std::int32_t p) const;
+    // False when a numbered file of the save exists and the user keeps it (selected: the
+    // browser's selection, -1 for every scene).
+    bool MayOverwrite(std::int32_t selected);
     // Where a scene made now of the open movie's picture at timeMs came from (stored: the
     // picture the scene keeps).
     TProvenance FrameOrigin(const TBitmap& stored, std::int32_t timeMs) const;
@@ -385,6 +390,7 @@ private:
     bool PositionChanging = false;          // TrackBar1Change runs
 
     bool FClosedDuringCreate = false;
+    bool FSecondInstance = false; // another instance holds the guard: this one ends without asking
     bool FStartedWithParameters = false;
     bool FScenesUnsaved = false;            // set by a capture, cleared by a save of every scene
     std::vector<TProvenance> SceneOrigins;  // where each scene came from, in scene order

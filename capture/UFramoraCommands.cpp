@@ -36,6 +36,10 @@ void TfrmFramora::Exit1Click()
 
 void TfrmFramora::FormCloseQuery(bool& CanClose)
 {
+    if (FSecondInstance) {
+        CanClose = true;
+        return;
+    }
     // Unsaved scenes would be lost for good, so that question is asked whatever the command line.
     if (HasUnsavedScenes()) {
         CanClose = MessageBox(this, tr(UnsavedCloseQuestion), Caption(), TMsgButtons::OKCancel) == TMsgResult::OK;

@@ -24,6 +24,10 @@ const char* const SavedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "ファイル�
 const char* const SaveFailedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "%1を保存できませんでした。");
 // Said once after a save in which some picture could not take its provenance.
 const char* const NoProvenanceMessage = QT_TRANSLATE_NOOP("TfrmFramora", "%1に動画の情報を書き込めませんでした（画像は保存されています）。");
+// Asked once before a save that would replace files: the first of them, and how many others.
+const char* const OverwriteOneQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "%1 は既にあります。上書きしますか？");
+const char* const OverwriteTwoQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "%1 ほか1件は既にあります。上書きしますか？");
+const char* const OverwriteManyQuestion = QT_TRANSLATE_NOOP("TfrmFramora", "%1 ほか%2件は既にあります。上書きしますか？");
 
 const QString SaveStampPattern = QStringLiteral("yyyyMMddHHmmss_");
 const QString DefaultSaveExtension = QStringLiteral(".bmp");
@@ -91,6 +95,8 @@ void TfrmFramora::SaveScenes()
     if (!SavePictureDialog1->Execute())
         return;
     const std::int32_t k = Browser->SelectedIndex();
+    if (!MayOverwrite(k))
+        return;
     bool everyScene = true;
     QStringList withoutProvenance;
     for (std::int32_t p = 0; p < SceneCount; ++p) {
@@ -111,14 +117,39 @@ void TfrmFramora::SaveScenes()
     MessageBox(this, saved, Caption(), TMsgButtons::OK);
 }
 
+QString TfrmFramora::SceneSaveName(std::int32_t p) const
+{
+    const TProvenance& origin = SceneOrigins.at(static_cast<std::size_t>(p));
+    return SceneFileName(SavePictureDialog1->FileName, p,
+                         PositionInFileName1->isChecked() ? std::optional(origin.PositionMs) : std::nullopt);
+}
+
+// The dialog confirms replacing only the name typed, never the numbered names written: those
+// are asked about here, all at once.
+bool TfrmFramora::MayOverwrite(std::int32_t selected)
+{
+    QStringList existing;
+    for (std::int32_t p = 0; p < SceneCount; ++p) {
+        const QFileInfo file(SceneSaveName(p));
+        // A folder under the name is nothing to replace; writing there fails and says so.
+        if ((selected < 0 || Browser->ListView1->ItemSelected(p)) && file.exists() && !file.isDir())
+            existing.append(file.fileName());
+    }
+    if (existing.isEmpty())
+        return true;
+    const qsizetype others = existing.size() - 1;
+    const QString question = others == 0   ? tr(OverwriteOneQuestion).arg(existing.front())
+                             : others == 1 ? tr(OverwriteTwoQuestion).arg(existing.front())
+                                           : tr(OverwriteManyQuestion).arg(existing.front()).arg(others);
+    return MessageBox(this, question, Caption(), TMsgButtons::YesNo, TMsgIcon::Question) == TMsgResult::Yes;
+}
+
 bool TfrmFramora::SaveScene(std::int32_t p, QStringList& withoutProvenance)
 {
     TPictureEx picture;
     CustomImagePack1->SafeGetImage(picture, p);
     const TProvenance& origin = SceneOrigins.at(static_cast<std::size_t>(p));
-    const QString name =
-        SceneFileName(SavePictureDialog1->FileName, p,
-                      PositionInFileName1->isChecked() ? std::optional(origin.PositionMs) : std::nullopt);
+    const QString name = SceneSaveName(p);
     QString error, metadataError;
     if (SaveSceneFile(PictureImage(picture), name, error, &origin, &metadataError)) {
         if (!metadataError.isEmpty())

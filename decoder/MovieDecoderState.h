@@ -10,6 +10,7 @@
 
 #include <QBuffer>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -110,6 +111,9 @@ struct TMovieDecoder::TState {
     // Set when a read was cut off; the positioning in progress then gives up instead of
     // starting call after call into the same dead end.
     bool ReadCutOff = false;
+    // Set when the interrupt callback ended the call in progress; valid until the next call.
+    // Demuxers that read with generated timestamps report such a call as the end of the file.
+    std::atomic<bool> CallInterrupted{false};
     // Set when the last packet fetch ended at the end of the file: the packet then held is
     // empty, and decoding it asks the codec for the pictures it has held back.
     bool ReadAtEnd = false;
@@ -170,6 +174,7 @@ public:
         : FState(state)
     {
         FState.CallDeadline = Clock::now() + FState.CallTimeLimit;
+        FState.CallInterrupted = false;
     }
     ~TCallDeadline() { FState.CallDeadline = Clock::time_point::max(); }
     TCallDeadline(const TCallDeadline&) = delete;

@@ -25,9 +25,12 @@ TLogState& State()
     return state;
 }
 
+// How many TQuietFFmpegLog live on this thread.
+thread_local int QuietDepth = 0;
+
 void LogCallback(void* context, int level, const char* format, va_list arguments)
 {
-    if (level > av_log_get_level())
+    if (QuietDepth > 0 || level > av_log_get_level())
         return;
     TLogState& state = State();
     const std::lock_guard lock(state.Lock);
@@ -68,4 +71,14 @@ void InstallFFmpegLog(const std::string& program, TFFmpegLogLevel level)
     }
     av_log_set_level(level == TFFmpegLogLevel::Everything ? AV_LOG_TRACE : AV_LOG_ERROR);
     av_log_set_callback(LogCallback);
+}
+
+TQuietFFmpegLog::TQuietFFmpegLog()
+{
+    ++QuietDepth;
+}
+
+TQuietFFmpegLog::~TQuietFFmpegLog()
+{
+    --QuietDepth;
 }

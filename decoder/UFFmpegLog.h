@@ -12,3 +12,14 @@ void InstallFFmpegLog(const std::string& program, TFFmpegLogLevel level);
 // Movie files carry text (titles, tags) that FFmpeg may quote: control characters other than
 // the line break and tab become '?', so a file cannot drive the terminal it is logged to.
 std::string SanitizedLogText(std::string text);
+
+// While one lives, FFmpeg's messages from this thread are dropped by the handler above; other
+// threads log as before, and the level stays as it is. For work whose complaints would only
+// repeat the one line its caller writes (building a filter graph). Nests.
+class TQuietFFmpegLog {
+public:
+    TQuietFFmpegLog();
+    ~TQuietFFmpegLog();
+    TQuietFFmpegLog(const TQuietFFmpegLog&) = delete;
+    TQuietFFmpegLog& operator=(const TQuietFFmpegLog&) = delete;
+};

@@ -35,6 +35,7 @@ bool TMovieDecoder::Open(const std::string& FileName)
     FState->PreviewWidth = 0;
     FState->PreviewHeight = 0;
     FState->UsesAVIFile = false;
+    FOpenError.clear();
     if (OpenWithFFmpeg(FileName))
         return true;
     ReleaseFFmpeg();

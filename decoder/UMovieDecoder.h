@@ -24,6 +24,9 @@ public:
     TMovieDecoder& operator=(const TMovieDecoder&) = delete;
 
     bool Open(const std::string& FileName);
+    // Why the last Open failed, as FFmpeg put it ("Invalid data found when processing input");
+    // empty when it gave no reason.
+    const std::string& OpenError() const { return FOpenError; }
     bool Close();
     // From time 0 to the end of the last picture, in milliseconds.
     std::int32_t Duration() const;
@@ -116,6 +119,8 @@ private:
 
     // The FFmpeg input (UMovieReader.cpp).
     bool OpenWithFFmpeg(const std::string& FileName);
+    // Keeps FFmpeg's text for status as the reason Open failed; false.
+    bool OpenFailed(int status);
     // Frees what an FFmpeg opening created, in the order Close uses; safe on a partial opening.
     void ReleaseFFmpeg();
     bool ReadVideoPacket();
@@ -171,6 +176,7 @@ private:
     bool RenderAVIFileFrame();
 
     std::string FFileName;
+    std::string FOpenError; // valid after an Open that failed
     bool FIsOpen = false;
     bool FExact = false;
     std::unique_ptr<TBitmap> FBitmap;

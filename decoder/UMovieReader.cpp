@@ -25,6 +25,7 @@ namespace {
 constexpr int MaxReadsPerFetch = 250; // av_read_frame calls to find one video packet
 
 constexpr std::int64_t MinimumDurationUs = 40000; // a movie must last longer than one 25 fps picture
+const char* const NoVideoStreamError = "no video stream";
 
 // The processors this process may run on (a container or taskset may allow fewer than the
 // machine has); at least one.
@@ -53,7 +54,11 @@ bool IsLeftToPlatform(AVCodecID id)
 
 int InterruptIfLate(void* state)
 {
-    return Clock::now() > static_cast<const TMovieDecoder::TState*>(state)->CallDeadline ? 1 : 0;
+    auto* s = static_cast<TMovieDecoder::TState*>(state);
+    if (Clock::now() <= s->CallDeadline)
+        return 0;
+    s->CallInterrupted = true;
+    return 1;
 }
 
 // What a movie taught about its pictures; none of it holds for the next one.
@@ -98,6 +103,14 @@ void TakeReceivedPicture(TMovieDecoder::TState& s)
 
 } // namespace
 
+bool TMovieDecoder::OpenFailed(int status)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(status, text, sizeof text);
+    FOpenError = text;
+    return false;
+}
+
 bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
 {
     TState& s = *FState;
@@ -113,14 +126,14 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         format->interrupt_callback = {InterruptIfLate, &s};
         {
             TCallDeadline deadline(s);
-            if (avformat_open_input(&format, FileName.c_str(), nullptr, nullptr) != 0)
-                return false; // it has freed the context
+            if (const int opened = avformat_open_input(&format, FileName.c_str(), nullptr, nullptr); opened != 0)
+                return OpenFailed(opened); // it has freed the context
         }
         s.FormatContext.reset(format);
         {
             TCallDeadline deadline(s);
-            if (avformat_find_stream_info(format, nullptr) < 0)
-                return false;
+            if (const int found = avformat_find_stream_info(format, nullptr); found < 0)
+                return OpenFailed(found);
         }
 
         s.VideoStream = -1;
@@ -130,8 +143,10 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
                 break;
             }
         }
-        if (s.VideoStream < 0)
+        if (s.VideoStream < 0) {
+            FOpenError = NoVideoStreamError;
             return false;
+        }
 
         s.CodecContext.reset(avcodec_alloc_context3(nullptr));
         if (!s.CodecContext

@@ -2,6 +2,7 @@
 
 #include "decoder/MovieDecoderState.h"
 #include "decoder/USubtitleBlend.h"
+#include "decoder/UMovieTime.h"
 
 extern "C" {
 #include <ass/ass.h>
@@ -33,6 +34,9 @@ constexpr auto CallTimeLimit = std::chrono::milliseconds(TMovieDecoder::DefaultC
 // this much; the index counts an event as known only once reading has passed it by as much.
 constexpr std::int64_t InterleaveSlackMs = 1000;
 constexpr std::int64_t EndOpen = std::numeric_limits<std::int64_t>::max();
+// A text event whose stream gives no end is shown until the next event, and this long at most
+// (the last one of a stream included), as players show them.
+constexpr std::int64_t OpenTextEventMs = 5000;
 // DVB subtitles address a 720 x 576 page unless the stream defines its display.
 constexpr int DvbPageWidth = 720;
 constexpr int DvbPageHeight = 576;
@@ -90,9 +94,46 @@ struct TBitmapEvent {
     std::vector<TBitmapRect> Rects;
 };
 
+} // namespace
+
+// A stream time in milliseconds. FFmpeg answers INT64_MIN for a result that does not fit (and
+// for a missing time); the answer saturates instead, as the decoder's own arithmetic does, so
+// that the sums made with it cannot wrap round.
+std::int64_t SubtitleTime::ToMs(std::int64_t value, int timeBaseNum, int timeBaseDen)
+{
+    if (value == AV_NOPTS_VALUE || timeBaseNum <= 0 || timeBaseDen <= 0)
+        return std::numeric_limits<std::int64_t>::min();
+    const std::int64_t ms = av_rescale_q(value, AVRational{timeBaseNum, timeBaseDen}, AVRational{1, 1000});
+    if (ms != std::numeric_limits<std::int64_t>::min())
+        return ms;
+    return value > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+}
+
+SubtitleGeometry::TBitmapPlacement SubtitleGeometry::PlaceBitmap(QRect place, QSize canvas, QSize size)
+{
+    const QRect visible = place.intersected(QRect(QPoint(0, 0), canvas));
+    if (visible.isEmpty() || size.isEmpty())
+        return {};
+    const double sx = static_cast<double>(size.width()) / canvas.width();
+    const double sy = static_cast<double>(size.height()) / canvas.height();
+    const QRect target(qRound(visible.x() * sx), qRound(visible.y() * sy), std::max(1, qRound(visible.width() * sx)),
+                       std::max(1, qRound(visible.height() * sy)));
+    return {visible.translated(-place.topLeft()), target};
+}
+
+std::int64_t SubtitleTime::Difference(std::int64_t a, std::int64_t b)
+{
+    std::int64_t difference = 0;
+    if (__builtin_sub_overflow(a, b, &difference))
+        return b < 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+    return difference;
+}
+
+namespace {
+
 std::int64_t ToMs(std::int64_t value, AVRational timeBase)
 {
-    return av_rescale_q(value, timeBase, AVRational{1, 1000});
+    return SubtitleTime::ToMs(value, timeBase.num, timeBase.den);
 }
 
 bool IsTextCodec(AVCodecID id)
@@ -320,7 +361,7 @@ void AddTextEvent(TMovieSubtitles::TIndex& index, const AVSubtitle& subtitle, st
     ASS_Track* track = index.Track.get();
     if (index.OpenTextEvent >= 0 && index.OpenTextEvent < track->n_events) {
         ASS_Event& open = track->events[index.OpenTextEvent];
-        open.Duration = std::max<long long>(0, startMs - open.Start);
+        open.Duration = std::clamp<long long>(SubtitleTime::Difference(startMs, open.Start), 0, OpenTextEventMs);
     }
     index.OpenTextEvent = -1;
     for (unsigned i = 0; i < subtitle.num_rects; ++i) {
@@ -329,7 +370,7 @@ void AddTextEvent(TMovieSubtitles::TIndex& index, const AVSubtitle& subtitle, st
             continue;
         const int before = track->n_events;
         ass_process_chunk(track, rect->ass, static_cast<int>(std::strlen(rect->ass)), startMs,
-                          durationMs == EndOpen ? 0 : durationMs);
+                          durationMs == EndOpen ? OpenTextEventMs : durationMs);
         if (track->n_events > before) {
             ++index.Events;
             if (durationMs == EndOpen)
@@ -374,7 +415,7 @@ void AddBitmapEvent(TMovieSubtitles::TIndex& index, const TReading& r, const AVS
 {
     TBitmapEvent event;
     event.StartMs = startMs;
-    event.EndMs = durationMs == EndOpen ? EndOpen : startMs + durationMs;
+    event.EndMs = durationMs == EndOpen ? EndOpen : MovieTime::SaturatingAdd(startMs, durationMs);
     event.Canvas = BitmapCanvas(r);
     for (unsigned i = 0; i < subtitle.num_rects; ++i) {
         if (UsableBitmap(*subtitle.rects[i]))
@@ -398,9 +439,13 @@ void EventTimes(const TReading& r, const AVPacket& packet, const AVSubtitle& sub
                 std::int64_t& durationMs)
 {
     const std::int64_t packetTime = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-    startMs = ToMs(packetTime, r.Stream->time_base) - r.OriginMs + subtitle.start_display_time;
+    startMs = MovieTime::SaturatingAdd(SubtitleTime::Difference(ToMs(packetTime, r.Stream->time_base), r.OriginMs),
+                                       subtitle.start_display_time);
     durationMs = EndOpen;
-    if (subtitle.end_display_time > subtitle.start_display_time && subtitle.end_display_time != UINT32_MAX)
+    // A packet without a duration (-1) comes out of the decoder as an end of some 49 days: past
+    // INT32_MAX it is no end at all.
+    if (subtitle.end_display_time > subtitle.start_display_time
+        && subtitle.end_display_time <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
         durationMs = subtitle.end_display_time - subtitle.start_display_time;
     else if (packet.duration > 0)
         durationMs = ToMs(packet.duration, r.Stream->time_base);
@@ -461,7 +506,8 @@ void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::in
             }
         }
         if (packetTime != AV_NOPTS_VALUE)
-            Publish(ToMs(packetTime, stream->time_base) - r.OriginMs - InterleaveSlackMs);
+            Publish(SubtitleTime::Difference(SubtitleTime::Difference(ToMs(packetTime, stream->time_base), r.OriginMs),
+                                             InterleaveSlackMs));
         av_packet_unref(&packet);
     }
     if (damaged > 0 || cutOff)
@@ -541,20 +587,21 @@ std::vector<TSubtitlePiece> TMovieSubtitles::TIndex::Pieces(QSize size, std::int
             shown.insert(shown.begin(), &*it);
     }
     for (const TBitmapEvent* event : shown) {
-        const double sx = static_cast<double>(size.width()) / event->Canvas.width();
-        const double sy = static_cast<double>(size.height()) / event->Canvas.height();
         for (const TBitmapRect& rect : event->Rects) {
+            const SubtitleGeometry::TBitmapPlacement placed = SubtitleGeometry::PlaceBitmap(rect.Place, event->Canvas, size);
+            if (placed.Source.isEmpty())
+                continue;
             const QByteArray indices = qUncompress(rect.Indices);
             if (indices.size() != static_cast<qsizetype>(rect.Place.width()) * rect.Place.height())
                 continue;
             QImage paletted(reinterpret_cast<const uchar*>(indices.constData()), rect.Place.width(),
                             rect.Place.height(), rect.Place.width(), QImage::Format_Indexed8);
             paletted.setColorTable(rect.Palette);
-            const QRect target(qRound(rect.Place.x() * sx), qRound(rect.Place.y() * sy),
-                               std::max(1, qRound(rect.Place.width() * sx)), std::max(1, qRound(rect.Place.height() * sy)));
+            if (placed.Source.size() != rect.Place.size())
+                paletted = paletted.copy(placed.Source);
             QImage pixels = paletted.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                                .scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            pieces.push_back({target.topLeft(), std::move(pixels)});
+                                .scaled(placed.Target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            pieces.push_back({placed.Target.topLeft(), std::move(pixels)});
         }
     }
     return pieces;

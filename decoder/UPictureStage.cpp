@@ -1,4 +1,5 @@
 #include "decoder/UPictureStage.h"
+#include "decoder/UFFmpegLog.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -7,6 +8,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -222,6 +224,19 @@ void TPictureStage::SetSettings(const TPictureSettings& settings)
     Reset();
 }
 
+std::string PictureStage::UnknownFilter(const std::string& chain)
+{
+    std::size_t at = 0;
+    while (at < chain.size()) {
+        const std::size_t end = std::min(chain.find(',', at), chain.size());
+        const std::string name = chain.substr(at, std::min(chain.find('=', at), end) - at);
+        if (!name.empty() && !avfilter_get_by_name(name.c_str()))
+            return name;
+        at = end + 1;
+    }
+    return {};
+}
+
 void TPictureStage::SetDeinterlacer(std::string name)
 {
     FDeinterlacer = std::move(name);
@@ -322,13 +337,17 @@ void TPictureStage::Make(const TPictureProperties& properties, int width, int he
         && height < properties.Height)
         colours.insert(firstScale + 7, "w=" + std::to_string(width) + ":h=" + std::to_string(height) + ":");
     // The filters' own complaints would be several lines, some of them about our internals; the
-    // one line below carries their reason.
-    const int level = av_log_get_level();
-    av_log_set_level(AV_LOG_QUIET);
-    int built = fields.empty() ? 0 : FFields.Build(fields, properties);
-    if (built >= 0 && !colours.empty())
-        built = FColours.Build(colours, properties);
-    av_log_set_level(level);
+    // one line below carries their reason. Only this thread's are held back (the level is the
+    // whole process's, and other threads' errors must still be heard), and a filter this FFmpeg
+    // lacks is found before the parser would say so to whatever handler is installed.
+    int built = PictureStage::UnknownFilter(chain).empty() ? 0 : AVERROR_FILTER_NOT_FOUND;
+    {
+        const TQuietFFmpegLog quiet;
+        if (built >= 0 && !fields.empty())
+            built = FFields.Build(fields, properties);
+        if (built >= 0 && !colours.empty())
+            built = FColours.Build(colours, properties);
+    }
     if (built >= 0)
         return;
     FFields.Reset();

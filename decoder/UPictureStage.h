@@ -51,6 +51,8 @@ TPictureProperties Deciding(TPictureProperties picture, const TPictureSettings& 
 // deinterlacer names the filter that splits and rebuilds fields.
 std::string FilterChain(const TPictureProperties& picture, const TPictureSettings& settings,
                         const std::string& deinterlacer = "bwdif");
+// The first filter of chain this FFmpeg does not have; empty when it has them all.
+std::string UnknownFilter(const std::string& chain);
 } // namespace PictureStage
 
 // One libavfilter graph from a buffer source to a buffer sink, for pictures of one shape.

@@ -220,6 +220,8 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
 {
     TMovieDecoder& d = FDecoder;
     FReachedMs = -1;
+    FMissedMs.clear();
+    FCutShort = false;
     if (!d.IsOpen())
         return false;
     d.SetExact(true);
@@ -297,8 +299,12 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
         int budget = ScanPacketBudget;
         // Damaged packets are passed over inside NextPicture; only the end of the file, a read
         // that timed out or a stretch with no picture at all ends the scan.
-        if (d.NextPicture(budget) != TMovieDecoder::TNextPicture::Picture)
+        if (const TMovieDecoder::TNextPicture next = d.NextPicture(budget); next != TMovieDecoder::TNextPicture::Picture) {
+            // A read cut off by its deadline may come back as the end of the file (MP4 read with
+            // generated timestamps); the interrupt itself tells the two apart.
+            FCutShort = next == TMovieDecoder::TNextPicture::Failed || s.CallInterrupted;
             break;
+        }
         std::int64_t pts = PresentationTimeOf(*s.DecodedFrame);
         if (pts == AV_NOPTS_VALUE)
             pts = MovieTime::SaturatingAdd(lastPts, duration);
@@ -319,6 +325,8 @@ bool TSceneScanner::ScanIntervals(std::int32_t startMs, std::int32_t everyMs, st
 {
     TMovieDecoder& d = FDecoder;
     FReachedMs = -1;
+    FMissedMs.clear();
+    FCutShort = false;
     if (!d.IsOpen() || everyMs <= 0)
         return false;
     d.SetExact(true);
@@ -330,8 +338,10 @@ bool TSceneScanner::ScanIntervals(std::int32_t startMs, std::int32_t everyMs, st
         if (progress)
             progress(t);
         // A time in a damaged stretch gives no picture; the next may.
-        if (!d.DecodeFrame(t))
+        if (!d.DecodeFrame(t)) {
+            FMissedMs.push_back(t);
             continue;
+        }
         any = true;
         if (!found({t, d.FrameTimeMs(), d.Bitmap(), d.DisplayTransform()}))
             break;

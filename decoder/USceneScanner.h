@@ -113,8 +113,16 @@ public:
 
     // The position the last scan reached; -1 before any.
     std::int32_t ReachedMs() const { return FReachedMs; }
+    // The interval times of the last ScanIntervals that gave no picture, in order; filled as the
+    // scan goes, so a found callback sees the ones before its own time.
+    const std::vector<std::int32_t>& MissedMs() const { return FMissedMs; }
+    // The last scan stopped before the end of the movie: a read failed or ran past its deadline
+    // (not a stop asked for, nor a callback's false).
+    bool CutShort() const { return FCutShort; }
 
 private:
     TMovieDecoder& FDecoder;
     std::int32_t FReachedMs = -1;
+    std::vector<std::int32_t> FMissedMs;
+    bool FCutShort = false;
 };

@@ -1,5 +1,7 @@
 #include "framework/MessageBox.h"
 
+#include <QAbstractButton>
+#include <QKeySequence>
 #include <QMessageBox>
 
 namespace {
@@ -64,18 +66,32 @@ TMsgResult ResultFor(int pressed, TMsgButtons buttons)
                                                : TMsgResult::Cancel;
     }
 }
+
+// Some translations of Qt's "&Yes" and "&No" drop the mnemonic (Japanese: はい, いいえ), and with
+// it the key that answers the box; it is put back in the form those languages write it.
+void KeepAnswerKey(QMessageBox& box, QMessageBox::StandardButton which, QChar key)
+{
+    QAbstractButton* button = box.button(which);
+    if (!button || !QKeySequence::mnemonic(button->text()).isEmpty())
+        return;
+    button->setText(button->text() + QStringLiteral("(&") + key + QLatin1Char(')'));
+}
+
 } // namespace
 
 TMsgResult MessageBox(QWidget* parent, const QString& text, const QString& caption, TMsgButtons buttons,
-                      TMsgIcon icon)
+                      TMsgIcon icon, const QString& informative)
 {
-    const TMessageBoxRequest request{parent, text, caption, buttons, icon};
+    const TMessageBoxRequest request{parent, text, caption, buttons, icon, informative};
     if (auto* script = TMessageBoxScript::Current())
         return script->Answer(request);
 
     QMessageBox box(QtIconFor(icon), caption, text, StandardButtonsFor(buttons), parent);
+    box.setInformativeText(informative);
     box.setDefaultButton(buttons == TMsgButtons::OK || buttons == TMsgButtons::OKCancel ? QMessageBox::Ok
                                                                                          : QMessageBox::Yes);
+    KeepAnswerKey(box, QMessageBox::Yes, QLatin1Char('Y'));
+    KeepAnswerKey(box, QMessageBox::No, QLatin1Char('N'));
     return ResultFor(box.exec(), buttons);
 }
 

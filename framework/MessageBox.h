@@ -15,8 +15,11 @@ enum class TMsgButtons { OK, OKCancel, YesNo, YesNoCancel };
 enum class TMsgIcon { None, Information, Question, Warning, Error };
 enum class TMsgResult { OK, Cancel, Yes, No };
 
+// informative, when given, is shown under text in a smaller type (the details of a question).
+// Yes and No answer to the Y and N keys whatever the language of their texts.
 TMsgResult MessageBox(QWidget* parent, const QString& text, const QString& caption,
-                      TMsgButtons buttons = TMsgButtons::OK, TMsgIcon icon = TMsgIcon::None);
+                      TMsgButtons buttons = TMsgButtons::OK, TMsgIcon icon = TMsgIcon::None,
+                      const QString& informative = QString());
 
 struct TMessageBoxRequest {
     QPointer<QWidget> Parent;
@@ -24,6 +27,7 @@ struct TMessageBoxRequest {
     QString Caption;
     TMsgButtons Buttons = TMsgButtons::OK;
     TMsgIcon Icon = TMsgIcon::None;
+    QString Informative;
 };
 
 // While one exists, MessageBox asks it instead of showing a box (see TAnswerScript); once its

@@ -603,7 +603,16 @@ void TCanvas::Rectangle(const QRect& rect)
         p->setPen(QtPen(SelectedPen()));
         p->setBrush(QtBrush(SelectedBrush()));
         // The outline lies inside the rectangle, as the right and bottom edges are exclusive.
-        p->drawRect(rect.adjusted(0, 0, -1, -1));
+        // On a scaled device a pen centred on the last pixel's line would reach half a pixel
+        // outside, where a child control beside the edge covers it: the outline is laid
+        // within the rectangle's own edges instead.
+        const qreal ratio = p->device() ? p->device()->devicePixelRatioF() : 1.0;
+        if (ratio == 1.0 || p->pen().style() == Qt::NoPen) {
+            p->drawRect(rect.adjusted(0, 0, -1, -1));
+        } else {
+            const qreal half = p->pen().widthF() / 2;
+            p->drawRect(QRectF(rect).adjusted(half, half, -half, -half));
+        }
     }
     Changed();
 }

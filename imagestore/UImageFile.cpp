@@ -188,6 +188,20 @@ QByteArray EncodeImage(const QImage& picture, const QByteArray& format, const TP
     }
 }
 
+namespace {
+
+// 0, or the errno of the failed sync of the folder that holds path.
+int SyncFolderOf(const QString& path)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const TFileHandle handle(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!handle.Valid())
+        return errno;
+    return ::fsync(handle.Get()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error, unsigned mode)
 {
     static std::atomic<unsigned> written{0};
@@ -215,6 +229,12 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error
         error = QString::fromLocal8Bit(std::strerror(failure));
         if (created)
             ::unlink(part.constData());
+        return false;
+    }
+    // The new name is only an entry of the folder until the folder itself is on the disk;
+    // callers delete other copies (the scenes kept for recovery) once this returns.
+    if (const int synced = SyncFolderOf(path); synced != 0) {
+        error = QString::fromLocal8Bit(std::strerror(synced));
         return false;
     }
     return true;

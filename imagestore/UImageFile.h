@@ -45,8 +45,10 @@ QByteArray EncodeImage(const QImage& picture, const QByteArray& format, const TP
                        QString& error, QString& metadataError);
 
 // Writes bytes to path whole or not at all: under a temporary name beside it, on the disk
-// (fsync) before it is renamed over path. False with the system's reason in error (a full disk,
-// a file-size limit) and nothing left behind. mode as for open(2), before the umask.
+// (fsync) before it is renamed over path, and the folder synced after the rename, so that the
+// new name survives a power cut once this returns. False with the system's reason in error (a
+// full disk, a file-size limit) and nothing left behind (a folder that cannot be synced leaves
+// the whole file under its name). mode as for open(2), before the umask.
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error, unsigned mode = 0666);
 
 // Writes picture to fileName in the format its extension names, provenance inside as above. The

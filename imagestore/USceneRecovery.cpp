@@ -265,6 +265,15 @@ std::size_t TOrphanedScenes::SceneFileCount(std::size_t i) const
     return static_cast<std::size_t>(SceneFiles(FFolders.at(i)->Path).size());
 }
 
+QList<QDateTime> TOrphanedScenes::SceneFileTimes(std::size_t i) const
+{
+    const QDir folder(FFolders.at(i)->Path);
+    QList<QDateTime> times;
+    for (const QString& name : SceneFiles(folder.path()))
+        times.append(QFileInfo(folder.filePath(name)).lastModified());
+    return times;
+}
+
 std::vector<TRecoveredScene> TOrphanedScenes::Read(std::size_t i) const
 {
     const QDir folder(FFolders.at(i)->Path);
@@ -387,18 +396,28 @@ struct TSceneRecovery::TWorker {
             Report(Folder, QStringLiteral("picture cannot be encoded"));
         else if (!WriteWholeFile(QDir(Folder).filePath(SceneFileName(job.Id)), bytes, error, PrivateFileMode))
             Report(Folder, error);
-        else
-            SyncFolder(Folder);
+        else {
+            std::lock_guard guard(Mutex);
+            Written.insert(job.Id);
+        }
     }
 
     void Do(TRemoveScene& job)
     {
+        {
+            std::lock_guard guard(Mutex);
+            Written.erase(job.Id);
+        }
         if (Lock.Valid())
             QFile::remove(QDir(Folder).filePath(SceneFileName(job.Id)));
     }
 
     void Do(TRemoveAllScenes&)
     {
+        {
+            std::lock_guard guard(Mutex);
+            Written.clear();
+        }
         if (!Lock.Valid())
             return;
         for (const QString& name : SceneFiles(Folder))
@@ -423,6 +442,7 @@ struct TSceneRecovery::TWorker {
     std::condition_variable_any Changed;
     std::deque<TRecoveryJob> Jobs; // protected by Mutex
     bool Busy = false;             // a job is being done; protected by Mutex
+    std::set<std::uint64_t> Written; // scenes whose file is on disk; protected by Mutex
     QString Folder;                // set once by the worker under Mutex, then read only
     TFileHandle Lock;              // the worker's; read by the owner only after the thread ended
     std::jthread Thread;           // last: it stops and joins before the fields it uses go
@@ -474,6 +494,14 @@ void TSceneRecovery::Cleared()
 void TSceneRecovery::Flush()
 {
     FWorker->Flush();
+}
+
+bool TSceneRecovery::KeepsEveryScene()
+{
+    FWorker->Flush();
+    std::lock_guard lock(FWorker->Mutex);
+    return std::all_of(FIds.begin(), FIds.end(),
+                       [this](std::uint64_t id) { return id == NoFile || FWorker->Written.count(id) != 0; });
 }
 
 QString TSceneRecovery::Folder() const

@@ -7,6 +7,8 @@
 #include "imagestore/UImageFile.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QList>
 #include <QImage>
 #include <QString>
 
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 struct TRecoveredScene {
@@ -45,6 +48,8 @@ public:
     std::size_t FolderCount() const { return FFolders.size(); }
     // How many scene files folder i holds, damaged ones included.
     std::size_t SceneFileCount(std::size_t i) const;
+    // When the scenes of folder i were kept (each file's time), in the order of capture.
+    QList<QDateTime> SceneFileTimes(std::size_t i) const;
     // The scenes of folder i in the order they were captured; a damaged file is skipped with
     // one line in the log.
     std::vector<TRecoveredScene> Read(std::size_t i) const;
@@ -76,6 +81,9 @@ public:
     void Saved();
     // Waits until everything handed over so far is on disk.
     void Flush();
+    // Waits as Flush, then tells whether every scene of the list not yet saved has its file: a
+    // full or unwritable state folder leaves some without one.
+    bool KeepsEveryScene();
     // This program's folder; empty before the first scene was written.
     QString Folder() const;
     // Stops writing and leaves the folder behind as a crash would (tests stand for one with it).

@@ -87,7 +87,6 @@ TfrmAbout::TfrmAbout(QWidget* owner) : TForm(owner), ui(std::make_unique<Ui::Tfr
     // A dialog frame with no title-bar buttons, above every other window.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint);
     SetPosition(TPosition::poScreenCenter);
-    setFixedSize(ClientWidth, ClientHeight);
     SetDefaultButton(btnOk);
     SetCancelButton(btnOk);
 
@@ -99,6 +98,9 @@ TfrmAbout::TfrmAbout(QWidget* owner) : TForm(owner), ui(std::make_unique<Ui::Tfr
     btnOk->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     connect(btnOk, &QPushButton::clicked, this, [this] { SetModalResult(mrOk); });
     FormCreate();
+    // The design size at least, and as large as the texts need in the language and at the scale
+    // the box is shown in: a fixed design size cut them on the right.
+    setFixedSize(sizeHint().expandedTo(QSize(ClientWidth, ClientHeight)));
 }
 
 TfrmAbout::~TfrmAbout() = default;

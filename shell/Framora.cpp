@@ -7,7 +7,8 @@
 //   FRAMORA_ANSWER_BOXES=1      message boxes are answered with their default button instead of
 //                               being shown; each one is written to stderr as
 //                               "framora: message: <caption>: <text>", and "framora: shown" is
-//                               written once the window is on screen.
+//                               written once the window is on screen, and
+//                               "framora: handed <path>" for each movie a later start hands over.
 //   FRAMORA_REPORT_LAYOUT=1     once the window is on screen, the screen rectangle of each named
 //                               widget is written to stderr as "framora: widget <name> x y w h",
 //                               then "framora: layout reported" (scripts click by these).
@@ -25,6 +26,8 @@
 #include "framework/QtMessageLog.h"
 #include "framework/TApplication.h"
 #include "shell/UCommandLine.h"
+#include "shell/UExecuteCheck.h"
+#include "shell/UInstanceChannel.h"
 #include "shell/ULanguage.h"
 
 #include <QDateTime>
@@ -112,6 +115,22 @@ void BeatWhenAsked(QWidget& window)
     beat->start(HeartbeatMs);
 }
 
+// Movies later starts name open here, in front of whatever else is on the desktop.
+void OpenHandedMovies(TInstanceServer& server, TfrmFramora& form, bool report)
+{
+    QObject::connect(
+        &server, &TInstanceServer::MovieRequested, &form,
+        [&form, report](const QString& path) {
+            if (report)
+                Report(QStringLiteral("handed %1").arg(path));
+            form.setWindowState(form.windowState() & ~Qt::WindowMinimized);
+            form.raise();
+            form.activateWindow();
+            form.OpenMovie(path);
+        },
+        Qt::QueuedConnection);
+}
+
 QStringList ArgumentsOf(int argc, char** argv)
 {
     QStringList arguments;
@@ -141,6 +160,9 @@ int main(int argc, char** argv)
     const TUiTranslation translation(ChooseUiLanguage(TLanguageEnvironment::FromProcess()));
     const TProgramStart start;
     const std::unique_ptr<TMessageBoxScript> answers = AnswerBoxesWhenAsked();
+    // A movie for a window that already runs opens there; this start then has nothing to say.
+    if (!commandLine.Movie.isEmpty() && SendMovieToRunningInstance(FramoraGuardName, commandLine.Movie))
+        return 0;
     int exitCode = 0;
     {
         // Its creation ends with the single-instance check, which may close it at once.
@@ -153,6 +175,8 @@ int main(int argc, char** argv)
         form->show();
         if (answers)
             Report(QStringLiteral("shown"));
+        TInstanceServer handedMovies(FramoraGuardName);
+        OpenHandedMovies(handedMovies, *form, answers != nullptr);
         OfferRecoveredScenes(*form);
         if (!commandLine.Movie.isEmpty())
             form->OpenMovie(commandLine.Movie);

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Asks the bash completion of framora-grab what it offers at a few points of a command line, as
-# bash would when Tab is pressed, and fails when an answer is not the one expected.
-# Usage: tools/check-completion.sh [COMPLETION_FILE]
+# bash would when Tab is pressed, and fails when an answer is not the one expected. Then checks
+# that every option framora-grab --help lists is in the completion and in the manual page.
+# Usage: tools/check-completion.sh [COMPLETION_FILE [FRAMORA_GRAB [MANUAL_PAGE]]]
 set -euo pipefail
-completion=${1:-$(dirname "$0")/completion/framora-grab}
+here=$(cd "$(dirname "$0")" && pwd)
+completion=$(realpath -m "${1:-$here/completion/framora-grab}")
+grab=$(realpath -m "${2:-$here/../build/tools/framora-grab}")
+manual=$(realpath -m "${3:-$here/../docs/man/framora-grab.1}")
 # shellcheck disable=SC1091
 source /usr/share/bash-completion/bash_completion
 # shellcheck disable=SC1090
@@ -47,5 +51,32 @@ expect "stills"                            framora-grab clip.mp4 ''
 expect "stills"                            framora-grab --scenes 15 clip.mp4 ''
 expect "CLIP2.MKV clip.mp4 notes.txt stills" framora-grab --sheet 4x5 clip.mp4 ''
 expect ""                                  framora-grab --every ''
+expect "--sub-file --subtitles"            framora-grab --sub
+expect "off"                               framora-grab --subtitles o
+expect "stills"                            framora-grab --sub-file ''
+mkdir subs && touch subs/film.srt subs/film.txt
+expect "subs/film.srt"                     framora-grab --sub-file subs/
+expect "stills subs"                       framora-grab --sub-file subs/film.srt clip.mp4 ''
+expect "stills subs"                       framora-grab --subtitles 2 clip.mp4 ''
+
+# Every option of --help, in the completion's list and in the manual page (where groff writes
+# each '-' as '\-').
+if [ ! -x "$grab" ]; then
+  echo "no $grab to ask for its options (build it first)"
+  exit 1
+fi
+options=$("$grab" --help | grep -E '^ +-' | grep -oE -- '--[a-z][a-z-]*' | sort -u)
+[ -n "$options" ] || { echo "framora-grab --help lists no option"; failed=1; }
+page=$(sed 's/\\-/-/g' "$manual")
+for option in $options; do
+  if ! grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$page"; then
+    echo "$option of --help is not in $manual"
+    failed=1
+  fi
+  if [ "$(offers framora-grab "$option")" = "" ]; then
+    echo "$option of --help is not offered by the completion"
+    failed=1
+  fi
+done
 [ "$failed" -eq 0 ] && echo "bash completion of framora-grab: all answers as expected"
 exit "$failed"

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -39,7 +39,7 @@ void PutLE(std::vector<char>& out, std::uint32_t value, int bytes)
 }
 
 // A plain 24-bit BMP: bottom-up rows, blue-green-red, each row padded to 4 bytes.
-bool WriteBmp(const TBitmap& bitmap, const std::filesystem::path& path)
+QByteArray EncodeBmp(const TBitmap& bitmap)
 {
     const std::uint32_t width = static_cast<std::uint32_t>(bitmap.Width());
     const std::uint32_t height = static_cast<std::uint32_t>(bitmap.Height());
@@ -69,10 +69,7 @@ bool WriteBmp(const TBitmap& bitmap, const std::filesystem::path& path)
         out.insert(out.end(), line, line + width * 3);
         out.insert(out.end(), stride - width * 3, '\0');
     }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(out.data(), static_cast<std::streamsize>(out.size()));
-    file.close();
-    return static_cast<bool>(file);
+    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
 }
 
 void Report(const QString& line)
@@ -96,13 +93,15 @@ TProvenance ProvenanceOf(const TMovieDecoder& decoder, const TGrabOptions& optio
     return provenance;
 }
 
+// Every format goes to a temporary name that is renamed into place once whole, as the window
+// saves: a failed write (a full disk, a file-size limit) leaves nothing under the final name.
 bool WritePicture(const TBitmap& bitmap, const std::filesystem::path& path, TGrabFormat format,
-                  const TProvenance& provenance)
+                  const TProvenance& provenance, QString& error)
 {
-    if (format == TGrabFormat::Bmp)
-        return WriteBmp(bitmap, path);
     const QString file = QString::fromStdString(path.string());
-    QString error, metadataError;
+    if (format == TGrabFormat::Bmp)
+        return WriteWholeFile(file, EncodeBmp(bitmap), error);
+    QString metadataError;
     if (!WriteImageFile(bitmap.Image(), file, &provenance, error, metadataError))
         return false;
     if (!metadataError.isEmpty())
@@ -139,9 +138,10 @@ bool WriteGrabbed(const TMovieDecoder& decoder, const TGrabOptions& options, con
                   TBitmap& shown, TMovieSubtitles& subtitles)
 {
     const TBitmap& picture = Picture(decoder, options, shown, subtitles);
-    if (WritePicture(picture, target, options.PictureFormat(), ProvenanceOf(decoder, options, picture)))
+    QString error;
+    if (WritePicture(picture, target, options.PictureFormat(), ProvenanceOf(decoder, options, picture), error))
         return true;
-    Report(QStringLiteral("cannot write %1").arg(QString::fromStdString(target.string())));
+    Report(QStringLiteral("cannot write %1: %2").arg(QString::fromStdString(target.string()), error));
     return false;
 }
 
@@ -157,6 +157,14 @@ public:
     {
         std::error_code error;
         std::filesystem::create_directories(FOutDir, error);
+    }
+
+    // A mark that gave no picture.
+    void Missed(std::int32_t mark)
+    {
+        std::printf("%d failed\n", mark);
+        std::fflush(stdout);
+        FAllWritten = false;
     }
 
     // Writes the picture the decoder rendered last, when it rendered one for mark.
@@ -196,16 +204,31 @@ int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubt
 int GrabAutomatic(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubtitles& subtitles)
 {
     TPictureFiles files(options, subtitles);
+    TSceneScanner scanner(decoder);
+    // Interval times that gave no picture get their line in time order, before the next found.
+    std::size_t missedSaid = 0;
+    const auto sayMissed = [&] {
+        for (; missedSaid < scanner.MissedMs().size(); ++missedSaid)
+            files.Missed(scanner.MissedMs()[missedSaid]);
+    };
     const auto write = [&](const TSceneScanner::TFound& found) {
+        sayMissed();
         files.Write(decoder, found.MarkMs, true);
         return true;
     };
-    TSceneScanner scanner(decoder);
     const bool read = options.SceneThreshold
         ? scanner.ScanScenes(0, SceneDetection::TSettings{*options.SceneThreshold}, {}, write)
         : scanner.ScanIntervals(0, *options.EveryMs, {}, write);
+    sayMissed();
     if (!read) {
         Report(QStringLiteral("%1: no picture could be read").arg(options.Movie));
+        return ExitSomeTimeFailed;
+    }
+    // A read that failed or ran out of time is not the end of the movie: what lies after it was
+    // never looked at.
+    if (scanner.CutShort()) {
+        Report(QStringLiteral("%1: reading stopped at %2, before the end of the movie")
+                   .arg(options.Movie, ContactSheet::TimeLabel(scanner.ReachedMs())));
         return ExitSomeTimeFailed;
     }
     return files.AllWritten() ? ExitOpened : ExitSomeTimeFailed;
@@ -231,7 +254,8 @@ int GrabSheet(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubtitl
         return ExitNotWritten;
     }
     std::printf("sheet ok %s\n", options.SheetFile.toLocal8Bit().constData());
-    return ExitOpened;
+    // A sheet with empty tiles is written, but a script must not take it for a whole one.
+    return sheet.Missing.empty() ? ExitOpened : ExitSomeTimeFailed;
 }
 
 // The subtitles asked for; false, said why, when the movie has no such stream or the file is
@@ -258,6 +282,39 @@ bool OpenSubtitles(const TMovieDecoder& decoder, const TGrabOptions& options, TM
         subtitles.OpenStream(decoder.FileName(), streams[static_cast<std::size_t>(*options.SubtitleStream - 1)]);
     }
     return true;
+}
+
+// The subtitles asked for, once their index is read: pictures without them are written, but a
+// run whose subtitles were lost (a damaged stream, a file without any) must not pass for done.
+int SubtitleOutcome(const TGrabOptions& options, const TMovieSubtitles& subtitles)
+{
+    if (!subtitles.IsOpen())
+        return ExitOpened;
+    subtitles.WaitForIndex(std::numeric_limits<std::int32_t>::max(), TMovieSubtitles::UnattendedIndexWait);
+    const QString what = options.SubtitleFile.isEmpty()
+        ? QStringLiteral("%1: subtitle stream %2").arg(options.Movie).arg(options.SubtitleStream.value_or(0))
+        : options.SubtitleFile;
+    if (subtitles.Failed()) {
+        Report(QStringLiteral("%1 could not be read; the pictures have no subtitles").arg(what));
+        return ExitSomeTimeFailed;
+    }
+    if (subtitles.IndexComplete() && subtitles.EventCount() == 0) {
+        Report(QStringLiteral("%1 holds no subtitles; the pictures have none").arg(what));
+        return ExitSomeTimeFailed;
+    }
+    return ExitOpened;
+}
+
+// A subtitle file that cannot be read at all is as a file that is not there.
+bool SubtitleFileReadable(const TGrabOptions& options, const TMovieSubtitles& subtitles)
+{
+    if (options.SubtitleFile.isEmpty() || !subtitles.IsOpen())
+        return true;
+    subtitles.WaitForIndex(0, TMovieSubtitles::UnattendedIndexWait);
+    if (!subtitles.Failed())
+        return true;
+    Report(QStringLiteral("%1: not a subtitle file that can be read").arg(options.SubtitleFile));
+    return false;
 }
 
 QStringList ArgumentsOf(int argc, char** argv)
@@ -308,9 +365,11 @@ int main(int argc, char** argv)
                 shown.height(), decoder.Duration());
     std::fflush(stdout);
     TMovieSubtitles subtitles;
-    if (!OpenSubtitles(decoder, options, subtitles))
+    if (!OpenSubtitles(decoder, options, subtitles) || !SubtitleFileReadable(options, subtitles))
         return ExitNotOpened;
-    if (options.SceneThreshold || options.EveryMs)
-        return GrabAutomatic(decoder, options, subtitles);
-    return options.Sheet ? GrabSheet(decoder, options, subtitles) : GrabPictures(decoder, options, subtitles);
+    const int grabbed = options.SceneThreshold || options.EveryMs ? GrabAutomatic(decoder, options, subtitles)
+                        : options.Sheet                           ? GrabSheet(decoder, options, subtitles)
+                                                                  : GrabPictures(decoder, options, subtitles);
+    const int subtitled = SubtitleOutcome(options, subtitles);
+    return grabbed != ExitOpened ? grabbed : subtitled;
 }

@@ -49,6 +49,18 @@
         <source>前回保存されなかったシーンがあります。復元しますか？</source>
         <translation>Some scenes were not saved last time. Restore them?</translation>
     </message>
+    <message>
+        <source>1件のシーン（%1にキャプチャ）</source>
+        <translation>1 scene, captured %1</translation>
+    </message>
+    <message>
+        <source>%1件のシーン（%2にキャプチャ）</source>
+        <translation>%1 scenes, captured %2</translation>
+    </message>
+    <message>
+        <source>%1件のシーン（%2〜%3にキャプチャ）</source>
+        <translation>%1 scenes, captured between %2 and %3</translation>
+    </message>
 </context>
 <context>
     <name>TImagePack</name>
@@ -285,10 +297,6 @@ error</translation>
         <translation>Save Captured Pictures</translation>
     </message>
     <message>
-        <source>ビットマップ (*.bmp)|*.bmp|すべてのファイル(*.*)|*.*|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff</source>
-        <translation>Bitmap (*.bmp)|*.bmp|All files (*.*)|*.*|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff</translation>
-    </message>
-    <message>
         <source>キャプチャの追加⇒</source>
         <translation>Capture ⇒</translation>
     </message>
@@ -475,6 +483,26 @@ error</translation>
     <message>
         <source>アラビア語</source>
         <translation>Arabic</translation>
+    </message>
+    <message>
+        <source>ビットマップ (*.bmp)|*.bmp|PNG (*.png)|*.png|JPEG (*.jpg)|*.jpg;*.jpeg|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff|すべてのファイル(*.*)|*.*</source>
+        <translation>Bitmap (*.bmp)|*.bmp|PNG (*.png)|*.png|JPEG (*.jpg)|*.jpg;*.jpeg|WebP (*.webp)|*.webp|TIFF (*.tif)|*.tif;*.tiff|All files (*.*)|*.*</translation>
+    </message>
+    <message>
+        <source>%1 は既にあります。上書きしますか？</source>
+        <translation>%1 already exists. Overwrite it?</translation>
+    </message>
+    <message>
+        <source>%1 はフォルダーです。動画ファイルを指定してください。</source>
+        <translation>%1 is a folder. Choose a movie file.</translation>
+    </message>
+    <message>
+        <source>%1 ほか1件は既にあります。上書きしますか？</source>
+        <translation>%1 and one other file already exist. Overwrite them?</translation>
+    </message>
+    <message>
+        <source>%1 ほか%2件は既にあります。上書きしますか？</source>
+        <translation>%1 and %2 other files already exist. Overwrite them?</translation>
     </message>
 </context>
 <context>

@@ -4,21 +4,57 @@
 #include "framework/TForm.h"
 #include "imagestore/UBroadcaster.h"
 #include "framework/TBitmap.h"
+#include "framework/TColor.h"
 #include "framework/TImageList.h"
+#include "framework/TestChildProcess.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+// At a scale factor of 2 (set for this process by its parent): thumbnails carry the screen's
+// pixels, and the list's frame shows on every side. Answers a bit for each fault found.
+FRAMORA_CHILD_SCENARIO(ScaledBrowser)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char name[] = "test_browser";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    int faults = 0;
+    TfrmImageBrowser browser;
+    browser.SetThumbnailSize(100);
+    TPicture source;
+    source.Bitmap().SetSize(720, 480);
+    TPictureEx thumbnail;
+    browser.MakeThumbnail(source, thumbnail);
+    if (thumbnail.Width() != 196 || thumbnail.Height() != 130)
+        faults |= 1;
+    browser.resize(513, 383);
+    browser.show();
+    QImage image(browser.size() * 2, QImage::Format_RGB32);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::magenta);
+    browser.render(&image);
+    const int y = image.height() / 2;
+    const QColor frame = image.pixelColor(0, y);
+    if (image.pixelColor(image.width() - 1, y) != frame || image.pixelColor(image.width() - 2, y) != frame)
+        faults |= 2;
+    std::printf("faults %d\n", faults);
+    return faults;
+}
 
 namespace {
 
@@ -390,4 +426,35 @@ TEST(ImageBrowserReport, FillingRecoversFromAThrow)
     browser.SetViewMode(4);
     EXPECT_THROW(browser.SetCaptions({"a", "b"}), std::runtime_error);
     EXPECT_TRUE(browser.ListView1->updatesEnabled());
+}
+
+// Under a dark palette the list takes the palette's base, so that its captions (the palette's
+// light text) read; a light palette keeps the design grey.
+TEST_F(TBrowserFixture, ColoursFollowADarkPalette)
+{
+    QPalette dark = Browser.palette();
+    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
+    dark.setColor(QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+    dark.setColor(QPalette::WindowText, QColor(0xE0, 0xE0, 0xE0));
+    Browser.setPalette(dark);
+    Browser.SetCaptions(Numbered(2));
+    const QImage image = Grab();
+    const QColor background = At(image, Browser.ListView1->ItemLabelRect(0).topLeft());
+    const QColor text = ColorToQColor(Browser.ListView1->FontColor());
+    EXPECT_GT(std::abs(text.lightness() - background.lightness()), 128)
+        << background.name().toStdString() << " " << text.name().toStdString();
+    EXPECT_EQ(background, QColor(0x1E, 0x1E, 0x1E));
+
+    Browser.setPalette(QPalette());
+    EXPECT_EQ(At(Grab(), Browser.ListView1->ItemLabelRect(0).topLeft()), QColor(0xB4, 0xB4, 0xB4));
+}
+
+TEST(ImageBrowserScaled, ThumbnailsAreSharpAndTheFrameWholeAtScaleTwo)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    const TChildResult child = RunChildScenario("ScaledBrowser", environment);
+    EXPECT_FALSE(child.Crashed) << child.Output.constData();
+    EXPECT_EQ(child.ExitCode, 0) << child.Output.constData();
 }

@@ -269,4 +269,33 @@ TEST_F(FramoraDesktop, SaveDialogOpensInTheFolderSavedIntoLast)
     EXPECT_EQ(nextDialogFolder(), QFileInfo(second.path()).absoluteFilePath());
 }
 
+// The window comes back as large and where it was left; never smaller than its design.
+TEST_F(FramoraDesktop, WindowSizeAndPlaceAreKeptBetweenRuns)
+{
+    const QSize design = Form->minimumSize();
+    const auto leaveAt = [this](const QRect& frame) {
+        Form->show();
+        Form->setGeometry(frame);
+        const QRect left = Form->geometry();
+        TMessageBoxScript closeQuestion; // answered OK
+        EXPECT_TRUE(Form->close());
+        return left;
+    };
+    // Larger than the design, within the offscreen platform's 800 x 600 screen.
+    const QRect larger = leaveAt(QRect(3, 2, std::min(design.width() + 4, 797), std::min(design.height() + 12, 596)));
+    ASSERT_GT(larger.width(), design.width());
+    Form = NextRun();
+    EXPECT_EQ(Form->size(), larger.size());
+    Form->show();
+    EXPECT_EQ(Form->geometry(), larger);
+
+    // A kept size below the design (an older screen, a hand-edited file) gives the design.
+    leaveAt(QRect(10, 10, design.width(), design.height()));
+    QSettings kept(QSettings::NativeFormat, QSettings::UserScope, "Framora", "Framora");
+    kept.setValue("window/geometry", QRect(20, 20, 300, 200));
+    kept.sync();
+    Form = NextRun();
+    EXPECT_EQ(Form->size(), design);
+}
+
 } // namespace

@@ -51,7 +51,10 @@ TEST_F(FramoraEnglish, QuestionsAndMessagesSpeakEnglish)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4096, 'x'));
     file.close();
-    EXPECT_EQ(Open(bad), QStringList{QStringLiteral("Could not get the movie's pictures.")});
+    const QStringList failed = Open(bad);
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_EQ(failed[0].section(QLatin1Char('\n'), 0, 0), QStringLiteral("Could not get the movie's pictures."));
+    EXPECT_EQ(Open(folder.path()), QStringList{folder.path() + QStringLiteral(" is a folder. Choose a movie file.")});
     OpenPausedAt(0);
     ASSERT_TRUE(Form->actCapture->Execute());
     TMessageBoxScript boxes({TMsgResult::Cancel, TMsgResult::Cancel});

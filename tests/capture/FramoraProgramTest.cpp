@@ -20,7 +20,8 @@ const QByteArray ShownLine = QByteArrayLiteral("framora: shown");
 // Runs the program under test with its guard in lockDir and its message boxes answered.
 class TProgram {
 public:
-    explicit TProgram(const QString& lockDir, const QStringList& extra = {})
+    explicit TProgram(const QString& lockDir, const QStringList& extra = {},
+                      const QStringList& arguments = {FixturePath(TestMovies::Sample)})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -33,7 +34,7 @@ public:
         Process.setProcessEnvironment(environment);
         Process.setProcessChannelMode(QProcess::SeparateChannels);
         Process.setReadChannel(QProcess::StandardError); // where the program reports
-        Process.start(QStringLiteral(FRAMORA_BINARY_DIR "/framora"), {FixturePath(TestMovies::Sample)});
+        Process.start(QStringLiteral(FRAMORA_BINARY_DIR "/framora"), arguments);
     }
 
     ~TProgram()
@@ -129,6 +130,28 @@ TEST_F(FramoraProgram, AKilledInstanceLeavesTheGuardFree)
     ASSERT_FALSE(window.isNull());
     EXPECT_GE(window.width(), 792); // the design client, below the menu bar
     EXPECT_GE(window.height(), 554);
+}
+
+TEST_F(FramoraProgram, ASecondStartHandsItsMovieToTheRunningWindowOrEndsWithoutAsking)
+{
+    TProgram first(Locks.path());
+    ASSERT_TRUE(first.WaitForLine(ShownLine)) << first.Output.constData();
+
+    // Named as a desktop entry names it: the running window opens it and this start says nothing.
+    const QString movie = FixturePath(TestMovies::LongGopH264);
+    TProgram handing(Locks.path(), {}, {movie});
+    ASSERT_TRUE(handing.Finish()) << handing.Output.constData();
+    EXPECT_EQ(handing.Process.exitCode(), 0);
+    EXPECT_FALSE(handing.Output.contains("framora: message:")) << handing.Output.constData();
+    EXPECT_FALSE(handing.Output.contains(ShownLine));
+    EXPECT_TRUE(first.WaitForLine("framora: handed " + movie.toUtf8())) << first.Output.constData();
+
+    // Without a movie: the one message, and the start ends with no question after it.
+    TProgram bare(Locks.path(), {}, {});
+    ASSERT_TRUE(bare.Finish()) << bare.Output.constData();
+    EXPECT_EQ(bare.Output.count("framora: message:"), 1) << bare.Output.constData();
+    EXPECT_EQ(bare.Output.count(AlreadyRunningLine), 1) << bare.Output.constData();
+    EXPECT_FALSE(bare.Output.contains(ShownLine));
 }
 
 } // namespace

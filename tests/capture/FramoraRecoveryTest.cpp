@@ -7,6 +7,7 @@
 #include "imagestore/USceneRecovery.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -193,10 +194,12 @@ TEST_F(FramoraRecovery, AWriteBeyondTheFileSizeLimitIsReportedAndLosesNothing)
         const FileSizeLimit limit(static_cast<rlim_t>(fileSize / 2));
         texts = Save(out.filePath(QStringLiteral("shot.bmp")));
     }
-    ASSERT_EQ(texts.size(), 1);
-    EXPECT_TRUE(texts[0].startsWith(out.filePath(QStringLiteral("shot001.bmp")) + QStringLiteral("を保存できませんでした。\n")))
-        << texts[0].toStdString();
-    EXPECT_TRUE(texts[0].contains(QString::fromLocal8Bit(std::strerror(EFBIG)))) << texts[0].toStdString();
+    // The earlier files are asked about (answered yes) before the write that fails.
+    ASSERT_EQ(texts.size(), 2);
+    EXPECT_EQ(texts[0], QStringLiteral("shot001.bmp ほか2件は既にあります。上書きしますか？"));
+    EXPECT_TRUE(texts[1].startsWith(out.filePath(QStringLiteral("shot001.bmp")) + QStringLiteral("を保存できませんでした。\n")))
+        << texts[1].toStdString();
+    EXPECT_TRUE(texts[1].contains(QString::fromLocal8Bit(std::strerror(EFBIG)))) << texts[1].toStdString();
     // The files of the earlier save stay whole; no part of the failed one is left anywhere.
     EXPECT_EQ(out.entryList(QDir::Files | QDir::Hidden),
               (QStringList{QStringLiteral("shot001.bmp"), QStringLiteral("shot002.bmp"), QStringLiteral("shot003.bmp")}));
@@ -207,6 +210,49 @@ TEST_F(FramoraRecovery, AWriteBeyondTheFileSizeLimitIsReportedAndLosesNothing)
     Crash();
     EXPECT_EQ(Restart(TMsgResult::Yes), QStringList{RestoreQuestion});
     EXPECT_EQ(Form->CurrentSceneCount(), 1);
+}
+
+TEST_F(FramoraRecovery, ScenesRestoredIntoAFullStateFolderStayInTheOldOne)
+{
+    const QList<QImage> captured = CaptureAt({1000, 5000, 9000});
+    Crash();
+    {
+        // This run cannot keep a single scene file of its own.
+        const FileSizeLimit limit(1024);
+        EXPECT_EQ(Restart(TMsgResult::Yes), QStringList{RestoreQuestion});
+        EXPECT_EQ(Form->CurrentSceneCount(), 3);
+        EXPECT_FALSE(Recovery().KeepsEveryScene());
+    }
+    // The old folder is still the scenes' only copy on disk, so it is offered again.
+    Crash();
+    EXPECT_EQ(Restart(TMsgResult::Yes), QStringList{RestoreQuestion});
+    EXPECT_EQ(SceneImages(), captured);
+    EXPECT_TRUE(Recovery().KeepsEveryScene());
+}
+
+// The question says how many scenes wait and when they were captured.
+TEST_F(FramoraRecovery, TheQuestionSaysHowManyScenesAndWhenTheyWereCaptured)
+{
+    CaptureAt({1000, 5000, 9000});
+    Recovery().Flush();
+    const QDir kept(Recovery().Folder());
+    const QStringList files = kept.entryList({QStringLiteral("*.scene")}, QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), 3);
+    const QDateTime first(QDate(2026, 12, 1), QTime(10, 0));
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        QFile file(kept.filePath(files[i]));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(first.addSecs(150 * i), QFileDevice::FileModificationTime));
+    }
+    Crash();
+    NewRun();
+    Form = NewFramoraWindow();
+    TMessageBoxScript boxes({TMsgResult::Yes});
+    OfferRecoveredScenes(*Form);
+    ASSERT_EQ(boxes.Asked().size(), 1);
+    EXPECT_EQ(boxes.Asked()[0].Text, RestoreQuestion);
+    EXPECT_EQ(boxes.Asked()[0].Buttons, TMsgButtons::YesNo);
+    EXPECT_EQ(boxes.Asked()[0].Informative, QStringLiteral("3件のシーン（2026-12-01 10:00〜2026-12-01 10:05にキャプチャ）"));
 }
 
 } // namespace

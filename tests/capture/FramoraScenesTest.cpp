@@ -236,4 +236,60 @@ TEST_F(FramoraScenes, UnsavedScenesAreAlwaysConfirmedOnClosing)
     EXPECT_FALSE(Form->isVisible());
 }
 
+// Numbered files already there are asked about once, before anything is written.
+TEST_F(FramoraScenes, SavingOverExistingNumberedFilesAsksOnce)
+{
+    OpenPausedAt(0);
+    CaptureAt({1000, 2000, 3000});
+    Form->SceneBrowser().SelectImage(-1);
+    const QByteArray earlier = QByteArrayLiteral("an earlier picture");
+    const auto plant = [&](const char* name) {
+        QFile file(Out.filePath(QString::fromUtf8(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(earlier);
+    };
+    const auto saveAnswering = [&](TMsgResult answer) {
+        TMessageBoxScript boxes({answer, TMsgResult::OK});
+        TFileDialogScript dialogs({TFileDialogAnswer::Choose(Out.filePath("s.png"))});
+        Form->actSaveImage->Execute();
+        return boxes.Texts();
+    };
+    const auto contents = [&](const char* name) {
+        QFile file(Out.filePath(QString::fromUtf8(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+
+    plant("s002.png");
+    EXPECT_EQ(saveAnswering(TMsgResult::No), QStringList{QStringLiteral("s002.png は既にあります。上書きしますか？")});
+    EXPECT_EQ(QDir(Out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"s002.png"});
+    EXPECT_EQ(contents("s002.png"), earlier);
+    EXPECT_TRUE(Form->HasUnsavedScenes());
+
+    plant("s001.png");
+    plant("s003.png");
+    EXPECT_EQ(saveAnswering(TMsgResult::No), QStringList{QStringLiteral("s001.png ほか2件は既にあります。上書きしますか？")});
+    EXPECT_EQ(contents("s003.png"), earlier);
+
+    EXPECT_EQ(saveAnswering(TMsgResult::Yes), (QStringList{QStringLiteral("s001.png ほか2件は既にあります。上書きしますか？"),
+                                                           QStringLiteral("ファイルを保存しました")}));
+    EXPECT_TRUE(contents("s003.png").startsWith("\x89PNG"));
+    EXPECT_FALSE(Form->HasUnsavedScenes());
+}
+
+// Every format saving writes is offered by name, the bitmap first and all files last.
+TEST_F(FramoraScenes, TheSaveDialogOffersEveryFormat)
+{
+    OpenPausedAt(0);
+    CaptureAt({1000});
+    TFileDialogScript dialogs({TFileDialogAnswer::Cancel()});
+    Form->actSaveImage->Execute();
+    ASSERT_EQ(dialogs.Asked().size(), 1);
+    const QStringList parts = dialogs.Asked()[0].Filter.split(QLatin1Char('|'));
+    QStringList patterns;
+    for (qsizetype i = 1; i < parts.size(); i += 2)
+        patterns.append(parts[i]);
+    EXPECT_EQ(patterns, (QStringList{"*.bmp", "*.png", "*.jpg;*.jpeg", "*.webp", "*.tif;*.tiff", "*.*"}));
+    EXPECT_EQ(dialogs.Asked()[0].FilterIndex, 1);
+}
+
 } // namespace

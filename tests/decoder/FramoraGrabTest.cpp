@@ -14,6 +14,10 @@
 
 #include <span>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/resource.h>
+
 using namespace TestMovies;
 
 namespace {
@@ -35,6 +39,33 @@ TBitmap ReadBmp(const QString& path)
                                     static_cast<std::size_t>(bytes.size())));
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     return bitmap;
+}
+
+// Under a file-size limit every format fails whole, with the system's reason, and leaves no
+// part of a picture under its name or any other.
+TEST(FramoraGrab, AWriteBeyondTheFileSizeLimitLeavesNothingAndSaysWhy)
+{
+    for (const char* format : {"bmp", "png"}) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        QProcess process;
+        process.setChildProcessModifier([] {
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 4096; // far less than a 320 x 240 picture
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        process.start(QStringLiteral(FRAMORA_BINARY_DIR "/tools/framora-grab"),
+                      {"--format", format, Movie(Mpeg4Avi), dir.path(), "0"});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << format;
+        EXPECT_EQ(process.exitCode(), 3) << format;
+        const QString file = dir.filePath(QStringLiteral("0.") + QString::fromLatin1(format));
+        EXPECT_TRUE(QString::fromUtf8(process.readAllStandardOutput()).contains("0 failed")) << format;
+        EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()).trimmed(),
+                  "framora-grab: cannot write " + file + ": " + QString::fromLocal8Bit(std::strerror(EFBIG)));
+        EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty()) << format;
+    }
 }
 
 } // namespace
@@ -200,7 +231,8 @@ TEST(FramoraGrab, SomeTimeWithoutAPictureEndsWith3)
     EXPECT_EQ(run.Out, (QStringList{"size 320x240 display 320x240 duration 10000",
                                     "0 ok " + dir.filePath("0.bmp") + " at 0", "400 failed",
                                     "800 ok " + dir.filePath("800.bmp") + " at 800"}));
-    EXPECT_EQ(run.ErrLines(), QStringList{"framora-grab: cannot write " + dir.filePath("400.bmp")});
+    EXPECT_EQ(run.ErrLines(), QStringList{"framora-grab: cannot write " + dir.filePath("400.bmp") + ": " +
+                                          QString::fromLocal8Bit(std::strerror(EISDIR))});
     EXPECT_EQ(StampOf(ReadBmp(dir.filePath("800.bmp"))), 20);
 }
 

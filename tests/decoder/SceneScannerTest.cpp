@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <utility>
 #include <vector>
 
 using namespace TestMovies;
@@ -155,6 +158,47 @@ TEST(SceneScanner, GoesOnOverDamage)
         // Past the damage in the middle of the file.
         EXPECT_GT(scanner.ReachedMs(), decoder.Duration() * 4 / 5) << movie;
     }
+}
+
+// A scan whose reads fail (here: every read past its deadline from the first picture on) says
+// so: the times it missed, and that it stopped short of the end; a scan to the end does not.
+TEST(SceneScanner, ReadsThatFailAreToldApartFromTheEnd)
+{
+    // Each scan on a decoder of its own, opened with the default deadline.
+    const auto scan = [](bool starved, bool intervals, std::vector<std::int32_t>* marks = nullptr) {
+        auto decoder = std::make_unique<TMovieDecoder>();
+        EXPECT_TRUE(decoder->Open(MoviePath(LongGopH264)));
+        auto scanner = std::make_unique<TSceneScanner>(*decoder);
+        const auto found = [&](const TSceneScanner::TFound& f) {
+            if (marks)
+                marks->push_back(f.MarkMs);
+            if (starved)
+                decoder->SetCallTimeLimit(0);
+            return true;
+        };
+        EXPECT_TRUE(intervals ? scanner->ScanIntervals(0, 5000, {}, found) : scanner->ScanScenes(0, {}, {}, found));
+        return std::make_pair(std::move(decoder), std::move(scanner));
+    };
+    {
+        const auto [decoder, scanner] = scan(false, false);
+        EXPECT_FALSE(scanner->CutShort());
+        EXPECT_TRUE(scanner->MissedMs().empty());
+        EXPECT_GT(scanner->ReachedMs(), decoder->Duration() - 1000);
+    }
+    {
+        const auto [decoder, scanner] = scan(true, false);
+        EXPECT_TRUE(scanner->CutShort());
+        EXPECT_LT(scanner->ReachedMs(), decoder->Duration() / 2);
+    }
+    std::vector<std::int32_t> marks;
+    const auto [decoder, scanner] = scan(true, true, &marks);
+    // Every interval time is either found or missed, the last ones missed.
+    std::vector<std::int32_t> told = marks;
+    told.insert(told.end(), scanner->MissedMs().begin(), scanner->MissedMs().end());
+    std::sort(told.begin(), told.end());
+    EXPECT_EQ(told, (std::vector<std::int32_t>{0, 5000, 10000, 15000}));
+    ASSERT_FALSE(scanner->MissedMs().empty());
+    EXPECT_EQ(scanner->MissedMs().back(), 15000);
 }
 
 } // namespace

@@ -416,4 +416,129 @@ TEST(Subtitles, FramoraGrabDrawsTheChosenSubtitles)
     }
 }
 
+// Subtitles asked for and lost do not pass for done: a file without any gives the pictures and
+// exit 3, a file that cannot be read is as one that is not there (exit 1).
+TEST(Subtitles, FramoraGrabSaysWhenTheSubtitlesAskedForAreNotThere)
+{
+    QTemporaryDir dir;
+    const auto write = [&](const char* name, const QByteArray& bytes) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    };
+    const struct {
+        const char* Name;
+        QByteArray Bytes;
+        int ExitCode;
+        const char* Said;
+        bool Written;
+    } cases[] = {
+        {"none.vtt", QByteArrayLiteral("WEBVTT\n\n"), 3, "holds no subtitles", true},
+        {"zeros.srt", QByteArray(4096, '\0'), 1, "not a subtitle file that can be read", false},
+    };
+    for (const auto& c : cases) {
+        const QString out = dir.filePath(QString::fromLatin1(c.Name) + QStringLiteral(".out"));
+        const TGrabRun run = Grab({QStringLiteral("--sub-file"), write(c.Name, c.Bytes),
+                                   QString::fromStdString(Fixture(Beside)), out, QStringLiteral("1500")});
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Name << run.Err.toStdString();
+        EXPECT_TRUE(run.Err.contains(QLatin1String(c.Said))) << c.Name << run.Err.toStdString();
+        EXPECT_EQ(QFile::exists(out + QStringLiteral("/1500.bmp")), c.Written) << c.Name;
+    }
+}
+
+// Subtitle times saturate: a damaged stream's time far out of range gives the end of the range,
+// never INT64_MIN to subtract from.
+TEST(SubtitleTime, TimesSaturateInsteadOfWrappingRound)
+{
+    constexpr std::int64_t Max = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t Min = std::numeric_limits<std::int64_t>::min();
+    const struct {
+        std::int64_t Value;
+        int Num, Den;
+        std::int64_t Ms;
+    } times[] = {
+        {90000, 1, 90000, 1000},
+        {-45, 1, 90000, -1},   // rounded to nearest
+        {1234, 1, 1000, 1234},
+        {Max / 2, 1, 1, Max},  // seconds beyond any millisecond count
+        {Min / 2, 1, 1, Min},
+        {Min, 1, 1000, Min},   // no time at all
+        {5, 0, 1000, Min},     // no time base
+    };
+    for (const auto& t : times)
+        EXPECT_EQ(SubtitleTime::ToMs(t.Value, t.Num, t.Den), t.Ms) << t.Value << " " << t.Num << "/" << t.Den;
+    const struct {
+        std::int64_t A, B, Difference;
+    } differences[] = {
+        {5000, 1000, 4000}, {Min, 1000, Min}, {Min + 5, 10, Min}, {Max, -1, Max}, {-1, Max, Min}, {0, Min, Max},
+    };
+    for (const auto& d : differences)
+        EXPECT_EQ(SubtitleTime::Difference(d.A, d.B), d.Difference) << d.A << " - " << d.B;
+}
+
+// A bitmap rectangle shows only within the canvas its stream addresses, so that a track whose
+// canvas is smaller than its rectangles (a VobSub "size: 64x64" with 720x100 pictures) costs no
+// more than the picture it is drawn on.
+TEST(SubtitleGeometry, BitmapsAreClippedToTheirCanvasBeforeTheyAreScaled)
+{
+    const struct {
+        QRect Place;
+        QSize Canvas, Size;
+        QRect Source, Target;
+    } cases[] = {
+        // A DVD subtitle on a 720 x 480 canvas, drawn at 1280 x 720.
+        {{100, 400, 520, 60}, {720, 480}, {1280, 720}, {0, 0, 520, 60}, {178, 600, 924, 90}},
+        // Drawn at the canvas's own size: as it is.
+        {{10, 20, 30, 40}, {720, 576}, {720, 576}, {0, 0, 30, 40}, {10, 20, 30, 40}},
+        // The canvas says 64 x 64, the rectangles are 720 x 100: 64 x 64 of them, the picture.
+        {{0, 0, 720, 100}, {64, 64}, {1280, 720}, {0, 0, 64, 64}, {0, 0, 1280, 720}},
+        // Partly past the right edge.
+        {{600, 10, 200, 20}, {720, 480}, {720, 480}, {0, 0, 120, 20}, {600, 10, 120, 20}},
+        // Wholly outside, or nothing to draw on.
+        {{800, 10, 20, 20}, {720, 480}, {720, 480}, {}, {}},
+        {{10, 10, 20, 20}, {720, 480}, {}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        const SubtitleGeometry::TBitmapPlacement placed = SubtitleGeometry::PlaceBitmap(c.Place, c.Canvas, c.Size);
+        EXPECT_EQ(placed.Source, c.Source) << c.Place.x() << "," << c.Place.y() << " on " << c.Canvas.width();
+        EXPECT_EQ(placed.Target, c.Target) << c.Place.x() << "," << c.Place.y() << " on " << c.Canvas.width();
+        EXPECT_LE(std::int64_t{placed.Target.width()} * placed.Target.height(),
+                  std::int64_t{c.Size.width() + 1} * (c.Size.height() + 1));
+    }
+}
+
+// A text event its stream gives no end (the last line of a MicroDVD file) is shown, as players
+// show it: until the next event, and a few seconds at most.
+TEST(Subtitles, ATextEventWithoutAnEndIsShownForAFewSeconds)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("open-end.sub"));
+    {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        // 25 pictures a second: the first line from 1 s (to the next, as FFmpeg ends it), the
+        // last from 4 s without an end.
+        out.write("{1}{1}25.000\n{25}{}First line\n{100}{}Last line\n");
+    }
+    TMovieSubtitles subtitles;
+    subtitles.OpenFile(file.toStdString());
+    ASSERT_TRUE(subtitles.WaitForIndex(std::numeric_limits<std::int32_t>::max(), std::chrono::seconds(20)));
+    ASSERT_FALSE(subtitles.Failed());
+    ASSERT_EQ(subtitles.EventCount(), 2u);
+    const auto shows = [&](std::int32_t ms) {
+        TBitmap picture;
+        picture.SetPixelFormat(TPixelFormat::pf24bit);
+        picture.SetSize(320, 240);
+        picture.Image().fill(Qt::black);
+        return subtitles.Draw(picture, ms, QSize(320, 240));
+    };
+    const struct {
+        std::int32_t Ms;
+        bool Shown;
+    } times[] = {{500, false}, {2000, true}, {4500, true}, {8500, true}, {9500, false}, {60000, false}};
+    for (const auto& t : times)
+        EXPECT_EQ(shows(t.Ms), t.Shown) << t.Ms;
+}
+
 } // namespace

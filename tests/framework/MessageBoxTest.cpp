@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -90,4 +91,42 @@ TEST(MessageBox, RealBoxShowsTextCaptionButtonsAndReportsThePressedOne)
     MessageBox(nullptr, QStringLiteral("すでに実行中です。"), QStringLiteral("Framora"));
     EXPECT_EQ(text, QStringLiteral("すでに実行中です。"));
     EXPECT_EQ(caption, QStringLiteral("Framora"));
+}
+
+// Y and N answer a question in any language, also one whose translation of the buttons' texts
+// drops their mnemonics (はい and いいえ, as a translation may give them); the details are
+// shown under the text.
+TEST(MessageBox, YesAndNoAnswerToTheirKeysInEveryLanguage)
+{
+    struct TWithoutMnemonics : QTranslator {
+        QString translate(const char*, const char* source, const char*, int) const override
+        {
+            const QByteArray text(source);
+            return text == "&Yes" ? QStringLiteral("はい") : text == "&No" ? QStringLiteral("いいえ") : QString();
+        }
+        bool isEmpty() const override { return false; }
+    } japanese;
+    QCoreApplication::installTranslator(&japanese);
+    const struct {
+        Qt::Key Key;
+        TMsgResult Expected;
+    } cases[] = {{Qt::Key_Y, TMsgResult::Yes}, {Qt::Key_N, TMsgResult::No}};
+    for (const auto& c : cases) {
+        QString informative;
+        QMessageBox* seen = nullptr;
+        WhenBoxOpens(
+            [&](QMessageBox* box) {
+                informative = box->informativeText();
+                QTest::keyClick(box, c.Key);
+                // A key the box does not answer to leaves it open: it is then closed as no.
+                QTimer::singleShot(2000, box, [box] { box->reject(); });
+            },
+            &seen);
+        const TMsgResult result = MessageBox(nullptr, QStringLiteral("復元しますか？"), QStringLiteral("Framora"),
+                                             TMsgButtons::YesNo, TMsgIcon::Question, QStringLiteral("3件"));
+        ASSERT_NE(seen, nullptr);
+        EXPECT_EQ(result, c.Expected) << c.Key;
+        EXPECT_EQ(informative, QStringLiteral("3件"));
+    }
+    QCoreApplication::removeTranslator(&japanese);
 }

@@ -3,6 +3,7 @@
 #include "shell/FAbout.h"
 #include "support/UrlCatcher.h"
 #include "shell/Filever.h"
+#include "shell/ULanguage.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -131,6 +132,30 @@ TEST(AboutBox, LinksOpenTheirPagesAndOkCloses)
         EXPECT_EQ(about.ShowModal(), mrOk);
     }
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+// Nothing is cut: every text gets the width it asks for, in either language (and so at any
+// scale, which only changes what the texts ask for).
+TEST(AboutBox, EveryTextFitsInEitherLanguage)
+{
+    for (const TUiLanguage language : {TUiLanguage::Japanese, TUiLanguage::English}) {
+        const TUiTranslation translation(language);
+        TfrmAbout about;
+        about.show();
+        QCoreApplication::processEvents();
+        for (const QLabel* label : about.findChildren<QLabel*>()) {
+            EXPECT_GE(label->width(), label->sizeHint().width())
+                << label->objectName().toStdString() << " " << label->text().toStdString();
+            EXPECT_GE(label->height(), label->sizeHint().height()) << label->objectName().toStdString();
+            EXPECT_LE(label->geometry().right(), about.gpVersion->contentsRect().right()) << label->objectName().toStdString();
+        }
+        EXPECT_GE(about.btnOk->width(), about.btnOk->sizeHint().width());
+        EXPECT_GE(about.width(), 387);
+        // The group box keeps a margin of the window: its title is not in the window's corner.
+        EXPECT_GT(about.gpVersion->x(), 0);
+        EXPECT_GT(about.gpVersion->y(), 0);
+        about.close();
+    }
 }
 
 } // namespace
