@@ -217,15 +217,21 @@ std::vector<std::vector<std::uint8_t>> ReferenceFirstPicture(const char* movie, 
         sws_setColorspaceDetails(converter.get(), matrix, frame->color_range == AVCOL_RANGE_JPEG, matrix, 1, 0,
                                  1 << 16, 1 << 16);
     }
-    std::vector<std::uint8_t> rgb32(static_cast<std::size_t>(width) * height * 4);
-    std::uint8_t* planes[4] = {rgb32.data()};
-    const int pitches[4] = {width * 4};
-    sws_scale(converter.get(), frame->data, frame->linesize, 0, height, planes, pitches);
+    // Into a picture laid out as FFmpeg lays out its own, as its tools convert: swscale chooses its
+    // path by the rows' alignment, and the paths round differently.
+    ffmpeg::FramePtr rgb32(av_frame_alloc());
+    rgb32->width = width;
+    rgb32->height = height;
+    rgb32->format = AV_PIX_FMT_RGB32;
+    if (av_frame_get_buffer(rgb32.get(), 64) < 0)
+        return {};
+    sws_scale(converter.get(), frame->data, frame->linesize, 0, height, rgb32->data, rgb32->linesize);
     std::vector<std::vector<std::uint8_t>> rows(height);
-    for (int y = 0; y < height; ++y)
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = rgb32->data[0] + static_cast<std::ptrdiff_t>(y) * rgb32->linesize[0];
         for (int x = 0; x < width; ++x)
-            rows[y].insert(rows[y].end(), &rgb32[(static_cast<std::size_t>(y) * width + x) * 4],
-                           &rgb32[(static_cast<std::size_t>(y) * width + x) * 4 + 3]);
+            rows[y].insert(rows[y].end(), row + 4 * x, row + 4 * x + 3);
+    }
     return rows;
 }
 
