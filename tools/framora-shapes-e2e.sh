@@ -4,7 +4,8 @@
 # sizes, mirroring display matrices, edit lists, a late first picture), plays it, pauses, steps a
 # picture back and forward, captures two scenes, copies one and leaves with OK, confirming the
 # question about the unsaved scenes. A picture written past its rows (which the sanitizers cannot
-# see inside FFmpeg) or a step that finds no picture ends the program or the run.
+# see inside FFmpeg) or a step that finds no picture ends the program or the run. A screenshot of
+# the window with its two scenes is kept for each movie.
 #   tools/framora-shapes-e2e.sh [BUILD] [OUTDIR]
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -39,6 +40,7 @@ for name in "${movies[@]}"; do
   click btnStepNext
   click btnCapture
   press ctrl+c
+  QT_QPA_PLATFORM=xcb "$build/tools/framora-e2e-helper" shot "$out/${name%.*}.png" || fail "$name: no screenshot"
   click btnOK
   press Return              # the question about the scenes not saved
   status=0
