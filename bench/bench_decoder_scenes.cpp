@@ -1,5 +1,5 @@
 // Scanning the 1080p benchmark movie for scenes, beside bare FFmpeg decoding the same pictures.
-//   Scan:      TSceneScanner over the first ScanMs of the movie (every picture decoded, a 96-pixel
+//   Scan:      TSceneScanner over the first ScanMs of the movie (every picture decoded, a 64-pixel
 //              copy made and compared).
 //   Reference: the same packets read and decoded, nothing else done with the pictures.
 #include "decoder/UMovieDecoder.h"

@@ -47,12 +47,15 @@ THsvPicture ToHsv(const std::uint8_t* rgb, int width, int height, int pitch)
     THsvPicture picture;
     if (width <= 0 || height <= 0)
         return picture;
-    picture.reserve(std::size_t(width) * height * 3);
+    picture.resize(std::size_t(width) * height * 3);
+    std::uint8_t* out = picture.data();
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* p = rgb + std::ptrdiff_t(y) * pitch;
-        for (int x = 0; x < width; ++x, p += 3) {
+        for (int x = 0; x < width; ++x, p += 3, out += 3) {
             const THsv hsv = RgbToHsv(p[0], p[1], p[2]);
-            picture.insert(picture.end(), {hsv.H, hsv.S, hsv.V});
+            out[0] = hsv.H;
+            out[1] = hsv.S;
+            out[2] = hsv.V;
         }
     }
     return picture;

@@ -17,7 +17,7 @@ class TMovieDecoder;
 namespace SceneDetection {
 
 // The small copy the detector compares: this many pixels wide, as high as the aspect gives.
-inline constexpr int SmallWidth = 96;
+inline constexpr int SmallWidth = 64;
 // How far a picture's score (CutScore against the picture before) must rise above the mean score
 // of the NeighbourPictures before it to make a cut; the lower, the more cuts. Hard cuts between
 // shots of a film score 30 and more, cuts between shots of like colours mostly through their
