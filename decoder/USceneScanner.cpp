@@ -122,7 +122,8 @@ int DirectionOf(int dx, int dy)
 }
 
 // The cells' values of a picture: relative brightness histograms (each bin shared between the two
-// nearest, so a slight change of light moves mass smoothly) and directional gradient energy.
+// nearest, so a slight change of light moves mass smoothly), directional gradient energy and the
+// cell's mean value.
 std::vector<float> CellValuesOf(const THsvPicture& hsv, int width, int height, int columns, int rows, double mean)
 {
     const auto value = [&](int x, int y) {
