@@ -17,6 +17,9 @@ const char* const IntervalTitle = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "一�
 const char* const WholeMovieText = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "動画全体");
 const char* const FromCurrentText = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "現在の位置から最後まで");
 const char* const ThresholdLabel = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "しきい値（小さいほど多く検出）:");
+const char* const ThresholdHint = QT_TRANSLATE_NOOP(
+    "TAutoCaptureDialog",
+    "二つの絵の間の色と構図の変化がこの値（0〜255）以上で、直前の絵どうしの変化より際立つところをシーンの変わり目とします。");
 const char* const IntervalLabel = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "間隔:");
 const char* const SecondsSuffix = QT_TRANSLATE_NOOP("TAutoCaptureDialog", " 秒");
 
@@ -59,6 +62,7 @@ std::optional<TAutoCaptureChoice> AskAutoCapture(QWidget* parent, TAutoCaptureMo
         value->setRange(1, MaxThreshold);
         value->setDecimals(0);
         value->setValue(proposed.Threshold);
+        value->setToolTip(Tr(ThresholdHint));
     } else {
         value->setRange(MinIntervalSeconds, MaxIntervalSeconds);
         value->setDecimals(1);

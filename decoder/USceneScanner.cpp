@@ -15,6 +15,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 using MovieDecoding::PresentationTimeOf;
 
@@ -46,12 +47,15 @@ THsvPicture ToHsv(const std::uint8_t* rgb, int width, int height, int pitch)
     THsvPicture picture;
     if (width <= 0 || height <= 0)
         return picture;
-    picture.reserve(std::size_t(width) * height * 3);
+    picture.resize(std::size_t(width) * height * 3);
+    std::uint8_t* out = picture.data();
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* p = rgb + std::ptrdiff_t(y) * pitch;
-        for (int x = 0; x < width; ++x, p += 3) {
+        for (int x = 0; x < width; ++x, p += 3, out += 3) {
             const THsv hsv = RgbToHsv(p[0], p[1], p[2]);
-            picture.insert(picture.end(), {hsv.H, hsv.S, hsv.V});
+            out[0] = hsv.H;
+            out[1] = hsv.S;
+            out[2] = hsv.V;
         }
     }
     return picture;
@@ -80,36 +84,201 @@ double MeanChange(const THsvPicture& a, const THsvPicture& b)
     return sum / double(a.size() / 3);
 }
 
+namespace {
+
+// Pictures darker than this on average are compared as if this bright, so that the noise of a
+// nearly black picture does not fill the relative histograms.
+constexpr double MeanFloor = 16;
+// The mean maps to this bin, so brightness up to about four times the mean is told apart.
+constexpr double MeanBin = BrightnessBins / 4.0;
+// Gradient energy (relative to the mean) below this is flat, compression noise included.
+constexpr double EdgeFloor = 0.1;
+// Below this mean brightness a cell's layout counts less, in proportion: the last steps of a fade
+// to black wipe out edges and histograms alike, and are no cut.
+constexpr double DarkMean = 48;
+// A cell whose brightness histogram moved less than this share, flat in both pictures, shows
+// nothing to compare (black bars, a plain sky).
+constexpr double AlikeShare = 0.1;
+constexpr int MeanSlot = BrightnessBins + DirectionBins;
+
+double MeanValue(const THsvPicture& hsv)
+{
+    double sum = 0;
+    for (std::size_t i = 2; i < hsv.size(); i += 3)
+        sum += hsv[i];
+    return hsv.empty() ? 0 : sum / double(hsv.size() / 3);
+}
+
+// The direction of a gradient in four bins a quarter turn apart (sign does not matter): across
+// the rows, rising diagonal, along the columns, falling diagonal.
+int DirectionOf(int dx, int dy)
+{
+    const int ax = std::abs(dx), ay = std::abs(dy);
+    if (ax > 2 * ay)
+        return 0;
+    if (ay > 2 * ax)
+        return 2;
+    return (dx > 0) == (dy > 0) ? 1 : 3;
+}
+
+// The cells' values of a picture: relative brightness histograms (each bin shared between the two
+// nearest, so a slight change of light moves mass smoothly), directional gradient energy and the
+// cell's mean value.
+std::vector<float> CellValuesOf(const THsvPicture& hsv, int width, int height, int columns, int rows, double mean)
+{
+    const auto value = [&](int x, int y) {
+        x = std::clamp(x, 0, width - 1);
+        y = std::clamp(y, 0, height - 1);
+        return int(hsv[(std::size_t(y) * width + x) * 3 + 2]);
+    };
+    mean = std::max(MeanFloor, mean);
+    std::vector<float> cells(std::size_t(columns) * rows * CellValues, 0.0f);
+    std::vector<int> counts(std::size_t(columns) * rows, 0);
+    for (int y = 0; y < height; ++y) {
+        const int row = y * rows / height;
+        for (int x = 0; x < width; ++x) {
+            const std::size_t cell = std::size_t(row) * columns + x * columns / width;
+            float* values = &cells[cell * CellValues];
+            ++counts[cell];
+            const double at = std::clamp(value(x, y) / mean * MeanBin - 0.5, 0.0, BrightnessBins - 1.0);
+            const int low = int(at);
+            const int high = std::min(low + 1, BrightnessBins - 1);
+            values[low] += float(1 - (at - low));
+            values[high] += float(at - low);
+            const int dx = value(x + 1, y) - value(x - 1, y);
+            const int dy = value(x, y + 1) - value(x, y - 1);
+            values[BrightnessBins + DirectionOf(dx, dy)] += float((std::abs(dx) + std::abs(dy)) / mean);
+            values[MeanSlot] += float(value(x, y));
+        }
+    }
+    for (std::size_t cell = 0; cell < counts.size(); ++cell)
+        for (int i = 0; i < CellValues; ++i)
+            cells[cell * CellValues + i] /= float(std::max(1, counts[cell]));
+    return cells;
+}
+
+// How one cell changed, 0..1: the share of its brightness histogram that moved, and the share of
+// its gradient energy that changed direction or strength, halved each; nothing when the cell is
+// flat and alike in both.
+std::optional<double> CellChange(const float* a, const float* b)
+{
+    double moved = 0;
+    for (int i = 0; i < BrightnessBins; ++i)
+        moved += std::abs(a[i] - b[i]);
+    moved /= 2;
+    double edgeChange = 0, edgeTotal = 0;
+    for (int i = BrightnessBins; i < MeanSlot; ++i) {
+        edgeChange += std::abs(a[i] - b[i]);
+        edgeTotal += a[i] + b[i];
+    }
+    if (edgeTotal < EdgeFloor && moved < AlikeShare)
+        return std::nullopt;
+    const double light = std::min(1.0, std::max(a[MeanSlot], b[MeanSlot]) / DarkMean);
+    return light * (moved + edgeChange / (edgeTotal + EdgeFloor)) / 2;
+}
+
+} // namespace
+
+TSmallPicture::TSmallPicture(THsvPicture hsv)
+    : TSmallPicture(std::move(hsv), 0, 1)
+{
+    Width = int(Hsv.size() / 3);
+    if (Width > 0) {
+        Columns = std::min(GridCells, Width);
+        Rows = 1;
+        Cells = CellValuesOf(Hsv, Width, Height, Columns, Rows, MeanValue(Hsv));
+    }
+}
+
+TSmallPicture::TSmallPicture(THsvPicture hsv, int width, int height)
+    : Hsv(std::move(hsv))
+    , Width(width)
+    , Height(height)
+{
+    if (width <= 0 || height <= 0 || Hsv.size() != std::size_t(width) * height * 3)
+        return;
+    Columns = std::min(GridCells, width);
+    Rows = std::min(GridCells, height);
+    Cells = CellValuesOf(Hsv, width, height, Columns, Rows, MeanValue(Hsv));
+}
+
+double StructureChange(const TSmallPicture& a, const TSmallPicture& b)
+{
+    if (a.Cells.empty() || a.Cells.size() != b.Cells.size() || a.Columns != b.Columns)
+        return 0;
+    const std::size_t count = a.Cells.size() / CellValues;
+    std::vector<double> changes;
+    changes.reserve(count);
+    for (std::size_t cell = 0; cell < count; ++cell)
+        if (const auto change = CellChange(&a.Cells[cell * CellValues], &b.Cells[cell * CellValues]))
+            changes.push_back(*change);
+    if (changes.empty())
+        return 0;
+    const std::size_t half = (changes.size() + 1) / 2;
+    std::partial_sort(changes.begin(), changes.begin() + std::ptrdiff_t(half), changes.end(), std::greater<>());
+    double sum = 0;
+    for (std::size_t i = 0; i < half; ++i)
+        sum += changes[i];
+    return StructureScale * sum / double(half);
+}
+
+double CutScore(const TSmallPicture& a, const TSmallPicture& b)
+{
+    return MeanChange(a.Hsv, b.Hsv) + StructureChange(a, b);
+}
+
 TCutDetector::TCutDetector(TSettings settings)
     : FSettings(settings)
 {
 }
 
-std::optional<TCutDetector::TStill> TCutDetector::Feed(std::int32_t timeMs, THsvPicture picture)
+double TCutDetector::NeighbourLevel() const
+{
+    if (FRecentScores.empty())
+        return 0;
+    double sum = 0;
+    for (const double score : FRecentScores)
+        sum += score;
+    return sum / double(FRecentScores.size());
+}
+
+bool TCutDetector::IsCandidate(std::int32_t timeMs, double score) const
+{
+    const double level = NeighbourLevel();
+    return score - level >= FSettings.Threshold && score >= StandOutRatio * level
+        && std::int64_t(timeMs) - *FLastCutMs >= FSettings.MinSceneMs;
+}
+
+std::optional<TCutDetector::TStill> TCutDetector::Feed(std::int32_t timeMs, TSmallPicture picture)
 {
     std::optional<TStill> still;
     if (!FLastCutMs) {
         FLastCutMs = timeMs;
-    } else if (FPending) {
-        if (--FPicturesLeft <= 0) {
-            FPending = false;
-            // A flash or a single damaged picture is over by now: the scene looks as before.
-            if (MeanChange(FBeforeCut, picture) >= FSettings.Threshold) {
-                FLastCutMs = FCandidateMs;
-                still = TStill{FCandidateMs, timeMs};
+    } else {
+        const double score = CutScore(FPrevious, picture);
+        if (FPending) {
+            if (--FPicturesLeft <= 0) {
+                FPending = false;
+                // A flash or a single damaged picture is over by now: the scene looks as before.
+                if (CutScore(FBeforeCut, picture) >= FSettings.Threshold) {
+                    FLastCutMs = FCandidateMs;
+                    still = TStill{FCandidateMs, timeMs};
+                }
+            }
+        } else if (IsCandidate(timeMs, score)) {
+            if (FSettings.StillOffset <= 0) {
+                FLastCutMs = timeMs;
+                still = TStill{timeMs, timeMs};
+            } else {
+                FPending = true;
+                FBeforeCut = FPrevious;
+                FCandidateMs = timeMs;
+                FPicturesLeft = FSettings.StillOffset;
             }
         }
-    } else if (MeanChange(FPrevious, picture) >= FSettings.Threshold
-               && std::int64_t(timeMs) - *FLastCutMs >= FSettings.MinSceneMs) {
-        if (FSettings.StillOffset <= 0) {
-            FLastCutMs = timeMs;
-            still = TStill{timeMs, timeMs};
-        } else {
-            FPending = true;
-            FBeforeCut = FPrevious;
-            FCandidateMs = timeMs;
-            FPicturesLeft = FSettings.StillOffset;
-        }
+        if (FRecentScores.size() >= std::size_t(NeighbourPictures))
+            FRecentScores.erase(FRecentScores.begin());
+        FRecentScores.push_back(score);
     }
     FPrevious = std::move(picture);
     FLastMs = timeMs;
@@ -121,7 +290,7 @@ std::optional<TCutDetector::TStill> TCutDetector::Finish()
     if (!FPending)
         return std::nullopt;
     FPending = false;
-    if (MeanChange(FBeforeCut, FPrevious) < FSettings.Threshold)
+    if (CutScore(FBeforeCut, FPrevious) < FSettings.Threshold)
         return std::nullopt;
     FLastCutMs = FCandidateMs;
     return TStill{FCandidateMs, FLastMs};
@@ -141,7 +310,7 @@ std::vector<std::int32_t> IntervalTimes(std::int32_t startMs, std::int32_t durat
 
 namespace {
 
-using SceneDetection::THsvPicture;
+using SceneDetection::TSmallPicture;
 
 // Video packets the scan may read for one picture before it takes the rest of the movie for
 // unreadable.
@@ -158,14 +327,14 @@ int SmallHeight(int width, int height)
 // Makes the detector's small copy straight from a decoded picture, in whatever format it comes.
 class TSmallPictures {
 public:
-    THsvPicture Of(const AVFrame& picture)
+    TSmallPicture Of(const AVFrame& picture)
     {
         const int width = std::min(SceneDetection::SmallWidth, picture.width);
         const int height = SmallHeight(picture.width, picture.height);
         const TSource source{picture.width, picture.height, picture.format};
         if (!FConverter || !(source == FSource)) {
             FSource = {};
-            // Two taps are plenty for a 64-pixel copy, and cheap next to the decoding.
+            // Two taps are plenty for so small a copy, and cheap next to the decoding.
             FConverter.reset(sws_getContext(picture.width, picture.height, static_cast<AVPixelFormat>(picture.format),
                                             width, height, AV_PIX_FMT_RGB24, SWS_FAST_BILINEAR, nullptr, nullptr,
                                             nullptr));
@@ -181,7 +350,7 @@ public:
         if (!ffmpeg::ScaleInto(*FConverter, picture.data, picture.linesize, picture.height, FRows.bits(), pitch,
                                width, height, AV_PIX_FMT_RGB24, true, unused))
             return {};
-        return SceneDetection::ToHsv(FRows.constBits(), width, height, pitch);
+        return {SceneDetection::ToHsv(FRows.constBits(), width, height, pitch), width, height};
     }
 
 private:
@@ -194,7 +363,7 @@ private:
     QImage FRows;
 };
 
-THsvPicture SmallOf(const TBitmap& bitmap)
+TSmallPicture SmallOf(const TBitmap& bitmap)
 {
     const QImage& image = bitmap.Image();
     if (image.isNull())
@@ -204,8 +373,9 @@ THsvPicture SmallOf(const TBitmap& bitmap)
                                      SmallHeight(image.width(), image.height()), Qt::IgnoreAspectRatio,
                                      Qt::SmoothTransformation)
                              .convertToFormat(QImage::Format_RGB888);
-    return SceneDetection::ToHsv(small.constBits(), small.width(), small.height(),
-                                 static_cast<int>(small.bytesPerLine()));
+    return {SceneDetection::ToHsv(small.constBits(), small.width(), small.height(),
+                                  static_cast<int>(small.bytesPerLine())),
+            small.width(), small.height()};
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // Automatic capture: reads a movie from a position to its end and hands out one picture per
 // scene, or one per interval. The scene detector compares a small HSV copy of each decoded
-// picture with the one before; its arithmetic is pure and lives in SceneDetection.
+// picture with the one before, by colour and by layout, and takes a cut for a change that stands
+// out from the changes around it; its arithmetic is pure and lives in SceneDetection.
 #include "decoder/UDisplayPicture.h"
 #include "framework/TBitmap.h"
 
@@ -17,9 +18,16 @@ namespace SceneDetection {
 
 // The small copy the detector compares: this many pixels wide, as high as the aspect gives.
 inline constexpr int SmallWidth = 64;
-// Mean change (0..255) between two pictures from which a cut is suspected. Hard cuts between
-// shots of a film score 30 and more; camera motion and the steps of a fade stay far below.
+// How far a picture's score (CutScore against the picture before) must rise above the mean score
+// of the NeighbourPictures before it to make a cut; the lower, the more cuts. Hard cuts between
+// shots of a film score 30 and more, cuts between shots of like colours mostly through their
+// layout; the steps of a fade stay below, and shake, pans and noise, which change every picture
+// about as much as the last, do not rise above their neighbours.
 inline constexpr double DefaultThreshold = 27.0;
+// A cut also scores at least this many times the mean of its neighbours, so that a shot that
+// changes a lot from picture to picture needs a jump in proportion.
+inline constexpr double StandOutRatio = 2.0;
+inline constexpr int NeighbourPictures = 8;
 // A scene lasts at least this long: a cut closer to the last one is taken for a flash, a burst
 // of motion or a fade.
 inline constexpr int DefaultMinSceneMs = 600;
@@ -45,15 +53,47 @@ double PixelChange(THsv a, THsv b);
 // in size.
 double MeanChange(const THsvPicture& a, const THsvPicture& b);
 
+// The layout is compared over a grid of this many cells a side (fewer for tinier pictures).
+inline constexpr int GridCells = 4;
+// Per cell: a histogram of brightness relative to the picture's mean (so a fade or a change of
+// exposure leaves it be), the gradient energy in four directions relative to the same mean, and
+// the cell's own mean value (a dark cell's layout counts less, as the hue of dark pixels does).
+inline constexpr int BrightnessBins = 8;
+inline constexpr int DirectionBins = 4;
+inline constexpr int CellValues = BrightnessBins + DirectionBins + 1;
+
+// A small copy as the detector keeps it: its pixels and, worked out once, the layout of its cells.
+struct TSmallPicture {
+    TSmallPicture() = default;
+    // A picture of a single row; implicit, so that rows of pixels can be fed as they are.
+    TSmallPicture(THsvPicture hsv);
+    TSmallPicture(THsvPicture hsv, int width, int height);
+
+    THsvPicture Hsv;
+    int Width = 0, Height = 0;
+    int Columns = 0, Rows = 0;
+    // CellValues per cell, row by row; empty when the size does not match the pixels.
+    std::vector<float> Cells;
+};
+
+// How far the layouts of two pictures differ, 0..StructureScale: the mean of the more changed half
+// of the cells that show something, so black bars and a plain sky the shots share do not water
+// down the rest. 0 when the grids differ.
+inline constexpr double StructureScale = 128.0;
+double StructureChange(const TSmallPicture& a, const TSmallPicture& b);
+// The detector's score of the change from a to b: MeanChange plus StructureChange.
+double CutScore(const TSmallPicture& a, const TSmallPicture& b);
+
 struct TSettings {
     double Threshold = DefaultThreshold;
     int MinSceneMs = DefaultMinSceneMs;
     int StillOffset = DefaultStillOffset;
 };
 
-// Follows the pictures of a scan one by one and says which is the still of a new scene. A jump
-// above the threshold makes a candidate cut; StillOffset pictures on, the candidate is a cut only
-// if that picture still differs from the one before the jump (a flash has gone by then).
+// Follows the pictures of a scan one by one and says which is the still of a new scene. A score
+// that rises the threshold above the scores before it makes a candidate cut;
+// StillOffset pictures on, the candidate is a cut only if that picture still scores above the
+// threshold against the one before the jump (a flash has gone by then).
 class TCutDetector {
 public:
     explicit TCutDetector(TSettings settings = {});
@@ -63,18 +103,24 @@ public:
         std::int32_t StillMs; // the picture to take
     };
     // The next picture of the scan. The first one starts the first scene (the caller takes it).
-    std::optional<TStill> Feed(std::int32_t timeMs, THsvPicture picture);
+    std::optional<TStill> Feed(std::int32_t timeMs, TSmallPicture picture);
     // The movie ended: a candidate that had no time to be confirmed.
     std::optional<TStill> Finish();
 
 private:
+    // The mean of the last scores; 0 before any.
+    double NeighbourLevel() const;
+    bool IsCandidate(std::int32_t timeMs, double score) const;
+
     TSettings FSettings;
-    THsvPicture FPrevious;
+    TSmallPicture FPrevious;
+    // The scores of the last NeighbourPictures pictures, oldest first.
+    std::vector<double> FRecentScores;
     std::optional<std::int32_t> FLastCutMs;
     std::int32_t FLastMs = 0;
     // The candidate cut in progress: the picture before it, its time, pictures still to come.
     bool FPending = false;
-    THsvPicture FBeforeCut;
+    TSmallPicture FBeforeCut;
     std::int32_t FCandidateMs = 0;
     int FPicturesLeft = 0;
 };

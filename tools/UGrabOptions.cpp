@@ -162,9 +162,10 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
     const QCommandLineOption scenes(
         QStringLiteral("scenes"),
         QStringLiteral("Instead of times: a picture of every scene, the first at the start and each "
-                       "other a few pictures after its cut. THRESHOLD (default %1, 0 to 255) is the mean "
-                       "change of hue, saturation and value between two pictures that counts as a cut; "
-                       "lower finds more. MS in the file name and first column is the cut's time.")
+                       "other a few pictures after its cut. THRESHOLD (default %1, 0 to 255) is the "
+                       "sensitivity: a cut is a picture whose score (change of colour plus change of "
+                       "layout from the picture before) rises THRESHOLD above the mean of the pictures "
+                       "before it; lower finds more. MS in the file name and first column is the cut's time.")
             .arg(SceneDetection::DefaultThreshold));
     QCommandLineOption threshold(ThresholdName, QString(), QStringLiteral("THRESHOLD"));
     threshold.setFlags(QCommandLineOption::HiddenFromHelp);

@@ -31,6 +31,10 @@
         <source> 秒</source>
         <translation> s</translation>
     </message>
+    <message>
+        <source>二つの絵の間の色と構図の変化がこの値（0〜255）以上で、直前の絵どうしの変化より際立つところをシーンの変わり目とします。</source>
+        <translation>A change of colour and layout between two pictures of at least this much (0 to 255), standing out from the changes between the pictures just before, counts as a cut.</translation>
+    </message>
 </context>
 <context>
     <name>TExecuteBlocker</name>

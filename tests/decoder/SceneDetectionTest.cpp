@@ -103,6 +103,85 @@ TEST(SceneDetection, CutDetector)
     }
 }
 
+// Grey pictures of 48x24 with a layout: vertical bars on the left, a checker on the right (or
+// the mirror image), shifted by dx pixels, brightness scaled by light, between black bars of
+// `bars` pixels at each side.
+TSmallPicture Textured(bool mirrored, int dx = 0, double light = 1, int bars = 0)
+{
+    constexpr int Width = 48, Height = 24;
+    THsvPicture hsv;
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x) {
+            const int u = mirrored ? Width - 1 - x : x;
+            const int s = u + dx;
+            const bool bright = u < Width / 2 ? (s / 3) % 2 == 0 : ((s / 4) + (y / 4)) % 2 == 0;
+            const bool bar = x < bars || x >= Width - bars;
+            const auto v = static_cast<std::uint8_t>(bar ? 0 : std::lround((bright ? 170 : 80) * light));
+            hsv.insert(hsv.end(), {0, 0, v});
+        }
+    return {hsv, Width, Height};
+}
+
+TEST(SceneDetection, StructureChange)
+{
+    const struct {
+        const char* Name;
+        TSmallPicture A, B;
+        double Low, High;
+    } cases[] = {
+        {"the same picture", Textured(false), Textured(false), 0, 0},
+        {"a step of a fade", Textured(false), Textured(false, 0, 0.9), 0, 8},
+        {"a shift of a pixel", Textured(false), Textured(false, 1), 0, 30},
+        {"its mirror image", Textured(false), Textured(true), 40, StructureScale},
+        {"its mirror image between bars", Textured(false, 0, 1, 8), Textured(true, 0, 1, 8), 40, StructureScale},
+        {"flat pictures", TSmallPicture(THsvPicture{0, 200, 200, 0, 200, 200}),
+         TSmallPicture(THsvPicture{128, 200, 60, 128, 200, 60}), 0, 0},
+        {"sizes that differ", Textured(false), TSmallPicture(THsvPicture{0, 0, 80}), 0, 0},
+        {"an empty picture", Textured(false), TSmallPicture(), 0, 0},
+    };
+    for (const auto& c : cases) {
+        const double change = StructureChange(c.A, c.B);
+        EXPECT_GE(change, c.Low) << c.Name;
+        EXPECT_LE(change, c.High) << c.Name;
+        EXPECT_DOUBLE_EQ(change, StructureChange(c.B, c.A)) << c.Name;
+    }
+    // A size that does not match the pixels given.
+    EXPECT_TRUE(TSmallPicture(THsvPicture{0, 0, 80}, 2, 2).Cells.empty());
+}
+
+// A cut must stand out from the changes before it: a shaking camera changes every picture a lot,
+// a cut between two shots of like colours changes one picture more.
+TEST(SceneDetection, CutsStandOut)
+{
+    // Pictures 40 ms apart: offsets of the textured picture, or 'M' for its mirror image shaken
+    // alike (offset of the previous entry).
+    const struct {
+        const char* Name;
+        std::vector<int> Offsets;
+        std::vector<int> Mirrored; // from this picture on
+        std::vector<std::pair<int, int>> Stills;
+    } cases[] = {
+        {"still, then its mirror image", std::vector<int>(40, 0), {20}, {{20, 23}}},
+        {"shake", {0, 1, -1, 1, 0, -1, 1, 0, -1, 1, -1, 1, -1, 1, 0, 1, -1, 1, -1, 1, 0, -1, 1, -1, 1, -1, 1, 0}, {}, {}},
+        {"shake, then its mirror image still",
+         {0, 1, -1, 1, 0, -1, 1, 0, -1, 1, -1, 1, -1, 1, 0, 1, -1, 1, -1, 1, 0, 0, 0, 0, 0, 0, 0, 0},
+         {20},
+         {{20, 23}}},
+    };
+    for (const auto& c : cases) {
+        TCutDetector detector;
+        std::vector<std::pair<int, int>> stills;
+        for (int n = 0; n < int(c.Offsets.size()); ++n) {
+            const bool mirrored = !c.Mirrored.empty() && n >= c.Mirrored.front();
+            if (const auto still = detector.Feed(n * 40, Textured(mirrored, c.Offsets[n])))
+                stills.emplace_back(still->CutMs / 40, still->StillMs / 40);
+        }
+        if (const auto still = detector.Finish())
+            stills.emplace_back(still->CutMs / 40, still->StillMs / 40);
+        EXPECT_EQ(stills, c.Stills) << c.Name;
+    }
+}
+
 TEST(SceneDetection, IntervalTimes)
 {
     const struct {

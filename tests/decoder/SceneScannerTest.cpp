@@ -75,6 +75,30 @@ TEST(SceneScanner, FindsTheCutsOfJoinedShots)
     }
 }
 
+// Shots of the same mean colours told apart by their layout, whole or between black bars; a
+// handheld camera's shake is no cut, the cut in the middle of it is.
+TEST(SceneScanner, FindsCutsBetweenShotsOfLikeColours)
+{
+    struct TCase {
+        const char* Movie;
+        std::vector<int> Cuts;
+    };
+    std::vector<TCase> cases;
+    for (const SceneMovies::TAlikeMovie& movie : SceneMovies::AlikeMovies) {
+        std::vector<int> cuts;
+        for (int shot = 1; shot < SceneMovies::AlikeShots; ++shot)
+            cuts.push_back(shot * SceneMovies::AlikeShotFrames);
+        cases.push_back({movie.Name, cuts});
+    }
+    cases.push_back({SceneMovies::Shake, {SceneMovies::ShakeCut}});
+    for (const TCase& c : cases) {
+        const std::vector<TTaken> taken = ScanScenes(c.Movie, 0);
+        ASSERT_EQ(taken.size(), c.Cuts.size() + 1) << c.Movie << ": " << Describe(taken);
+        for (std::size_t i = 0; i < c.Cuts.size(); ++i)
+            EXPECT_LE(std::abs(taken[i + 1].MarkMs - c.Cuts[i] * PictureMs), PictureMs) << c.Movie << " cut " << c.Cuts[i];
+    }
+}
+
 TEST(SceneScanner, StartsAtThePositionGiven)
 {
     // Inside the pan: the first scene is the picture there, then the cuts after it.
