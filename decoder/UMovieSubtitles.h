@@ -5,6 +5,7 @@
 // picture was found (playback, a seek, an exact request, a step). Text subtitles are laid out
 // by libass at the size the picture is drawn; bitmap subtitles (DVD, PGS, DVB) are scaled to it.
 // Nothing here is FFmpeg's or libass's outside the unit: times are milliseconds of the movie.
+#include "decoder/USubtitleArithmetic.h"
 #include "decoder/USubtitleFiles.h"
 #include "framework/TBitmap.h"
 
@@ -17,28 +18,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// The arithmetic of subtitle times, saturating rather than wrapping round (a damaged stream may
-// state any time).
-namespace SubtitleTime {
-// value stream units of timeBaseNum/timeBaseDen seconds in milliseconds, rounded to nearest; the
-// largest or smallest time there is when it does not fit, the smallest for a missing time.
-std::int64_t ToMs(std::int64_t value, int timeBaseNum, int timeBaseDen);
-// a - b, saturated.
-std::int64_t Difference(std::int64_t a, std::int64_t b);
-} // namespace SubtitleTime
-
-// Where a bitmap subtitle's rectangle goes on a picture.
-namespace SubtitleGeometry {
-struct TBitmapPlacement {
-    QRect Source; // the part of the rectangle's own pixels that is shown; empty: none
-    QRect Target; // where that part goes on the picture, scaled
-};
-// A rectangle at place on a canvas of canvas (the size the stream addresses), drawn on a
-// picture of size: only the part within the canvas is shown, so that a rectangle larger than
-// its canvas (damage, or a track whose canvas is wrong) is never scaled past the picture.
-TBitmapPlacement PlaceBitmap(QRect place, QSize canvas, QSize size);
-} // namespace SubtitleGeometry
 
 // One subtitle stream of a movie as its container describes it.
 struct TSubtitleStreamInfo {
