@@ -15,10 +15,7 @@ namespace {
 // converter that refuses the description still converts.
 void DescribeSourceColours(SwsContext* converter, const AVFrame& picture)
 {
-    const auto format = static_cast<AVPixelFormat>(picture.format);
-    const bool fullRange = ColourCode(picture.color_range) == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P
-        || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P
-        || format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
+    const bool fullRange = IsFullRangePicture(ColourCode(picture.color_range), picture.format);
     const int* matrix = sws_getCoefficients(ColourMatrixOf(ColourCode(picture.colorspace), picture.width, picture.height));
     // The target is RGB: its matrix is not used, and its range is the full one.
     sws_setColorspaceDetails(converter, matrix, fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);

@@ -36,13 +36,6 @@ bool IsHDRTransfer(int transfer)
     return transfer == AVCOL_TRC_SMPTE2084 || transfer == AVCOL_TRC_ARIB_STD_B67;
 }
 
-bool IsFullRangeFormat(int format)
-{
-    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P
-        || format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P
-        || format == AV_PIX_FMT_YUVJ411P;
-}
-
 bool IsPlausiblePeak(double nits)
 {
     return nits >= LeastPeakNits && nits <= GreatestPeakNits;
@@ -87,7 +80,7 @@ bool SplitsFields(const TPictureProperties& p, const TPictureSettings& settings)
 
 bool IsFullRange(const TPictureProperties& p)
 {
-    return p.Range == AVCOL_RANGE_JPEG || IsFullRangeFormat(p.Format);
+    return IsFullRangePicture(p.Range, p.Format);
 }
 
 std::string ZscaleInput(const TPictureProperties& p, int primaries, int transfer)
@@ -126,6 +119,12 @@ void Append(std::string& chain, const std::string& filter)
 }
 
 } // namespace
+
+bool IsFullRangePicture(int range, int format)
+{
+    return range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P
+        || format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
+}
 
 int ColourMatrixOf(int statedMatrix, int width, int height)
 {

@@ -27,6 +27,10 @@ int ColourCode(const TCode& field)
 // its colours whichever path its pictures take.
 int ColourMatrixOf(int statedMatrix, int width, int height);
 
+// Whether a picture's samples use the full range: its range says so, or its format is one of
+// the full-range ("J") formats, which say it in their name only.
+bool IsFullRangePicture(int range, int format);
+
 // What of a picture decides the filters it goes through.
 struct TPictureProperties {
     int Width = 0, Height = 0, Format = -1;

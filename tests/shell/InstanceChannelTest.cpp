@@ -1,4 +1,5 @@
 // A second start hands its movie to the running instance over the socket beside the guard.
+#include "shell/LockFolder.h"
 #include "shell/UInstanceChannel.h"
 
 #include <QCoreApplication>
@@ -15,23 +16,7 @@ namespace {
 
 const QString ChannelName = QStringLiteral("channel-test");
 
-struct InstanceChannel : ::testing::Test {
-    QTemporaryDir folder;
-    QByteArray previous = qgetenv("FRAMORA_LOCK_DIR");
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(folder.isValid());
-        qputenv("FRAMORA_LOCK_DIR", QFile::encodeName(folder.path()));
-    }
-    void TearDown() override
-    {
-        if (previous.isEmpty())
-            qunsetenv("FRAMORA_LOCK_DIR");
-        else
-            qputenv("FRAMORA_LOCK_DIR", previous);
-    }
-
+struct InstanceChannel : TLockFolder {
     // Sends path from a thread of its own (as a second process would), while this thread runs
     // the server's events; answers whether the sender was told the movie was taken.
     bool SendWhileServing(const QString& path)

@@ -1,6 +1,7 @@
 #include "shell/UExecuteCheck.h"
 
 #include "framework/TestChildProcess.h"
+#include "shell/LockFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,27 +34,6 @@ FRAMORA_CHILD_SCENARIO(AskGuard)
 {
     return IsAlreadyRunning(ChildGuardName) ? ChildSaysRunning : ChildSaysFirst;
 }
-
-namespace {
-// Lock files of each test go to a folder of their own, in this process and in its children.
-struct TLockFolder : ::testing::Test {
-    QTemporaryDir folder;
-    QByteArray previous = qgetenv("FRAMORA_LOCK_DIR");
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(folder.isValid());
-        qputenv("FRAMORA_LOCK_DIR", QFile::encodeName(folder.path()));
-    }
-    void TearDown() override
-    {
-        if (previous.isEmpty())
-            qunsetenv("FRAMORA_LOCK_DIR");
-        else
-            qputenv("FRAMORA_LOCK_DIR", previous);
-    }
-};
-} // namespace
 
 TEST(GuardLockName, GlobalPrefixOnlyOnNTMajorVersionFive)
 {
