@@ -114,6 +114,9 @@ struct TMovieDecoder::TState {
     // Set when the interrupt callback ended the call in progress; valid until the next call.
     // Demuxers that read with generated timestamps report such a call as the end of the file.
     std::atomic<bool> CallInterrupted{false};
+    // Raised by another thread when the call in progress must end (SetStopSignal); may be null.
+    const std::atomic<bool>* Stop = nullptr;
+    bool StopAsked() const { return Stop && Stop->load(std::memory_order_relaxed); }
     // Set when the last packet fetch ended at the end of the file: the packet then held is
     // empty, and decoding it asks the codec for the pictures it has held back.
     bool ReadAtEnd = false;

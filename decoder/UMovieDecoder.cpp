@@ -235,6 +235,16 @@ std::int64_t TMovieDecoder::DecodedPictures() const
     return FState->PicturesDecoded;
 }
 
+void TMovieDecoder::SetStopSignal(const std::atomic<bool>* stop)
+{
+    FState->Stop = stop;
+}
+
+bool TMovieDecoder::StopAsked() const
+{
+    return FState->StopAsked();
+}
+
 void TMovieDecoder::SetCallTimeLimit(int milliseconds)
 {
     FState->CallTimeLimit = std::chrono::milliseconds(milliseconds);

@@ -9,6 +9,7 @@
 #include "framework/TBitmap.h"
 #include "framework/TStream.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -68,6 +69,13 @@ public:
     // spinning up; tests shorten it.
     static constexpr int DefaultCallTimeLimitMs = 10000;
     void SetCallTimeLimit(int milliseconds);
+    // A flag another thread raises to end the call in progress (an opening, a request, a step)
+    // at its next packet: the call then answers false and leaves the picture on Bitmap as it
+    // was. Null (the default) for none; the flag must outlive the decoder or be unset first.
+    // Lowering it again is the caller's part, before its next call.
+    void SetStopSignal(const std::atomic<bool>* stop);
+    // Whether the stop signal is raised.
+    bool StopAsked() const;
     // Threads the codec decodes with, from the next opening: 0 (the default) one per processor
     // the process may use for pictures larger than 1080p, up to MovieTime::MaxDecodingThreads,
     // and one for the others (MovieTime::DecodingThreads). The pictures are the same

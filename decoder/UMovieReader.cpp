@@ -55,7 +55,7 @@ bool IsLeftToPlatform(AVCodecID id)
 int InterruptIfLate(void* state)
 {
     auto* s = static_cast<TMovieDecoder::TState*>(state);
-    if (Clock::now() <= s->CallDeadline)
+    if (Clock::now() <= s->CallDeadline && !s->StopAsked())
         return 0;
     s->CallInterrupted = true;
     return 1;
@@ -267,6 +267,12 @@ bool TMovieDecoder::ReadVideoPacket()
     while (s.PacketsRead.size() > static_cast<std::size_t>(s.FrameDelay) + 1)
         s.PacketsRead.pop_front();
     for (int read = 0; read < MaxReadsPerFetch; ++read) {
+        // Buffered bytes are read without asking the interrupt callback, so a stop is looked
+        // at here too: it takes effect at the next packet whatever the buffer holds.
+        if (s.StopAsked()) {
+            s.ReadCutOff = true;
+            return false;
+        }
         TCallDeadline deadline(s);
         const int status = av_read_frame(s.FormatContext.get(), packet);
         if (status == AVERROR_EXIT)
