@@ -18,6 +18,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QPointer>
 #include <QToolButton>
 #include <QUrl>
 
@@ -272,7 +273,15 @@ void TFramoraDesktop::KeepChecked(QAction* item, const QString& key, bool byDefa
 // take only the PNG.
 void TFramoraDesktop::CopyToClipboard()
 {
-    const QImage image = FForm.ClipboardImage();
+    // The picture on screen may still be on its way from the decoding thread.
+    FForm.UseClipboardImage([desktop = QPointer<TFramoraDesktop>(this)](const QImage& image) {
+        if (desktop)
+            desktop->PutOnClipboard(image);
+    });
+}
+
+void TFramoraDesktop::PutOnClipboard(const QImage& image)
+{
     if (image.isNull())
         return;
     auto data = std::make_unique<QMimeData>();

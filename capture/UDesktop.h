@@ -86,6 +86,7 @@ private:
     // How many scenes orphans hold and when they were captured, for the question that offers them.
     static QString RestoreDetails(const TOrphanedScenes& orphans);
     void CopyToClipboard();
+    void PutOnClipboard(const QImage& image);
     // The window's check item follows the setting kept under key, and keeps its changes.
     void KeepChecked(QAction* item, const QString& key, bool byDefault);
     void FollowSceneList();

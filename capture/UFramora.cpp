@@ -6,6 +6,7 @@
 
 #include "browser/FImageBrowser.h"
 #include "decoder/UMovieDecoder.h"
+#include "framework/TickCount.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
 #include "framework/TBitmap.h"
@@ -53,6 +54,8 @@ constexpr int StatusBarHeight = 19;
 constexpr int FormHelpContext = 6007;
 
 constexpr int PlaybackTickMs = 97;
+// How often a capture waiting for the subtitle index looks again.
+constexpr int PictureUsePollMs = 50;
 constexpr int InitialStepUnitIndex = 3; // "10秒"
 const QString PictureSizeFormat = QStringLiteral("%1 x %2");
 const char* const OpenFailedMessage = QT_TRANSLATE_NOOP("TfrmFramora", "動画シーンの取得ができませんでした。");
@@ -322,6 +325,11 @@ void TfrmFramora::ConnectHandlers()
         PaintSubtitles(canvas);
     };
     connect(TrackBar1, &QSlider::valueChanged, this, &TfrmFramora::TrackBar1Change);
+    // A drag shows the key frames near the pointer; where it ends, the exact picture follows.
+    connect(TrackBar1, &QSlider::sliderReleased, this, [this] {
+        if (PlayState == TPlayState::Paused && ExactPosition1->isChecked())
+            ShowFrameAtPosition();
+    });
     connect(Timer2, &QTimer::timeout, this, &TfrmFramora::Timer2Timer);
     connect(CaptureScenes1, &QAction::triggered, this, &TfrmFramora::CaptureScenes1Click);
     connect(CaptureEvery1, &QAction::triggered, this, &TfrmFramora::CaptureEvery1Click);
@@ -389,8 +397,16 @@ void TfrmFramora::FormCreate()
     FillDriveMenu();
     // The step unit.
     cmbStepUnit->setCurrentIndex(InitialStepUnitIndex);
-    // The decoder.
-    Decoder = std::make_unique<TMovieDecoder>();
+    // The decoder, on a thread of its own; its answers come to this thread.
+    Decoding = std::make_unique<TDecodingThread>(std::make_unique<TMovieDecoder>(),
+                                                 [this](std::shared_ptr<TDecodingAnswer> answer) {
+                                                     QMetaObject::invokeMethod(
+                                                         this, [this, answer] { TakeAnswer(answer); },
+                                                         Qt::QueuedConnection);
+                                                 });
+    PictureUseTimer = new QTimer(this);
+    PictureUseTimer->setInterval(PictureUsePollMs);
+    connect(PictureUseTimer, &QTimer::timeout, this, &TfrmFramora::FinishPictureUses);
     CreateSubtitleMenu();
     // The play origin.
     PlayOrigin = GetTickCount();
@@ -414,6 +430,8 @@ void TfrmFramora::FormClose()
 
 void TfrmFramora::FormDestroy()
 {
+    // First: what it is doing stops at its next packet, and nothing it answers is taken after.
+    Decoding.reset();
     StopAutoCapture();
     Timer2->stop();
     FrameBitmap.reset();
@@ -421,7 +439,6 @@ void TfrmFramora::FormDestroy()
     FrameSize = QSize();
     Browser.reset();
     Subtitles.reset();
-    Decoder.reset();
 }
 
 void TfrmFramora::OpenMovie(const QString& Path)
@@ -429,47 +446,65 @@ void TfrmFramora::OpenMovie(const QString& Path)
     StopAutoCapture();
     Timer2->stop();
     TimerBusy = false;
-    Rendering = false;
     const QFileInfo file(Path);
-    if (file.exists() && !file.isDir()) {
-        PlayState = TPlayState::Paused;
-        FrameShown = false;
-        TrackBar1->setEnabled(false);
-        if (Decoder->Open(LocalPath(Path))) {
-            TrackBar1->setValue(0);
-            TrackBar1->setMinimum(0);
-            // A length the container does not know counts as 0: the bar's range never goes below 0.
-            TrackBar1->setMaximum(std::max(0, Decoder->Duration()));
-            lblCurPos->setText(FormatPlayTime(0));
-            lblStopPos->setText(FormatPlayTime(TrackBar1->maximum()));
-            PlayState = TPlayState::Playing;
-            LastShownPos = -1;
-            MoviePath = Path;
-            Timer2->start();
-            TrackBar1->setEnabled(true);
-            PlayOrigin = GetTickCount();
-            lblPicSize->setText(PictureSizeFormat.arg(Decoder->Width()).arg(Decoder->Height()));
-            FillSubtitleMenu();
-            Panel1->update();
-            emit MovieOpened(Path);
-        } else {
-            PlayState = TPlayState::Paused;
-            MoviePath.clear();
-            FillSubtitleMenu();
-            lblPicSize->clear();
-            lblCurPos->clear();
-            lblStopPos->clear();
-            const QString reason = QString::fromStdString(Decoder->OpenError());
-            const QString name = QDir::toNativeSeparators(Path);
-            MessageBox(this, tr(OpenFailedMessage) + QLatin1Char('\n') + (reason.isEmpty() ? name : OpenFailedReason.arg(name, reason)),
-                       Caption(), TMsgButtons::OK);
-        }
-    } else if (file.isDir()) {
+    if (file.isDir()) {
         // A folder named on the command line (or dropped) would otherwise leave an empty window
         // without a word.
         MessageBox(this, tr(FolderNotMovieMessage).arg(QDir::toNativeSeparators(Path)), Caption(), TMsgButtons::OK);
+    } else if (file.exists()) {
+        PlayState = TPlayState::Paused;
+        FrameShown = false;
+        TrackBar1->setEnabled(false);
+        Movie = {};
+        TDecodingRequest request;
+        request.Kind = TDecodingKind::Open;
+        request.FileName = LocalPath(Path);
+        OpeningPath = Path;
+        OpeningSerial = Post(std::move(request));
+        return;
     }
     edFileName->setText(FileNamePart(MoviePath));
+}
+
+void TfrmFramora::MovieOpenAnswered(const TDecodingAnswer& answer)
+{
+    if (answer.Serial != OpeningSerial)
+        return;
+    OpeningSerial = 0;
+    const QString path = OpeningPath;
+    if (answer.Outcome == TDecodingAnswer::TOutcome::Shown) {
+        Movie = answer.Facts;
+        FrameDisplay = answer.Display;
+        TrackBar1->setValue(0);
+        TrackBar1->setMinimum(0);
+        // A length the container does not know counts as 0: the bar's range never goes below 0.
+        TrackBar1->setMaximum(std::max(0, Movie.Duration));
+        ShowPictureTime(0, false);
+        lblStopPos->setText(FormatPlayTime(TrackBar1->maximum()));
+        PlayState = TPlayState::Playing;
+        LastShownPos = -1;
+        MoviePath = path;
+        Timer2->start();
+        TrackBar1->setEnabled(true);
+        PlayOrigin = GetTickCount();
+        lblPicSize->setText(PictureSizeFormat.arg(Movie.CodedSize.width()).arg(Movie.CodedSize.height()));
+        FillSubtitleMenu();
+        Panel1->update();
+        edFileName->setText(FileNamePart(MoviePath));
+        emit MovieOpened(path);
+        return;
+    }
+    PlayState = TPlayState::Paused;
+    MoviePath.clear();
+    FillSubtitleMenu();
+    lblPicSize->clear();
+    lblCurPos->clear();
+    lblStopPos->clear();
+    edFileName->setText(FileNamePart(MoviePath));
+    const QString reason = QString::fromStdString(answer.OpenError);
+    const QString name = QDir::toNativeSeparators(path);
+    MessageBox(this, tr(OpenFailedMessage) + QLatin1Char('\n') + (reason.isEmpty() ? name : OpenFailedReason.arg(name, reason)),
+               Caption(), TMsgButtons::OK);
 }
 
 void TfrmFramora::btnSelectFileClick()

@@ -4,6 +4,7 @@
 // drives playback from a wall-clock timer through the one position-change handler. What it does
 // as a desktop application (shortcuts, drops, settings kept between runs) is a layer of its own
 // that listens to its signals.
+#include "decoder/UDecodingThread.h"
 #include "decoder/UDisplayPicture.h"
 #include "decoder/UPictureSettings.h"
 #include "framework/TForm.h"
@@ -17,6 +18,8 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -46,7 +49,6 @@ class TPicture;
 class TPictureEx;
 class TActionList;
 class TBitmap;
-class TMovieDecoder;
 class TMovieSubtitles;
 struct TSubtitleStreamInfo;
 class TOpenDialog;
@@ -266,18 +268,30 @@ public:
     // What the desktop layer and the tests read of the window's state.
     TPlayState CurrentPlayState() const { return PlayState; }
     bool IsFrameShown() const { return FrameShown; }
-    // The picture on screen at its coded size (made from the decoder's picture when playback
-    // showed a preview only).
-    const TBitmap& CurrentFrame() const { return FullFrame(); }
     // The picture on screen as drawn, when playback made it at that size; null otherwise.
     const TBitmap* CurrentPreview() const { return FramePreview.get(); }
-    // What a copy puts on the clipboard: the first selected scene at full size, else the picture
-    // of the movie on screen; null when there is neither.
-    QImage ClipboardImage();
+    // The picture on screen as the window holds it: at its coded size, else the preview.
+    const TBitmap& PictureOnScreen() const { return FramePicture(); }
+    // The picture on screen is a first look on the way to the exact picture asked for: the time
+    // shown is the look's, greyed.
+    bool IsPictureApproximate() const { return FrameApproximate; }
+    // Hands the picture on screen to use, at its coded size, with how it is meant to be shown
+    // and its time in the movie, once the decoding thread has made it and the chosen subtitles
+    // are indexed as far as its time; uses run in the order they were asked.
+    using TShownPictureUse = std::function<void(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs)>;
+    void UseShownPicture(TShownPictureUse use);
+    // Hands use what a copy puts on the clipboard: the first selected scene at full size at
+    // once, else (later) the picture of the movie on screen as a capture would store it; nothing
+    // when there is neither.
+    void UseClipboardImage(std::function<void(const QImage&)> use);
+    // Every request to the decoding thread is answered and every use of a picture is done:
+    // scripts and tests wait for this before they look.
+    bool PicturesSettled() const;
     const QString& CurrentMoviePath() const { return MoviePath; }
     std::int32_t LastShownPosition() const { return LastShownPos; }
     std::uint32_t PlayOriginTick() const { return PlayOrigin; }
-    const TMovieDecoder& MovieDecoder() const { return *Decoder; }
+    // The settings the picture on screen was made with.
+    const TPictureSettings& FramePictureSettings() const { return FrameSettings; }
     // True when the window was closed while it was being created (another instance runs): the
     // program then ends without showing it.
     bool ClosedDuringCreate() const { return FClosedDuringCreate; }
@@ -300,8 +314,29 @@ private:
     void SetWindowProperties();
     bool StepEnabled() const;
     void ShowOpeningPicture();
-    void TakeDecodedPicture();
-    const TBitmap& FullFrame() const;
+    // The decoding thread's answers, taken on the window thread (UFramoraPlayback.cpp).
+    void TakeAnswer(const std::shared_ptr<TDecodingAnswer>& answer);
+    void MovieOpenAnswered(const TDecodingAnswer& answer);
+    void PictureAnswered(const TDecodingAnswer& answer);
+    void ShowPicture(const TDecodingAnswer& answer);
+    TDecodingRequest PictureRequest(TDecodingKind kind) const;
+    std::uint64_t Post(TDecodingRequest request);
+    // Shows the time of the picture on screen; greyed while it is a first look.
+    void ShowPictureTime(std::int32_t timeMs, bool approximate);
+    // The picture on screen at its coded size when the window holds it, else the preview.
+    const TBitmap& FramePicture() const;
+    // Uses of pictures (captures, copies, automatic captures) wait in order for their picture
+    // and for the subtitle index to reach its time.
+    struct TPictureUse {
+        std::uint64_t Serial = 0; // the request its picture comes with; 0 once it is here
+        TBitmap Frame;
+        TDisplayTransform Display;
+        std::int32_t TimeMs = 0;
+        TShownPictureUse Use;
+    };
+    void UsePicture(TPictureUse use);
+    void FinishPictureUses();
+    bool SubtitlesReachedTime(std::int32_t timeMs) const;
     // The size a picture of coded size, shown as display says, is drawn at in the preview,
     // measured in its coded orientation (what the decoder scales to).
     QSize DrawnCodedSize(QSize coded, const TDisplayTransform& display) const;
@@ -310,7 +345,6 @@ private:
     QString CheckedDrive() const;
     // The picture a capture stores: the picture on screen upright, and at the display aspect
     // when SaveDisplaySize1 is checked.
-    void MakeStoredPicture(TBitmap& Stored) const;
     void MakeStoredPicture(const TBitmap& Frame, const TDisplayTransform& Display, TBitmap& Stored) const;
 
     // Subtitles (UFramoraSubtitles.cpp).
@@ -319,8 +353,8 @@ private:
     void SubtitleChosen(QAction* item);
     // Subtitles are chosen (not なし) and their index is open.
     bool SubtitlesShown() const;
-    // Draws the chosen subtitles of the picture at timeMs into a stored picture, waiting a
-    // little for the index to reach that time.
+    // Draws the chosen subtitles of the picture at timeMs into a stored picture (the index has
+    // reached that time: the picture's use waited for it).
     void DrawSubtitles(TBitmap& Stored, std::int32_t TimeMs) const;
     // Makes the preview's subtitle layer for the picture on screen again.
     void RefreshSubtitleOverlay();
@@ -336,6 +370,8 @@ private:
     };
     void StartAutoCapture(int Mode);
     void AutoCaptureFound(std::uint64_t Scan, const QImage& Picture, const TDisplayTransform& Display,
+                          std::int32_t TimeMs);
+    void AutoCaptureTaken(std::uint64_t Scan, const TBitmap& Frame, const TDisplayTransform& Display,
                           std::int32_t TimeMs);
     void AutoCaptureProgress(std::uint64_t Scan, std::int32_t PositionMs);
     void AutoCaptureEnded(std::uint64_t Scan, bool Read);
@@ -355,7 +391,7 @@ private:
     // picture the scene keeps).
     TProvenance FrameOrigin(const TBitmap& stored, std::int32_t timeMs) const;
     // Appends Frame, shown as Display says, to the scene list as a capture does; false at the
-    // scene limit.
+    // scene limit. Captures not finished yet count as scenes already.
     // TimeMs: the picture's own time in the movie, which the scene keeps.
     bool AddScene(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs);
     // Appends Stored, which the list keeps as it is, with the origin it came from.
@@ -367,15 +403,26 @@ private:
     QString MoviePath;                      // empty when no movie is open
     bool FrameShown = false;                // the preview shows the open movie's picture
     // The picture on screen at its coded size; replaced whole, never in place. Null while
-    // FramePreview alone is taken: the decoder still holds the picture and makes it when asked.
-    mutable std::unique_ptr<TBitmap> FrameBitmap;
+    // FramePreview alone is taken: the decoding thread still holds the picture and makes it
+    // when a capture or a copy asks.
+    std::unique_ptr<TBitmap> FrameBitmap;
     std::unique_ptr<TBitmap> FramePreview;  // the picture on screen at the size drawn; may be null
     QSize FrameSize;                        // the coded size of the picture on screen
     TDisplayTransform FrameDisplay;         // how the picture on screen is meant to be shown
+    TPictureSettings FrameSettings;         // what the picture on screen was made with
+    bool FrameApproximate = false;          // the picture on screen is a first look
     TPlayState PlayState = TPlayState::Idle;
     std::int32_t LastShownPos = 0;          // -1 after an opening, so any position is shown
-    bool Rendering = false;                 // set while a picture is decoded and copied
-    std::unique_ptr<TMovieDecoder> Decoder;
+    TMovieFacts Movie;                      // the movie open; an empty FileName for none
+    // Declared after what its answers reach: it goes first, and no answer comes after.
+    std::unique_ptr<TDecodingThread> Decoding;
+    std::uint64_t ShownSerial = 0;          // the latest picture request: older answers are late
+    std::uint64_t OpeningSerial = 0;        // the opening awaited; 0 for none
+    QString OpeningPath;                    // what it opens
+    std::uint64_t PlaybackSerial = 0;       // the tick's request in progress; 0 for none
+    int RequestsInFlight = 0;               // posted and not answered
+    std::deque<TPictureUse> PictureUses;
+    QTimer* PictureUseTimer = nullptr;      // runs while a use waits for the subtitle index
     std::uint32_t PlayOrigin = 0;           // tick at which position 0 would have been shown
     std::unique_ptr<TMovieSubtitles> Subtitles; // the subtitles last chosen, kept under なし
     QAction* SubtitlesIndexedFor = nullptr; // the item whose subtitles Subtitles holds

@@ -113,8 +113,8 @@ void TfrmFramora::StartAutoCapture(int Mode)
     const TAutoCaptureChoice chosen = *choice;
     // The stills are the window's captures: made as the window makes its pictures, and their
     // provenance names the window's settings.
-    const TDeinterlace deinterlace = Decoder->Deinterlace();
-    const bool toneMapping = Decoder->ToneMapping();
+    const TDeinterlace deinterlace = FrameSettings.Deinterlace;
+    const bool toneMapping = FrameSettings.ToneMapping;
     TAutoCapture* shared = scan.get();
     scan->Worker = std::jthread([this, shared, path, id, start, mode, chosen, deinterlace,
                                  toneMapping](std::stop_token stop) {
@@ -160,11 +160,26 @@ void TfrmFramora::AutoCaptureFound(std::uint64_t Scan, const QImage& Picture, co
 {
     if (!AutoCapture || AutoCapture->Scan != Scan)
         return;
+    // In line with the captures asked before it, and with its subtitles: the scan waits for it
+    // to be taken.
+    TPictureUse use;
+    use.Frame.Image() = Picture;
+    use.Display = Display;
+    use.TimeMs = TimeMs;
+    use.Use = [this, Scan](const TBitmap& frame, const TDisplayTransform& display, std::int32_t timeMs) {
+        AutoCaptureTaken(Scan, frame, display, timeMs);
+    };
+    UsePicture(std::move(use));
+}
+
+void TfrmFramora::AutoCaptureTaken(std::uint64_t Scan, const TBitmap& Frame, const TDisplayTransform& Display,
+                                   std::int32_t TimeMs)
+{
+    if (!AutoCapture || AutoCapture->Scan != Scan)
+        return;
     TAutoCapture& scan = *AutoCapture;
     if (!scan.Cancelled && !scan.LimitReached) {
-        TBitmap frame;
-        frame.Image() = Picture;
-        if (AddScene(frame, Display, TimeMs))
+        if (AddScene(Frame, Display, TimeMs))
             scan.LastTimeMs = TimeMs;
         if (SceneCount >= MaxSceneCount) {
             scan.LimitReached = true;

@@ -2,7 +2,6 @@
 // wall-clock tick and the one position-change handler that decodes.
 #include "capture/UFramora.h"
 
-#include "decoder/UMovieDecoder.h"
 #include "framework/TAction.h"
 #include "framework/TBitmap.h"
 #include "framework/TPaintBox.h"
@@ -13,7 +12,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
-#include <QScopeGuard>
 #include <QSlider>
 #include <QTimer>
 
@@ -63,13 +61,13 @@ QSize TfrmFramora::DrawnCodedSize(QSize coded, const TDisplayTransform& display)
 
 void TfrmFramora::PaintBox1Paint(QPainter& canvas)
 {
-    if (Rendering || FrameSize.isEmpty())
+    if (FrameSize.isEmpty())
         return;
     const QRectF fitted = FittedFrameRect(FrameSize, FrameDisplay);
     // A preview made at the size drawn goes on as it is; after the panel changed size, the
-    // full picture is scaled here until the next picture comes.
+    // picture at hand is scaled here until the next picture comes.
     const bool previewFits = FramePreview && FramePreview->Image().size() == DrawnCodedSize(FrameSize, FrameDisplay);
-    const QImage& picture = previewFits ? FramePreview->Image() : FullFrame().Image();
+    const QImage& picture = previewFits ? FramePreview->Image() : FramePicture().Image();
     canvas.setRenderHint(QPainter::SmoothPixmapTransform);
     if (FrameDisplay.Rotation == 0 && !FrameDisplay.Mirrored) {
         canvas.drawImage(fitted, picture);
@@ -172,23 +170,11 @@ void TfrmFramora::StepPosition(int Direction)
     TrackBar1->setValue(static_cast<int>(clamped));
 }
 
-// The bar follows the picture's own time; the picture is on screen already, so the bar's change
-// decodes nothing.
 void TfrmFramora::StepPicture(int Direction)
 {
-    if (Rendering || !Decoder->IsOpen())
+    if (Movie.FileName.empty() || OpeningSerial)
         return;
-    {
-        Rendering = true;
-        const auto done = qScopeGuard([this] { Rendering = false; });
-        if (!(Direction > 0 ? Decoder->DecodeNextFrame() : Decoder->DecodePreviousFrame()))
-            return;
-        TakeDecodedPicture();
-    }
-    LastShownPos = std::clamp(Decoder->FrameTimeMs(), 0, std::max(0, TrackBar1->maximum()));
-    TrackBar1->setValue(LastShownPos);
-    lblCurPos->setText(FormatPlayTime(Decoder->FrameTimeMs()));
-    PaintBox1->update();
+    ShownSerial = Post(PictureRequest(Direction > 0 ? TDecodingKind::NextPicture : TDecodingKind::PreviousPicture));
 }
 
 void TfrmFramora::Timer2Timer()
@@ -197,7 +183,7 @@ void TfrmFramora::Timer2Timer()
         return;
     TimerBusy = true;
     const auto done = qScopeGuard([this] { TimerBusy = false; });
-    if (!Decoder->IsOpen())
+    if (Movie.FileName.empty())
         return;
     std::int32_t elapsed = static_cast<std::int32_t>(TickDiff(PlayOrigin, GetTickCount()));
     bool atEnd = false;
@@ -208,6 +194,9 @@ void TfrmFramora::Timer2Timer()
         elapsed = 0;
     }
     if (PlayState != TPlayState::Playing)
+        return;
+    // As players drop a picture: the tick's picture still being made, this tick shows none.
+    if (PlaybackSerial)
         return;
     if (atEnd) {
         // A movie shorter than one tick ends before a tick could move the bar, so nothing of it
@@ -227,7 +216,7 @@ void TfrmFramora::TrackBar1Change()
         return;
     PositionChanging = true;
     const auto done = qScopeGuard([this] { PositionChanging = false; });
-    if (!Decoder || !Decoder->IsOpen())
+    if (Movie.FileName.empty())
         return;
     const std::int32_t pos = TrackBar1->value();
     PlayOrigin = GetTickCount() - static_cast<std::uint32_t>(pos);
@@ -246,65 +235,122 @@ void TfrmFramora::ShowOpeningPicture()
     FrameShown = true;
 }
 
-void TfrmFramora::TakeDecodedPicture()
+const TBitmap& TfrmFramora::FramePicture() const
 {
-    auto picture = std::make_unique<TBitmap>();
-    if (Decoder->Preview().Empty()) {
-        picture->Assign(Decoder->Bitmap());
-        FrameBitmap = std::move(picture);
-        FramePreview.reset();
-    } else {
-        // A playback picture larger than the panel: the decoder made it at the size drawn and
-        // keeps what the full picture is made from, until a capture or a copy asks.
-        picture->Assign(Decoder->Preview());
-        FramePreview = std::move(picture);
-        FrameBitmap.reset();
-    }
-    FrameSize = QSize(Decoder->Width(), Decoder->Height());
-    FrameDisplay = Decoder->DisplayTransform();
-    FrameShown = true;
-    const std::int32_t pictureTime = Decoder->FrameTimeMs();
-    FrameMovieMs = pictureTime >= 0 ? pictureTime : std::max(LastShownPos, 0);
-    RefreshSubtitleOverlay();
+    static const TBitmap none;
+    return FrameBitmap ? *FrameBitmap : FramePreview ? *FramePreview : none;
 }
 
-const TBitmap& TfrmFramora::FullFrame() const
+TDecodingRequest TfrmFramora::PictureRequest(TDecodingKind kind) const
 {
-    if (!FrameBitmap) {
-        auto picture = std::make_unique<TBitmap>();
-        if (Decoder)
-            picture->Assign(Decoder->Bitmap());
-        FrameBitmap = std::move(picture);
-    }
-    return *FrameBitmap;
+    TDecodingRequest request;
+    request.Kind = kind;
+    // Exact while paused; playback keeps reading forward, and so does a drag of the bar, whose
+    // key frames follow the pointer until the exact picture comes on release.
+    request.Exact = ExactPosition1->isChecked() && PlayState != TPlayState::Playing && !TrackBar1->isSliderDown();
+    request.Settings = {DeinterlaceChoice(), ToneMapping1->isChecked()};
+    request.PreviewSize = DrawnCodedSize(Movie.CodedSize, FrameDisplay);
+    return request;
+}
+
+std::uint64_t TfrmFramora::Post(TDecodingRequest request)
+{
+    ++RequestsInFlight;
+    return Decoding->Post(std::move(request));
 }
 
 void TfrmFramora::ShowFrameAtPosition()
 {
-    if (Rendering || !Decoder->IsOpen())
+    if (Movie.FileName.empty() || OpeningSerial)
         return;
-    Rendering = true;
-    const auto done = qScopeGuard([this] { Rendering = false; });
-    try {
-        std::int32_t pos = TrackBar1->value();
-        FrameShown = false;
-        // The decoder is never asked for the very end.
-        if (pos >= Decoder->Duration())
-            pos = Decoder->Duration() - 1;
-        // Exact while paused; playback keeps reading forward.
-        Decoder->SetExact(ExactPosition1->isChecked() && PlayState != TPlayState::Playing);
-        Decoder->SetDeinterlace(DeinterlaceChoice());
-        Decoder->SetToneMapping(ToneMapping1->isChecked());
-        Decoder->SetPreviewSize(DrawnCodedSize(QSize(Decoder->Width(), Decoder->Height()), Decoder->DisplayTransform()));
-        if (Decoder->DecodeFrame(pos)) {
-            TakeDecodedPicture();
-            if (Decoder->Exact())
-                lblCurPos->setText(FormatPlayTime(Decoder->FrameTimeMs()));
-        }
-        PaintBox1->update();
-    } catch (...) {
-        // A picture that cannot be made leaves the previous one on screen.
+    TDecodingRequest request = PictureRequest(TDecodingKind::Position);
+    // The decoder is never asked for the very end.
+    request.TimeMs = std::min(TrackBar1->value(), Movie.Duration - 1);
+    ShownSerial = Post(request);
+    if (PlayState == TPlayState::Playing)
+        PlaybackSerial = ShownSerial;
+    // Until its picture comes, the picture on screen is not the one the bar names.
+    if (request.Exact)
+        lblCurPos->setEnabled(false);
+}
+
+void TfrmFramora::TakeAnswer(const std::shared_ptr<TDecodingAnswer>& answer)
+{
+    if (answer->Outcome != TDecodingAnswer::TOutcome::FirstLook)
+        --RequestsInFlight;
+    if (answer->Serial == PlaybackSerial && answer->Outcome != TDecodingAnswer::TOutcome::FirstLook)
+        PlaybackSerial = 0;
+    switch (answer->Kind) {
+    case TDecodingKind::Open:
+        MovieOpenAnswered(*answer);
+        break;
+    case TDecodingKind::ShownPicture:
+        for (TPictureUse& use : PictureUses)
+            if (use.Serial == answer->Serial) {
+                use.Serial = 0;
+                use.Frame = answer->Picture;
+                use.Display = answer->Display;
+                use.TimeMs = answer->FrameTimeMs >= 0 ? answer->FrameTimeMs : std::max(LastShownPos, 0);
+            }
+        FinishPictureUses();
+        break;
+    default:
+        PictureAnswered(*answer);
     }
+}
+
+void TfrmFramora::PictureAnswered(const TDecodingAnswer& answer)
+{
+    // A newer request is on its way: its picture is the one to show.
+    if (answer.Serial != ShownSerial)
+        return;
+    using TOutcome = TDecodingAnswer::TOutcome;
+    if (answer.Outcome != TOutcome::Shown && answer.Outcome != TOutcome::FirstLook) {
+        lblCurPos->setEnabled(true);
+        return;
+    }
+    ShowPicture(answer);
+    const bool step = answer.Kind != TDecodingKind::Position;
+    if (step && answer.Outcome == TOutcome::Shown) {
+        // The bar follows the picture's own time; the picture is on screen already, so the
+        // bar's change decodes nothing.
+        LastShownPos = std::clamp(answer.FrameTimeMs, 0, std::max(0, TrackBar1->maximum()));
+        TrackBar1->setValue(LastShownPos);
+    }
+    if (step || !lblCurPos->isEnabled() || answer.Outcome == TOutcome::FirstLook)
+        ShowPictureTime(answer.FrameTimeMs, answer.Outcome == TOutcome::FirstLook);
+}
+
+void TfrmFramora::ShowPictureTime(std::int32_t timeMs, bool approximate)
+{
+    lblCurPos->setText(FormatPlayTime(timeMs));
+    lblCurPos->setEnabled(!approximate);
+}
+
+void TfrmFramora::ShowPicture(const TDecodingAnswer& answer)
+{
+    auto picture = std::make_unique<TBitmap>(answer.Picture);
+    if (answer.Preview) {
+        // A picture larger than the panel: the decoding thread made it at the size drawn and
+        // keeps what the full picture is made from, until a capture or a copy asks.
+        FramePreview = std::move(picture);
+        FrameBitmap.reset();
+    } else {
+        FrameBitmap = std::move(picture);
+        FramePreview.reset();
+    }
+    FrameSize = answer.CodedSize;
+    FrameDisplay = answer.Display;
+    FrameSettings = answer.Settings;
+    FrameApproximate = answer.Outcome == TDecodingAnswer::TOutcome::FirstLook;
+    FrameShown = true;
+    FrameMovieMs = answer.FrameTimeMs >= 0 ? answer.FrameTimeMs : std::max(LastShownPos, 0);
+    RefreshSubtitleOverlay();
+}
+
+bool TfrmFramora::PicturesSettled() const
+{
+    return RequestsInFlight == 0 && PictureUses.empty();
 }
 
 TDeinterlace TfrmFramora::DeinterlaceChoice() const

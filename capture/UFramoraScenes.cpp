@@ -4,7 +4,6 @@
 #include "capture/UFramoraPrivate.h"
 
 #include "browser/FImageBrowser.h"
-#include "decoder/UMovieDecoder.h"
 #include "components/UFormPanel.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
@@ -17,6 +16,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QStringList>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -105,13 +105,60 @@ void TfrmFramora::StoreScene(const TPicture& picture, std::int32_t index)
 
 void TfrmFramora::actCaptureUpdate(TAction* sender)
 {
-    sender->SetEnabled(SceneCount < MaxSceneCount && FrameShown);
+    sender->SetEnabled(SceneCount + static_cast<std::int32_t>(PictureUses.size()) < MaxSceneCount && FrameShown);
 }
 
 void TfrmFramora::actCaptureExecute(TAction*)
 {
-    const std::int32_t pictureTime = Decoder->FrameTimeMs();
-    AddScene(FullFrame(), FrameDisplay, pictureTime >= 0 ? pictureTime : std::max(LastShownPos, 0));
+    // Captures still on their way take their places in the list already.
+    if (SceneCount + static_cast<std::int32_t>(PictureUses.size()) >= MaxSceneCount)
+        return;
+    UseShownPicture([this](const TBitmap& frame, const TDisplayTransform& display, std::int32_t timeMs) {
+        AddScene(frame, display, timeMs);
+    });
+}
+
+void TfrmFramora::UseShownPicture(TShownPictureUse use)
+{
+    if (!FrameShown)
+        return;
+    TDecodingRequest request;
+    request.Kind = TDecodingKind::ShownPicture;
+    TPictureUse waiting;
+    waiting.Serial = Post(std::move(request));
+    waiting.Use = std::move(use);
+    UsePicture(std::move(waiting));
+}
+
+void TfrmFramora::UsePicture(TPictureUse use)
+{
+    PictureUses.push_back(std::move(use));
+    FinishPictureUses();
+}
+
+bool TfrmFramora::SubtitlesReachedTime(std::int32_t timeMs) const
+{
+    // A stream that cannot be read has no subtitles to wait for.
+    return !SubtitlesShown() || Subtitles->IndexComplete() || Subtitles->Failed() || Subtitles->IndexedToMs() >= timeMs;
+}
+
+// A still is never stored without the subtitles chosen: a use whose time the index has not
+// reached waits for it (the timer looks again), and the uses after it wait their turn.
+void TfrmFramora::FinishPictureUses()
+{
+    while (!PictureUses.empty() && PictureUses.front().Serial == 0) {
+        if (!SubtitlesReachedTime(PictureUses.front().TimeMs)) {
+            PictureUseTimer->start();
+            return;
+        }
+        const TPictureUse use = std::move(PictureUses.front());
+        PictureUses.pop_front();
+        // A picture that could not be made (a damaged movie) is nothing to use.
+        if (!use.Frame.Empty())
+            use.Use(use.Frame, use.Display, use.TimeMs);
+    }
+    PictureUseTimer->stop();
+    UpdateCommands();
 }
 
 bool TfrmFramora::AddScene(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs)
@@ -159,11 +206,6 @@ bool TfrmFramora::AppendScene(const TBitmap& Stored, const TProvenance& Origin)
     return true;
 }
 
-void TfrmFramora::MakeStoredPicture(TBitmap& Stored) const
-{
-    MakeStoredPicture(FullFrame(), FrameDisplay, Stored);
-}
-
 void TfrmFramora::MakeStoredPicture(const TBitmap& Frame, const TDisplayTransform& Display, TBitmap& Stored) const
 {
     MakeDisplayedPicture(Frame, Display,
@@ -175,10 +217,10 @@ TProvenance TfrmFramora::FrameOrigin(const TBitmap& stored, std::int32_t timeMs)
     TProvenance origin;
     origin.Movie = QFileInfo(MoviePath).fileName();
     origin.PositionMs = timeMs;
-    origin.CodedSize = QSize(Decoder->Width(), Decoder->Height());
+    origin.CodedSize = Movie.CodedSize;
     origin.ShownSize = QSize(stored.Width(), stored.Height());
     origin.Settings = {{QStringLiteral("DisplaySize"), SaveDisplaySize1->isChecked() ? QStringLiteral("on") : QStringLiteral("off")}};
-    for (const auto& [name, word] : SettingWords({Decoder->Deinterlace(), Decoder->ToneMapping()}))
+    for (const auto& [name, word] : SettingWords(FrameSettings))
         origin.Settings.append({QString::fromStdString(name), QString::fromStdString(word)});
     origin.Creator = FramoraNameAndVersion();
     return origin;
@@ -229,18 +271,19 @@ void TfrmFramora::actDeleteAllExecute(TAction*)
     UpdateCommands();
 }
 
-QImage TfrmFramora::ClipboardImage()
+void TfrmFramora::UseClipboardImage(std::function<void(const QImage&)> use)
 {
     if (const std::int32_t k = Browser->SelectedIndex(); k >= 0 && k < SceneCount) {
         TPictureEx picture;
         CustomImagePack1->SafeGetImage(picture, k);
-        return PictureImage(picture);
+        use(PictureImage(picture));
+        return;
     }
-    if (!FrameShown)
-        return QImage();
     // What a capture would store.
-    TBitmap stored;
-    MakeStoredPicture(stored);
-    DrawSubtitles(stored, FrameMovieMs);
-    return stored.Image();
+    UseShownPicture([this, use](const TBitmap& frame, const TDisplayTransform& display, std::int32_t timeMs) {
+        TBitmap stored;
+        MakeStoredPicture(frame, display, stored);
+        DrawSubtitles(stored, timeMs);
+        use(stored.Image());
+    });
 }

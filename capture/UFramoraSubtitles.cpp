@@ -1,7 +1,6 @@
 // The 字幕 menu and the subtitles drawn over the preview and into captures and copies.
 #include "capture/UFramora.h"
 
-#include "decoder/UMovieDecoder.h"
 #include "decoder/UMovieSubtitles.h"
 #include "framework/TPaintBox.h"
 #include "imagestore/UCoordUtil.h"
@@ -62,8 +61,6 @@ const std::array<std::pair<const char*, const char*>, 30> LanguageNames{{
     {"ar", QT_TRANSLATE_NOOP("TfrmFramora", "アラビア語")},
 }};
 
-// Until the index has reached a capture's time, the capture waits this long for it.
-constexpr std::chrono::milliseconds CaptureIndexWait{2000};
 // While the shown picture's time is beyond the index, it is looked at this often.
 constexpr int IndexPollMs = 200;
 
@@ -131,14 +128,13 @@ void TfrmFramora::FillSubtitleMenu()
         SubtitleItems << item;
     };
     int number = 0;
-    if (Decoder->IsOpen())
-        for (const TSubtitleStreamInfo& stream : Decoder->SubtitleStreams()) {
+    for (const TSubtitleStreamInfo& stream : Movie.SubtitleStreams) {
         add(SubtitleStreamLabel(stream, number + 1), number, QString());
         ++number;
     }
-    if (!Decoder->IsOpen())
+    if (Movie.FileName.empty())
         return;
-    if (const std::string beside = SubtitleFiles::FileBeside(Decoder->FileName()); !beside.empty()) {
+    if (const std::string beside = SubtitleFiles::FileBeside(Movie.FileName); !beside.empty()) {
         const QString file = QString::fromStdString(beside);
         add(Translated(SubtitleFileFormat).arg(QFileInfo(file).fileName()), FileChoice, file);
     }
@@ -148,15 +144,15 @@ void TfrmFramora::SubtitleChosen(QAction* item)
 {
     // なし only hides the subtitles: chosen again, they come back at once, without reading the
     // whole stream anew.
-    if (item != SubtitlesNone1 && item != SubtitlesIndexedFor && Decoder->IsOpen()) {
+    if (item != SubtitlesNone1 && item != SubtitlesIndexedFor && !Movie.FileName.empty()) {
         Subtitles->Close();
         SubtitlesIndexedFor = nullptr;
         if (const int choice = item->property(SubtitleChoiceProperty).toInt(); choice == FileChoice) {
             Subtitles->OpenFile(item->data().toString().toStdString());
             SubtitlesIndexedFor = item;
-        } else if (const std::vector<TSubtitleStreamInfo> streams = Decoder->SubtitleStreams();
+        } else if (const std::vector<TSubtitleStreamInfo>& streams = Movie.SubtitleStreams;
                    choice >= 0 && choice < static_cast<int>(streams.size())) {
-            Subtitles->OpenStream(Decoder->FileName(), streams[static_cast<std::size_t>(choice)]);
+            Subtitles->OpenStream(Movie.FileName, streams[static_cast<std::size_t>(choice)]);
             SubtitlesIndexedFor = item;
         }
     }
@@ -178,7 +174,6 @@ void TfrmFramora::DrawSubtitles(TBitmap& Stored, std::int32_t TimeMs) const
 {
     if (!SubtitlesShown())
         return;
-    Subtitles->WaitForIndex(TimeMs, CaptureIndexWait);
     Subtitles->Draw(Stored, TimeMs, FrameDisplaySize());
 }
 
@@ -208,7 +203,7 @@ void TfrmFramora::SubtitleIndexTick()
 
 void TfrmFramora::PaintSubtitles(QPainter& canvas)
 {
-    if (FrameSubtitles.isNull() || Rendering || !FrameShown)
+    if (FrameSubtitles.isNull() || !FrameShown)
         return;
     const TRect target{0, 0, Panel1->width(), Panel1->height()};
     const TRect source{0, 0, FrameSubtitles.width(), FrameSubtitles.height()};

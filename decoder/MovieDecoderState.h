@@ -117,6 +117,7 @@ struct TMovieDecoder::TState {
     // Raised by another thread when the call in progress must end (SetStopSignal); may be null.
     const std::atomic<bool>* Stop = nullptr;
     bool StopAsked() const { return Stop && Stop->load(std::memory_order_relaxed); }
+    TMovieDecoder::TFirstLook FirstLook;
     // Set when the last packet fetch ended at the end of the file: the packet then held is
     // empty, and decoding it asks the codec for the pictures it has held back.
     bool ReadAtEnd = false;

@@ -127,6 +127,8 @@ bool TMovieDecoder::SeekExactly(std::int64_t target, bool keepBefore)
         TakeCandidate(keyPts);
         if (!s.Candidate->data[0])
             return false;
+        if (keyPts < target)
+            ShowFirstLook(keyPts);
         return ReadOnExactly(std::max(target, keyPts), keepBefore, budget);
     }
 }
@@ -171,8 +173,11 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
         }
         if (next == TNextPicture::Failed) {
             // Out of budget or cut off: the best picture found is still the right kind of
-            // answer for what was read, but the run cannot be trusted to go on.
+            // answer for what was read, but the run cannot be trusted to go on. A request that
+            // was stopped wants no answer at all: the picture on Bitmap stays.
             s.RunValid = false;
+            if (s.StopAsked())
+                return false;
             return ShowCandidate(TPictureCache::NextUnknown);
         }
         std::int64_t pts = PresentationTimeOf(*s.DecodedFrame);
@@ -194,6 +199,19 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
             return false;
     }
     return ShowCandidate(TPictureCache::EndOfMovie);
+}
+
+void TMovieDecoder::ShowFirstLook(std::int64_t keyPts)
+{
+    TState& s = *FState;
+    if (!s.FirstLook)
+        return;
+    const bool small = PreviewWanted();
+    const QImage look = s.Converter.ConvertToImage(*s.Candidate, small ? s.PreviewWidth : s.FrameWidth,
+                                                   small ? s.PreviewHeight : s.FrameHeight);
+    if (!look.isNull())
+        s.FirstLook(look, MovieTime::PictureTimeMs(keyPts, s.StreamStart, s.Stream()->time_base.num,
+                                                   s.Stream()->time_base.den));
 }
 
 // The picture decoded last becomes the candidate, at pts; the candidate before it stays as its

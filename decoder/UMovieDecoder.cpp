@@ -240,6 +240,11 @@ void TMovieDecoder::SetStopSignal(const std::atomic<bool>* stop)
     FState->Stop = stop;
 }
 
+void TMovieDecoder::SetFirstLook(TFirstLook look)
+{
+    FState->FirstLook = std::move(look);
+}
+
 bool TMovieDecoder::StopAsked() const
 {
     return FState->StopAsked();

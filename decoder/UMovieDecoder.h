@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,6 +77,12 @@ public:
     void SetStopSignal(const std::atomic<bool>* stop);
     // Whether the stop signal is raised.
     bool StopAsked() const;
+    // An exact request far from the pictures at hand first seeks to a key frame and decodes on
+    // from it, which may take seconds: the key frame, at the preview size when one is set, is
+    // handed here first with its time, as a look at the place while the picture asked for is
+    // found. Empty (the default) for none. Called on the thread that made the request.
+    using TFirstLook = std::function<void(const QImage& look, std::int32_t timeMs)>;
+    void SetFirstLook(TFirstLook look);
     // Threads the codec decodes with, from the next opening: 0 (the default) one per processor
     // the process may use for pictures larger than 1080p, up to MovieTime::MaxDecodingThreads,
     // and one for the others (MovieTime::DecodingThreads). The pictures are the same
@@ -166,6 +173,7 @@ private:
     bool SeekBackTo(std::int64_t decodingTime);
     bool ReadOnExactly(std::int64_t target, bool keepBefore, int& budget);
     void KeepPicture(std::int64_t pts, std::int64_t position, const AVFrame* next);
+    void ShowFirstLook(std::int64_t keyPts);
     void TakeCandidate(std::int64_t pts);
     void SetPictureSettings(const TPictureSettings& settings);
     bool ShowCandidate(std::int64_t nextPts);

@@ -32,6 +32,7 @@ protected:
         QCoreApplication::sendEvent(Form.get(), &drop);
         TMessageBoxScript boxes;
         QCoreApplication::sendPostedEvents();
+        Settle();
         return {enter.isAccepted(), drop.isAccepted()};
     }
 
@@ -175,7 +176,7 @@ TEST_F(FramoraDesktop, SceneKeysAndCopy)
     Form->SceneBrowser().SelectImage(-1);
     Key(Qt::Key_C, Qt::ControlModifier);
     EXPECT_NE(copied(), stored);
-    EXPECT_EQ(copied(), Form->CurrentFrame().Image().convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(copied(), ShownFrame().Image().convertToFormat(QImage::Format_RGB32));
 
     Form->SceneBrowser().SelectImage(0);
     {
@@ -207,7 +208,7 @@ TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)
     ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
     Tick(100);
     Idle();
-    ASSERT_TRUE(Form->actCapture->Execute());
+    ASSERT_TRUE(Capture());
     QTemporaryDir saved;
     {
         TMessageBoxScript boxes;
@@ -240,7 +241,7 @@ TEST_F(FramoraDesktop, SaveDialogOpensInTheFolderSavedIntoLast)
     Idle();
     QTemporaryDir first, second;
     const auto saveInto = [this](const QTemporaryDir& folder) {
-        ASSERT_TRUE(Form->actCapture->Execute());
+        ASSERT_TRUE(Capture());
         TMessageBoxScript boxes;
         TFileDialogScript dialogs({TFileDialogAnswer::Choose(folder.filePath("scene_.bmp"))});
         ASSERT_TRUE(Form->actSaveImage->Execute());
@@ -256,7 +257,7 @@ TEST_F(FramoraDesktop, SaveDialogOpensInTheFolderSavedIntoLast)
         ASSERT_TRUE(Open(FixturePath(TestMovies::Mpeg4Avi)).isEmpty());
         Tick(100);
         Idle();
-        ASSERT_TRUE(Form->actCapture->Execute());
+        ASSERT_TRUE(Capture());
     };
     saveInto(first);
 

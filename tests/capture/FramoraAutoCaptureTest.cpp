@@ -117,7 +117,7 @@ TEST_F(FramoraAutoCapture, CancelStopsTheScanAndKeepsWhatItFound)
 TEST_F(FramoraAutoCapture, StopsAtTheSceneLimitAndSaysWhere)
 {
     OpenPaused(SceneMovies::Many);
-    ASSERT_TRUE(Form->actCapture->Execute()); // one scene already there
+    ASSERT_TRUE(Capture()); // one scene already there
     TMessageBoxScript boxes;
     Run(Form->CaptureScenes1, Scenes());
     ASSERT_TRUE(WaitForEnd());
@@ -168,7 +168,7 @@ TEST_F(FramoraAutoCapture, StillsAreMadeWithTheWindowsPictureSettings)
     ASSERT_TRUE(Form->actPause->Execute());
     Form->TrackBar1->setValue(0);
     Idle();
-    ASSERT_TRUE(Form->actCapture->Execute());
+    ASSERT_TRUE(Capture());
     TAutoCaptureChoice choice = DefaultAutoCaptureChoice();
     choice.IntervalSeconds = 1;
     Run(Form->CaptureEvery1, choice);

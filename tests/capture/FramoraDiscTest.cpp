@@ -84,6 +84,7 @@ protected:
         TMessageBoxScript boxes;
         TPopupMenuScript menus({item});
         Form->btnSearchDisc->click();
+        Settle();
         return boxes.Texts();
     }
 

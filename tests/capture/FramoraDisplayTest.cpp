@@ -66,17 +66,17 @@ TEST_F(FramoraDisplay, CapturesAreUprightAndAtTheDisplayAspectWhenAsked)
         OpenPaused(c.Movie);
         Form->SaveDisplaySize1->setChecked(c.DisplaySize);
         const int index = Form->CurrentSceneCount();
-        ASSERT_TRUE(Form->actCapture->Execute());
+        ASSERT_TRUE(Capture());
         const QImage stored = Scene(index);
         EXPECT_EQ(stored.size(), c.Stored) << c.Movie << " " << c.DisplaySize;
         EXPECT_EQ(StampOf(stored) >= 0, c.StampReads) << c.Movie << " " << c.DisplaySize;
         // The size label gives the coded size.
-        const TBitmap& coded = Form->CurrentFrame();
+        const TBitmap& coded = ShownFrame();
         EXPECT_TRUE(Form->lblPicSize->text().endsWith(QStringLiteral("%1 x %2").arg(coded.Width()).arg(coded.Height())))
             << Form->lblPicSize->text().toStdString();
         // With no scene selected, the clipboard gets what a capture stores.
         Form->SceneBrowser().SelectImage(-1);
-        EXPECT_EQ(Form->ClipboardImage().convertToFormat(QImage::Format_RGB32), stored) << c.Movie;
+        EXPECT_EQ(ClipboardImage().convertToFormat(QImage::Format_RGB32), stored) << c.Movie;
     }
 
     // Saving writes the stored pictures.
@@ -130,14 +130,14 @@ TEST_F(FramoraDisplay, PlaybackPreviewIsMadeAtTheSizeDrawnAndCapturesStayFullSiz
         for (int tick = 0; tick < 12; ++tick)
             Tick(97);
         const int index = Form->CurrentSceneCount();
-        EXPECT_TRUE(Form->actCapture->Execute()) << movie;
+        EXPECT_TRUE(Capture()) << movie;
         return Scene(index);
     };
     for (const char* movie : {Anamorphic16x9, Sample}) {
         const QImage previewed = playAndCapture(movie);
         const TBitmap* preview = Form->CurrentPreview();
         ASSERT_NE(preview, nullptr) << movie;
-        EXPECT_LT(preview->Width(), Form->CurrentFrame().Width()) << movie;
+        EXPECT_LT(preview->Width(), ShownFrame().Width()) << movie;
         const QImage shot = Form->Panel1->grab().toImage();
         EXPECT_GT(qGray(shot.pixel(shot.width() / 2, shot.height() / 2)), 0) << "the preview is drawn";
 

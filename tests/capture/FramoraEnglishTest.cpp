@@ -56,7 +56,7 @@ TEST_F(FramoraEnglish, QuestionsAndMessagesSpeakEnglish)
     EXPECT_EQ(failed[0].section(QLatin1Char('\n'), 0, 0), QStringLiteral("Could not get the movie's pictures."));
     EXPECT_EQ(Open(folder.path()), QStringList{folder.path() + QStringLiteral(" is a folder. Choose a movie file.")});
     OpenPausedAt(0);
-    ASSERT_TRUE(Form->actCapture->Execute());
+    ASSERT_TRUE(Capture());
     TMessageBoxScript boxes({TMsgResult::Cancel, TMsgResult::Cancel});
     Form->actDelete1->Execute();
     Form->actDeleteAll->Execute();

@@ -31,7 +31,7 @@ protected:
         for (const int ms : positions) {
             Form->TrackBar1->setValue(ms);
             Idle();
-            EXPECT_TRUE(Form->actCapture->Execute());
+            EXPECT_TRUE(Capture());
         }
         return SceneImages();
     }
@@ -141,7 +141,7 @@ TEST_F(FramoraRecovery, ScenesThatDoNotFitStayForALaterStart)
     Form = NewFramoraWindow();
     OpenPausedAt(4000);
     for (int i = 0; i < 30; ++i)
-        ASSERT_TRUE(Form->actCapture->Execute());
+        ASSERT_TRUE(Capture());
     {
         TMessageBoxScript boxes({TMsgResult::Yes});
         OfferRecoveredScenes(*Form);

@@ -27,7 +27,7 @@ protected:
         for (int ms : positions) {
             Form->TrackBar1->setValue(ms);
             Idle();
-            EXPECT_TRUE(Form->actCapture->Execute());
+            EXPECT_TRUE(Capture());
             stamps.append(ShownStamp());
         }
         return stamps;
@@ -57,7 +57,7 @@ TEST_F(FramoraScenes, CaptureStopsAt32AndDeletingOneEnablesItAgain)
 {
     OpenPausedAt(1000);
     for (int i = 0; i < 32; ++i)
-        ASSERT_TRUE(Form->actCapture->Execute());
+        ASSERT_TRUE(Capture());
     Idle();
     EXPECT_FALSE(Form->actCapture->Enabled());
     EXPECT_EQ(Form->lblPicNum->text(), QStringLiteral("32"));

@@ -95,17 +95,17 @@ TEST_F(FramoraSubtitles, ChosenSubtitlesReachThePreviewCapturesAndTheClipboard)
     const int outside = FirstStartMs + EventMs + 500;
     OpenPaused(FixturePath(TextMkv), inside);
     const QImage bare = Preview();
-    const QImage bareCopy = Form->ClipboardImage(); // no scene yet: the picture on screen
+    const QImage bareCopy = ClipboardImage(); // no scene yet: the picture on screen
 
     Item(1)->trigger();
     // The preview gets its subtitle once the index reaches the picture's time.
     QTRY_VERIFY_WITH_TIMEOUT(Preview() != bare, 10000);
     const QImage withLine = Preview();
-    const QImage copied = Form->ClipboardImage();
+    const QImage copied = ClipboardImage();
     EXPECT_NE(copied, bareCopy);
-    ASSERT_TRUE(Form->actCapture->Execute());
+    ASSERT_TRUE(Capture());
     Item(0)->trigger();
-    ASSERT_TRUE(Form->actCapture->Execute());
+    ASSERT_TRUE(Capture());
     EXPECT_EQ(Scene(0), copied.convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(Scene(1), bareCopy.convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(Preview(), bare);
@@ -123,10 +123,10 @@ TEST_F(FramoraSubtitles, ChosenSubtitlesReachThePreviewCapturesAndTheClipboard)
     Idle();
     const QImage plainOutside = Preview();
     Item(1)->trigger();
-    ASSERT_TRUE(Form->actCapture->Execute());
+    ASSERT_TRUE(Capture());
     EXPECT_EQ(Preview(), plainOutside);
     Item(0)->trigger();
-    ASSERT_TRUE(Form->actCapture->Execute());
+    ASSERT_TRUE(Capture());
     EXPECT_EQ(Scene(2), Scene(3));
 }
 

@@ -13,6 +13,8 @@
 #include "imagestore/UCustomImagePack.h"
 #include "imagestore/UPictureEX.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -35,6 +37,31 @@ inline int StampOf(const TBitmap& bitmap)
         const std::uint8_t* bgr = bitmap.ScanLine(y) + 3 * x;
         return (bgr[2] * 299 + bgr[1] * 587 + bgr[0] * 114) / 1000;
     });
+}
+
+inline void SettlePictures(TfrmFramora& form)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!form.PicturesSettled() && waited.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_TRUE(form.PicturesSettled()) << "the decoding thread did not answer in a minute";
+}
+
+inline TBitmap ShownFrameOf(TfrmFramora& form)
+{
+    TBitmap shown;
+    form.UseShownPicture([&shown](const TBitmap& frame, const TDisplayTransform&, std::int32_t) { shown = frame; });
+    SettlePictures(form);
+    return shown;
+}
+
+inline QImage ClipboardImageOf(TfrmFramora& form)
+{
+    QImage copied;
+    form.UseClipboardImage([&copied](const QImage& image) { copied = image; });
+    SettlePictures(form);
+    return copied;
 }
 
 class FramoraWindow : public ::testing::Test {
@@ -67,24 +94,36 @@ protected:
     {
         TMessageBoxScript boxes;
         Form->OpenMovie(path);
+        Settle();
         return boxes.Texts();
     }
+
+    // Waits until the decoding thread has answered everything asked and every capture is done.
+    void Settle() { SettlePictures(*Form); }
 
     // Lets ms of wall-clock time pass, then delivers one tick of the playback timer.
     void Tick(std::uint32_t ms)
     {
+        // The pictures asked for before have come: a tick while one is made shows none.
+        Settle();
         Now += ms;
         Form->Timer2Timer();
+        Settle();
     }
 
-    // An idle moment: every command's update handler runs.
-    void Idle() { Form->ActionList1->UpdateAll(); }
+    // An idle moment: the pictures asked for have come, and every command's update handler runs.
+    void Idle()
+    {
+        Settle();
+        Form->ActionList1->UpdateAll();
+    }
 
     int Position() const { return Form->TrackBar1->value(); }
 
     // The stamps of the stored scenes, read as the browser reads them.
     QList<int> SceneStamps()
     {
+        Settle();
         QList<int> stamps;
         for (int i = 0; i < Form->CurrentSceneCount(); ++i) {
             TPictureEx picture;
@@ -94,7 +133,18 @@ protected:
         }
         return stamps;
     }
-    int ShownStamp() const { return StampOf(Form->CurrentFrame()); }
+    int ShownStamp() { return StampOf(ShownFrame()); }
+    // The picture on screen at its coded size, as a capture gets it.
+    TBitmap ShownFrame() { return ShownFrameOf(*Form); }
+    // A capture, done: its scene is in the list (or the list was full).
+    bool Capture()
+    {
+        const bool executed = Form->actCapture->Execute();
+        Settle();
+        return executed;
+    }
+    // What a copy puts on the clipboard.
+    QImage ClipboardImage() { return ClipboardImageOf(*Form); }
 
     // Opens the 20 s, 25 pictures/s movie and pauses at position ms.
     void OpenPausedAt(int ms)

@@ -68,7 +68,7 @@ TEST_F(FramoraWindow, StartsEmptyAndIdle)
     EXPECT_EQ(Form->Caption(), QStringLiteral("Framora"));
     EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Idle);
     EXPECT_FALSE(Form->IsFrameShown());
-    EXPECT_TRUE(Form->CurrentFrame().Empty());
+    EXPECT_TRUE(ShownFrame().Empty());
     EXPECT_FALSE(Form->Timer2->isActive());
     EXPECT_EQ(Form->Timer2->interval(), 97);
     EXPECT_EQ(Form->cmbStepUnit->currentText(), QStringLiteral("10秒"));
@@ -197,7 +197,7 @@ TEST_F(FramoraWindow, OpeningWithTheBarElsewhereShowsTheFirstPictureAtOnce)
     EXPECT_EQ(Form->lblPicSize->text(), QStringLiteral("320 x 240"));
     EXPECT_EQ(Form->edFileName->text(), QString::fromUtf8(TestMovies::LongGopH264));
     EXPECT_TRUE(Form->IsFrameShown());
-    EXPECT_EQ(Form->CurrentFrame().Width(), 320);
+    EXPECT_EQ(ShownFrame().Width(), 320);
     EXPECT_EQ(ShownStamp(), ReferenceStamp(TestMovies::LongGopH264, {0}));
     EXPECT_LE(ShownStamp(), 1);
     EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
@@ -213,7 +213,7 @@ TEST_F(FramoraWindow, AFailedOpeningKeepsTheLastPictureAndSwitchesEverythingOff)
 {
     ASSERT_TRUE(Open(FixturePath(TestMovies::LongGopH264)).isEmpty());
     Tick(2000);
-    const QImage lastPicture = Form->CurrentFrame().Image().copy();
+    const QImage lastPicture = ShownFrame().Image().copy();
     ASSERT_EQ(ShownStamp(), ReferenceStamp(TestMovies::LongGopH264, {2000}));
 
     QTemporaryDir dir;
@@ -225,6 +225,7 @@ TEST_F(FramoraWindow, AFailedOpeningKeepsTheLastPictureAndSwitchesEverythingOff)
 
     TMessageBoxScript boxes;
     Form->OpenMovie(bad);
+    Settle();
     ASSERT_EQ(boxes.Asked().size(), 1);
     EXPECT_EQ(boxes.Asked().front().Text.section(QLatin1Char('\n'), 0, 0), OpenFailed);
     EXPECT_EQ(boxes.Asked().front().Caption, QStringLiteral("Framora"));
@@ -238,13 +239,13 @@ TEST_F(FramoraWindow, AFailedOpeningKeepsTheLastPictureAndSwitchesEverythingOff)
     EXPECT_FALSE(Form->Timer2->isActive());
     EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Paused);
     EXPECT_FALSE(Form->IsFrameShown());
-    EXPECT_EQ(Form->CurrentFrame().Image(), lastPicture);
+    EXPECT_EQ(Form->PictureOnScreen().Image(), lastPicture);
     Idle();
     EXPECT_EQ(States(*Form), AllOff);
     EXPECT_FALSE(Form->cmbStepUnit->isEnabled());
     // A stray tick finds no movie.
     Tick(1000);
-    EXPECT_EQ(Form->CurrentFrame().Image(), lastPicture);
+    EXPECT_EQ(Form->PictureOnScreen().Image(), lastPicture);
 }
 
 TEST_F(FramoraWindow, AMissingFileChangesNothing)
@@ -280,6 +281,7 @@ TEST_F(FramoraWindow, TheFileDialogAsksForAMovieAndOpensTheChoice)
                                  TOpenOption::ofFileMustExist | TOpenOption::ofEnableSizing);
 
     Form->btnSelectFile->click();
+    Settle();
     EXPECT_EQ(Form->CurrentPlayState(), TPlayState::Playing);
     EXPECT_EQ(Form->edFileName->text(), QString::fromUtf8(TestMovies::LongGopH264));
 }

@@ -1,0 +1,221 @@
+#include "decoder/UDecodingThread.h"
+
+#include "decoder/UMovieDecoder.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+using TOutcome = TDecodingAnswer::TOutcome;
+
+bool IsStep(TDecodingKind kind)
+{
+    return kind == TDecodingKind::NextPicture || kind == TDecodingKind::PreviousPicture;
+}
+
+// What a newer request of kind makes pointless when it is still waiting: an opening ends every
+// request of the movie before; a position, the positions and steps before it; a step, only the
+// step waiting before it (the step after a position starts from that position's picture).
+bool ReplacedBy(TDecodingKind waiting, TDecodingKind newer)
+{
+    switch (newer) {
+    case TDecodingKind::Open:
+        return waiting != TDecodingKind::ShownPicture;
+    case TDecodingKind::Position:
+        return waiting == TDecodingKind::Position || IsStep(waiting);
+    case TDecodingKind::NextPicture:
+    case TDecodingKind::PreviousPicture:
+        return IsStep(waiting);
+    case TDecodingKind::ShownPicture:
+        return false;
+    }
+    return false;
+}
+
+// Whether a newer request of kind stops the one running: a position or an opening stops a
+// position or a step (a step is stopped by no other step: holding the key would then never
+// show one). Nothing stops an opening or a full picture.
+bool StoppedBy(TDecodingKind running, TDecodingKind newer)
+{
+    const bool stoppable = running == TDecodingKind::Position || IsStep(running);
+    return stoppable && (newer == TDecodingKind::Position || newer == TDecodingKind::Open);
+}
+
+} // namespace
+
+TDecodingThread::TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer)
+    : FDecoder(std::move(decoder)), FAnswer(std::move(answer))
+{
+    FDecoder->SetStopSignal(&FStop);
+    FThread = std::thread([this] { Run(); });
+}
+
+TDecodingThread::~TDecodingThread()
+{
+    {
+        const std::lock_guard lock(FLock);
+        FQuit = true;
+        FWaiting.clear();
+        FStop = true;
+    }
+    FWork.notify_one();
+    FThread.join();
+    FDecoder->SetStopSignal(nullptr);
+}
+
+std::uint64_t TDecodingThread::Post(TDecodingRequest request)
+{
+    std::vector<std::shared_ptr<TDecodingAnswer>> replaced;
+    {
+        const std::lock_guard lock(FLock);
+        request.Serial = ++FLastSerial;
+        ++FOutstanding;
+        // Requests behind a full picture's request are what the user asked after it: the ones
+        // before it keep their place, so that it gets the picture that was shown when it came.
+        const auto firstReplaceable = std::find_if(FWaiting.rbegin(), FWaiting.rend(), [](const TDecodingRequest& waiting) {
+                                          return waiting.Kind == TDecodingKind::ShownPicture;
+                                      }).base();
+        for (auto at = firstReplaceable; at != FWaiting.end();) {
+            if (!ReplacedBy(at->Kind, request.Kind)) {
+                ++at;
+                continue;
+            }
+            auto answer = std::make_shared<TDecodingAnswer>();
+            answer->Kind = at->Kind;
+            answer->Serial = at->Serial;
+            answer->Outcome = TOutcome::Replaced;
+            replaced.push_back(std::move(answer));
+            at = FWaiting.erase(at);
+        }
+        if (FBusy && StoppedBy(FRunning, request.Kind) && !ShownPictureWaits())
+            FStop = true;
+        FWaiting.push_back(std::move(request));
+    }
+    FWork.notify_one();
+    for (auto& answer : replaced)
+        Answer(std::move(answer));
+    return FLastSerial;
+}
+
+int TDecodingThread::Outstanding() const
+{
+    const std::lock_guard lock(FLock);
+    return FOutstanding;
+}
+
+bool TDecodingThread::ShownPictureWaits() const
+{
+    return std::any_of(FWaiting.begin(), FWaiting.end(),
+                       [](const TDecodingRequest& waiting) { return waiting.Kind == TDecodingKind::ShownPicture; });
+}
+
+void TDecodingThread::Answer(std::shared_ptr<TDecodingAnswer> answer)
+{
+    if (answer->Outcome != TOutcome::FirstLook) {
+        const std::lock_guard lock(FLock);
+        --FOutstanding;
+    }
+    FAnswer(std::move(answer));
+}
+
+void TDecodingThread::Run()
+{
+    for (;;) {
+        TDecodingRequest request;
+        {
+            std::unique_lock lock(FLock);
+            FWork.wait(lock, [this] { return FQuit || !FWaiting.empty(); });
+            if (FQuit)
+                return;
+            request = std::move(FWaiting.front());
+            FWaiting.pop_front();
+            FRunning = request.Kind;
+            FBusy = true;
+            // A stop meant for the request before this one.
+            FStop = false;
+        }
+        Serve(request);
+        const std::lock_guard lock(FLock);
+        FBusy = false;
+    }
+}
+
+void TDecodingThread::Serve(TDecodingRequest& request)
+{
+    auto answer = std::make_shared<TDecodingAnswer>();
+    answer->Kind = request.Kind;
+    answer->Serial = request.Serial;
+    try {
+        if (request.Kind == TDecodingKind::Open)
+            ServeOpen(request, *answer);
+        else
+            ServePicture(request, *answer);
+    } catch (...) {
+        // A picture that cannot be made leaves the one before on screen.
+        answer->Outcome = TOutcome::Failed;
+        answer->Picture.SetSize(0, 0);
+    }
+    if (FStop && answer->Outcome == TOutcome::Failed)
+        answer->Outcome = TOutcome::Replaced;
+    Answer(std::move(answer));
+}
+
+void TDecodingThread::ServeOpen(const TDecodingRequest& request, TDecodingAnswer& answer)
+{
+    TMovieDecoder& decoder = *FDecoder;
+    if (!decoder.Open(request.FileName)) {
+        answer.OpenError = decoder.OpenError();
+        return;
+    }
+    answer.Outcome = TOutcome::Shown;
+    answer.Facts = {decoder.FileName(), decoder.Duration(), QSize(decoder.Width(), decoder.Height()),
+                    decoder.SubtitleStreams()};
+    answer.CodedSize = answer.Facts.CodedSize;
+    answer.Display = decoder.DisplayTransform();
+}
+
+void TDecodingThread::ServePicture(const TDecodingRequest& request, TDecodingAnswer& answer)
+{
+    TMovieDecoder& decoder = *FDecoder;
+    if (!decoder.IsOpen())
+        return;
+    bool shown = true;
+    if (request.Kind != TDecodingKind::ShownPicture) {
+        decoder.SetExact(request.Exact);
+        decoder.SetDeinterlace(request.Settings.Deinterlace);
+        decoder.SetToneMapping(request.Settings.ToneMapping);
+        decoder.SetPreviewSize(request.PreviewSize);
+        decoder.SetFirstLook([this, &request, &decoder](const QImage& look, std::int32_t timeMs) {
+            auto first = std::make_shared<TDecodingAnswer>();
+            first->Kind = request.Kind;
+            first->Outcome = TOutcome::FirstLook;
+            first->Serial = request.Serial;
+            first->Picture.SetPixelFormat(TPixelFormat::pf24bit);
+            first->Picture.Image() = look;
+            first->Preview = look.width() != decoder.Width() || look.height() != decoder.Height();
+            first->FrameTimeMs = timeMs;
+            first->Settings = request.Settings;
+            first->CodedSize = QSize(decoder.Width(), decoder.Height());
+            first->Display = decoder.DisplayTransform();
+            Answer(std::move(first));
+        });
+        shown = request.Kind == TDecodingKind::Position   ? decoder.DecodeFrame(request.TimeMs)
+              : request.Kind == TDecodingKind::NextPicture ? decoder.DecodeNextFrame()
+                                                           : decoder.DecodePreviousFrame();
+        decoder.SetFirstLook({});
+    }
+    if (!shown)
+        return;
+    // The answer holds copies of its own: the decoder reuses its rows for the next request.
+    const bool preview = request.Kind != TDecodingKind::ShownPicture && !decoder.Preview().Empty();
+    answer.Picture.Assign(preview ? decoder.Preview() : decoder.Bitmap());
+    if (answer.Picture.Empty())
+        return;
+    answer.Preview = preview;
+    answer.FrameTimeMs = decoder.FrameTimeMs();
+    answer.Settings = {decoder.Deinterlace(), decoder.ToneMapping()};
+    answer.CodedSize = QSize(decoder.Width(), decoder.Height());
+    answer.Display = decoder.DisplayTransform();
+    answer.Outcome = TOutcome::Shown;
+}

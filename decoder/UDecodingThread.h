@@ -1,0 +1,119 @@
+#pragma once
+// TDecodingThread: a TMovieDecoder on a thread of its own, so that the thread that asks never
+// decodes, converts a full picture or waits on a decoder. Requests are posted; each is answered
+// once, on the decoding thread, through the answer function given at construction (a window
+// passes the answer on to its own thread).
+//
+// The latest request wins: a position request stops the one running at its next packet, and a
+// request still waiting is answered as replaced when a newer one of its kind comes. A request
+// for the full picture shown (a capture, a copy) is never replaced, and the requests before it
+// are no longer stopped, so that it gets the picture that was asked for when it was posted.
+#include "decoder/UDisplayPicture.h"
+#include "decoder/UMovieSubtitles.h"
+#include "decoder/UPictureSettings.h"
+#include "framework/TBitmap.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TMovieDecoder;
+
+enum class TDecodingKind {
+    Open,        // opens FileName, closing the movie before
+    Position,    // the picture at TimeMs
+    NextPicture, // one picture on from the one shown
+    PreviousPicture,
+    ShownPicture // the picture shown at full size: the last answered request's
+};
+
+struct TDecodingRequest {
+    TDecodingKind Kind = TDecodingKind::Position;
+    std::string FileName;  // Open
+    std::int32_t TimeMs = 0; // Position
+    bool Exact = false;
+    TPictureSettings Settings;
+    // The size pictures are drawn at (TMovieDecoder::SetPreviewSize); empty for none.
+    QSize PreviewSize;
+    std::uint64_t Serial = 0; // given by Post
+};
+
+// What is known of a movie once it is open.
+struct TMovieFacts {
+    std::string FileName;
+    std::int32_t Duration = 0;
+    QSize CodedSize;
+    std::vector<TSubtitleStreamInfo> SubtitleStreams;
+};
+
+struct TDecodingAnswer {
+    enum class TOutcome {
+        Shown,    // a picture came; for Open, the movie is open
+        Failed,   // no picture (or no movie): what was shown stays
+        Replaced, // a newer request took its place, or the thread was stopping
+        FirstLook // not the answer yet: the key frame on the way to an exact picture
+    };
+    TDecodingKind Kind = TDecodingKind::Position;
+    TOutcome Outcome = TOutcome::Failed;
+    std::uint64_t Serial = 0;
+    // The picture at its coded size, or at the preview size (Preview set) when the request
+    // made it so; a first look is always at the preview size when one was asked.
+    TBitmap Picture;
+    bool Preview = false;
+    std::int32_t FrameTimeMs = -1;
+    TPictureSettings Settings; // what the picture was made with
+    QSize CodedSize;
+    TDisplayTransform Display;
+    // Open: the movie's facts, or why it would not open.
+    TMovieFacts Facts;
+    std::string OpenError;
+};
+
+class TDecodingThread {
+public:
+    using TAnswer = std::function<void(std::shared_ptr<TDecodingAnswer>)>;
+    // decoder is the decoder the thread works with (its settings are the caller's, made before).
+    TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer);
+    // Stops the request running at its next packet, answers none of the others and joins.
+    ~TDecodingThread();
+    TDecodingThread(const TDecodingThread&) = delete;
+    TDecodingThread& operator=(const TDecodingThread&) = delete;
+
+    // Queues request and answers its serial (counting from 1).
+    std::uint64_t Post(TDecodingRequest request);
+    // Requests posted and not answered yet.
+    int Outstanding() const;
+
+private:
+    void Run();
+    void Serve(TDecodingRequest& request);
+    void ServeOpen(const TDecodingRequest& request, TDecodingAnswer& answer);
+    void ServePicture(const TDecodingRequest& request, TDecodingAnswer& answer);
+    void Answer(std::shared_ptr<TDecodingAnswer> answer);
+    void ReplaceWaiting(TDecodingKind kind);
+    bool ShownPictureWaits() const;
+
+    std::unique_ptr<TMovieDecoder> FDecoder;
+    TAnswer FAnswer;
+    mutable std::mutex FLock;
+    std::condition_variable FWork;
+    std::deque<TDecodingRequest> FWaiting;     // under FLock
+    TDecodingKind FRunning = TDecodingKind::Open; // under FLock, while FBusy
+    bool FBusy = false;                          // under FLock
+    bool FQuit = false;                          // under FLock
+    int FOutstanding = 0;                        // under FLock
+    std::uint64_t FLastSerial = 0;               // under FLock
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
