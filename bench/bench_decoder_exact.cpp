@@ -1,12 +1,15 @@
 // Exact positioning on the 1080p benchmark movie (25 pictures per second, a key frame every 250),
 // each measurement beside what bare FFmpeg does for the same picture:
-//   Request:  random times, exact; the reference seeks back to the key frame at or before the
+//   Request:  random times, exact; served by the decoding thread (posted, its answer waited for)
+//             beside the same decoder called on the asking thread with the copy the window took
+//             of each picture; the reference seeks back to the key frame at or before the
 //             time, decodes forward to the picture and converts it once to 24-bit BGR.
 //   StepBack: one picture back from a picture 7 s past a key frame, reached by stepping forward,
 //             and the copy the window takes of it; the reference decodes again from the key
 //             frame, as players do.
 //   Memory:   the peak resident memory of stepping back through a whole GOP, above what the
 //             process held before it opened the movie; the cache's bound is beside it.
+#include "decoder/UDecodingThread.h"
 #include "decoder/UMovieDecoder.h"
 #include "tests/fixtures/TestMovies.h"
 #include "BareMovie.h"
@@ -14,7 +17,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -90,6 +95,67 @@ void Request_Decoder(benchmark::State& state)
     state.counters["Decoded"] = benchmark::Counter(static_cast<double>(decoder.DecodedPictures()), benchmark::Counter::kAvgIterations);
 }
 
+// The window before its decoder had a thread: the request on its own thread, then its copy.
+void Request_Synchronous(benchmark::State& state)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    if (!decoder.Open(BenchMovie())) {
+        state.SkipWithError("cannot open the benchmark movie");
+        return;
+    }
+    TBitmap shown;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        if (!decoder.DecodeFrame(RequestTimes()[next++ % RequestTimes().size()])) {
+            state.SkipWithError("a request failed");
+            return;
+        }
+        shown.Assign(decoder.Bitmap());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// The same requests posted to the decoding thread, each answered (with its copy, after its first
+// look) before the next is posted.
+void Request_DecodingThread(benchmark::State& state)
+{
+    std::mutex lock;
+    std::condition_variable answered;
+    std::shared_ptr<TDecodingAnswer> last;
+    TDecodingThread thread(std::make_unique<TMovieDecoder>(), [&](std::shared_ptr<TDecodingAnswer> answer) {
+        if (answer->Outcome == TDecodingAnswer::TOutcome::FirstLook)
+            return;
+        const std::lock_guard held(lock);
+        last = std::move(answer);
+        answered.notify_all();
+    });
+    const auto ask = [&](TDecodingRequest request) {
+        const std::uint64_t serial = thread.Post(std::move(request));
+        std::unique_lock held(lock);
+        answered.wait(held, [&] { return last && last->Serial == serial; });
+        return last->Outcome == TDecodingAnswer::TOutcome::Shown;
+    };
+    TDecodingRequest open;
+    open.Kind = TDecodingKind::Open;
+    open.FileName = BenchMovie();
+    if (!ask(open)) {
+        state.SkipWithError("cannot open the benchmark movie");
+        return;
+    }
+    std::size_t next = 0;
+    for (auto _ : state) {
+        TDecodingRequest request;
+        request.Exact = true;
+        request.TimeMs = RequestTimes()[next++ % RequestTimes().size()];
+        if (!ask(request)) {
+            state.SkipWithError("a request failed");
+            return;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 void Request_Reference(benchmark::State& state)
 {
     TBareMovie movie(BenchMovie());
@@ -147,6 +213,8 @@ void StepBack_Reference(benchmark::State& state)
 // requests, so that they answer the same times.
 BENCHMARK(Memory_StepBackThroughGop)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(Request_Decoder)->Unit(benchmark::kMillisecond)->Iterations(RequestsPerRun)->Repetitions(3);
+BENCHMARK(Request_Synchronous)->Unit(benchmark::kMillisecond)->Iterations(RequestsPerRun)->Repetitions(3);
+BENCHMARK(Request_DecodingThread)->Unit(benchmark::kMillisecond)->Iterations(RequestsPerRun)->Repetitions(3);
 BENCHMARK(Request_Reference)->Unit(benchmark::kMillisecond)->Iterations(RequestsPerRun)->Repetitions(3);
 BENCHMARK(StepBack_Decoder)->Unit(benchmark::kMillisecond)->Iterations(50)->Repetitions(2);
 BENCHMARK(StepBack_Reference)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(2);

@@ -421,6 +421,7 @@ private:
     QString OpeningPath;                    // what it opens
     std::uint64_t PlaybackSerial = 0;       // the tick's request in progress; 0 for none
     int RequestsInFlight = 0;               // posted and not answered
+    QSize PreviewRemadeFor;                 // the size a paused preview was last made again at
     std::deque<TPictureUse> PictureUses;
     QTimer* PictureUseTimer = nullptr;      // runs while a use waits for the subtitle index
     std::uint32_t PlayOrigin = 0;           // tick at which position 0 would have been shown

@@ -66,8 +66,15 @@ void TfrmFramora::PaintBox1Paint(QPainter& canvas)
     const QRectF fitted = FittedFrameRect(FrameSize, FrameDisplay);
     // A preview made at the size drawn goes on as it is; after the panel changed size, the
     // picture at hand is scaled here until the next picture comes.
-    const bool previewFits = FramePreview && FramePreview->Image().size() == DrawnCodedSize(FrameSize, FrameDisplay);
+    const QSize drawn = DrawnCodedSize(FrameSize, FrameDisplay);
+    const bool previewFits = FramePreview && FramePreview->Image().size() == drawn;
     const QImage& picture = previewFits ? FramePreview->Image() : FramePicture().Image();
+    // A paused picture scaled from a preview of another size is made again at the new size.
+    if (!previewFits && !FrameBitmap && PlayState == TPlayState::Paused && RequestsInFlight == 0
+        && PreviewRemadeFor != drawn) {
+        PreviewRemadeFor = drawn;
+        QTimer::singleShot(0, this, &TfrmFramora::ShowFrameAtPosition);
+    }
     canvas.setRenderHint(QPainter::SmoothPixmapTransform);
     if (FrameDisplay.Rotation == 0 && !FrameDisplay.Mirrored) {
         canvas.drawImage(fitted, picture);

@@ -67,10 +67,10 @@ TDecodingThread::~TDecodingThread()
 std::uint64_t TDecodingThread::Post(TDecodingRequest request)
 {
     std::vector<std::shared_ptr<TDecodingAnswer>> replaced;
+    std::uint64_t serial = 0;
     {
         const std::lock_guard lock(FLock);
-        request.Serial = ++FLastSerial;
-        ++FOutstanding;
+        serial = request.Serial = ++FLastSerial;
         // Requests behind a full picture's request are what the user asked after it: the ones
         // before it keep their place, so that it gets the picture that was shown when it came.
         const auto firstReplaceable = std::find_if(FWaiting.rbegin(), FWaiting.rend(), [](const TDecodingRequest& waiting) {
@@ -94,29 +94,14 @@ std::uint64_t TDecodingThread::Post(TDecodingRequest request)
     }
     FWork.notify_one();
     for (auto& answer : replaced)
-        Answer(std::move(answer));
-    return FLastSerial;
-}
-
-int TDecodingThread::Outstanding() const
-{
-    const std::lock_guard lock(FLock);
-    return FOutstanding;
+        FAnswer(std::move(answer));
+    return serial;
 }
 
 bool TDecodingThread::ShownPictureWaits() const
 {
     return std::any_of(FWaiting.begin(), FWaiting.end(),
                        [](const TDecodingRequest& waiting) { return waiting.Kind == TDecodingKind::ShownPicture; });
-}
-
-void TDecodingThread::Answer(std::shared_ptr<TDecodingAnswer> answer)
-{
-    if (answer->Outcome != TOutcome::FirstLook) {
-        const std::lock_guard lock(FLock);
-        --FOutstanding;
-    }
-    FAnswer(std::move(answer));
 }
 
 void TDecodingThread::Run()
@@ -158,7 +143,7 @@ void TDecodingThread::Serve(TDecodingRequest& request)
     }
     if (FStop && answer->Outcome == TOutcome::Failed)
         answer->Outcome = TOutcome::Replaced;
-    Answer(std::move(answer));
+    FAnswer(std::move(answer));
 }
 
 void TDecodingThread::ServeOpen(const TDecodingRequest& request, TDecodingAnswer& answer)
@@ -198,7 +183,7 @@ void TDecodingThread::ServePicture(const TDecodingRequest& request, TDecodingAns
             first->Settings = request.Settings;
             first->CodedSize = QSize(decoder.Width(), decoder.Height());
             first->Display = decoder.DisplayTransform();
-            Answer(std::move(first));
+            FAnswer(std::move(first));
         });
         shown = request.Kind == TDecodingKind::Position   ? decoder.DecodeFrame(request.TimeMs)
               : request.Kind == TDecodingKind::NextPicture ? decoder.DecodeNextFrame()

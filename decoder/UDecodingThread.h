@@ -1,8 +1,9 @@
 #pragma once
 // TDecodingThread: a TMovieDecoder on a thread of its own, so that the thread that asks never
 // decodes, converts a full picture or waits on a decoder. Requests are posted; each is answered
-// once, on the decoding thread, through the answer function given at construction (a window
-// passes the answer on to its own thread).
+// once through the answer function given at construction: on the decoding thread, or, for a
+// request replaced while it waited, on the thread that posted the newer one (a window passes
+// every answer on to its own thread).
 //
 // The latest request wins: a position request stops the one running at its next packet, and a
 // request still waiting is answered as replaced when a newer one of its kind comes. A request
@@ -92,15 +93,12 @@ public:
 
     // Queues request and answers its serial (counting from 1).
     std::uint64_t Post(TDecodingRequest request);
-    // Requests posted and not answered yet.
-    int Outstanding() const;
 
 private:
     void Run();
     void Serve(TDecodingRequest& request);
     void ServeOpen(const TDecodingRequest& request, TDecodingAnswer& answer);
     void ServePicture(const TDecodingRequest& request, TDecodingAnswer& answer);
-    void Answer(std::shared_ptr<TDecodingAnswer> answer);
     void ReplaceWaiting(TDecodingKind kind);
     bool ShownPictureWaits() const;
 
@@ -112,7 +110,6 @@ private:
     TDecodingKind FRunning = TDecodingKind::Open; // under FLock, while FBusy
     bool FBusy = false;                          // under FLock
     bool FQuit = false;                          // under FLock
-    int FOutstanding = 0;                        // under FLock
     std::uint64_t FLastSerial = 0;               // under FLock
     std::atomic<bool> FStop{false};
     std::thread FThread;

@@ -4,6 +4,7 @@
 // that stand for the timer and the idle moments.
 #include "capture/UDesktop.h"
 #include "capture/UFramora.h"
+#include "decoder/UMovieDecoder.h"
 #include "fixtures/FrameStamp.h"
 #include "fixtures/TestMovies.h"
 #include "framework/MessageBox.h"
@@ -15,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSettings>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -37,6 +39,19 @@ inline int StampOf(const TBitmap& bitmap)
         const std::uint8_t* bgr = bitmap.ScanLine(y) + 3 * x;
         return (bgr[2] * 299 + bgr[1] * 587 + bgr[0] * 114) / 1000;
     });
+}
+
+// The decoder reads on from where the previous request left it (within a packet budget) and
+// seeks only backwards or far ahead, so the picture shown depends on every request since the
+// opening. A second decoder given the same requests tells which picture the window must show.
+inline int ReferenceStamp(const char* name, std::initializer_list<std::int32_t> requests)
+{
+    TMovieDecoder decoder;
+    if (!decoder.Open(QFile::encodeName(FixturePath(name)).toStdString()))
+        return -2;
+    for (std::int32_t ms : requests)
+        decoder.DecodeFrame(ms);
+    return StampOf(decoder.Bitmap());
 }
 
 inline void SettlePictures(TfrmFramora& form)

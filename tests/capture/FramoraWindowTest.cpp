@@ -50,19 +50,6 @@ std::int32_t DurationOf(const char* name)
     return decoder.Open(QFile::encodeName(FixturePath(name)).toStdString()) ? decoder.Duration() : -1;
 }
 
-// The decoder reads on from where the previous request left it (within a packet budget) and
-// seeks only backwards or far ahead, so the picture shown depends on every request since the
-// opening. A second decoder given the same requests tells which picture the window must show.
-int ReferenceStamp(const char* name, std::initializer_list<std::int32_t> requests)
-{
-    TMovieDecoder decoder;
-    if (!decoder.Open(QFile::encodeName(FixturePath(name)).toStdString()))
-        return -2;
-    for (std::int32_t ms : requests)
-        decoder.DecodeFrame(ms);
-    return StampOf(decoder.Bitmap());
-}
-
 TEST_F(FramoraWindow, StartsEmptyAndIdle)
 {
     EXPECT_EQ(Form->Caption(), QStringLiteral("Framora"));

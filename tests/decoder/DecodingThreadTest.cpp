@@ -1,0 +1,205 @@
+// The decoding thread: which requests are answered with a picture, which are replaced, and that a
+// newer position ends the one running at its next packet.
+#include "decoder/UDecodingThread.h"
+#include "decoder/UMovieDecoder.h"
+#include "StampedMovies.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace TestMovies;
+using TOutcome = TDecodingAnswer::TOutcome;
+
+namespace {
+
+constexpr int PictureMs = 1000 / FrameRate;
+constexpr auto AnswerWait = std::chrono::seconds(60);
+
+// Collects the answers; the answer function can hold the thread, so that requests posted
+// meanwhile are known to wait together.
+class TAnswers {
+public:
+    TDecodingThread::TAnswer Function()
+    {
+        return [this](std::shared_ptr<TDecodingAnswer> answer) {
+            if (FOnAnswer)
+                FOnAnswer(*answer);
+            std::unique_lock lock(FLock);
+            // Answers of replaced requests come on the thread that posted: only the decoding
+            // thread is held.
+            if (std::this_thread::get_id() != FHolder) {
+                FHolding = FHeld;
+                FChanged.notify_all();
+                FChanged.wait(lock, [this] { return !FHeld; });
+                FHolding = false;
+            }
+            (answer->Outcome == TOutcome::FirstLook ? FLooks : FFinal)[answer->Serial] = answer;
+            FChanged.notify_all();
+        };
+    }
+    void Hold(bool held)
+    {
+        const std::lock_guard lock(FLock);
+        FHeld = held;
+        FHolder = std::this_thread::get_id();
+        FChanged.notify_all();
+    }
+    // Until the thread is held in the answer function.
+    void WaitUntilHolding()
+    {
+        std::unique_lock lock(FLock);
+        FChanged.wait_for(lock, AnswerWait, [this] { return FHolding; });
+    }
+    // Runs on the decoding thread, before an answer is kept; set before anything is posted.
+    void OnAnswer(std::function<void(const TDecodingAnswer&)> onAnswer) { FOnAnswer = std::move(onAnswer); }
+    std::shared_ptr<TDecodingAnswer> Final(std::uint64_t serial)
+    {
+        std::unique_lock lock(FLock);
+        if (!FChanged.wait_for(lock, AnswerWait, [&] { return FFinal.count(serial) > 0; }))
+            return nullptr;
+        return FFinal[serial];
+    }
+    std::size_t Looks()
+    {
+        const std::lock_guard lock(FLock);
+        return FLooks.size();
+    }
+
+private:
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    bool FHeld = false;
+    bool FHolding = false;
+    std::thread::id FHolder;
+    std::function<void(const TDecodingAnswer&)> FOnAnswer;
+    std::map<std::uint64_t, std::shared_ptr<TDecodingAnswer>> FFinal, FLooks;
+};
+
+TDecodingRequest Request(TDecodingKind kind, int ms = 0, bool exact = true)
+{
+    TDecodingRequest request;
+    request.Kind = kind;
+    request.TimeMs = ms;
+    request.Exact = exact;
+    return request;
+}
+
+TDecodingRequest Opening(const char* movie)
+{
+    TDecodingRequest request = Request(TDecodingKind::Open);
+    request.FileName = MoviePath(movie);
+    return request;
+}
+
+class DecodingThread : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Thread = std::make_unique<TDecodingThread>(std::make_unique<TMovieDecoder>(), Answers.Function());
+        const auto opened = Answers.Final(Thread->Post(Opening(LongGopH264)));
+        ASSERT_TRUE(opened);
+        ASSERT_EQ(opened->Outcome, TOutcome::Shown);
+    }
+    int Stamp(std::uint64_t serial)
+    {
+        const auto answer = Answers.Final(serial);
+        return answer && answer->Outcome == TOutcome::Shown ? StampOf(answer->Picture) : -1;
+    }
+
+    TAnswers Answers;
+    std::unique_ptr<TDecodingThread> Thread;
+};
+
+TEST_F(DecodingThread, OpeningTellsTheMovieOrWhyNot)
+{
+    const auto again = Answers.Final(Thread->Post(Opening(LongGopH264)));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->Facts.CodedSize, QSize(Width, Height));
+    TMovieDecoder same;
+    ASSERT_TRUE(same.Open(MoviePath(LongGopH264)));
+    EXPECT_EQ(again->Facts.Duration, same.Duration());
+    EXPECT_EQ(again->Facts.FileName, MoviePath(LongGopH264));
+
+    const auto missing = Answers.Final(Thread->Post(Opening("no-such-movie.mp4")));
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->Outcome, TOutcome::Failed);
+    EXPECT_FALSE(missing->OpenError.empty());
+    // With no movie, a picture request finds nothing, and says so.
+    EXPECT_EQ(Answers.Final(Thread->Post(Request(TDecodingKind::Position, 1000)))->Outcome, TOutcome::Failed);
+}
+
+TEST_F(DecodingThread, TheLatestWaitingRequestWinsAndAShownPictureKeepsWhatCameBefore)
+{
+    Answers.Hold(true);
+    // Keeps the thread busy answering this one while the others queue up behind it.
+    const std::uint64_t busy = Thread->Post(Request(TDecodingKind::Position, 0));
+    Answers.WaitUntilHolding();
+    const std::uint64_t first = Thread->Post(Request(TDecodingKind::Position, 2000));
+    const std::uint64_t second = Thread->Post(Request(TDecodingKind::Position, 4000));
+    const std::uint64_t shown = Thread->Post(Request(TDecodingKind::ShownPicture));
+    const std::uint64_t third = Thread->Post(Request(TDecodingKind::Position, 6000));
+    const std::uint64_t step = Thread->Post(Request(TDecodingKind::NextPicture));
+    const std::uint64_t secondStep = Thread->Post(Request(TDecodingKind::NextPicture));
+    Answers.Hold(false);
+
+    EXPECT_EQ(Stamp(busy), 0);
+    EXPECT_EQ(Answers.Final(first)->Outcome, TOutcome::Replaced);
+    EXPECT_EQ(Stamp(second), 4000 / PictureMs);
+    // The picture that was asked for before it, whatever came after.
+    EXPECT_EQ(Stamp(shown), 4000 / PictureMs);
+    // A step starts from the position asked before it; of two waiting steps the newer one goes.
+    EXPECT_EQ(Stamp(third), 6000 / PictureMs);
+    EXPECT_EQ(Answers.Final(step)->Outcome, TOutcome::Replaced);
+    EXPECT_EQ(Stamp(secondStep), 6000 / PictureMs + 1);
+}
+
+TEST_F(DecodingThread, ANewerPositionStopsTheExactRequestAfterItsFirstLook)
+{
+    // From the key frame at 0 to a picture far into its group: a first look comes, then the
+    // newer request stops the rest.
+    std::uint64_t newer = 0;
+    Answers.OnAnswer([&](const TDecodingAnswer& answer) {
+        if (answer.Outcome == TOutcome::FirstLook && newer == 0)
+            newer = Thread->Post(Request(TDecodingKind::Position, 400));
+    });
+    const std::uint64_t far = Thread->Post(Request(TDecodingKind::Position, 9000));
+    const auto stopped = Answers.Final(far);
+    ASSERT_TRUE(stopped);
+    EXPECT_GE(Answers.Looks(), 1u);
+    EXPECT_EQ(stopped->Outcome, TOutcome::Replaced);
+    ASSERT_NE(newer, 0u);
+    EXPECT_EQ(Stamp(newer), 400 / PictureMs);
+}
+
+TEST_F(DecodingThread, PreviewsAreDrawnSizeAndTheShownPictureIsFullSize)
+{
+    TDecodingRequest small = Request(TDecodingKind::Position, 2000, false);
+    small.PreviewSize = QSize(Width / 2, Height / 2);
+    const auto preview = Answers.Final(Thread->Post(small));
+    ASSERT_TRUE(preview);
+    ASSERT_EQ(preview->Outcome, TOutcome::Shown);
+    EXPECT_TRUE(preview->Preview);
+    EXPECT_EQ(preview->Picture.Width(), Width / 2);
+    const auto full = Answers.Final(Thread->Post(Request(TDecodingKind::ShownPicture)));
+    ASSERT_TRUE(full);
+    EXPECT_FALSE(full->Preview);
+    EXPECT_EQ(QSize(full->Picture.Width(), full->Picture.Height()), QSize(Width, Height));
+    EXPECT_EQ(full->FrameTimeMs, preview->FrameTimeMs);
+    EXPECT_EQ(StampOf(full->Picture) * PictureMs, full->FrameTimeMs);
+}
+
+TEST_F(DecodingThread, GoingAwayStopsTheRequestRunningAndAnswersNoMore)
+{
+    const auto start = std::chrono::steady_clock::now();
+    Thread->Post(Request(TDecodingKind::Position, 9900));
+    Thread->Post(Request(TDecodingKind::Position, 19000));
+    Thread.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+} // namespace
