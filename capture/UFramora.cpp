@@ -410,11 +410,14 @@ void TfrmFramora::FormCreate()
 void TfrmFramora::FormClose()
 {
     Timer2->stop();
+    // A save in progress ends between files before the window goes.
+    StopSave();
 }
 
 void TfrmFramora::FormDestroy()
 {
     StopAutoCapture();
+    StopSave();
     Timer2->stop();
     FrameBitmap.reset();
     FramePreview.reset();

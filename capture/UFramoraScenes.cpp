@@ -105,7 +105,7 @@ void TfrmFramora::StoreScene(const TPicture& picture, std::int32_t index)
 
 void TfrmFramora::actCaptureUpdate(TAction* sender)
 {
-    sender->SetEnabled(SceneCount < MaxSceneCount && FrameShown);
+    sender->SetEnabled(SceneCount < MaxSceneCount && FrameShown && !SceneListBusy());
 }
 
 void TfrmFramora::actCaptureExecute(TAction*)
@@ -186,7 +186,7 @@ TProvenance TfrmFramora::FrameOrigin(const TBitmap& stored, std::int32_t timeMs)
 
 void TfrmFramora::actDelete1Update(TAction* sender)
 {
-    sender->SetEnabled(SceneCount > 0 && Browser->SelectedIndex() >= 0);
+    sender->SetEnabled(SceneCount > 0 && Browser->SelectedIndex() >= 0 && !SceneListBusy());
 }
 
 void TfrmFramora::actDelete1Execute(TAction*)
@@ -212,7 +212,7 @@ void TfrmFramora::actDelete1Execute(TAction*)
 
 void TfrmFramora::actDeleteAllUpdate(TAction* sender)
 {
-    sender->SetEnabled(SceneCount > 0);
+    sender->SetEnabled(SceneCount > 0 && !SceneListBusy());
 }
 
 void TfrmFramora::actDeleteAllExecute(TAction*)

@@ -213,6 +213,7 @@ TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)
         TMessageBoxScript boxes;
         TFileDialogScript dialogs({TFileDialogAnswer::Choose(saved.filePath("kept_.bmp"))});
         ASSERT_TRUE(Form->actSaveImage->Execute());
+        Form->WaitForSave();
     }
 
     Form = NextRun();
@@ -244,6 +245,7 @@ TEST_F(FramoraDesktop, SaveDialogOpensInTheFolderSavedIntoLast)
         TMessageBoxScript boxes;
         TFileDialogScript dialogs({TFileDialogAnswer::Choose(folder.filePath("scene_.bmp"))});
         ASSERT_TRUE(Form->actSaveImage->Execute());
+        Form->WaitForSave();
         ASSERT_EQ(dialogs.Asked().size(), 1);
     };
     const auto nextDialogFolder = [this] {
