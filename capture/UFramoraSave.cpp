@@ -66,6 +66,18 @@ struct TSceneFileOutcome {
     QString MetadataError;
 };
 
+// The picture a scene keeps, shared with the pack rather than copied: a deep copy per 4K scene
+// on the window thread is what the save must not cost. Through the shown pack (a copy) only for
+// a scene the store lacks.
+QImage StoredSceneImage(TCustomImagePack& stored, TCustomImagePack& shown, std::int32_t p)
+{
+    if (stored.IsCached(p))
+        return PictureImage(stored.CachedPicture(p));
+    TPictureEx picture;
+    shown.SafeGetImage(picture, p);
+    return PictureImage(picture);
+}
+
 // Runs on the save's thread: writes the files in order until one fails or a stop is asked for
 // (between files only, so every file is whole or absent).
 template <class Report>
@@ -215,9 +227,8 @@ void TfrmFramora::StartSave(std::int32_t selected)
             save->EveryScene = false;
             continue;
         }
-        TPictureEx picture;
-        CustomImagePack1->SafeGetImage(picture, p);
-        save->Files.push_back({PictureImage(picture), SceneOrigins.at(static_cast<std::size_t>(p)), SceneSaveName(p)});
+        save->Files.push_back({StoredSceneImage(*cipOrg, *CustomImagePack1, p),
+                               SceneOrigins.at(static_cast<std::size_t>(p)), SceneSaveName(p)});
     }
     save->Total = save->Files.size();
     save->FirstName = SavePictureDialog1->FileName;
