@@ -229,6 +229,7 @@ TEST_F(FramoraSaving, AStoppedRestoreLosesNoSceneAndKeepsTheOrder)
         TMessageBoxScript boxes({TMsgResult::Yes});
         OfferRecoveredScenes(*Form);
     }
+    ASSERT_TRUE(QTest::qWaitFor([this] { return Form->CurrentSceneCount() > 0; }, WaitLimitMs));
     Desktop().CancelRestore();
     Desktop().WaitForRestore();
     const int restored = Form->CurrentSceneCount();
