@@ -25,7 +25,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -326,7 +328,10 @@ QString TFramoraDesktop::RestoreDetails(const TOrphanedScenes& orphans)
 }
 
 // The restore in progress. The worker reads the planned files in order and hands each scene to
-// the window thread by a queued call; everything but the worker belongs to the window thread.
+// the window thread by a queued call, reading the next while the window takes it but never
+// sending it before: scenes queued together would be taken in one go, and the window would be
+// away for all of them at once. Everything but the worker and the hand-over count belongs to
+// the window thread.
 struct TFramoraDesktop::TRestore {
     struct TFolder {
         std::size_t Index;    // in Orphans
@@ -338,8 +343,30 @@ struct TFramoraDesktop::TRestore {
     int Total = 0;
     int Read = 0;
     std::unique_ptr<QProgressDialog> Progress;
+    std::mutex Lock;
+    std::condition_variable_any Taken;
+    int InFlight = 0; // under Lock: scenes sent and not yet taken
     // Declared last: it stops and joins first, while the rest is still there.
     std::jthread Worker;
+
+    // On the worker: waits until the window has taken the scene sent before; false on a stop.
+    bool WaitForTurn(std::stop_token stop)
+    {
+        std::unique_lock lock(Lock);
+        if (!Taken.wait(lock, stop, [this] { return InFlight == 0; }))
+            return false;
+        ++InFlight;
+        return true;
+    }
+
+    void TookScene()
+    {
+        {
+            std::lock_guard lock(Lock);
+            --InFlight;
+        }
+        Taken.notify_all();
+    }
 };
 
 TFramoraDesktop::~TFramoraDesktop()
@@ -384,12 +411,15 @@ void TFramoraDesktop::StartRestore(std::shared_ptr<TOrphanedScenes> orphans)
     std::vector<std::pair<std::size_t, QStringList>> plan;
     for (const TRestore::TFolder& folder : restore->Folders)
         plan.emplace_back(folder.Index, folder.Files);
-    restore->Worker = std::jthread([this, orphans, plan = std::move(plan)](std::stop_token stop) {
+    TRestore* shared = restore.get();
+    restore->Worker = std::jthread([this, shared, orphans, plan = std::move(plan)](std::stop_token stop) {
         for (std::size_t planned = 0; planned < plan.size(); ++planned)
             for (const QString& file : plan[planned].second) {
                 if (stop.stop_requested())
                     break;
                 std::optional<TRecoveredScene> scene = orphans->ReadScene(plan[planned].first, file);
+                if (!shared->WaitForTurn(stop))
+                    break;
                 QMetaObject::invokeMethod(
                     this, [this, planned, file, scene = std::move(scene)] { SceneRead(planned, file, scene); },
                     Qt::QueuedConnection);
@@ -427,6 +457,7 @@ void TFramoraDesktop::SceneRead(std::size_t planned, const QString& file, const 
     if (!scene || FForm.RestoreScene(scene->Picture, scene->Origin))
         restore.Folders.at(planned).Handled.append(file);
     ++restore.Read;
+    restore.TookScene();
     restore.Progress->setLabelText(tr(RestoreProgressText).arg(restore.Read).arg(restore.Total));
     restore.Progress->setValue(restore.Read);
 }
