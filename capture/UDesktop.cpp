@@ -16,14 +16,22 @@
 #include <QScreen>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QToolButton>
 #include <QUrl>
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -46,6 +54,11 @@ const char* const RestoreDetailsOne = QT_TRANSLATE_NOOP("TFramoraDesktop", "1件
 const char* const RestoreDetailsAt = QT_TRANSLATE_NOOP("TFramoraDesktop", "%1件のシーン（%2にキャプチャ）");
 const char* const RestoreDetailsBetween = QT_TRANSLATE_NOOP("TFramoraDesktop", "%1件のシーン（%2〜%3にキャプチャ）");
 const QString CaptureTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm");
+const char* const RestoreProgressTitle = QT_TRANSLATE_NOOP("TFramoraDesktop", "復元");
+const char* const RestoreProgressText = QT_TRANSLATE_NOOP("TFramoraDesktop", "シーンを復元しています... %1 / %2");
+const char* const RestoreCancelText = QT_TRANSLATE_NOOP("TFramoraDesktop", "キャンセル");
+// A restore shorter than this shows no progress window at all.
+constexpr int RestoreProgressDelayMs = 500;
 const char* const CopyHint = QT_TRANSLATE_NOOP("TFramoraDesktop", "選択したシーン（選択がなければ表示中の画像）をクリップボードにコピーします。");
 
 } // namespace
@@ -293,8 +306,6 @@ void TFramoraDesktop::PutOnClipboard(const QImage& image)
     QGuiApplication::clipboard()->setMimeData(data.release());
 }
 
-TFramoraDesktop::~TFramoraDesktop() = default;
-
 void TFramoraDesktop::ScenesSaved(const QString& file)
 {
     FSettings.SetSaveFolder(QFileInfo(file).absolutePath());
@@ -325,30 +336,180 @@ QString TFramoraDesktop::RestoreDetails(const TOrphanedScenes& orphans)
     return tr(RestoreDetailsBetween).arg(count).arg(from, to);
 }
 
+// The restore in progress. The worker reads the planned files in order and hands each scene to
+// the window thread by a queued call, reading the next while the window takes it but never
+// sending it before: scenes queued together would be taken in one go, and the window would be
+// away for all of them at once. Everything but the worker and the hand-over count belongs to
+// the window thread.
+struct TFramoraDesktop::TRestore {
+    struct TFolder {
+        std::size_t Index;    // in Orphans
+        QStringList Files;    // its scene files, in the order of capture
+        QStringList Handled;  // those put back or found damaged: nothing of them is left to keep
+    };
+    std::shared_ptr<TOrphanedScenes> Orphans;
+    std::vector<TFolder> Folders;
+    int Total = 0;
+    int Read = 0;
+    std::unique_ptr<QProgressDialog> Progress;
+    std::mutex Lock;
+    std::condition_variable_any Taken;
+    int InFlight = 0; // under Lock: scenes sent and not yet taken
+    // Declared last: it stops and joins first, while the rest is still there.
+    std::jthread Worker;
+
+    // On the worker: waits until the window has taken the scene sent before; false on a stop.
+    bool WaitForTurn(std::stop_token stop)
+    {
+        std::unique_lock lock(Lock);
+        if (!Taken.wait(lock, stop, [this] { return InFlight == 0; }))
+            return false;
+        ++InFlight;
+        return true;
+    }
+
+    void TookScene()
+    {
+        {
+            std::lock_guard lock(Lock);
+            --InFlight;
+        }
+        Taken.notify_all();
+    }
+};
+
+TFramoraDesktop::~TFramoraDesktop()
+{
+    // Stopped between scenes before anything it reports to goes; what it did not read stays on
+    // disk for a later start.
+    FRestore.reset();
+}
+
 void TFramoraDesktop::OfferRecoveredScenes()
 {
-    TOrphanedScenes orphans(RecoveryRoot());
-    if (orphans.FolderCount() == 0)
+    if (FRestore)
+        return;
+    auto orphans = std::make_shared<TOrphanedScenes>(RecoveryRoot());
+    if (orphans->FolderCount() == 0)
         return;
     const bool restore = MessageBox(&FForm, tr(RestoreQuestion), FForm.Caption(), TMsgButtons::YesNo,
-                                    TMsgIcon::Question, RestoreDetails(orphans)) == TMsgResult::Yes;
-    for (std::size_t i = 0; i < orphans.FolderCount(); ++i) {
-        if (restore) {
-            if (orphans.SceneFileCount(i) > static_cast<std::size_t>(FForm.FreeSceneCount()))
-                continue; // kept whole for a later start rather than split
-            for (const TRecoveredScene& scene : orphans.Read(i))
-                FForm.RestoreScene(scene.Picture, scene.Origin);
-            // The old files go only once this run's folder holds every scene: when the state
-            // folder is full or unwritable they are the only copy on disk.
-            if (!FRecovery->KeepsEveryScene())
-                continue;
-        }
-        orphans.Remove(i);
+                                    TMsgIcon::Question, RestoreDetails(*orphans)) == TMsgResult::Yes;
+    if (restore) {
+        StartRestore(std::move(orphans));
+        return;
     }
+    for (std::size_t i = 0; i < orphans->FolderCount(); ++i)
+        orphans->Remove(i);
+    FForm.UpdateCommands();
+}
+
+void TFramoraDesktop::StartRestore(std::shared_ptr<TOrphanedScenes> orphans)
+{
+    auto restore = std::make_unique<TRestore>();
+    restore->Orphans = orphans;
+    qsizetype room = FForm.FreeSceneCount();
+    for (std::size_t i = 0; i < orphans->FolderCount(); ++i) {
+        QStringList files = orphans->SceneFileNames(i);
+        if (files.size() > room)
+            continue; // kept whole for a later start rather than split
+        room -= files.size();
+        restore->Total += static_cast<int>(files.size());
+        restore->Folders.push_back({i, std::move(files), {}});
+    }
+    restore->Progress = NewRestoreProgress(restore->Total);
+    std::vector<std::pair<std::size_t, QStringList>> plan;
+    for (const TRestore::TFolder& folder : restore->Folders)
+        plan.emplace_back(folder.Index, folder.Files);
+    TRestore* shared = restore.get();
+    restore->Worker = std::jthread([this, shared, orphans, plan = std::move(plan)](std::stop_token stop) {
+        for (std::size_t planned = 0; planned < plan.size(); ++planned)
+            for (const QString& file : plan[planned].second) {
+                if (stop.stop_requested())
+                    break;
+                std::optional<TRecoveredScene> scene = orphans->ReadScene(plan[planned].first, file);
+                if (!shared->WaitForTurn(stop))
+                    break;
+                QMetaObject::invokeMethod(
+                    this, [this, planned, file, scene = std::move(scene)] { SceneRead(planned, file, scene); },
+                    Qt::QueuedConnection);
+            }
+        QMetaObject::invokeMethod(this, [this] { RestoreEnded(); }, Qt::QueuedConnection);
+    });
+    FRestore = std::move(restore);
+    FForm.SetRestoringScenes(true);
+}
+
+std::unique_ptr<QProgressDialog> TFramoraDesktop::NewRestoreProgress(int total)
+{
+    auto progress = std::make_unique<QProgressDialog>(tr(RestoreProgressText).arg(0).arg(total), tr(RestoreCancelText),
+                                                      0, total, &FForm);
+    progress->setObjectName(QStringLiteral("RestoreProgress"));
+    progress->setWindowTitle(tr(RestoreProgressTitle));
+    // Non-modal: a modal one would run the event loop inside every setValue.
+    progress->setWindowModality(Qt::NonModal);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setMinimumDuration(RestoreProgressDelayMs);
+    connect(progress.get(), &QProgressDialog::canceled, this, &TFramoraDesktop::CancelRestore);
+    // Starts the delay after which it shows itself.
+    progress->setValue(0);
+    return progress;
+}
+
+void TFramoraDesktop::SceneRead(std::size_t planned, const QString& file, const std::optional<TRecoveredScene>& scene)
+{
+    if (!FRestore)
+        return;
+    TRestore& restore = *FRestore;
+    // A damaged file is passed over (it was logged) and goes with the rest; a scene the list
+    // did not take stays on disk.
+    if (!scene || FForm.RestoreScene(scene->Picture, scene->Origin))
+        restore.Folders.at(planned).Handled.append(file);
+    ++restore.Read;
+    restore.TookScene();
+    restore.Progress->setLabelText(tr(RestoreProgressText).arg(restore.Read).arg(restore.Total));
+    restore.Progress->setValue(restore.Read);
+}
+
+void TFramoraDesktop::RestoreEnded()
+{
+    if (!FRestore)
+        return;
+    const std::unique_ptr<TRestore> restore = std::move(FRestore);
+    restore->Worker.join();
+    restore->Progress.reset();
+    // The old files go only once this run's folder holds every scene: when the state folder is
+    // full or unwritable they are the only copy on disk. Files not read (a cancel) stay.
+    std::vector<TRestore::TFolder> done;
+    for (TRestore::TFolder& folder : restore->Folders)
+        if (!folder.Handled.isEmpty())
+            done.push_back(std::move(folder));
+    FRecovery->WhenKept([orphans = restore->Orphans, done = std::move(done)](bool everyScene) {
+        if (!everyScene)
+            return;
+        for (const TRestore::TFolder& folder : done) {
+            if (folder.Handled.size() == folder.Files.size())
+                orphans->Remove(folder.Index);
+            else
+                orphans->RemoveScenes(folder.Index, folder.Handled);
+        }
+    });
     // Put back, nothing is chosen: saving then writes every scene, as after captures of one's own
     // that were never picked.
     FForm.SceneBrowser().ListView1->ClearSelection();
-    FForm.UpdateCommands();
+    FForm.SetRestoringScenes(false);
+}
+
+void TFramoraDesktop::CancelRestore()
+{
+    if (FRestore)
+        FRestore->Worker.request_stop();
+}
+
+void TFramoraDesktop::WaitForRestore()
+{
+    while (FRestore)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void OfferRecoveredScenes(TfrmFramora& form)

@@ -16,15 +16,18 @@
 
 class QAction;
 class QMimeData;
+class QProgressDialog;
 class TOrphanedScenes;
 class TSceneRecovery;
+struct TRecoveredScene;
 
 // The capture window as the program shows it: the form with its desktop layer attached.
 std::unique_ptr<TfrmFramora> NewFramoraWindow();
 
 // Scenes kept by earlier runs that ended without saving them (a crash, a kill): asks whether to
 // put them back into form's scene list (yes) or delete them (no). Scenes that no longer fit into
-// the list stay kept for a later start.
+// the list stay kept for a later start. They are read on a thread of their own and appear one
+// by one; the old files go once this run keeps the scenes itself.
 void OfferRecoveredScenes(TfrmFramora& form);
 
 // The movie a drop offers: the first of its URLs when that names an existing local file. Several
@@ -73,6 +76,11 @@ public:
     // The form saved scenes as file (the first of them); the next run proposes its folder.
     void ScenesSaved(const QString& file);
     void OfferRecoveredScenes();
+    // Whether kept scenes are still being put back; a stop between scenes (those not yet read
+    // stay on disk as they were); a wait for the end that keeps the event loop running (tests).
+    bool RestoreRunning() const { return FRestore != nullptr; }
+    void CancelRestore();
+    void WaitForRestore();
     // Where this run keeps its scenes until they are saved.
     TSceneRecovery& Recovery() { return *FRecovery; }
 
@@ -90,10 +98,16 @@ private:
     // The window's check item follows the setting kept under key, and keeps its changes.
     void KeepChecked(QAction* item, const QString& key, bool byDefault);
     void FollowSceneList();
+    struct TRestore;
+    void StartRestore(std::shared_ptr<TOrphanedScenes> orphans);
+    void SceneRead(std::size_t planned, const QString& file, const std::optional<TRecoveredScene>& scene);
+    std::unique_ptr<QProgressDialog> NewRestoreProgress(int total);
+    void RestoreEnded();
 
     TfrmFramora& FForm;
     TFramoraSettings FSettings;
     QAction* FOpen = nullptr;
     QAction* FCopy = nullptr;
     std::unique_ptr<TSceneRecovery> FRecovery;
+    std::unique_ptr<TRestore> FRestore; // the restore in progress; null when none
 };

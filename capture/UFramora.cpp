@@ -426,6 +426,8 @@ void TfrmFramora::FormCreate()
 void TfrmFramora::FormClose()
 {
     Timer2->stop();
+    // A save in progress ends between files before the window goes.
+    StopSave();
 }
 
 void TfrmFramora::FormDestroy()
@@ -433,6 +435,7 @@ void TfrmFramora::FormDestroy()
     // First: what it is doing stops at its next packet, and nothing it answers is taken after.
     Decoding.reset();
     StopAutoCapture();
+    StopSave();
     Timer2->stop();
     FrameBitmap.reset();
     FramePreview.reset();

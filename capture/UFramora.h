@@ -35,6 +35,7 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPainter;
+class QProgressDialog;
 class QPushButton;
 class QSlider;
 class QStatusBar;
@@ -224,6 +225,13 @@ public:
     void SaveScenes();
     std::int32_t CurrentSceneCount() const { return SceneCount; }
     TfrmImageBrowser& SceneBrowser() const { return *Browser; }
+    // A save writes its files on a thread of its own. Whether one runs; a stop between files
+    // (the files written stay); a wait for its end that keeps the event loop running (tests).
+    bool SaveRunning() const;
+    void CancelSave();
+    void WaitForSave();
+    // A save or a restore runs: the commands that change the scene list rest meanwhile.
+    bool SceneListBusy() const;
 
     // The disc side: optical drives and the VOB files of a DVD-Video disc.
     void FillDriveMenu();
@@ -251,6 +259,8 @@ public:
     bool RestoreScene(const QImage& Picture, const TProvenance& Origin);
     // How many more scenes the list takes.
     std::int32_t FreeSceneCount() const;
+    // Set while kept scenes are being put back one by one.
+    void SetRestoringScenes(bool on);
 
     // Automatic capture: a scan of the open movie on a thread of its own, each picture it finds
     // added to the scene list, with a progress window that can cancel it.
@@ -380,8 +390,6 @@ private:
 
     void CreateSceneBrowser();
     void StoreScene(const TPicture& picture, std::int32_t index);
-    // Writes scene p; a file written without its provenance is added to withoutProvenance.
-    bool SaveScene(std::int32_t p, QStringList& withoutProvenance);
     // The file scene p is saved as under the name the save dialog confirmed.
     QString SceneSaveName(std::int32_t p) const;
     // False when a numbered file of the save exists and the user keeps it (selected: the
@@ -396,6 +404,16 @@ private:
     bool AddScene(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs);
     // Appends Stored, which the list keeps as it is, with the origin it came from.
     bool AppendScene(const TBitmap& Stored, const TProvenance& Origin);
+    // Saving on the save's thread (UFramoraSave.cpp).
+    struct TSceneSave;
+    struct TSceneSaveEnd {
+        void operator()(TSceneSave* save) const;
+    };
+    void StartSave(std::int32_t selected);
+    std::unique_ptr<QProgressDialog> NewSaveProgress(std::size_t total);
+    void SceneSaveEnded(std::uint64_t Save);
+    // Stops the save in progress between files and waits for its thread; nothing is said.
+    void StopSave();
 
     // Fields in declaration order.
     std::unique_ptr<TfrmImageBrowser> Browser; // hosted in FormPanel1
@@ -445,4 +463,7 @@ private:
     QActionGroup* DriveGroup = nullptr;     // makes the drive items radio items; lives with the window
     std::unique_ptr<TAutoCapture, TAutoCaptureEnd> AutoCapture; // the scan in progress; null when none
     std::uint64_t AutoCaptureScans = 0;     // scans started; tells late messages of a stopped scan
+    std::unique_ptr<TSceneSave, TSceneSaveEnd> SceneSave; // the save in progress; null when none
+    std::uint64_t SceneSaves = 0;           // saves started; tells late messages of a stopped save
+    bool RestoringScenes = false;           // kept scenes are being put back
 };

@@ -60,7 +60,7 @@ void TfrmFramora::TAutoCaptureEnd::operator()(TAutoCapture* scan) const
 
 void TfrmFramora::AutoCapture1Popup()
 {
-    const bool can = FrameShown && !MoviePath.isEmpty() && !AutoCapture && SceneCount < MaxSceneCount;
+    const bool can = FrameShown && !MoviePath.isEmpty() && !AutoCapture && SceneCount < MaxSceneCount && !SceneListBusy();
     CaptureScenes1->setEnabled(can);
     CaptureEvery1->setEnabled(can);
 }
@@ -82,7 +82,7 @@ void TfrmFramora::CaptureEvery1Click()
 
 void TfrmFramora::StartAutoCapture(int Mode)
 {
-    if (AutoCapture || MoviePath.isEmpty() || !FrameShown || SceneCount >= MaxSceneCount)
+    if (AutoCapture || MoviePath.isEmpty() || !FrameShown || SceneCount >= MaxSceneCount || SceneListBusy())
         return;
     const auto mode = static_cast<TAutoCaptureMode>(Mode);
     const std::optional<TAutoCaptureChoice> choice = AskAutoCapture(this, mode, DefaultAutoCaptureChoice());

@@ -105,7 +105,8 @@ void TfrmFramora::StoreScene(const TPicture& picture, std::int32_t index)
 
 void TfrmFramora::actCaptureUpdate(TAction* sender)
 {
-    sender->SetEnabled(SceneCount + static_cast<std::int32_t>(PictureUses.size()) < MaxSceneCount && FrameShown);
+    sender->SetEnabled(SceneCount + static_cast<std::int32_t>(PictureUses.size()) < MaxSceneCount && FrameShown
+                       && !SceneListBusy());
 }
 
 void TfrmFramora::actCaptureExecute(TAction*)
@@ -228,7 +229,7 @@ TProvenance TfrmFramora::FrameOrigin(const TBitmap& stored, std::int32_t timeMs)
 
 void TfrmFramora::actDelete1Update(TAction* sender)
 {
-    sender->SetEnabled(SceneCount > 0 && Browser->SelectedIndex() >= 0);
+    sender->SetEnabled(SceneCount > 0 && Browser->SelectedIndex() >= 0 && !SceneListBusy());
 }
 
 void TfrmFramora::actDelete1Execute(TAction*)
@@ -254,7 +255,7 @@ void TfrmFramora::actDelete1Execute(TAction*)
 
 void TfrmFramora::actDeleteAllUpdate(TAction* sender)
 {
-    sender->SetEnabled(SceneCount > 0);
+    sender->SetEnabled(SceneCount > 0 && !SceneListBusy());
 }
 
 void TfrmFramora::actDeleteAllExecute(TAction*)

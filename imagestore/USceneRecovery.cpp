@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <functional>
+#include <iterator>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -276,29 +278,44 @@ QList<QDateTime> TOrphanedScenes::SceneFileTimes(std::size_t i) const
 
 std::vector<TRecoveredScene> TOrphanedScenes::Read(std::size_t i) const
 {
-    const QDir folder(FFolders.at(i)->Path);
     std::vector<TRecoveredScene> scenes;
-    for (const QString& name : SceneFiles(folder.path())) {
-        QFile file(folder.filePath(name));
-        QString error;
-        std::optional<TRecoveredScene> scene;
-        if (!file.open(QIODevice::ReadOnly))
-            error = file.errorString();
-        else if (file.size() > MaxSceneFileBytes)
-            error = QStringLiteral("file too large");
-        else
-            scene = DecodeRecoveredScene(file.readAll(), error);
-        if (scene)
+    for (const QString& name : SceneFileNames(i))
+        if (std::optional<TRecoveredScene> scene = ReadScene(i, name))
             scenes.push_back(std::move(*scene));
-        else
-            qCritical().noquote() << DamagedSceneLog.arg(file.fileName(), error);
-    }
     return scenes;
+}
+
+QStringList TOrphanedScenes::SceneFileNames(std::size_t i) const
+{
+    return SceneFiles(FFolders.at(i)->Path);
+}
+
+std::optional<TRecoveredScene> TOrphanedScenes::ReadScene(std::size_t i, const QString& name) const
+{
+    QFile file(QDir(FFolders.at(i)->Path).filePath(name));
+    QString error;
+    std::optional<TRecoveredScene> scene;
+    if (!file.open(QIODevice::ReadOnly))
+        error = file.errorString();
+    else if (file.size() > MaxSceneFileBytes)
+        error = QStringLiteral("file too large");
+    else
+        scene = DecodeRecoveredScene(file.readAll(), error);
+    if (!scene)
+        qCritical().noquote() << DamagedSceneLog.arg(file.fileName(), error);
+    return scene;
 }
 
 void TOrphanedScenes::Remove(std::size_t i)
 {
     QDir(FFolders.at(i)->Path).removeRecursively();
+}
+
+void TOrphanedScenes::RemoveScenes(std::size_t i, const QStringList& files)
+{
+    const QDir folder(FFolders.at(i)->Path);
+    for (const QString& name : files)
+        QFile::remove(folder.filePath(name));
 }
 
 namespace {
@@ -312,7 +329,11 @@ struct TRemoveScene {
     std::uint64_t Id;
 };
 struct TRemoveAllScenes {};
-using TRecoveryJob = std::variant<TWriteScene, TRemoveScene, TRemoveAllScenes>;
+struct TCheckKept {
+    std::vector<std::uint64_t> Ids; // the scenes not yet saved when it was asked
+    std::function<void(bool)> Then;
+};
+using TRecoveryJob = std::variant<TWriteScene, TRemoveScene, TRemoveAllScenes, TCheckKept>;
 
 QString SceneFileName(std::uint64_t id)
 {
@@ -424,6 +445,16 @@ struct TSceneRecovery::TWorker {
             QFile::remove(QDir(Folder).filePath(name));
     }
 
+    void Do(TCheckKept& job)
+    {
+        bool every = false;
+        {
+            std::lock_guard guard(Mutex);
+            every = std::all_of(job.Ids.begin(), job.Ids.end(), [this](std::uint64_t id) { return Written.count(id) != 0; });
+        }
+        job.Then(every);
+    }
+
     void Report(const QString& where, const QString& error) const
     {
         qCritical().noquote() << WriteFailedLog.arg(where, error);
@@ -502,6 +533,13 @@ bool TSceneRecovery::KeepsEveryScene()
     std::lock_guard lock(FWorker->Mutex);
     return std::all_of(FIds.begin(), FIds.end(),
                        [this](std::uint64_t id) { return id == NoFile || FWorker->Written.count(id) != 0; });
+}
+
+void TSceneRecovery::WhenKept(std::function<void(bool everyScene)> then)
+{
+    TCheckKept job{{}, std::move(then)};
+    std::copy_if(FIds.begin(), FIds.end(), std::back_inserter(job.Ids), [](std::uint64_t id) { return id != NoFile; });
+    FWorker->Post(std::move(job));
 }
 
 QString TSceneRecovery::Folder() const

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -37,7 +38,7 @@ QString RecoveryRoot();
 
 // The folders under root left by programs that are gone, oldest first, each locked while this
 // object lives so that no other starting program takes the same scenes. Such folders without a
-// scene file are removed on the way.
+// scene file are removed on the way. The const members may be called from any thread.
 class TOrphanedScenes {
 public:
     explicit TOrphanedScenes(const QString& root);
@@ -53,8 +54,15 @@ public:
     // The scenes of folder i in the order they were captured; a damaged file is skipped with
     // one line in the log.
     std::vector<TRecoveredScene> Read(std::size_t i) const;
+    // The names of folder i's scene files in the order they were captured, and the scene one
+    // of them holds (none, with one line in the log, when it is damaged): a restore that reads
+    // them one at a time can stop between any two.
+    QStringList SceneFileNames(std::size_t i) const;
+    std::optional<TRecoveredScene> ReadScene(std::size_t i, const QString& file) const;
     // Deletes folder i with everything in it.
     void Remove(std::size_t i);
+    // Deletes those scene files of folder i; the others stay for a later start.
+    void RemoveScenes(std::size_t i, const QStringList& files);
 
 private:
     struct TFolder;
@@ -84,6 +92,9 @@ public:
     // Waits as Flush, then tells whether every scene of the list not yet saved has its file: a
     // full or unwritable state folder leaves some without one.
     bool KeepsEveryScene();
+    // The same answer without waiting: then is called on the writing thread once everything
+    // handed over so far is on disk, at the latest as this object goes or is abandoned.
+    void WhenKept(std::function<void(bool everyScene)> then);
     // This program's folder; empty before the first scene was written.
     QString Folder() const;
     // Stops writing and leaves the folder behind as a crash would (tests stand for one with it).

@@ -65,6 +65,18 @@
         <source>%1件のシーン（%2〜%3にキャプチャ）</source>
         <translation>%1 scenes, captured between %2 and %3</translation>
     </message>
+    <message>
+        <source>復元</source>
+        <translation>Restore</translation>
+    </message>
+    <message>
+        <source>シーンを復元しています... %1 / %2</source>
+        <translation>Restoring scenes... %1 / %2</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
 </context>
 <context>
     <name>TImagePack</name>
@@ -397,10 +409,6 @@ error</translation>
         <translation>Insert a DVD made in Video mode.</translation>
     </message>
     <message>
-        <source>ファイルを保存しました</source>
-        <translation>The files have been saved.</translation>
-    </message>
-    <message>
         <source>%1を保存できませんでした。</source>
         <translation>Could not save %1.</translation>
     </message>
@@ -507,6 +515,20 @@ error</translation>
     <message>
         <source>%1 ほか%2件は既にあります。上書きしますか？</source>
         <translation>%1 and %2 other files already exist. Overwrite them?</translation>
+    </message>
+    <message numerus="yes">
+        <source>ファイルを保存しました（%n件）。
+保存先：%1</source>
+        <translation>
+            <numerusform>%n file has been saved.
+Folder: %1</numerusform>
+            <numerusform>%n files have been saved.
+Folder: %1</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>シーンを保存しています... %1 / %2</source>
+        <translation>Saving scenes... %1 / %2</translation>
     </message>
 </context>
 <context>

@@ -214,6 +214,7 @@ TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)
         TMessageBoxScript boxes;
         TFileDialogScript dialogs({TFileDialogAnswer::Choose(saved.filePath("kept_.bmp"))});
         ASSERT_TRUE(Form->actSaveImage->Execute());
+        Form->WaitForSave();
     }
 
     Form = NextRun();
@@ -245,6 +246,7 @@ TEST_F(FramoraDesktop, SaveDialogOpensInTheFolderSavedIntoLast)
         TMessageBoxScript boxes;
         TFileDialogScript dialogs({TFileDialogAnswer::Choose(folder.filePath("scene_.bmp"))});
         ASSERT_TRUE(Form->actSaveImage->Execute());
+        Form->WaitForSave();
         ASSERT_EQ(dialogs.Asked().size(), 1);
     };
     const auto nextDialogFolder = [this] {

@@ -84,6 +84,7 @@ TEST_F(FramoraDisplay, CapturesAreUprightAndAtTheDisplayAspectWhenAsked)
     TMessageBoxScript boxes;
     TFileDialogScript dialogs({TFileDialogAnswer::Choose(out.filePath("scene_.png"))});
     ASSERT_TRUE(Form->actSaveImage->Execute());
+    Form->WaitForSave();
     EXPECT_EQ(QImage(out.filePath("scene_001.png")).size(), cases[0].Stored);
     EXPECT_EQ(QImage(out.filePath("scene_004.png")).size(), cases[3].Stored);
 }

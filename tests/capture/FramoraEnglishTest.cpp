@@ -3,6 +3,8 @@
 // holds when each text is translated as it is shown rather than when the program starts.
 #include "FramoraTestSupport.h"
 
+#include "browser/FImageBrowser.h"
+#include "framework/TListView.h"
 #include "framework/TOpenDialog.h"
 #include "shell/ULanguage.h"
 
@@ -62,6 +64,19 @@ TEST_F(FramoraEnglish, QuestionsAndMessagesSpeakEnglish)
     Form->actDeleteAll->Execute();
     EXPECT_EQ(boxes.Texts(), (QStringList{QStringLiteral("Delete No.1. Are you sure?"),
                                           QStringLiteral("Delete all scenes. Are you sure?")}));
+
+    // The saved message counts in the plural English needs.
+    const auto save = [&](const char* name) {
+        TMessageBoxScript saved;
+        TFileDialogScript dialogs({TFileDialogAnswer::Choose(folder.filePath(QString::fromLatin1(name)))});
+        Form->actSaveImage->Execute();
+        Form->WaitForSave();
+        return saved.Texts();
+    };
+    EXPECT_EQ(save("one_.png"), QStringList{QStringLiteral("1 file has been saved.\nFolder: ") + folder.path()});
+    ASSERT_TRUE(Form->actCapture->Execute());
+    Form->SceneBrowser().ListView1->ClearSelection();
+    EXPECT_EQ(save("two_.png"), QStringList{QStringLiteral("2 files have been saved.\nFolder: ") + folder.path()});
 }
 
 } // namespace

@@ -22,7 +22,8 @@ const QString RestoreQuestion = QStringLiteral("前回保存されなかった�
 
 class FramoraRecovery : public FramoraWindow {
 protected:
-    TSceneRecovery& Recovery() { return Form->findChild<TFramoraDesktop*>()->Recovery(); }
+    TFramoraDesktop& Desktop() { return *Form->findChild<TFramoraDesktop*>(); }
+    TSceneRecovery& Recovery() { return Desktop().Recovery(); }
 
     // Captures a scene at each position; answers the pictures stored.
     QList<QImage> CaptureAt(std::initializer_list<int> positions)
@@ -71,6 +72,7 @@ protected:
         Form = NewFramoraWindow();
         TMessageBoxScript boxes({answer});
         OfferRecoveredScenes(*Form);
+        Desktop().WaitForRestore();
         return boxes.Texts();
     }
 
@@ -83,6 +85,7 @@ protected:
         TMessageBoxScript boxes;
         TFileDialogScript dialogs({TFileDialogAnswer::Choose(file)});
         Form->actSaveImage->Execute();
+        Form->WaitForSave();
         return boxes.Texts();
     }
 };
@@ -122,7 +125,7 @@ TEST_F(FramoraRecovery, NoDeletesTheKeptScenes)
 TEST_F(FramoraRecovery, SavedOrDeletedScenesAreNotOffered)
 {
     CaptureAt({1000, 2000});
-    EXPECT_EQ(Save(QDir(LockDir.path()).filePath(QStringLiteral("shot.png"))), QStringList{QStringLiteral("ファイルを保存しました")});
+    EXPECT_EQ(Save(QDir(LockDir.path()).filePath(QStringLiteral("shot.png"))), QStringList{SavedText(2, LockDir.path())});
     Crash();
     EXPECT_TRUE(Restart(TMsgResult::Yes).isEmpty());
 
@@ -145,6 +148,7 @@ TEST_F(FramoraRecovery, ScenesThatDoNotFitStayForALaterStart)
     {
         TMessageBoxScript boxes({TMsgResult::Yes});
         OfferRecoveredScenes(*Form);
+        Desktop().WaitForRestore();
     }
     EXPECT_EQ(Form->CurrentSceneCount(), 30);
     Form->findChild<TFramoraDesktop*>()->Recovery().Flush();
@@ -182,7 +186,7 @@ TEST_F(FramoraRecovery, AWriteBeyondTheFileSizeLimitIsReportedAndLosesNothing)
     const QDir out(LockDir.filePath(QStringLiteral("out")));
     ASSERT_TRUE(out.mkpath(QStringLiteral(".")));
     // An earlier save's files under the same names.
-    ASSERT_EQ(Save(out.filePath(QStringLiteral("shot.bmp"))), QStringList{QStringLiteral("ファイルを保存しました")});
+    ASSERT_EQ(Save(out.filePath(QStringLiteral("shot.bmp"))), QStringList{SavedText(3, out.path())});
     const QImage earlier = QImage(out.filePath(QStringLiteral("shot001.bmp")));
     ASSERT_FALSE(earlier.isNull());
     CaptureAt({5000});

@@ -47,6 +47,7 @@ protected:
         TMessageBoxScript boxes;
         TFileDialogScript dialogs({file.isEmpty() ? TFileDialogAnswer::Cancel() : TFileDialogAnswer::Choose(file)});
         Form->actSaveImage->Execute();
+        Form->WaitForSave();
         return boxes.Texts();
     }
 
@@ -136,7 +137,7 @@ TEST_F(FramoraScenes, SavingAllOrTheSelectionInTheFormatTyped)
 
     // Nothing selected: every scene, in BMP for the proposed name's extension.
     const QString all = Out.filePath("all_.bmp");
-    EXPECT_EQ(Save(all), QStringList{QStringLiteral("ファイルを保存しました")});
+    EXPECT_EQ(Save(all), QStringList{SavedText(4, Out.path())});
     EXPECT_EQ(QDir(Out.path()).entryList(QDir::Files),
               (QStringList{"all_001.bmp", "all_002.bmp", "all_003.bmp", "all_004.bmp"}));
     const QImage third(Out.filePath("all_003.bmp"));
@@ -147,7 +148,7 @@ TEST_F(FramoraScenes, SavingAllOrTheSelectionInTheFormatTyped)
     Form->SceneBrowser().SelectImage(3);
     EXPECT_EQ(Save(Out.filePath("sel/shot.png")).size(), 1); // no such folder: reported
     QDir(Out.path()).mkdir("sel");
-    EXPECT_EQ(Save(Out.filePath("sel/shot.png")), QStringList{QStringLiteral("ファイルを保存しました")});
+    EXPECT_EQ(Save(Out.filePath("sel/shot.png")), QStringList{SavedText(2, Out.filePath("sel"))});
     EXPECT_EQ(QDir(Out.filePath("sel")).entryList(QDir::Files), (QStringList{"shot002.png", "shot004.png"}));
     QFile png(Out.filePath("sel/shot004.png"));
     ASSERT_TRUE(png.open(QIODevice::ReadOnly));
@@ -184,7 +185,7 @@ TEST_F(FramoraScenes, ScenesKeepTheirMovieAndTime)
 
     Form->SceneBrowser().SelectImage(-1);
     Form->PositionInFileName1->setChecked(true);
-    EXPECT_EQ(Save(Out.filePath("s.png")), QStringList{QStringLiteral("ファイルを保存しました")});
+    EXPECT_EQ(Save(Out.filePath("s.png")), QStringList{SavedText(2, Out.path())});
     EXPECT_EQ(QDir(Out.path()).entryList(QDir::Files), (QStringList{"s001_00-00-02.000.png", "s002_00-00-03.000.png"}));
     auto xmp = XmpOf(Out.filePath("s002_00-00-03.000.png"));
     EXPECT_EQ(xmp["Xmp.framora.Movie"], movie);
@@ -252,6 +253,7 @@ TEST_F(FramoraScenes, SavingOverExistingNumberedFilesAsksOnce)
         TMessageBoxScript boxes({answer, TMsgResult::OK});
         TFileDialogScript dialogs({TFileDialogAnswer::Choose(Out.filePath("s.png"))});
         Form->actSaveImage->Execute();
+        Form->WaitForSave();
         return boxes.Texts();
     };
     const auto contents = [&](const char* name) {
@@ -271,7 +273,7 @@ TEST_F(FramoraScenes, SavingOverExistingNumberedFilesAsksOnce)
     EXPECT_EQ(contents("s003.png"), earlier);
 
     EXPECT_EQ(saveAnswering(TMsgResult::Yes), (QStringList{QStringLiteral("s001.png ほか2件は既にあります。上書きしますか？"),
-                                                           QStringLiteral("ファイルを保存しました")}));
+                                                           SavedText(3, Out.path())}));
     EXPECT_TRUE(contents("s003.png").startsWith("\x89PNG"));
     EXPECT_FALSE(Form->HasUnsavedScenes());
 }

@@ -30,6 +30,12 @@ inline QString FixturePath(const char* name)
     return QString::fromUtf8(FRAMORA_FIXTURE_DIR) + QLatin1Char('/') + QString::fromUtf8(name);
 }
 
+// The message after a save: how many files were written, and into which folder.
+inline QString SavedText(int files, const QString& folder)
+{
+    return QStringLiteral("ファイルを保存しました（%1件）。\n保存先：%2").arg(files).arg(folder);
+}
+
 // The picture number a bitmap shows; -1 when it carries no readable stamp.
 inline int StampOf(const TBitmap& bitmap)
 {
