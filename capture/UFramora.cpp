@@ -11,6 +11,7 @@
 #include "framework/TBitmap.h"
 #include "framework/TOpenDialog.h"
 #include "framework/TPaintBox.h"
+#include "framework/TrackBarStyle.h"
 #include "imagestore/UCustomImagePack.h"
 #include "imagestore/UPictureEX.h"
 #include "shell/UExecuteCheck.h"
@@ -145,6 +146,7 @@ void TfrmFramora::BindComponents()
     PaintBox1 = ui->PaintBox1;
     btnStepPrev = ui->btnStepPrev;
     TrackBar1 = ui->TrackBar1;
+    SetClickToPosition(*TrackBar1);
     btnStepNext = ui->btnStepNext;
     cmbStepUnit = ui->cmbStepUnit;
     lblCurPos = ui->lblCurPos;
