@@ -12,6 +12,7 @@
 #include "framework/TBitmap.h"
 #include "framework/TOpenDialog.h"
 #include "framework/TPaintBox.h"
+#include "framework/TrackBarStyle.h"
 #include "imagestore/UCustomImagePack.h"
 #include "imagestore/UPictureEX.h"
 #include "shell/UExecuteCheck.h"
@@ -148,6 +149,7 @@ void TfrmFramora::BindComponents()
     PaintBox1 = ui->PaintBox1;
     btnStepPrev = ui->btnStepPrev;
     TrackBar1 = ui->TrackBar1;
+    SetClickToPosition(*TrackBar1);
     btnStepNext = ui->btnStepNext;
     cmbStepUnit = ui->cmbStepUnit;
     lblCurPos = ui->lblCurPos;

@@ -18,6 +18,7 @@
 #include <QSlider>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -118,7 +119,12 @@ void TfrmFramora::StartAutoCapture(int Mode)
     TAutoCapture* shared = scan.get();
     scan->Worker = std::jthread([this, shared, path, id, start, mode, chosen, deinterlace,
                                  toneMapping](std::stop_token stop) {
+        // A stop ends the decoder's call in progress (the opening included) at its next packet,
+        // so that the window's join of this thread is short whatever the scan is doing.
+        std::atomic<bool> stopped{false};
+        const std::stop_callback raise(stop, [&stopped] { stopped = true; });
         TMovieDecoder decoder;
+        decoder.SetStopSignal(&stopped);
         decoder.SetDeinterlace(deinterlace);
         decoder.SetToneMapping(toneMapping);
         TSceneScanner scanner(decoder);

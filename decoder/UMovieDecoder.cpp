@@ -39,6 +39,9 @@ bool TMovieDecoder::Open(const std::string& FileName)
     if (OpenWithFFmpeg(FileName))
         return true;
     ReleaseFFmpeg();
+    // The AVIFile service reads under deadlines of its own that know nothing of a stop.
+    if (FState->StopAsked())
+        return false;
     return OpenWithAVIFile(FileName);
 }
 

@@ -1,6 +1,7 @@
 #include "decoder/UMovieSubtitles.h"
 
 #include "decoder/MovieDecoderState.h"
+#include "decoder/UMovieSubtitlesReaper.h"
 #include "decoder/USubtitleBlend.h"
 #include "decoder/UMovieTime.h"
 
@@ -597,9 +598,13 @@ void TMovieSubtitles::Close()
     if (!FIndex)
         return;
     FIndex->Stop = true;
-    if (FIndex->Reader.joinable())
-        FIndex->Reader.join();
-    FIndex.reset();
+    std::thread reader = std::move(FIndex->Reader);
+    TThreadReaper::Instance().Retire(std::move(reader), std::shared_ptr<TIndex>(std::move(FIndex)));
+}
+
+std::size_t TMovieSubtitles::ClosedStillReading()
+{
+    return TThreadReaper::Instance().Pending();
 }
 
 bool TMovieSubtitles::IsOpen() const

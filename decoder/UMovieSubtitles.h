@@ -14,6 +14,7 @@
 #include <QSize>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,7 +34,7 @@ struct TSubtitleStreamInfo {
 class TMovieSubtitles {
 public:
     TMovieSubtitles();
-    // Stops the index's reading and waits for it.
+    // Closes the index.
     ~TMovieSubtitles();
     TMovieSubtitles(const TMovieSubtitles&) = delete;
     TMovieSubtitles& operator=(const TMovieSubtitles&) = delete;
@@ -43,7 +44,12 @@ public:
     // background: a stream or file that turns out damaged gives no subtitles and one log line.
     void OpenStream(const std::string& movie, const TSubtitleStreamInfo& stream);
     void OpenFile(const std::string& subtitleFile);
+    // Tells the reading to stop and returns at once: the thread ends at its next read (or once
+    // libass has scanned the fonts, which nothing interrupts) and is joined in the background,
+    // or when the process ends.
     void Close();
+    // Indexes closed whose thread has not yet ended and been freed.
+    static std::size_t ClosedStillReading();
     bool IsOpen() const;
 
     // Every event starting at or before this time is in the index; -1 before the first is known.

@@ -13,6 +13,7 @@ extern "C" {
 #include <QImage>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -380,6 +381,34 @@ TSmallPicture SmallOf(const TBitmap& bitmap)
 
 } // namespace
 
+// For the length of a scan, a stop of its token also ends the decoder's call in progress at its
+// next packet. A decoder that already hears a flag of its owner's keeps it: the owner raises
+// that one with the token.
+class TSceneScanner::TStopBridge {
+public:
+    TStopBridge(TMovieDecoder::TState& state, std::stop_token stop)
+        : FState(state)
+        , FBefore(state.Stop)
+        , FToken(std::move(stop))
+        , FCallback(FToken, [this] { FRaised = true; })
+    {
+        if (!FBefore)
+            FState.Stop = &FRaised;
+    }
+    ~TStopBridge() { FState.Stop = FBefore; }
+    TStopBridge(const TStopBridge&) = delete;
+    TStopBridge& operator=(const TStopBridge&) = delete;
+
+    bool Stopped() const { return FToken.stop_requested() || FState.StopAsked(); }
+
+private:
+    TMovieDecoder::TState& FState;
+    const std::atomic<bool>* const FBefore;
+    std::atomic<bool> FRaised{false};
+    std::stop_token FToken;
+    std::stop_callback<std::function<void()>> FCallback;
+};
+
 TSceneScanner::TSceneScanner(TMovieDecoder& decoder)
     : FDecoder(decoder)
 {
@@ -394,10 +423,11 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
     FCutShort = false;
     if (!d.IsOpen())
         return false;
-    d.SetExact(true);
-    if (!d.DecodeFrame(startMs))
-        return false;
     TMovieDecoder::TState& s = *d.FState;
+    const TStopBridge bridge(s, stop);
+    d.SetExact(true);
+    if (bridge.Stopped() || !d.DecodeFrame(startMs))
+        return bridge.Stopped();
     SceneDetection::TCutDetector detector(settings);
     std::int32_t toldMs = d.FrameTimeMs();
     FReachedMs = toldMs;
@@ -415,7 +445,7 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
     if (s.UsesAVIFile) {
         // Every sample is a picture of its own; stepping reads them in turn.
         detector.Feed(FReachedMs, SmallOf(d.Bitmap()));
-        while (!stop.stop_requested()) {
+        while (!bridge.Stopped()) {
             const std::int32_t before = d.FrameTimeMs();
             if (!d.DecodeNextFrame() || d.FrameTimeMs() <= before)
                 break;
@@ -465,14 +495,14 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
     // The scan moves the codec on without the positioning's knowledge.
     s.RunValid = false;
     const std::int64_t duration = std::max<std::int64_t>(1, d.FrameDuration());
-    while (going && !stop.stop_requested()) {
+    while (going && !bridge.Stopped()) {
         int budget = ScanPacketBudget;
         // Damaged packets are passed over inside NextPicture; only the end of the file, a read
         // that timed out or a stretch with no picture at all ends the scan.
         if (const TMovieDecoder::TNextPicture next = d.NextPicture(budget); next != TMovieDecoder::TNextPicture::Picture) {
             // A read cut off by its deadline may come back as the end of the file (MP4 read with
             // generated timestamps); the interrupt itself tells the two apart.
-            FCutShort = next == TMovieDecoder::TNextPicture::Failed || s.CallInterrupted;
+            FCutShort = !bridge.Stopped() && (next == TMovieDecoder::TNextPicture::Failed || s.CallInterrupted);
             break;
         }
         std::int64_t pts = PresentationTimeOf(*s.DecodedFrame);
@@ -484,7 +514,7 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
         lastPts = pts;
         going = follow(*s.DecodedFrame, pts);
     }
-    if (going && !stop.stop_requested())
+    if (going && !bridge.Stopped())
         if (const auto still = detector.Finish(); still && s.DecodedFrame->data[0])
             take(*s.DecodedFrame, lastPts, still->CutMs);
     return true;
@@ -499,16 +529,20 @@ bool TSceneScanner::ScanIntervals(std::int32_t startMs, std::int32_t everyMs, st
     FCutShort = false;
     if (!d.IsOpen() || everyMs <= 0)
         return false;
+    const TStopBridge bridge(*d.FState, stop);
     d.SetExact(true);
     bool any = false;
     for (const std::int32_t t : SceneDetection::IntervalTimes(startMs, d.Duration(), everyMs)) {
-        if (stop.stop_requested())
+        if (bridge.Stopped())
             break;
         FReachedMs = t;
         if (progress)
             progress(t);
-        // A time in a damaged stretch gives no picture; the next may.
+        // A time in a damaged stretch gives no picture; the next may. A request ended by a stop
+        // missed nothing.
         if (!d.DecodeFrame(t)) {
+            if (bridge.Stopped())
+                break;
             FMissedMs.push_back(t);
             continue;
         }

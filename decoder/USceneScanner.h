@@ -149,6 +149,9 @@ public:
     // Called now and then with the position reached.
     using TProgressFn = std::function<void(std::int32_t positionMs)>;
 
+    // A stop of the token (or of the decoder's own stop signal) ends a scan at the decoder's
+    // next packet, and no new request starts after it.
+
     // One picture per scene from startMs to the end, the first at startMs. False when the
     // movie could not be read from startMs at all.
     bool ScanScenes(std::int32_t startMs, const SceneDetection::TSettings& settings, std::stop_token stop,
@@ -167,6 +170,8 @@ public:
     bool CutShort() const { return FCutShort; }
 
 private:
+    class TStopBridge;
+
     TMovieDecoder& FDecoder;
     std::int32_t FReachedMs = -1;
     std::vector<std::int32_t> FMissedMs;

@@ -12,8 +12,13 @@
 //   FRAMORA_REPORT_LAYOUT=1     once the window is on screen, the screen rectangle of each named
 //                               widget is written to stderr as "framora: widget <name> x y w h",
 //                               then "framora: layout reported" (scripts click by these).
-//   FRAMORA_HEARTBEAT=<file>    while the window thread takes events, the file's time is renewed
-//                               every half second (scripts tell a hung window by its age).
+//   FRAMORA_HEARTBEAT=<file>    while the window thread takes events, the file is renewed every
+//                               FRAMORA_HEARTBEAT_MS milliseconds (default 500, 10 to 10000) with
+//                               "<ms since the epoch> <longest absence ms>": scripts tell a hung
+//                               window by its age, and the longest time the window thread stayed
+//                               away beyond the interval since the file was made (remove it to
+//                               measure from then on). At the end "framora: longest absence N ms"
+//                               is written to stderr, N over the whole run.
 //   FRAMORA_GRAB=<file.png>     once the window has been shown for FRAMORA_GRAB_AFTER_MS
 //                               milliseconds (default 1000), a picture of the whole window is
 //                               saved to that file and the program ends (exit code 0, or 3 when
@@ -27,11 +32,10 @@
 #include "framework/TApplication.h"
 #include "shell/UCommandLine.h"
 #include "shell/UExecuteCheck.h"
+#include "shell/UHeartbeat.h"
 #include "shell/UInstanceChannel.h"
 #include "shell/ULanguage.h"
 
-#include <QDateTime>
-#include <QFile>
 #include <QPixmap>
 #include <QStringList>
 #include <QTimer>
@@ -45,7 +49,6 @@ namespace {
 const QString ApplicationTitle = QStringLiteral("Framora");
 constexpr int DefaultGrabAfterMs = 1000;
 constexpr int GrabFailedExitCode = 3;
-constexpr int HeartbeatMs = 500;
 
 void Report(const QString& line)
 {
@@ -101,18 +104,12 @@ void GrabWhenAsked(QWidget& window)
     });
 }
 
-void BeatWhenAsked(QWidget& window)
+std::unique_ptr<THeartbeat> BeatWhenAsked()
 {
     const QString file = qEnvironmentVariable("FRAMORA_HEARTBEAT");
     if (file.isEmpty())
-        return;
-    auto* beat = new QTimer(&window);
-    QObject::connect(beat, &QTimer::timeout, &window, [file] {
-        QFile heart(file);
-        if (heart.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            heart.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
-    });
-    beat->start(HeartbeatMs);
+        return nullptr;
+    return std::make_unique<THeartbeat>(file, Heartbeat::IntervalMs(qEnvironmentVariable("FRAMORA_HEARTBEAT_MS")));
 }
 
 // Movies later starts name open here, in front of whatever else is on the desktop.
@@ -182,9 +179,11 @@ int main(int argc, char** argv)
             form->OpenMovie(commandLine.Movie);
         ReportLayoutWhenAsked(*form);
         GrabWhenAsked(*form);
-        BeatWhenAsked(*form);
+        const std::unique_ptr<THeartbeat> heartbeat = BeatWhenAsked();
         exitCode = application.Run();
         TApplication::SetMainForm(nullptr);
+        if (heartbeat)
+            Report(QStringLiteral("longest absence %1 ms").arg(heartbeat->LongestAbsenceMs()));
     }
     // The guard and the help binding are released by their units as the process ends.
     return exitCode;

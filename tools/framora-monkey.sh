@@ -4,10 +4,12 @@
 # from a corpus of generated, damaged, cut, HDR and interlaced files, and its dialogs answered at
 # random. Whenever the program leaves (its OK, Cancel or Exit) it is started again.
 #
-# Fails on a crash, a sanitizer report (a leak included: each normal exit is checked), or a
-# window thread that does not answer for 5 seconds. Prints the seed that replays the run (the
-# same choices; the program's timing may still differ).
+# Fails on a crash, a sanitizer report (a leak included: each normal exit is checked), a window
+# thread that does not answer for 5 seconds, or one that stayed away longer than the absence
+# limit (1 s) at any time: the longest absence the heartbeat measured is printed at the end.
+# Prints the seed that replays the run (the same choices; the program's timing may still differ).
 #   tools/framora-monkey.sh SECONDS [--seed N] [--build DIR] [--movies DIR] [--out DIR]
+#                           [--absence-limit MS]
 # DIR defaults: build-asan (made with -DFRAMORA_SANITIZE=ON when missing), build/fixtures, and
 # build-asan/monkey.
 set -euo pipefail
@@ -20,12 +22,15 @@ seed=$(( $(date +%s) % 32768 ))
 build=$root/build-asan
 movies=$root/build/fixtures
 out=
+# The longest the window thread may stay away from its events at any one time.
+absence_limit_ms=1000
 while [ $# -gt 0 ]; do
   case $1 in
     --seed) seed=$2; shift 2 ;;
     --build) build=$(realpath "$2"); shift 2 ;;
     --movies) movies=$(realpath "$2"); shift 2 ;;
     --out) out=$(realpath -m "$2"); shift 2 ;;
+    --absence-limit) absence_limit_ms=$2; shift 2 ;;
     *) echo "framora-monkey: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -97,6 +102,9 @@ log=$out/framora.log
 heart=$out/heartbeat
 runs=0
 actions=0
+# The longest absence of the window thread seen so far, over every run, and in which run.
+longest_absence=0
+longest_run=0
 main_window=
 
 fail() {
@@ -147,19 +155,30 @@ check_end() {
   sanitizer_report && fail "sanitizer report (run $runs)"
   # OK and 終了 leave with 0, キャンセル with 1; a sanitizer's abort or leak exit is anything else.
   [ "$status" -le 1 ] || fail "the program ended with status $status (run $runs)"
+  # The program's own figure at its end also covers the time since the last look at the file.
+  note_absence "$(awk -v n="$runs" '/^=== run /{r++} r==n && /^framora: longest absence /{print $4}' "$log" | tail -n 1)"
   echo "framora-monkey: run $runs ended normally"
 }
 
-# The window thread took events within the last hang_ms.
+# Keeps the longest absence of the window thread: $1 ms, in this run.
+note_absence() {
+  [ -n "$1" ] && [ "$1" -gt "$longest_absence" ] || return 0
+  longest_absence=$1
+  longest_run=$runs
+}
+
+# The window thread took events within the last hang_ms. The heartbeat file holds
+# "<ms since the epoch> <longest absence ms>".
 check_alive() {
-  local beat
+  local beat= absence=
   for _ in $(seq 20); do
-    beat=$(cat "$heart" 2>/dev/null || true)
+    read -r beat absence 2>/dev/null <"$heart" || true
     [ -n "$beat" ] && break
     sleep 0.25
   done
   [ -n "$beat" ] || fail "no heartbeat (run $runs)"
   [ $(( $(now_ms) - beat )) -le $hang_ms ] || fail "the window did not answer for $(( ($(now_ms) - beat) / 1000 )) s (run $runs)"
+  note_absence "$absence"
 }
 
 # A window of the program other than the main one (a message box, a file or auto-capture dialog):
@@ -292,4 +311,7 @@ if [ -n "$app" ] && kill -0 "$app" 2>/dev/null; then
     check_end
   fi
 fi
+echo "framora-monkey: longest absence of the window thread: $longest_absence ms (run $longest_run)"
+[ "$longest_absence" -le "$absence_limit_ms" ] \
+  || fail "the window thread stayed away $longest_absence ms (run $longest_run), more than $absence_limit_ms ms"
 echo "framora-monkey: passed: $runs runs, $actions actions in $seconds s, seed $seed"

@@ -7,12 +7,17 @@
 #include "fixtures/SceneMovies.h"
 #include "imagestore/UPictureEX.h"
 #include "support/RecipeMovie.h"
+#include "support/SlowInputs.h"
 
+#include <QDir>
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <chrono>
+#include <filesystem>
 
 namespace {
 
@@ -143,6 +148,42 @@ TEST_F(FramoraAutoCapture, OpeningAnotherMovieEndsTheScan)
     const int kept = Form->CurrentSceneCount();
     QTest::qWait(50);
     EXPECT_EQ(Form->CurrentSceneCount(), kept);
+}
+
+// Stopping a scan waits for none of its reads, however far it got: here its own opening reads
+// on for seconds (the file was replaced by a long damaged one after the window opened it). Both
+// opening another movie and the window going stop it.
+TEST_F(FramoraAutoCapture, StoppingTheScanWaitsForNoRead)
+{
+    QTemporaryDir folder;
+    const std::filesystem::path movie = QDir(folder.path()).filePath(QStringLiteral("movie.vob")).toStdString();
+    const std::filesystem::path damaged = QDir(folder.path()).filePath(QStringLiteral("damaged.vob")).toStdString();
+    const int logLevel = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+    for (const bool windowGoes : {false, true}) {
+        std::filesystem::copy_file(FixturePath(TestMovies::ProgramStream).toStdString(), movie,
+                                   std::filesystem::copy_options::overwrite_existing);
+        ASSERT_TRUE(Open(QString::fromStdString(movie.string())).isEmpty());
+        Tick(100);
+        Idle();
+        ASSERT_TRUE(Form->actPause->Execute());
+        // The window's decoder keeps reading the file it opened; the scan opens the new one.
+        WriteLongDamage(damaged);
+        std::filesystem::rename(damaged, movie);
+        Run(Form->CaptureScenes1, Scenes());
+        ASSERT_TRUE(Form->AutoCaptureRunning());
+        QTest::qWait(200); // into the opening
+        const auto started = std::chrono::steady_clock::now();
+        if (windowGoes) {
+            Form.reset();
+        } else {
+            OpenPaused(SceneMovies::Joined);
+            EXPECT_FALSE(Form->AutoCaptureRunning());
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1))
+            << (windowGoes ? "the window going" : "another movie");
+    }
+    av_log_set_level(logLevel);
 }
 
 // The scan's stills are the window's captures: made with the window's picture settings (here an

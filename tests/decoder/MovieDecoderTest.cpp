@@ -4,6 +4,7 @@
 #include "StampedMovies.h"
 #include "decoder/UDisplayPicture.h"
 #include "framework/TBitmap.h"
+#include "support/SlowInputs.h"
 
 #include <gtest/gtest.h>
 
@@ -516,6 +517,29 @@ TEST(MovieDecoder, GivesUpOnALongStretchOfDamageInsteadOfReadingItToTheEnd)
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(decoder.Open(path.string()));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2 * LimitMs + 2000));
+
+    av_log_set_level(logLevel);
+    std::filesystem::remove(path);
+}
+
+// A stop raised by another thread ends an opening that would read on to its deadline (here the
+// default of ten seconds) at the next packet; the AVIFile service, which hears no stop, is not
+// tried after it.
+TEST(MovieDecoder, AStopEndsAnOpeningInProgress)
+{
+    const std::filesystem::path path = std::filesystem::path(FRAMORA_BINARY_DIR) / "long-damage-stopped.vob";
+    WriteLongDamage(path);
+    const int logLevel = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+
+    TMovieDecoder decoder;
+    std::atomic<bool> stopFlag{false};
+    decoder.SetStopSignal(&stopFlag);
+    const auto started = std::chrono::steady_clock::now();
+    TStopFromAnotherThread stop([&] { stopFlag = true; },
+                                [&] { return std::chrono::steady_clock::now() - started > std::chrono::milliseconds(200); });
+    EXPECT_FALSE(decoder.Open(path.string()));
+    EXPECT_LT(stop.Returned(), std::chrono::seconds(1));
 
     av_log_set_level(logLevel);
     std::filesystem::remove(path);

@@ -3,10 +3,13 @@
 #include "decoder/UMovieDecoder.h"
 #include "decoder/USceneScanner.h"
 #include "fixtures/SceneMovies.h"
+#include "support/SlowInputs.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <utility>
@@ -124,6 +127,42 @@ TEST(SceneScanner, StopsWhenTold)
     });
     EXPECT_EQ(found, 2);
     EXPECT_LT(scanner.ReachedMs(), 3 * SceneMovies::ManyShotFrames * PictureMs);
+}
+
+// A stop raised by another thread, through the scan's token or through the decoder's own signal,
+// ends a scan in the middle of the movie at once: told neither as a read cut short nor as times
+// missed. Each progress report takes a while here, so the scan is still far from the end.
+TEST(SceneScanner, AStopFromAnotherThreadEndsTheScanAtOnce)
+{
+    for (const bool intervals : {false, true}) {
+        for (const bool throughDecoder : {false, true}) {
+            const std::string name = std::string(intervals ? "intervals" : "scenes")
+                + (throughDecoder ? ", the decoder's signal" : ", the token");
+            TMovieDecoder decoder;
+            ASSERT_TRUE(decoder.Open(MoviePath(LongGopH264)));
+            std::atomic<bool> decoderStop{false};
+            if (throughDecoder)
+                decoder.SetStopSignal(&decoderStop);
+            std::stop_source token;
+            std::atomic<std::int32_t> reached{-1};
+            const auto progress = [&](std::int32_t ms) {
+                reached = ms;
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            };
+            TSceneScanner scanner(decoder);
+            TStopFromAnotherThread stop([&] { throughDecoder ? decoderStop.store(true) : (void)token.request_stop(); },
+                                        [&] { return reached >= 2000; });
+            const auto none = [](const TSceneScanner::TFound&) { return true; };
+            if (intervals)
+                scanner.ScanIntervals(0, 250, token.get_token(), none, progress);
+            else
+                scanner.ScanScenes(0, {}, token.get_token(), none, progress);
+            EXPECT_LT(stop.Returned(), std::chrono::seconds(1)) << name;
+            EXPECT_LT(scanner.ReachedMs(), decoder.Duration() / 2) << name;
+            EXPECT_FALSE(scanner.CutShort()) << name;
+            EXPECT_TRUE(scanner.MissedMs().empty()) << name;
+        }
+    }
 }
 
 TEST(SceneScanner, EveryShotOfALongRun)

@@ -6,6 +6,7 @@
 #include "fixtures/SubtitleMovies.h"
 #include "fixtures/TestMovies.h"
 #include "support/GrabRun.h"
+#include "support/SlowInputs.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +23,11 @@ extern "C" {
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -368,6 +372,45 @@ TEST(Subtitles, ClosingWhileTheIndexIsReadEndsAtOnce)
         if (i % 3 == 0)
             subtitles.OpenFile(Fixture(BesideSrt)); // the first index is stopped for the next
     }
+}
+
+// Closing never waits for the reading, whatever it is busy with: a probe through a long damaged
+// stretch, a long stream, libass's font scan. The reading still ends soon after, in the
+// background.
+TEST(Subtitles, ClosingReturnsAtOnceAndTheReadingEndsBehindIt)
+{
+    QTemporaryDir folder;
+    const std::string damaged = QDir(folder.path()).filePath(QStringLiteral("long-damage.vob")).toStdString();
+    WriteLongDamage(damaged);
+    const int logLevel = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+    TMovieDecoder decoder;
+    ASSERT_TRUE(decoder.Open(Fixture(Long)));
+    const std::vector<TSubtitleStreamInfo> streams = decoder.SubtitleStreams();
+    ASSERT_FALSE(streams.empty());
+    const struct {
+        const char* Name;
+        std::function<void(TMovieSubtitles&)> Open;
+    } cases[] = {
+        {"a long damaged stretch", [&](TMovieSubtitles& s) { s.OpenFile(damaged); }},
+        {"a long stream", [&](TMovieSubtitles& s) { s.OpenStream(Fixture(Long), streams.front()); }},
+        {"a text file (fonts)", [&](TMovieSubtitles& s) { s.OpenFile(Fixture(BesideAss)); }},
+    };
+    for (const auto& c : cases) {
+        TMovieSubtitles subtitles;
+        c.Open(subtitles);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // into the reading
+        const auto started = std::chrono::steady_clock::now();
+        subtitles.Close();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << c.Name;
+        EXPECT_FALSE(subtitles.IsOpen());
+        // Not the deadline of a read (ten seconds): the stop reached it.
+        const auto ended = started + std::chrono::seconds(5);
+        while (TMovieSubtitles::ClosedStillReading() > 0 && std::chrono::steady_clock::now() < ended)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(TMovieSubtitles::ClosedStillReading(), 0u) << c.Name;
+    }
+    av_log_set_level(logLevel);
 }
 
 // framora-grab --subtitles and --sub-file: the pictures inside an event differ from the same
