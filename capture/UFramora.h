@@ -330,6 +330,8 @@ private:
     void PictureAnswered(const TDecodingAnswer& answer);
     void ShowPicture(const TDecodingAnswer& answer);
     TDecodingRequest PictureRequest(TDecodingKind kind) const;
+    // Whether a position asked now is shown exactly.
+    bool PositionsExact() const;
     std::uint64_t Post(TDecodingRequest request);
     // Shows the time of the picture on screen; greyed while it is a first look.
     void ShowPictureTime(std::int32_t timeMs, bool approximate);

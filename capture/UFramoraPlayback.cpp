@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTimer>
 
@@ -227,7 +228,9 @@ void TfrmFramora::TrackBar1Change()
         return;
     const std::int32_t pos = TrackBar1->value();
     PlayOrigin = GetTickCount() - static_cast<std::uint32_t>(pos);
-    lblCurPos->setText(FormatPlayTime(pos));
+    // An exact picture's own time comes with it; until then the label names the picture shown.
+    if (!PositionsExact())
+        lblCurPos->setText(FormatPlayTime(pos));
     if (pos != LastShownPos) {
         LastShownPos = pos;
         ShowFrameAtPosition();
@@ -248,13 +251,18 @@ const TBitmap& TfrmFramora::FramePicture() const
     return FrameBitmap ? *FrameBitmap : FramePreview ? *FramePreview : none;
 }
 
+bool TfrmFramora::PositionsExact() const
+{
+    // Exact while paused; playback keeps reading forward, and so does a drag of the bar, whose
+    // pictures follow the pointer until the exact picture comes on release.
+    return ExactPosition1->isChecked() && PlayState != TPlayState::Playing && !TrackBar1->isSliderDown();
+}
+
 TDecodingRequest TfrmFramora::PictureRequest(TDecodingKind kind) const
 {
     TDecodingRequest request;
     request.Kind = kind;
-    // Exact while paused; playback keeps reading forward, and so does a drag of the bar, whose
-    // key frames follow the pointer until the exact picture comes on release.
-    request.Exact = ExactPosition1->isChecked() && PlayState != TPlayState::Playing && !TrackBar1->isSliderDown();
+    request.Exact = PositionsExact();
     request.Settings = {DeinterlaceChoice(), ToneMapping1->isChecked()};
     request.PreviewSize = DrawnCodedSize(Movie.CodedSize, FrameDisplay);
     return request;

@@ -74,7 +74,7 @@ TEST_F(FramoraEnglish, QuestionsAndMessagesSpeakEnglish)
         return saved.Texts();
     };
     EXPECT_EQ(save("one_.png"), QStringList{QStringLiteral("1 file has been saved.\nFolder: ") + folder.path()});
-    ASSERT_TRUE(Form->actCapture->Execute());
+    ASSERT_TRUE(Capture());
     Form->SceneBrowser().ListView1->ClearSelection();
     EXPECT_EQ(save("two_.png"), QStringList{QStringLiteral("2 files have been saved.\nFolder: ") + folder.path()});
 }

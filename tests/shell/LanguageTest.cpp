@@ -48,6 +48,27 @@ struct TTranslatedText {
     QString Translation;
 };
 
+// A text that counts has a translation for each plural form, each keeping what the source has:
+// the first stands for them all.
+QString TranslationText(QXmlStreamReader& xml)
+{
+    QString whole, firstForm;
+    int forms = 0;
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::EndElement && xml.name() == QLatin1String("translation"))
+            break;
+        if (token == QXmlStreamReader::StartElement && xml.name() == QLatin1String("numerusform"))
+            ++forms;
+        if (token == QXmlStreamReader::Characters) {
+            whole += xml.text();
+            if (forms == 1)
+                firstForm += xml.text();
+        }
+    }
+    return forms > 0 ? firstForm : whole;
+}
+
 std::vector<TTranslatedText> TranslatedTexts()
 {
     QFile file(QStringLiteral(FRAMORA_SOURCE_DIR "/translations/framora_en.ts"));
@@ -66,7 +87,7 @@ std::vector<TTranslatedText> TranslatedTexts()
         else if (xml.name() == QLatin1String("source"))
             texts.push_back({context, text(), {}});
         else if (xml.name() == QLatin1String("translation") && !texts.empty())
-            texts.back().Translation = text();
+            texts.back().Translation = TranslationText(xml);
     }
     return texts;
 }
