@@ -404,6 +404,10 @@ private:
     // scene limit. Captures not finished yet count as scenes already.
     // TimeMs: the picture's own time in the movie, which the scene keeps.
     bool AddScene(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs);
+    // Appends a picture made as a capture stores it, drawing the subtitles of TimeMs into it.
+    bool AddStoredScene(TBitmap Stored, std::int32_t TimeMs);
+    // Asks the decoding thread for the picture on screen, as a capture stores it when stored.
+    void AskShownPicture(TShownPictureUse use, bool stored);
     // Appends Stored, which the list keeps as it is, with the origin it came from.
     bool AppendScene(const TBitmap& Stored, const TProvenance& Origin);
     // Saving on the save's thread (UFramoraSave.cpp).

@@ -114,17 +114,26 @@ void TfrmFramora::actCaptureExecute(TAction*)
     // Captures still on their way take their places in the list already.
     if (SceneCount + static_cast<std::int32_t>(PictureUses.size()) >= MaxSceneCount)
         return;
-    UseShownPicture([this](const TBitmap& frame, const TDisplayTransform& display, std::int32_t timeMs) {
-        AddScene(frame, display, timeMs);
-    });
+    // Made upright on the decoding thread: a 4K picture's turn and scaling cost the window
+    // nothing.
+    AskShownPicture([this](const TBitmap& stored, const TDisplayTransform&, std::int32_t timeMs) {
+        AddStoredScene(stored, timeMs);
+    }, true);
 }
 
 void TfrmFramora::UseShownPicture(TShownPictureUse use)
+{
+    AskShownPicture(std::move(use), false);
+}
+
+void TfrmFramora::AskShownPicture(TShownPictureUse use, bool stored)
 {
     if (!FrameShown)
         return;
     TDecodingRequest request;
     request.Kind = TDecodingKind::ShownPicture;
+    request.Upright = stored;
+    request.Scaling = SaveDisplaySize1->isChecked() ? TAspectScaling::Display : TAspectScaling::Coded;
     TPictureUse waiting;
     waiting.Serial = Post(std::move(request));
     waiting.Use = std::move(use);
@@ -169,8 +178,15 @@ bool TfrmFramora::AddScene(const TBitmap& Frame, const TDisplayTransform& Displa
     // The stored picture holds its own copy: playback replacing FrameBitmap leaves it alone.
     TBitmap stored;
     MakeStoredPicture(Frame, Display, stored);
-    DrawSubtitles(stored, TimeMs);
-    return AppendScene(stored, FrameOrigin(stored, TimeMs));
+    return AddStoredScene(std::move(stored), TimeMs);
+}
+
+bool TfrmFramora::AddStoredScene(TBitmap Stored, std::int32_t TimeMs)
+{
+    if (SceneCount >= MaxSceneCount)
+        return false;
+    DrawSubtitles(Stored, TimeMs);
+    return AppendScene(Stored, FrameOrigin(Stored, TimeMs));
 }
 
 bool TfrmFramora::RestoreScene(const QImage& Picture, const TProvenance& Origin)
@@ -193,8 +209,9 @@ bool TfrmFramora::AppendScene(const TBitmap& Stored, const TProvenance& Origin)
         return false;
     ++SceneCount;
     {
+        // Shares Stored's rows (the pack makes its own copy): one 4K copy fewer on this thread.
         TPictureEx picture;
-        picture.SetGraphic(&Stored);
+        picture.SetGraphic(std::make_unique<TBitmap>(Stored));
         StoreScene(picture, SceneCount - 1);
         SceneOrigins.push_back(Origin);
     }
@@ -281,10 +298,9 @@ void TfrmFramora::UseClipboardImage(std::function<void(const QImage&)> use)
         return;
     }
     // What a capture would store.
-    UseShownPicture([this, use](const TBitmap& frame, const TDisplayTransform& display, std::int32_t timeMs) {
-        TBitmap stored;
-        MakeStoredPicture(frame, display, stored);
+    AskShownPicture([this, use](const TBitmap& frame, const TDisplayTransform&, std::int32_t timeMs) {
+        TBitmap stored = frame;
         DrawSubtitles(stored, timeMs);
         use(stored.Image());
-    });
+    }, true);
 }

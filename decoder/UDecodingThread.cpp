@@ -194,7 +194,10 @@ void TDecodingThread::ServePicture(const TDecodingRequest& request, TDecodingAns
         return;
     // The answer holds copies of its own: the decoder reuses its rows for the next request.
     const bool preview = request.Kind != TDecodingKind::ShownPicture && !decoder.Preview().Empty();
-    answer.Picture.Assign(preview ? decoder.Preview() : decoder.Bitmap());
+    if (request.Kind == TDecodingKind::ShownPicture && request.Upright)
+        MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), request.Scaling, answer.Picture);
+    else
+        answer.Picture.Assign(preview ? decoder.Preview() : decoder.Bitmap());
     if (answer.Picture.Empty())
         return;
     answer.Preview = preview;

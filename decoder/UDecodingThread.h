@@ -47,6 +47,10 @@ struct TDecodingRequest {
     TPictureSettings Settings;
     // The size pictures are drawn at (TMovieDecoder::SetPreviewSize); empty for none.
     QSize PreviewSize;
+    // ShownPicture: made upright, and at the display aspect when Scaling says, as a capture
+    // stores it (MakeDisplayedPicture), so that the asking thread does not.
+    bool Upright = false;
+    TAspectScaling Scaling = TAspectScaling::Coded;
     std::uint64_t Serial = 0; // given by Post
 };
 
