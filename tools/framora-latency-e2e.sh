@@ -21,6 +21,8 @@ answering_ms=200
 hang_s=30
 # Time between the actions, for anything they leave running to end.
 between_s=2
+# Time for the first picture to come after the window shows.
+first_picture_s=3
 
 mkdir -p "$out"
 rm -rf "$out/config" "$out/state" "$out/locks" "$out/saved"
@@ -110,6 +112,9 @@ app=$!
 wait_for "framora: layout reported"
 wait_answering "$(now_ms)"
 xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Framora$' | sort -n | head -n 1)"
+# Pause is enabled only once the first picture is on screen, which a 4K movie takes a while to
+# bring; a click before would go unheard and the movie would play on.
+sleep "$first_picture_s"
 measure "pause" click_at btnPause 50
 measure "step forward (Right)" key Right
 measure "picture back (,)" key comma
