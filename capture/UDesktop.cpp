@@ -2,6 +2,7 @@
 
 #include "browser/FImageBrowser.h"
 #include "components/UFormPanel.h"
+#include "components/UWorkProgress.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
 #include "framework/TListView.h"
@@ -441,18 +442,11 @@ void TFramoraDesktop::StartRestore(std::shared_ptr<TOrphanedScenes> orphans)
 
 std::unique_ptr<QProgressDialog> TFramoraDesktop::NewRestoreProgress(int total)
 {
-    auto progress = std::make_unique<QProgressDialog>(tr(RestoreProgressText).arg(0).arg(total), tr(RestoreCancelText),
-                                                      0, total, &FForm);
-    progress->setObjectName(QStringLiteral("RestoreProgress"));
-    progress->setWindowTitle(tr(RestoreProgressTitle));
-    // Non-modal: a modal one would run the event loop inside every setValue.
-    progress->setWindowModality(Qt::NonModal);
-    progress->setAutoClose(false);
-    progress->setAutoReset(false);
-    progress->setMinimumDuration(RestoreProgressDelayMs);
+    auto progress = NewWorkProgress(&FForm,
+                                    {QStringLiteral("RestoreProgress"), tr(RestoreProgressTitle),
+                                     tr(RestoreProgressText).arg(0).arg(total), tr(RestoreCancelText)},
+                                    total, RestoreProgressDelayMs);
     connect(progress.get(), &QProgressDialog::canceled, this, &TFramoraDesktop::CancelRestore);
-    // Starts the delay after which it shows itself.
-    progress->setValue(0);
     return progress;
 }
 

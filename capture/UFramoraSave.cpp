@@ -5,6 +5,7 @@
 #include "capture/UFramoraPrivate.h"
 
 #include "browser/FImageBrowser.h"
+#include "components/UWorkProgress.h"
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
 #include "framework/TOpenDialog.h"
@@ -259,18 +260,11 @@ void TfrmFramora::StartSave(std::int32_t selected)
 std::unique_ptr<QProgressDialog> TfrmFramora::NewSaveProgress(std::size_t total)
 {
     const int count = static_cast<int>(total);
-    auto progress = std::make_unique<QProgressDialog>(tr(SaveProgressText).arg(0).arg(count), tr(SaveCancelText), 0,
-                                                      count, this);
-    progress->setObjectName(QStringLiteral("SaveProgress"));
-    progress->setWindowTitle(tr(SaveProgressTitle));
-    // Non-modal: a modal one would run the event loop inside every setValue.
-    progress->setWindowModality(Qt::NonModal);
-    progress->setAutoClose(false);
-    progress->setAutoReset(false);
-    progress->setMinimumDuration(ProgressDelayMs);
+    auto progress = NewWorkProgress(this,
+                                    {QStringLiteral("SaveProgress"), tr(SaveProgressTitle),
+                                     tr(SaveProgressText).arg(0).arg(count), tr(SaveCancelText)},
+                                    count, ProgressDelayMs);
     connect(progress.get(), &QProgressDialog::canceled, this, &TfrmFramora::CancelSave);
-    // Starts the delay after which it shows itself.
-    progress->setValue(0);
     return progress;
 }
 

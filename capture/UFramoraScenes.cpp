@@ -208,13 +208,9 @@ bool TfrmFramora::AppendScene(const TBitmap& Stored, const TProvenance& Origin)
     if (SceneCount >= MaxSceneCount)
         return false;
     ++SceneCount;
-    {
-        // Shares Stored's rows (the pack makes its own copy): one 4K copy fewer on this thread.
-        TPictureEx picture;
-        picture.SetGraphic(std::make_unique<TBitmap>(Stored));
-        StoreScene(picture, SceneCount - 1);
-        SceneOrigins.push_back(Origin);
-    }
+    // The pack shares Stored's rows, which are the scene's own: no 4K copy on this thread.
+    cipOrg->StoreImage(std::make_unique<TBitmap>(Stored), SceneCount - 1);
+    SceneOrigins.push_back(Origin);
     FScenesUnsaved = true;
     emit SceneAdded(Stored.Image(), Origin);
     CustomImagePack1->Reset();

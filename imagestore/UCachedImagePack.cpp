@@ -1,5 +1,7 @@
 #include "imagestore/UCachedImagePack.h"
 
+#include "framework/TBitmap.h"
+
 #include <algorithm>
 
 TCachedImagePack::TCachedImagePack(QObject* owner) : TImagePack(owner) {}
@@ -69,10 +71,18 @@ void TCachedImagePack::GetImage(TPicture& picture, std::int32_t i)
             cached->Assign(ErrorPicture());
         }
     }
-    picture.SetGraphic(cached->Graphic());
+    if (const auto* bitmap = dynamic_cast<const TBitmap*>(cached->Graphic()))
+        picture.SetGraphic(std::make_unique<TBitmap>(*bitmap));
+    else
+        picture.SetGraphic(cached->Graphic());
 }
 
 void TCachedImagePack::StoreImage(const TPicture& picture, std::int32_t i)
 {
     CachedEntry(i)->Assign(picture);
+}
+
+void TCachedImagePack::StoreImage(std::unique_ptr<TGraphic> graphic, std::int32_t i)
+{
+    CachedEntry(i)->SetGraphic(std::move(graphic));
 }

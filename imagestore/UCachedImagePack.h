@@ -23,6 +23,8 @@ public:
     virtual TPictureEx& CachedPicture(std::int32_t i);
     // Fills a cached picture with image i.
     virtual void LoadImage(TPicture& picture, std::int32_t i) = 0;
+    // A bitmap is handed out sharing the pack's rows (a writer gets its own copy on the first
+    // write): thumbnails of 4K scenes then copy nothing.
     void GetImage(TPicture& picture, std::int32_t i) override;
 
     TCIPCacheLimit CacheLimit() const { return FCacheLimit; }
@@ -30,6 +32,8 @@ public:
     void SetCacheLimit(TCIPCacheLimit value);
     // Puts a copy of picture into the cache under i; any index is taken.
     void StoreImage(const TPicture& picture, std::int32_t i);
+    // Puts graphic itself into the cache under i: a picture made for the pack is not copied.
+    void StoreImage(std::unique_ptr<TGraphic> graphic, std::int32_t i);
 
     int CachedCount() const { return static_cast<int>(FCache.size()); }
     // Whether index i has an entry, without touching the order.
