@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <string>
 
 namespace MovieDecoding {
 
@@ -25,6 +26,13 @@ inline std::int64_t PresentationTimeOf(const AVFrame& picture)
 {
     return picture.best_effort_timestamp != AV_NOPTS_VALUE ? picture.best_effort_timestamp
                                                            : picture.pts;
+}
+
+// A metadata entry of a stream or file; empty when it has none.
+inline std::string MetadataText(AVDictionary* metadata, const char* key)
+{
+    const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
+    return entry && entry->value ? entry->value : std::string();
 }
 
 } // namespace MovieDecoding

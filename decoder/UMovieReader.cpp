@@ -17,6 +17,7 @@ extern "C" {
 #include <algorithm>
 
 using MovieDecoding::Clock;
+using MovieDecoding::MetadataText;
 using MovieDecoding::TCallDeadline;
 
 namespace {
@@ -351,4 +352,28 @@ TMovieDecoder::TNextPicture TMovieDecoder::NextPicture(int& budget)
         else
             avcodec_send_packet(codecContext, nullptr);
     }
+}
+
+// The subtitle streams the container lists, for the index to read on a thread of its own.
+std::vector<TSubtitleStreamInfo> TMovieDecoder::SubtitleStreams() const
+{
+    std::vector<TSubtitleStreamInfo> streams;
+    const TState& s = *FState;
+    if (!FIsOpen || s.UsesAVIFile || !s.FormatContext)
+        return streams;
+    for (unsigned i = 0; i < s.FormatContext->nb_streams; ++i) {
+        const AVStream* stream = s.FormatContext->streams[i];
+        if (stream->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
+            continue;
+        TSubtitleStreamInfo info;
+        info.ContainerIndex = static_cast<int>(i);
+        info.Language = MetadataText(stream->metadata, "language");
+        info.Title = MetadataText(stream->metadata, "title");
+        const AVCodecDescriptor* descriptor = avcodec_descriptor_get(stream->codecpar->codec_id);
+        info.Codec = descriptor ? descriptor->name : "unknown";
+        info.Bitmap = descriptor && (descriptor->props & AV_CODEC_PROP_BITMAP_SUB) != 0;
+        info.MovieStartUs = av_rescale_q(s.StreamStart, s.Stream()->time_base, AV_TIME_BASE_Q);
+        streams.push_back(std::move(info));
+    }
+    return streams;
 }

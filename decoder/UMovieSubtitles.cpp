@@ -27,6 +27,8 @@ extern "C" {
 
 namespace {
 
+using MovieDecoding::MetadataText;
+
 using Clock = std::chrono::steady_clock;
 
 // One call into FFmpeg that may read gives up after this long, as the decoder's do.
@@ -104,12 +106,6 @@ bool IsTextCodec(AVCodecID id)
 {
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
     return descriptor && (descriptor->props & AV_CODEC_PROP_TEXT_SUB) != 0;
-}
-
-std::string MetadataText(AVDictionary* metadata, const char* key)
-{
-    const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
-    return entry && entry->value ? entry->value : std::string();
 }
 
 } // namespace
@@ -676,27 +672,4 @@ QImage TMovieSubtitles::Overlay(QSize size, std::int32_t timeMs, QSize displaySi
     for (const TSubtitlePiece& piece : pieces)
         painter.drawImage(piece.At, piece.Pixels);
     return overlay;
-}
-
-std::vector<TSubtitleStreamInfo> TMovieDecoder::SubtitleStreams() const
-{
-    std::vector<TSubtitleStreamInfo> streams;
-    const TState& s = *FState;
-    if (!FIsOpen || s.UsesAVIFile || !s.FormatContext)
-        return streams;
-    for (unsigned i = 0; i < s.FormatContext->nb_streams; ++i) {
-        const AVStream* stream = s.FormatContext->streams[i];
-        if (stream->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
-            continue;
-        TSubtitleStreamInfo info;
-        info.ContainerIndex = static_cast<int>(i);
-        info.Language = MetadataText(stream->metadata, "language");
-        info.Title = MetadataText(stream->metadata, "title");
-        const AVCodecDescriptor* descriptor = avcodec_descriptor_get(stream->codecpar->codec_id);
-        info.Codec = descriptor ? descriptor->name : "unknown";
-        info.Bitmap = descriptor && (descriptor->props & AV_CODEC_PROP_BITMAP_SUB) != 0;
-        info.MovieStartUs = av_rescale_q(s.StreamStart, s.Stream()->time_base, AV_TIME_BASE_Q);
-        streams.push_back(std::move(info));
-    }
-    return streams;
 }
