@@ -149,7 +149,10 @@ void TfrmFramora::UsePicture(TPictureUse use)
 bool TfrmFramora::SubtitlesReachedTime(std::int32_t timeMs) const
 {
     // A stream that cannot be read has no subtitles to wait for.
-    return !SubtitlesShown() || Subtitles->IndexComplete() || Subtitles->Failed() || Subtitles->IndexedToMs() >= timeMs;
+    if (!SubtitlesShown() || Subtitles->IndexComplete() || Subtitles->Failed() || Subtitles->IndexCovers(timeMs))
+        return true;
+    Subtitles->ReadNear(timeMs);
+    return false;
 }
 
 // A still is never stored without the subtitles chosen: a use whose time the index has not
@@ -213,7 +216,8 @@ bool TfrmFramora::AppendScene(const TBitmap& Stored, const TProvenance& Origin)
     SceneOrigins.push_back(Origin);
     FScenesUnsaved = true;
     emit SceneAdded(Stored.Image(), Origin);
-    CustomImagePack1->Reset();
+    // The scenes before keep their places, and the list its thumbnails of them: a reset would
+    // have every visible 4K scene scaled down again on this thread.
     RefreshSceneList();
     Browser->SelectImage(SceneCount - 1);
     UpdateCommands();
