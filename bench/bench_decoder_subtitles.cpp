@@ -164,7 +164,7 @@ void BM_IndexBuild(benchmark::State& state)
         const double start = WallSeconds();
         TMovieSubtitles subtitles;
         subtitles.OpenStream(movie, stream);
-        subtitles.WaitForIndex(std::numeric_limits<std::int32_t>::max(), IndexWait);
+        subtitles.WaitForWholeIndex(IndexWait);
         indexSeconds += WallSeconds() - start;
         events = subtitles.EventCount();
         bareSeconds += BareReadSeconds(movie);

@@ -188,16 +188,18 @@ void TfrmFramora::RefreshSubtitleOverlay()
                                              TRect{0, 0, Panel1->width(), Panel1->height()});
         const QSize onScreen = ToQRect(fitted).size();
         FrameSubtitles = Subtitles->Overlay(onScreen.isEmpty() ? shown : onScreen, FrameMovieMs, shown);
-        // The subtitle of a time the index has not reached comes when it gets there.
-        if (Subtitles->IndexedToMs() < FrameMovieMs)
+        // The subtitle of a time the index has not read comes when it has, read there first.
+        if (!Subtitles->IndexCovers(FrameMovieMs)) {
+            Subtitles->ReadNear(FrameMovieMs);
             SubtitleIndexTimer->start();
+        }
     }
     PaintBox1->update();
 }
 
 void TfrmFramora::SubtitleIndexTick()
 {
-    if (!SubtitlesShown() || Subtitles->IndexedToMs() >= FrameMovieMs)
+    if (!SubtitlesShown() || Subtitles->IndexCovers(FrameMovieMs))
         RefreshSubtitleOverlay();
 }
 

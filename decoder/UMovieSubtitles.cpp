@@ -3,6 +3,7 @@
 #include "decoder/MovieDecoderState.h"
 #include "decoder/UMovieSubtitlesReaper.h"
 #include "decoder/USubtitleBlend.h"
+#include "decoder/USubtitleCoverage.h"
 #include "decoder/UMovieTime.h"
 
 extern "C" {
@@ -19,8 +20,11 @@ extern "C" {
 #include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <tuple>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -37,6 +41,13 @@ constexpr auto CallTimeLimit = std::chrono::milliseconds(TMovieDecoder::DefaultC
 // this much; the index counts an event as known only once reading has passed it by as much.
 constexpr std::int64_t InterleaveSlackMs = 1000;
 constexpr std::int64_t EndOpen = std::numeric_limits<std::int64_t>::max();
+// A long film's index reads first where pictures are wanted: from this long before a wanted
+// time (an event shown then started no earlier), when the time is further ahead of the reading
+// than this; a jump lands this far before the end of what was read, so that the stretches meet.
+constexpr std::int64_t ShownEventLookBackMs = 20000;
+constexpr std::int64_t JumpAheadMs = 30000;
+constexpr std::int64_t JumpRewindMs = 2 * InterleaveSlackMs;
+constexpr std::int64_t NoWish = std::numeric_limits<std::int64_t>::min();
 // A text event whose stream gives no end is shown until the next event, and this long at most
 // (the last one of a stream included), as players show them.
 constexpr std::int64_t OpenTextEventMs = 5000;
@@ -110,16 +121,22 @@ bool IsTextCodec(AVCodecID id)
 
 } // namespace
 
+namespace {
+struct TReading;
+} // namespace
+
 struct TMovieSubtitles::TIndex {
     // Set by the owner to end the reading; the interrupt callback hears it within one read.
     std::atomic<bool> Stop{false};
     Clock::time_point CallDeadline = Clock::time_point::max();
     std::thread Reader;
+    // The time whose subtitles are wanted next, NoWish when none.
+    std::atomic<std::int64_t> WantedMs{NoWish};
 
     mutable std::mutex Lock;
     mutable std::condition_variable Advanced;
     // Below, everything is guarded by Lock.
-    std::int64_t IndexedToMs = -1;
+    TSubtitleCoverage Coverage{ShownEventLookBackMs, JumpAheadMs, JumpRewindMs};
     bool Complete = false;
     bool Failed = false;
     std::size_t Events = 0;
@@ -135,20 +152,48 @@ struct TMovieSubtitles::TIndex {
     std::array<TSizedRenderer, TextRenderers> Renderers;
     std::uint64_t RenderUses = 0;
     bool HasText() const { return Track && Renderers.front().Renderer; }
-    // The track's event whose end the next event sets, -1 when none waits.
-    int OpenTextEvent = -1;
-    // Bitmaps: sorted by start; each new one ends the ones before it.
+    // The stream may be read out of order: an event's end that the next event sets is set
+    // from the starts of every event known, whichever came first.
+    std::set<std::int64_t> TextStarts;
+    std::map<std::int64_t, int> OpenTextEvents; // by start: track events the next one ends
+    // Bitmaps: sorted by start; each one ends the ones before it, an empty one included.
     std::vector<TBitmapEvent> Bitmaps;
+    std::set<std::int64_t> BitmapStarts;
 
     void Read(std::string file, int containerIndex, std::int64_t originMs, std::string paletteFile);
-    void Publish(std::int64_t reachedMs)
+    // The reading got to the stream's end; where it should go on from, when something is left.
+    std::optional<std::int64_t> ReadToEnd()
     {
+        std::optional<std::int64_t> jump;
         {
             const std::lock_guard<std::mutex> guard(Lock);
-            IndexedToMs = std::max(IndexedToMs, reachedMs);
+            Coverage.ReachedEnd();
+            jump = Coverage.NextJump(Wish(), true);
         }
         Advanced.notify_all();
+        return jump;
     }
+    bool JumpTo(TReading& r, std::int64_t targetMs, const std::string& file, int containerIndex,
+                const std::string& paletteFile);
+    // The reading got this far; where it should go on from, when elsewhere.
+    std::optional<std::int64_t> Publish(std::int64_t reachedMs, bool jumping)
+    {
+        std::optional<std::int64_t> jump;
+        {
+            const std::lock_guard<std::mutex> guard(Lock);
+            Coverage.Reached(reachedMs);
+            if (jumping)
+                jump = Coverage.NextJump(Wish(), false);
+        }
+        Advanced.notify_all();
+        return jump;
+    }
+    std::optional<std::int64_t> Wish() const
+    {
+        const std::int64_t wanted = WantedMs.load();
+        return wanted == NoWish ? std::nullopt : std::optional<std::int64_t>(wanted);
+    }
+    bool Covers(std::int64_t timeMs) const { return Complete || Coverage.Covers(timeMs); }
     void Finish(bool failed)
     {
         {
@@ -319,22 +364,32 @@ void AddTextEvent(TMovieSubtitles::TIndex& index, const AVSubtitle& subtitle, st
 {
     const std::lock_guard<std::mutex> guard(index.Lock);
     ASS_Track* track = index.Track.get();
-    if (index.OpenTextEvent >= 0 && index.OpenTextEvent < track->n_events) {
-        ASS_Event& open = track->events[index.OpenTextEvent];
-        open.Duration = std::clamp<long long>(SubtitleTime::Difference(startMs, open.Start), 0, OpenTextEventMs);
+    // The open event before this one ends where it starts, unless one between ended it sooner.
+    if (auto before = index.OpenTextEvents.lower_bound(startMs); before != index.OpenTextEvents.begin()) {
+        --before;
+        if (before->second < track->n_events) {
+            ASS_Event& open = track->events[before->second];
+            open.Duration = std::min<long long>(
+                open.Duration, std::clamp<long long>(SubtitleTime::Difference(startMs, open.Start), 0, OpenTextEventMs));
+        }
     }
-    index.OpenTextEvent = -1;
+    index.TextStarts.insert(startMs);
+    // An open event read after the one that follows it ends there at once.
+    const auto next = index.TextStarts.upper_bound(startMs);
+    const std::int64_t openMs = next == index.TextStarts.end()
+                                    ? OpenTextEventMs
+                                    : std::clamp<std::int64_t>(SubtitleTime::Difference(*next, startMs), 0, OpenTextEventMs);
     for (unsigned i = 0; i < subtitle.num_rects; ++i) {
         const AVSubtitleRect* rect = subtitle.rects[i];
         if (rect->type != SUBTITLE_ASS || !rect->ass)
             continue;
         const int before = track->n_events;
         ass_process_chunk(track, rect->ass, static_cast<int>(std::strlen(rect->ass)), startMs,
-                          durationMs == EndOpen ? OpenTextEventMs : durationMs);
+                          durationMs == EndOpen ? openMs : durationMs);
         if (track->n_events > before) {
             ++index.Events;
             if (durationMs == EndOpen)
-                index.OpenTextEvent = track->n_events - 1;
+                index.OpenTextEvents[startMs] = track->n_events - 1;
         }
     }
 }
@@ -382,13 +437,17 @@ void AddBitmapEvent(TMovieSubtitles::TIndex& index, const TReading& r, const AVS
             event.Rects.push_back(KeptRect(*subtitle.rects[i]));
     }
     const std::lock_guard<std::mutex> guard(index.Lock);
-    // A new picture replaces the one shown, and an empty one clears it.
-    for (auto it = index.Bitmaps.rbegin(); it != index.Bitmaps.rend() && it->EndMs > startMs; ++it)
-        it->EndMs = std::max(it->StartMs, startMs);
-    if (event.Rects.empty())
-        return;
     const auto place = std::upper_bound(index.Bitmaps.begin(), index.Bitmaps.end(), startMs,
                                         [](std::int64_t ms, const TBitmapEvent& e) { return ms < e.StartMs; });
+    // A new picture replaces the one shown, and an empty one clears it.
+    for (auto it = std::make_reverse_iterator(place); it != index.Bitmaps.rend() && it->EndMs > startMs; ++it)
+        it->EndMs = std::max(it->StartMs, startMs);
+    // Read after the one that follows it, it is replaced there.
+    if (const auto next = index.BitmapStarts.upper_bound(startMs); next != index.BitmapStarts.end())
+        event.EndMs = std::min(event.EndMs, *next);
+    index.BitmapStarts.insert(startMs);
+    if (event.Rects.empty())
+        return;
     index.Bitmaps.insert(place, std::move(event));
     ++index.Events;
 }
@@ -434,6 +493,15 @@ void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::in
     bool cutOff = false;
     TDecodedSubtitle decoded;
     AVSubtitle* subtitle = &decoded.Value;
+    // A movie's stream may be read where pictures are wanted first; a file beside it is short.
+    bool jumping = containerIndex >= 0;
+    // The subtitle packets taken: a stretch read twice adds nothing twice.
+    std::set<std::tuple<std::int64_t, std::int64_t, int>> taken;
+    bool starting = false; // after a jump, until the first packet with a time says from where
+    {
+        const std::lock_guard<std::mutex> guard(Lock);
+        Coverage.Start(TSubtitleCoverage::StreamStart);
+    }
     for (;;) {
         int status = 0;
         {
@@ -446,12 +514,17 @@ void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::in
             continue;
         if (status < 0) {
             cutOff = status != AVERROR_EOF;
+            if (const std::optional<std::int64_t> jump = jumping && !cutOff ? ReadToEnd() : std::nullopt;
+                jump && JumpTo(r, *jump, file, containerIndex, paletteFile)) {
+                starting = *jump != TSubtitleCoverage::StreamStart;
+                continue;
+            }
             break;
         }
         AVPacket& packet = *r.Packet;
         const AVStream* stream = r.Format->streams[packet.stream_index];
         const std::int64_t packetTime = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-        if (packet.stream_index == r.Stream->index) {
+        if (packet.stream_index == r.Stream->index && taken.emplace(packetTime, packet.pos, packet.size).second) {
             int got = 0;
             avsubtitle_free(subtitle);
             if (avcodec_decode_subtitle2(r.Codec.get(), subtitle, &got, &packet) < 0) {
@@ -465,15 +538,48 @@ void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::in
                     AddBitmapEvent(*this, r, *subtitle, startMs, durationMs);
             }
         }
-        if (packetTime != AV_NOPTS_VALUE)
-            Publish(SubtitleTime::Difference(SubtitleTime::Difference(ToMs(packetTime, stream->time_base), r.OriginMs),
-                                             InterleaveSlackMs));
+        std::optional<std::int64_t> jump;
+        if (packetTime != AV_NOPTS_VALUE) {
+            const std::int64_t packetMs = SubtitleTime::Difference(ToMs(packetTime, stream->time_base), r.OriginMs);
+            if (starting) {
+                const std::lock_guard<std::mutex> guard(Lock);
+                Coverage.Start(MovieTime::SaturatingAdd(packetMs, InterleaveSlackMs));
+                starting = false;
+            }
+            jump = Publish(SubtitleTime::Difference(packetMs, InterleaveSlackMs), jumping);
+        }
         av_packet_unref(&packet);
+        if (jump && JumpTo(r, *jump, file, containerIndex, paletteFile))
+            starting = *jump != TSubtitleCoverage::StreamStart;
+        else if (jump)
+            jumping = false; // a stream that cannot seek is read in order
     }
     if (damaged > 0 || cutOff)
         av_log(nullptr, AV_LOG_ERROR, "subtitles: %s: %d damaged subtitle packets skipped%s\n", file.c_str(), damaged,
                cutOff ? ", reading stopped early" : "");
     Finish(false);
+}
+
+bool TMovieSubtitles::TIndex::JumpTo(TReading& r, std::int64_t targetMs, const std::string& file, int containerIndex,
+                                    const std::string& paletteFile)
+{
+    if (targetMs == TSubtitleCoverage::StreamStart) {
+        // Opened again rather than sought: a seek to the start is not exact in every container.
+        TReading again;
+        again.OriginMs = r.OriginMs;
+        if (OpenReading(*this, again, file, containerIndex, paletteFile))
+            return false;
+        r = std::move(again);
+        const std::lock_guard<std::mutex> guard(Lock);
+        Coverage.Start(TSubtitleCoverage::StreamStart);
+        return true;
+    }
+    const std::int64_t containerMs = MovieTime::SaturatingAdd(targetMs, r.OriginMs);
+    TCall call(*this);
+    if (av_seek_frame(r.Format.get(), -1, av_rescale(containerMs, AV_TIME_BASE, 1000), AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    avcodec_flush_buffers(r.Codec.get());
+    return true;
 }
 
 ASS_Renderer* TMovieSubtitles::TIndex::RendererFor(QSize size, QSize displaySize)
@@ -608,14 +714,18 @@ bool TMovieSubtitles::IsOpen() const
     return FIndex != nullptr;
 }
 
-std::int32_t TMovieSubtitles::IndexedToMs() const
+bool TMovieSubtitles::IndexCovers(std::int32_t timeMs) const
 {
     if (!FIndex)
-        return -1;
+        return true;
     const std::lock_guard<std::mutex> guard(FIndex->Lock);
-    if (FIndex->Complete)
-        return std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(FIndex->IndexedToMs, -1, std::numeric_limits<std::int32_t>::max()));
+    return FIndex->Covers(timeMs);
+}
+
+void TMovieSubtitles::ReadNear(std::int32_t timeMs)
+{
+    if (FIndex)
+        FIndex->WantedMs = timeMs;
 }
 
 bool TMovieSubtitles::IndexComplete() const
@@ -646,10 +756,17 @@ bool TMovieSubtitles::WaitForIndex(std::int32_t timeMs, std::chrono::millisecond
 {
     if (!FIndex)
         return true;
+    FIndex->WantedMs = timeMs;
     std::unique_lock<std::mutex> lock(FIndex->Lock);
-    return FIndex->Advanced.wait_for(lock, limit, [this, timeMs] {
-        return FIndex->Complete || FIndex->IndexedToMs >= timeMs;
-    });
+    return FIndex->Advanced.wait_for(lock, limit, [this, timeMs] { return FIndex->Covers(timeMs); });
+}
+
+bool TMovieSubtitles::WaitForWholeIndex(std::chrono::milliseconds limit) const
+{
+    if (!FIndex)
+        return true;
+    std::unique_lock<std::mutex> lock(FIndex->Lock);
+    return FIndex->Advanced.wait_for(lock, limit, [this] { return FIndex->Complete; });
 }
 
 bool TMovieSubtitles::Draw(TBitmap& picture, std::int32_t timeMs, QSize displaySize)

@@ -1,6 +1,6 @@
 #pragma once
 // Subtitles drawn into stills: one subtitle stream of a movie, or a subtitle file beside it,
-// read from start to end on a thread of its own into an index of events, so that the subtitle
+// read on a thread of its own into an index of events, so that the subtitle
 // shown with a picture is the one whose display time covers the picture's time wherever the
 // picture was found (playback, a seek, an exact request, a step). Text subtitles are laid out
 // by libass at the size the picture is drawn; bitmap subtitles (DVD, PGS, DVB) are scaled to it.
@@ -52,8 +52,11 @@ public:
     static std::size_t ClosedStillReading();
     bool IsOpen() const;
 
-    // Every event starting at or before this time is in the index; -1 before the first is known.
-    std::int32_t IndexedToMs() const;
+    // Every event shown at this time is in the index.
+    bool IndexCovers(std::int32_t timeMs) const;
+    // The subtitles of this time are wanted next: a movie's stream, read from its start, jumps
+    // there when it is far ahead or behind, and comes back for what it passed over.
+    void ReadNear(std::int32_t timeMs);
     // The whole stream has been read (or found damaged).
     bool IndexComplete() const;
     // The stream or file could not be read: there are no subtitles.
@@ -62,8 +65,10 @@ public:
     // A program without a window waits this long for the index to reach a picture's time:
     // reading a whole film takes seconds, and no read waits longer than its deadline.
     static constexpr std::chrono::minutes UnattendedIndexWait{10};
-    // Waits until the index reaches timeMs or is complete, at most limit; true when it did.
+    // Reads near timeMs and waits until the index covers it, at most limit; true when it does.
     bool WaitForIndex(std::int32_t timeMs, std::chrono::milliseconds limit) const;
+    // Waits until the whole stream is read, at most limit; true when it is.
+    bool WaitForWholeIndex(std::chrono::milliseconds limit) const;
 
     // Blends the subtitles shown at timeMs into picture, an upright 24-bit picture of the movie
     // at any size; displaySize is the movie's picture at its display aspect, so that text keeps

@@ -290,7 +290,7 @@ int SubtitleOutcome(const TGrabOptions& options, const TMovieSubtitles& subtitle
 {
     if (!subtitles.IsOpen())
         return ExitOpened;
-    subtitles.WaitForIndex(std::numeric_limits<std::int32_t>::max(), TMovieSubtitles::UnattendedIndexWait);
+    subtitles.WaitForWholeIndex(TMovieSubtitles::UnattendedIndexWait);
     const QString what = options.SubtitleFile.isEmpty()
         ? QStringLiteral("%1: subtitle stream %2").arg(options.Movie).arg(options.SubtitleStream.value_or(0))
         : options.SubtitleFile;

@@ -35,8 +35,6 @@ namespace {
 using namespace SubtitleMovies;
 
 constexpr auto IndexWait = std::chrono::seconds(30);
-// A time no event reaches: waiting for it waits for the whole stream.
-constexpr std::int32_t WholeStream = std::numeric_limits<std::int32_t>::max();
 // A channel that moves by more than this was drawn on, not left by rounding.
 constexpr int ChangedLevel = 24;
 // Fewer changed pixels than this is no line of text.
@@ -150,7 +148,7 @@ TEST(Subtitles, EverySourceShowsItsEventsExactlyWhileTheyCoverThePicture)
                 EXPECT_EQ(still.Changed, 0) << source.Name << " at " << ms;
         }
         // The index reads on past the last request; on a loaded machine it may not be there yet.
-        EXPECT_TRUE(subtitles.WaitForIndex(WholeStream, IndexWait) && subtitles.IndexComplete()) << source.Name;
+        EXPECT_TRUE(subtitles.WaitForWholeIndex(IndexWait) && subtitles.IndexComplete()) << source.Name;
         EXPECT_FALSE(subtitles.Failed()) << source.Name;
         EXPECT_EQ(subtitles.EventCount(), 2u) << source.Name;
     }
@@ -341,7 +339,7 @@ TEST(Subtitles, DamagedSubtitlesGiveNoSubtitlesAndOneLogLine)
         subtitles.OpenFile(c.File);
         ASSERT_TRUE(decoder.DecodeFrame(FirstStartMs + 500)) << c.Name;
         EXPECT_EQ(StillOnDecoder(decoder, subtitles).Changed, 0) << c.Name;
-        EXPECT_TRUE(subtitles.WaitForIndex(WholeStream, IndexWait) && subtitles.IndexComplete()) << c.Name;
+        EXPECT_TRUE(subtitles.WaitForWholeIndex(IndexWait) && subtitles.IndexComplete()) << c.Name;
         EXPECT_EQ(subtitles.Failed(), c.Failed) << c.Name;
         EXPECT_EQ(TSubtitleLog::Lines.load(), 1) << c.Name;
     }
@@ -569,7 +567,7 @@ TEST(Subtitles, ATextEventWithoutAnEndIsShownForAFewSeconds)
     }
     TMovieSubtitles subtitles;
     subtitles.OpenFile(file.toStdString());
-    ASSERT_TRUE(subtitles.WaitForIndex(std::numeric_limits<std::int32_t>::max(), std::chrono::seconds(20)));
+    ASSERT_TRUE(subtitles.WaitForWholeIndex(std::chrono::seconds(20)));
     ASSERT_FALSE(subtitles.Failed());
     ASSERT_EQ(subtitles.EventCount(), 2u);
     const auto shows = [&](std::int32_t ms) {
