@@ -5,6 +5,8 @@
 //     with the subtitle stream's index started after the first picture, against the same with
 //     subtitles off; the index builds in the background.
 //   IndexBuild: the whole index of that movie, against a bare read of its packets.
+//   IndexNearLateTime: the index knowing a time near that movie's end, read there first,
+//     against read in order.
 // Each ratio is a counter: the capture's in CPU time of the calling thread (the machine is
 // shared), the opening's in wall time and in the calling thread's CPU time, the index's in wall
 // time.
@@ -23,6 +25,7 @@
 #include <ctime>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -176,6 +179,41 @@ void BM_IndexBuild(benchmark::State& state)
     state.counters["events"] = static_cast<double>(events);
 }
 BENCHMARK(BM_IndexBuild)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// A capture near the end of the film just after the subtitles were chosen: the wait until the
+// index knows its time, read there first, against the wait of an index read in order to it.
+void BM_IndexNearLateTime(benchmark::State& state)
+{
+    const std::string movie = Fixture(SubtitleMovies::Long);
+    TMovieDecoder decoder;
+    if (!decoder.Open(movie) || decoder.SubtitleStreams().empty()) {
+        state.SkipWithError("the movie does not open");
+        return;
+    }
+    const TSubtitleStreamInfo stream = decoder.SubtitleStreams().front();
+    const std::int32_t lateMs = (SubtitleMovies::LongMinutes - 5) * 60000;
+    double nearSeconds = 0, inOrderSeconds = 0;
+    for (auto _ : state) {
+        double start = WallSeconds();
+        {
+            TMovieSubtitles subtitles;
+            subtitles.OpenStream(movie, stream);
+            subtitles.WaitForIndex(lateMs, IndexWait);
+            nearSeconds += WallSeconds() - start;
+        }
+        start = WallSeconds();
+        TMovieSubtitles subtitles;
+        subtitles.OpenStream(movie, stream);
+        while (!subtitles.IndexCovers(lateMs))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        inOrderSeconds += WallSeconds() - start;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["near_ms"] = 1000 * nearSeconds / n;
+    state.counters["in_order_ms"] = 1000 * inOrderSeconds / n;
+    state.counters["ratio"] = inOrderSeconds > 0 ? nearSeconds / inOrderSeconds : 0;
+}
+BENCHMARK(BM_IndexNearLateTime)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace
 
