@@ -7,6 +7,7 @@
 #include "framework/TAction.h"
 #include "framework/TListView.h"
 #include "framework/TOpenDialog.h"
+#include "framework/ThreadPriority.h"
 #include "imagestore/UImageFile.h"
 #include "imagestore/USceneRecovery.h"
 #include "shell/Pathutil.h"
@@ -423,6 +424,7 @@ void TFramoraDesktop::StartRestore(std::shared_ptr<TOrphanedScenes> orphans)
         plan.emplace_back(folder.Index, folder.Files);
     TRestore* shared = restore.get();
     restore->Worker = std::jthread([this, shared, orphans, plan = std::move(plan)](std::stop_token stop) {
+        LowerThisThreadPriority();
         for (std::size_t planned = 0; planned < plan.size(); ++planned)
             for (const QString& file : plan[planned].second) {
                 if (stop.stop_requested())

@@ -9,6 +9,7 @@
 #include "decoder/USceneScanner.h"
 #include "framework/MessageBox.h"
 #include "framework/TBitmap.h"
+#include "framework/ThreadPriority.h"
 
 #include <QAction>
 #include <QFile>
@@ -119,6 +120,7 @@ void TfrmFramora::StartAutoCapture(int Mode)
     TAutoCapture* shared = scan.get();
     scan->Worker = std::jthread([this, shared, path, id, start, mode, chosen, deinterlace,
                                  toneMapping](std::stop_token stop) {
+        LowerThisThreadPriority();
         // A stop ends the decoder's call in progress (the opening included) at its next packet,
         // so that the window's join of this thread is short whatever the scan is doing.
         std::atomic<bool> stopped{false};

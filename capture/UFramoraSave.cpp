@@ -9,6 +9,7 @@
 #include "framework/MessageBox.h"
 #include "framework/TAction.h"
 #include "framework/TOpenDialog.h"
+#include "framework/ThreadPriority.h"
 #include "imagestore/UCustomImagePack.h"
 #include "imagestore/UPictureEX.h"
 #include "shell/Pathutil.h"
@@ -243,6 +244,7 @@ void TfrmFramora::StartSave(std::int32_t selected)
 
     const std::uint64_t id = save->Id;
     save->Worker = std::jthread([this, id, files = std::move(save->Files)](std::stop_token stop) {
+        LowerThisThreadPriority();
         WriteSceneFiles(files, stop, [this, id](const TSceneFileOutcome& outcome) {
             QMetaObject::invokeMethod(
                 this, [this, id, outcome] {

@@ -5,6 +5,7 @@
 #include "decoder/USubtitleBlend.h"
 #include "decoder/USubtitleCoverage.h"
 #include "decoder/UMovieTime.h"
+#include "framework/ThreadPriority.h"
 
 extern "C" {
 #include <ass/ass.h>
@@ -25,9 +26,6 @@ extern "C" {
 #include <set>
 #include <thread>
 #include <tuple>
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -58,9 +56,6 @@ constexpr int DvbPageHeight = 576;
 constexpr int MaxBitmapSide = 8192;
 // The subtitle decoder's own complaints are moved down from errors to verbose notes.
 constexpr int DecoderLogDemotion = AV_LOG_VERBOSE - AV_LOG_ERROR;
-// The index's thread runs at this niceness above the program's, at most the largest there is.
-constexpr int IndexNiceness = 10;
-constexpr int MaxNiceness = 19;
 // Walking back from the event found for a time, no more events than this are looked at.
 constexpr int MaxOverlappingEvents = 16;
 // libass's font family when a style's font is not on the system.
@@ -474,9 +469,7 @@ void EventTimes(const TReading& r, const AVPacket& packet, const AVSubtitle& sub
 
 void TMovieSubtitles::TIndex::Read(std::string file, int containerIndex, std::int64_t originMs, std::string paletteFile)
 {
-    // The window's thread shows pictures while this one reads: it gets the processor first.
-    const auto thread = static_cast<id_t>(gettid());
-    setpriority(PRIO_PROCESS, thread, std::min(MaxNiceness, getpriority(PRIO_PROCESS, thread) + IndexNiceness));
+    LowerThisThreadPriority();
     TReading r;
     r.OriginMs = originMs;
     const char* failure = OpenReading(*this, r, file, containerIndex, paletteFile);

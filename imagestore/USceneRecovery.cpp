@@ -1,5 +1,6 @@
 #include "imagestore/USceneRecovery.h"
 #include "framework/FileHandle.h"
+#include "framework/ThreadPriority.h"
 
 #include <QBuffer>
 #include <QDebug>
@@ -481,7 +482,10 @@ struct TSceneRecovery::TWorker {
 
 TSceneRecovery::TSceneRecovery(QString root) : FWorker(std::make_unique<TWorker>(std::move(root)))
 {
-    FWorker->Thread = std::jthread([worker = FWorker.get()](std::stop_token stop) { worker->Run(stop); });
+    FWorker->Thread = std::jthread([worker = FWorker.get()](std::stop_token stop) {
+        LowerThisThreadPriority();
+        worker->Run(stop);
+    });
 }
 
 TSceneRecovery::~TSceneRecovery()
