@@ -5,6 +5,7 @@
 #include "decoder/USharpness.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace SharpestPicture {
@@ -70,8 +71,12 @@ std::optional<TSharpestPicture> Find(TMovieDecoder& decoder, std::int32_t fromMs
 
 std::optional<TSharpestPicture> Around(TMovieDecoder& decoder, std::int32_t anchorMs, std::int32_t rangeMs)
 {
-    const std::int32_t range = ClampRange(rangeMs);
-    return Find(decoder, anchorMs - range, anchorMs + range, anchorMs);
+    // A time typed near the end of the millisecond range must not wrap around.
+    const std::int64_t range = ClampRange(rangeMs);
+    const auto within = [](std::int64_t ms) {
+        return static_cast<std::int32_t>(std::clamp<std::int64_t>(ms, 0, std::numeric_limits<std::int32_t>::max()));
+    };
+    return Find(decoder, within(anchorMs - range), within(anchorMs + range), anchorMs);
 }
 
 } // namespace SharpestPicture

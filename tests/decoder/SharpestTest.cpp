@@ -240,6 +240,13 @@ TEST_F(SharpestSearch, StretchesAtTheEndsOfTheMovie)
         EXPECT_EQ(StampOf(Decoder.Bitmap()), row.Expected) << row.From;
         EXPECT_EQ(row.Expected * PictureMs, found->TimeMs) << row.From;
     }
+    // Times at either end of the millisecond range stay in it.
+    const auto farEnd = SharpestPicture::Around(Decoder, INT32_MAX, SharpestPicture::MaxRangeMs);
+    ASSERT_TRUE(farEnd);
+    EXPECT_EQ(farEnd->TimeMs, lastMs);
+    const auto farStart = SharpestPicture::Around(Decoder, INT32_MIN, SharpestPicture::MaxRangeMs);
+    ASSERT_TRUE(farStart);
+    EXPECT_EQ(farStart->TimeMs, 0);
     TMovieDecoder closed;
     EXPECT_FALSE(SharpestPicture::Around(closed, 0, 500));
 }
