@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -20,6 +21,10 @@ const char* const ThresholdLabel = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "し�
 const char* const ThresholdHint = QT_TRANSLATE_NOOP(
     "TAutoCaptureDialog",
     "二つの絵の間の色と構図の変化がこの値（0〜255）以上で、直前の絵どうしの変化より際立つところをシーンの変わり目とします。");
+const char* const SharpestText = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "各シーンで最もシャープな画像");
+const char* const SharpestHint = QT_TRANSLATE_NOOP(
+    "TAutoCaptureDialog",
+    "変わり目の少し後の画像の代わりに、シーンの最初の2秒間で最もシャープな画像をキャプチャします。時間がかかります。");
 const char* const IntervalLabel = QT_TRANSLATE_NOOP("TAutoCaptureDialog", "間隔:");
 const char* const SecondsSuffix = QT_TRANSLATE_NOOP("TAutoCaptureDialog", " 秒");
 
@@ -42,7 +47,7 @@ std::optional<TAutoCaptureChoice> AcceptProposal(const TAutoCaptureRequest& requ
 
 TAutoCaptureChoice DefaultAutoCaptureChoice()
 {
-    return {false, SceneDetection::DefaultThreshold, DefaultIntervalSeconds};
+    return {false, SceneDetection::DefaultThreshold, DefaultIntervalSeconds, false};
 }
 
 std::optional<TAutoCaptureChoice> AskAutoCapture(QWidget* parent, TAutoCaptureMode mode,
@@ -69,6 +74,11 @@ std::optional<TAutoCaptureChoice> AskAutoCapture(QWidget* parent, TAutoCaptureMo
         value->setSuffix(Tr(SecondsSuffix));
         value->setValue(proposed.IntervalSeconds);
     }
+    auto* sharpest = new QCheckBox(Tr(SharpestText), &dialog);
+    sharpest->setObjectName(QStringLiteral("SharpestCheck"));
+    sharpest->setChecked(proposed.Sharpest);
+    sharpest->setToolTip(Tr(SharpestHint));
+    sharpest->setVisible(mode == TAutoCaptureMode::Scenes);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -78,11 +88,14 @@ std::optional<TAutoCaptureChoice> AskAutoCapture(QWidget* parent, TAutoCaptureMo
     layout->addWidget(whole);
     layout->addWidget(fromCurrent);
     layout->addLayout(form);
+    if (mode == TAutoCaptureMode::Scenes)
+        layout->addWidget(sharpest);
     layout->addWidget(buttons);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     TAutoCaptureChoice choice = proposed;
     choice.FromCurrent = fromCurrent->isChecked();
+    choice.Sharpest = mode == TAutoCaptureMode::Scenes && sharpest->isChecked();
     (mode == TAutoCaptureMode::Scenes ? choice.Threshold : choice.IntervalSeconds) = value->value();
     return choice;
 }

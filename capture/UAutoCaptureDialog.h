@@ -18,6 +18,9 @@ struct TAutoCaptureChoice {
     double Threshold = 0;
     // Interval: seconds between pictures.
     double IntervalSeconds = 0;
+    // Scenes: each scene's sharpest picture of its first seconds instead of the picture a few
+    // after its cut.
+    bool Sharpest = false;
 };
 
 // The choice the dialog proposes: the whole movie, the detector's default threshold, 10 seconds.

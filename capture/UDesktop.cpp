@@ -42,6 +42,7 @@ const QString SettingsApplication = QStringLiteral("Framora");
 const QString OpenFolderKey = QStringLiteral("folders/open");
 const QString SaveFolderKey = QStringLiteral("folders/save");
 const QString StepUnitKey = QStringLiteral("playback/stepUnitMs");
+const QString SharpestRangeKey = QStringLiteral("capture/sharpestRangeMs");
 const QString SaveDisplaySizeKey = QStringLiteral("capture/saveDisplaySize");
 const QString ExactPositionKey = QStringLiteral("playback/exactPosition");
 const QString PositionInFileNameKey = QStringLiteral("capture/positionInFileName");
@@ -115,6 +116,20 @@ std::optional<std::int32_t> TFramoraSettings::StepUnitMs() const
 void TFramoraSettings::SetStepUnitMs(std::int32_t ms)
 {
     FSettings.setValue(StepUnitKey, ms);
+}
+
+std::optional<std::int32_t> TFramoraSettings::SharpestRangeMs() const
+{
+    bool ok = false;
+    const int ms = FSettings.value(SharpestRangeKey).toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    return ms;
+}
+
+void TFramoraSettings::SetSharpestRangeMs(std::int32_t ms)
+{
+    FSettings.setValue(SharpestRangeKey, ms);
 }
 
 bool TFramoraSettings::Checked(const QString& key, bool byDefault) const
@@ -199,6 +214,7 @@ void TFramoraDesktop::CreateShortcuts()
     keys(FForm.actFramePrev, {Qt::Key_Comma});
     keys(FForm.actFrameNext, {Qt::Key_Period});
     keys(FForm.actCapture, {Qt::Key_Insert, Qt::Key_C});
+    keys(FForm.actCaptureSharpest, {QKeySequence(Qt::SHIFT | Qt::Key_C)});
     keys(FForm.actDelete1, {Qt::Key_Delete});
     keys(FForm.actSaveImage, {QKeySequence(Qt::CTRL | Qt::Key_S)});
 
@@ -238,6 +254,9 @@ void TFramoraDesktop::RestoreSettings()
         if (StepUnitMs(index) > 0)
             FSettings.SetStepUnitMs(StepUnitMs(index));
     });
+    if (const std::optional<std::int32_t> range = FSettings.SharpestRangeMs())
+        FForm.SetSharpestRangeMs(*range);
+    connect(&FForm, &TfrmFramora::SharpestRangeChanged, this, [this](int ms) { FSettings.SetSharpestRangeMs(ms); });
     KeepChecked(FForm.SaveDisplaySize1, SaveDisplaySizeKey, true);
     KeepChecked(FForm.ExactPosition1, ExactPositionKey, true);
     KeepChecked(FForm.PositionInFileName1, PositionInFileNameKey, false);

@@ -46,6 +46,9 @@ public:
     // The step in milliseconds; none when nothing was kept.
     std::optional<std::int32_t> StepUnitMs() const;
     void SetStepUnitMs(std::int32_t ms);
+    // How far either way the sharpest still is looked for; none when nothing was kept.
+    std::optional<std::int32_t> SharpestRangeMs() const;
+    void SetSharpestRangeMs(std::int32_t ms);
     // A setting that is on or off, kept under key; byDefault when nothing was kept.
     bool Checked(const QString& key, bool byDefault) const;
     void SetChecked(const QString& key, bool on);

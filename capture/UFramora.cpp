@@ -101,6 +101,8 @@ constexpr TCommandText CommandTexts[] = {
     {"actFrameNext", "", QT_TRANSLATE_NOOP("TfrmFramora", "1フレーム進みます")},
     {"actFramePrev", "", QT_TRANSLATE_NOOP("TfrmFramora", "1フレーム戻ります")},
     {"actSaveImage", QT_TRANSLATE_NOOP("TfrmFramora", "保存"), ""},
+    {"actCaptureSharpest", QT_TRANSLATE_NOOP("TfrmFramora", "ベストショットをキャプチャ"),
+     QT_TRANSLATE_NOOP("TfrmFramora", "表示中の画像の前後から、同じシーンで最もシャープな画像をシーンリストに追加します。")},
 };
 
 // The file-name part of a path: what follows the last delimiter.
@@ -244,6 +246,7 @@ void TfrmFramora::CreateCommands()
     actFrameNext = ActionList1->Find(QStringLiteral("actFrameNext"));
     actFramePrev = ActionList1->Find(QStringLiteral("actFramePrev"));
     actSaveImage = ActionList1->Find(QStringLiteral("actSaveImage"));
+    CreateSharpestCommand();
 
     BindAction(btnCapture, actCapture);
     BindAction(btnDelete, actDelete1);
@@ -364,6 +367,7 @@ void TfrmFramora::ConnectHandlers()
     bind(actFrameNext, &TfrmFramora::actFrameNextExecute, &TfrmFramora::actFrameStepUpdate);
     bind(actFramePrev, &TfrmFramora::actFramePrevExecute, &TfrmFramora::actFrameStepUpdate);
     bind(actCapture, &TfrmFramora::actCaptureExecute, &TfrmFramora::actCaptureUpdate);
+    bind(actCaptureSharpest, &TfrmFramora::actCaptureSharpestExecute, &TfrmFramora::actCaptureSharpestUpdate);
     bind(actDelete1, &TfrmFramora::actDelete1Execute, &TfrmFramora::actDelete1Update);
     bind(actDeleteAll, &TfrmFramora::actDeleteAllExecute, &TfrmFramora::actDeleteAllUpdate);
     bind(actSaveImage, &TfrmFramora::actSaveImageExecute, &TfrmFramora::actSaveImageUpdate);

@@ -176,6 +176,10 @@ public:
     TAction* actFrameNext;
     TAction* actFramePrev;
     TAction* actSaveImage;
+    // The sharpest still (UFramoraSharpest.cpp): its command and its range, in the キャプチャ menu.
+    TAction* actCaptureSharpest = nullptr;
+    QMenu* Capture1 = nullptr;
+    QMenu* SharpestRange1 = nullptr;
     QTimer* Timer2;
     TCustomImagePack* CustomImagePack1;
     TCustomImagePack* cipOrg;
@@ -214,6 +218,11 @@ public:
     void CustomImagePack1Change(TObject* Sender);
     void actCaptureUpdate(TAction* sender);
     void actCaptureExecute(TAction* sender);
+    void actCaptureSharpestUpdate(TAction* sender);
+    void actCaptureSharpestExecute(TAction* sender);
+    // How far either way of the picture on screen the sharpest is looked for.
+    std::int32_t SharpestRangeMs() const;
+    void SetSharpestRangeMs(std::int32_t ms);
     void actDelete1Update(TAction* sender);
     void actDelete1Execute(TAction* sender);
     void actDeleteAllUpdate(TAction* sender);
@@ -316,6 +325,8 @@ signals:
     void SceneAdded(const QImage& picture, const TProvenance& origin);
     void SceneDeleted(int index);
     void AllScenesDeleted();
+    // The user chose another range for the sharpest still.
+    void SharpestRangeChanged(int ms);
 
 private:
     void BindComponents();
@@ -358,6 +369,7 @@ private:
     // The picture a capture stores: the picture on screen upright, and at the display aspect
     // when SaveDisplaySize1 is checked.
     void MakeStoredPicture(const TBitmap& Frame, const TDisplayTransform& Display, TBitmap& Stored) const;
+    TBitmap StoredPicture(const TBitmap& Frame, const TDisplayTransform& Display) const;
 
     // Subtitles (UFramoraSubtitles.cpp).
     void CreateSubtitleMenu();
@@ -381,10 +393,11 @@ private:
         void operator()(TAutoCapture* scan) const;
     };
     void StartAutoCapture(int Mode);
+    // Sharpest: how the picture was chosen, when it was chosen as the sharpest of its scene's start.
     void AutoCaptureFound(std::uint64_t Scan, const QImage& Picture, const TDisplayTransform& Display,
-                          std::int32_t TimeMs);
+                          std::int32_t TimeMs, const std::optional<TSharpestPicture>& Sharpest);
     void AutoCaptureTaken(std::uint64_t Scan, const TBitmap& Frame, const TDisplayTransform& Display,
-                          std::int32_t TimeMs);
+                          std::int32_t TimeMs, const std::optional<TSharpestPicture>& Sharpest);
     void AutoCaptureProgress(std::uint64_t Scan, std::int32_t PositionMs);
     void AutoCaptureEnded(std::uint64_t Scan, bool Read);
     // Stops the scan in progress and waits for its thread; what it still sends is dropped.
@@ -406,6 +419,10 @@ private:
     bool AddScene(const TBitmap& Frame, const TDisplayTransform& Display, std::int32_t TimeMs);
     // Appends a picture made as a capture stores it, drawing the subtitles of TimeMs into it.
     bool AddStoredScene(TBitmap Stored, std::int32_t TimeMs);
+    // The same for the sharpest picture found: its provenance says so, with its score.
+    bool AddSharpestScene(TBitmap Stored, std::int32_t TimeMs, const TSharpestPicture& Sharpest);
+    void CreateSharpestCommand();
+    void SharpestAnswered(const std::shared_ptr<TDecodingAnswer>& answer);
     // Asks the decoding thread for the picture on screen, as a capture stores it when stored.
     void AskShownPicture(TShownPictureUse use, bool stored);
     // Appends Stored, which the list keeps as it is, with the origin it came from.

@@ -7,6 +7,7 @@
 #include "capture/UAutoCaptureDialog.h"
 #include "decoder/UMovieDecoder.h"
 #include "decoder/USceneScanner.h"
+#include "decoder/USharpestPicture.h"
 #include "framework/MessageBox.h"
 #include "framework/TBitmap.h"
 #include "framework/ThreadPriority.h"
@@ -35,6 +36,8 @@ const char* const CancelText = QT_TRANSLATE_NOOP("TfrmFramora", "キャンセル
 const char* const LimitMessage =
     QT_TRANSLATE_NOOP("TfrmFramora", "シーンが%1個になったため、%2 の位置で自動キャプチャを終了しました。");
 const char* const UnreadableMessage = QT_TRANSLATE_NOOP("TfrmFramora", "動画を読み取れませんでした。");
+// With the sharpest option, a scene's still is the sharpest picture this long from its cut.
+constexpr std::int32_t SharpestSceneStartMs = 2000;
 
 } // namespace
 
@@ -130,6 +133,17 @@ void TfrmFramora::StartAutoCapture(int Mode)
         decoder.SetDeinterlace(deinterlace);
         decoder.SetToneMapping(toneMapping);
         TSceneScanner scanner(decoder);
+        // The sharpest of a scene's start is found by a second decoder: the scan reads on with
+        // the first.
+        std::unique_ptr<TMovieDecoder> chooser;
+        if (chosen.Sharpest && mode == TAutoCaptureMode::Scenes) {
+            chooser = std::make_unique<TMovieDecoder>();
+            chooser->SetStopSignal(&stopped);
+            chooser->SetDeinterlace(deinterlace);
+            chooser->SetToneMapping(toneMapping);
+            if (!chooser->Open(path))
+                chooser.reset();
+        }
         const auto found = [&](const TSceneScanner::TFound& picture) {
             {
                 std::unique_lock lock(shared->Lock);
@@ -138,11 +152,20 @@ void TfrmFramora::StartAutoCapture(int Mode)
                 ++shared->InFlight;
             }
             // A copy of its own: the decoder renders the next picture into the same rows.
-            const QImage copy = picture.Picture.Image().copy();
-            const TDisplayTransform display = picture.Display;
-            const std::int32_t time = picture.TimeMs;
+            QImage copy = picture.Picture.Image().copy();
+            TDisplayTransform display = picture.Display;
+            std::int32_t time = picture.TimeMs;
+            std::optional<TSharpestPicture> sharpest;
+            if (chooser)
+                sharpest = SharpestPicture::Find(*chooser, picture.MarkMs, picture.MarkMs + SharpestSceneStartMs,
+                                                 picture.TimeMs);
+            if (sharpest) {
+                copy = chooser->Bitmap().Image().copy();
+                display = chooser->DisplayTransform();
+                time = sharpest->TimeMs;
+            }
             QMetaObject::invokeMethod(
-                this, [this, id, copy, display, time] { AutoCaptureFound(id, copy, display, time); },
+                this, [this, id, copy, display, time, sharpest] { AutoCaptureFound(id, copy, display, time, sharpest); },
                 Qt::QueuedConnection);
             return !stop.stop_requested();
         };
@@ -164,7 +187,7 @@ void TfrmFramora::StartAutoCapture(int Mode)
 }
 
 void TfrmFramora::AutoCaptureFound(std::uint64_t Scan, const QImage& Picture, const TDisplayTransform& Display,
-                                   std::int32_t TimeMs)
+                                   std::int32_t TimeMs, const std::optional<TSharpestPicture>& Sharpest)
 {
     if (!AutoCapture || AutoCapture->Scan != Scan)
         return;
@@ -174,20 +197,20 @@ void TfrmFramora::AutoCaptureFound(std::uint64_t Scan, const QImage& Picture, co
     use.Frame.Image() = Picture;
     use.Display = Display;
     use.TimeMs = TimeMs;
-    use.Use = [this, Scan](const TBitmap& frame, const TDisplayTransform& display, std::int32_t timeMs) {
-        AutoCaptureTaken(Scan, frame, display, timeMs);
+    use.Use = [this, Scan, Sharpest](const TBitmap& frame, const TDisplayTransform& display, std::int32_t timeMs) {
+        AutoCaptureTaken(Scan, frame, display, timeMs, Sharpest);
     };
     UsePicture(std::move(use));
 }
 
 void TfrmFramora::AutoCaptureTaken(std::uint64_t Scan, const TBitmap& Frame, const TDisplayTransform& Display,
-                                   std::int32_t TimeMs)
+                                   std::int32_t TimeMs, const std::optional<TSharpestPicture>& Sharpest)
 {
     if (!AutoCapture || AutoCapture->Scan != Scan)
         return;
     TAutoCapture& scan = *AutoCapture;
     if (!scan.Cancelled && !scan.LimitReached) {
-        if (AddScene(Frame, Display, TimeMs))
+        if (Sharpest ? AddSharpestScene(StoredPicture(Frame, Display), TimeMs, *Sharpest) : AddScene(Frame, Display, TimeMs))
             scan.LastTimeMs = TimeMs;
         if (SceneCount >= MaxSceneCount) {
             scan.LimitReached = true;

@@ -309,6 +309,9 @@ void TfrmFramora::TakeAnswer(const std::shared_ptr<TDecodingAnswer>& answer)
             }
         FinishPictureUses();
         break;
+    case TDecodingKind::SharpestPicture:
+        SharpestAnswered(answer);
+        break;
     default:
         PictureAnswered(*answer);
     }

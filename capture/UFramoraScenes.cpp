@@ -230,6 +230,13 @@ void TfrmFramora::MakeStoredPicture(const TBitmap& Frame, const TDisplayTransfor
                          SaveDisplaySize1->isChecked() ? TAspectScaling::Display : TAspectScaling::Coded, Stored);
 }
 
+TBitmap TfrmFramora::StoredPicture(const TBitmap& Frame, const TDisplayTransform& Display) const
+{
+    TBitmap stored;
+    MakeStoredPicture(Frame, Display, stored);
+    return stored;
+}
+
 TProvenance TfrmFramora::FrameOrigin(const TBitmap& stored, std::int32_t timeMs) const
 {
     TProvenance origin;

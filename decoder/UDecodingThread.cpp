@@ -9,6 +9,12 @@ namespace {
 
 using TOutcome = TDecodingAnswer::TOutcome;
 
+// A request whose picture becomes a scene: it gets the picture it was posted for.
+bool IsCapture(TDecodingKind kind)
+{
+    return kind == TDecodingKind::ShownPicture || kind == TDecodingKind::SharpestPicture;
+}
+
 bool IsStep(TDecodingKind kind)
 {
     return kind == TDecodingKind::NextPicture || kind == TDecodingKind::PreviousPicture;
@@ -21,13 +27,14 @@ bool ReplacedBy(TDecodingKind waiting, TDecodingKind newer)
 {
     switch (newer) {
     case TDecodingKind::Open:
-        return waiting != TDecodingKind::ShownPicture;
+        return !IsCapture(waiting);
     case TDecodingKind::Position:
         return waiting == TDecodingKind::Position || IsStep(waiting);
     case TDecodingKind::NextPicture:
     case TDecodingKind::PreviousPicture:
         return IsStep(waiting);
     case TDecodingKind::ShownPicture:
+    case TDecodingKind::SharpestPicture:
         return false;
     }
     return false;
@@ -35,9 +42,12 @@ bool ReplacedBy(TDecodingKind waiting, TDecodingKind newer)
 
 // Whether a newer request of kind stops the one running: a position or an opening stops a
 // position or a step (a step is stopped by no other step: holding the key would then never
-// show one). Nothing stops an opening or a full picture.
+// show one). Nothing stops an opening or a full picture; the search for the sharpest picture,
+// which may take a while, ends for another movie.
 bool StoppedBy(TDecodingKind running, TDecodingKind newer)
 {
+    if (running == TDecodingKind::SharpestPicture)
+        return newer == TDecodingKind::Open;
     const bool stoppable = running == TDecodingKind::Position || IsStep(running);
     return stoppable && (newer == TDecodingKind::Position || newer == TDecodingKind::Open);
 }
@@ -74,7 +84,7 @@ std::uint64_t TDecodingThread::Post(TDecodingRequest request)
         // Requests behind a full picture's request are what the user asked after it: the ones
         // before it keep their place, so that it gets the picture that was shown when it came.
         const auto firstReplaceable = std::find_if(FWaiting.rbegin(), FWaiting.rend(), [](const TDecodingRequest& waiting) {
-                                          return waiting.Kind == TDecodingKind::ShownPicture;
+                                          return IsCapture(waiting.Kind);
                                       }).base();
         for (auto at = firstReplaceable; at != FWaiting.end();) {
             if (!ReplacedBy(at->Kind, request.Kind)) {
@@ -88,7 +98,7 @@ std::uint64_t TDecodingThread::Post(TDecodingRequest request)
             replaced.push_back(std::move(answer));
             at = FWaiting.erase(at);
         }
-        if (FBusy && StoppedBy(FRunning, request.Kind) && !ShownPictureWaits())
+        if (FBusy && StoppedBy(FRunning, request.Kind) && !CaptureWaits())
             FStop = true;
         FWaiting.push_back(std::move(request));
     }
@@ -98,10 +108,10 @@ std::uint64_t TDecodingThread::Post(TDecodingRequest request)
     return serial;
 }
 
-bool TDecodingThread::ShownPictureWaits() const
+bool TDecodingThread::CaptureWaits() const
 {
     return std::any_of(FWaiting.begin(), FWaiting.end(),
-                       [](const TDecodingRequest& waiting) { return waiting.Kind == TDecodingKind::ShownPicture; });
+                       [](const TDecodingRequest& waiting) { return IsCapture(waiting.Kind); });
 }
 
 void TDecodingThread::Run()
@@ -134,6 +144,8 @@ void TDecodingThread::Serve(TDecodingRequest& request)
     try {
         if (request.Kind == TDecodingKind::Open)
             ServeOpen(request, *answer);
+        else if (request.Kind == TDecodingKind::SharpestPicture)
+            ServeSharpest(request, *answer);
         else
             ServePicture(request, *answer);
     } catch (...) {
@@ -201,6 +213,35 @@ void TDecodingThread::ServePicture(const TDecodingRequest& request, TDecodingAns
     if (answer.Picture.Empty())
         return;
     answer.Preview = preview;
+    Describe(answer);
+}
+
+void TDecodingThread::ServeSharpest(const TDecodingRequest& request, TDecodingAnswer& answer)
+{
+    TMovieDecoder& decoder = *FDecoder;
+    if (!decoder.IsOpen())
+        return;
+    decoder.SetDeinterlace(request.Settings.Deinterlace);
+    decoder.SetToneMapping(request.Settings.ToneMapping);
+    const std::optional<TSharpestPicture> sharpest = SharpestPicture::Around(decoder, request.TimeMs, request.RangeMs);
+    if (!sharpest)
+        return;
+    // Shown at full size: the picture on screen is the one stored.
+    answer.Picture.Assign(decoder.Bitmap());
+    if (request.Upright)
+        MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), request.Scaling, answer.Stored);
+    else
+        answer.Stored.Assign(decoder.Bitmap());
+    if (answer.Picture.Empty() || answer.Stored.Empty())
+        return;
+    answer.Sharpest = *sharpest;
+    Describe(answer);
+}
+
+// The rest of a picture's answer, from the picture the decoder shows.
+void TDecodingThread::Describe(TDecodingAnswer& answer) const
+{
+    const TMovieDecoder& decoder = *FDecoder;
     answer.FrameTimeMs = decoder.FrameTimeMs();
     answer.Settings = {decoder.Deinterlace(), decoder.ToneMapping()};
     answer.CodedSize = QSize(decoder.Width(), decoder.Height());

@@ -8,10 +8,13 @@
 // The latest request wins: a position request stops the one running at its next packet, and a
 // request still waiting is answered as replaced when a newer one of its kind comes. A request
 // for the full picture shown (a capture, a copy) is never replaced, and the requests before it
-// are no longer stopped, so that it gets the picture that was asked for when it was posted.
+// are no longer stopped, so that it gets the picture that was asked for when it was posted. A
+// request for the sharpest picture around a time is a capture too: nothing replaces it, and only
+// an opening (or the thread's end) stops it.
 #include "decoder/UDisplayPicture.h"
 #include "decoder/UMovieSubtitles.h"
 #include "decoder/UPictureSettings.h"
+#include "decoder/USharpestPicture.h"
 #include "framework/TBitmap.h"
 
 #include <QImage>
@@ -36,18 +39,22 @@ enum class TDecodingKind {
     Position,    // the picture at TimeMs
     NextPicture, // one picture on from the one shown
     PreviousPicture,
-    ShownPicture // the picture shown at full size: the last answered request's
+    ShownPicture, // the picture shown at full size: the last answered request's
+    // The sharpest picture within RangeMs of TimeMs in the same scene, at full size and, as a
+    // capture stores it, upright (Stored); the decoder is left showing it.
+    SharpestPicture
 };
 
 struct TDecodingRequest {
     TDecodingKind Kind = TDecodingKind::Position;
     std::string FileName;  // Open
-    std::int32_t TimeMs = 0; // Position
+    std::int32_t TimeMs = 0; // Position, SharpestPicture
+    std::int32_t RangeMs = 0; // SharpestPicture, either way
     bool Exact = false;
     TPictureSettings Settings;
     // The size pictures are drawn at (TMovieDecoder::SetPreviewSize); empty for none.
     QSize PreviewSize;
-    // ShownPicture: made upright, and at the display aspect when Scaling says, as a capture
+    // ShownPicture and SharpestPicture: made upright, and at the display aspect when Scaling says, as a capture
     // stores it (MakeDisplayedPicture), so that the asking thread does not.
     bool Upright = false;
     TAspectScaling Scaling = TAspectScaling::Coded;
@@ -80,6 +87,10 @@ struct TDecodingAnswer {
     TPictureSettings Settings; // what the picture was made with
     QSize CodedSize;
     TDisplayTransform Display;
+    // SharpestPicture: the picture made as a capture stores it (Picture is as coded, to show),
+    // and how it was chosen.
+    TBitmap Stored;
+    TSharpestPicture Sharpest;
     // Open: the movie's facts, or why it would not open.
     TMovieFacts Facts;
     std::string OpenError;
@@ -103,8 +114,10 @@ private:
     void Serve(TDecodingRequest& request);
     void ServeOpen(const TDecodingRequest& request, TDecodingAnswer& answer);
     void ServePicture(const TDecodingRequest& request, TDecodingAnswer& answer);
+    void ServeSharpest(const TDecodingRequest& request, TDecodingAnswer& answer);
+    void Describe(TDecodingAnswer& answer) const;
     void ReplaceWaiting(TDecodingKind kind);
-    bool ShownPictureWaits() const;
+    bool CaptureWaits() const;
 
     std::unique_ptr<TMovieDecoder> FDecoder;
     TAnswer FAnswer;

@@ -364,9 +364,10 @@ private:
     QImage FRows;
 };
 
-TSmallPicture SmallOf(const TBitmap& bitmap)
+} // namespace
+
+SceneDetection::TSmallPicture SceneDetection::SmallOf(const QImage& image)
 {
-    const QImage& image = bitmap.Image();
     if (image.isNull())
         return {};
     const QImage small = image
@@ -379,7 +380,7 @@ TSmallPicture SmallOf(const TBitmap& bitmap)
             small.width(), small.height()};
 }
 
-} // namespace
+using SceneDetection::SmallOf;
 
 // For the length of a scan, a stop of its token also ends the decoder's call in progress at its
 // next packet. A decoder that already hears a flag of its owner's keeps it: the owner raises
@@ -444,14 +445,14 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
 
     if (s.UsesAVIFile) {
         // Every sample is a picture of its own; stepping reads them in turn.
-        detector.Feed(FReachedMs, SmallOf(d.Bitmap()));
+        detector.Feed(FReachedMs, SmallOf(d.Bitmap().Image()));
         while (!bridge.Stopped()) {
             const std::int32_t before = d.FrameTimeMs();
             if (!d.DecodeNextFrame() || d.FrameTimeMs() <= before)
                 break;
             const std::int32_t ms = d.FrameTimeMs();
             tell(ms);
-            if (const auto still = detector.Feed(ms, SmallOf(d.Bitmap())))
+            if (const auto still = detector.Feed(ms, SmallOf(d.Bitmap().Image())))
                 if (!found({still->CutMs, ms, d.Bitmap(), d.DisplayTransform()}))
                     return true;
         }
@@ -486,7 +487,7 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
     if (s.CandidatePts == s.ShownPts && s.Candidate->data[0])
         detector.Feed(FReachedMs, small.Of(*s.Candidate));
     else
-        detector.Feed(FReachedMs, SmallOf(d.Bitmap()));
+        detector.Feed(FReachedMs, SmallOf(d.Bitmap().Image()));
     bool going = true;
     if (s.RunValid && !s.RunEnded && s.RunLastPts > lastPts && s.DecodedFrame->data[0]) {
         lastPts = s.RunLastPts;

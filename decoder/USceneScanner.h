@@ -76,6 +76,9 @@ struct TSmallPicture {
     std::vector<float> Cells;
 };
 
+// The detector's small copy of a picture, whatever its format.
+TSmallPicture SmallOf(const QImage& image);
+
 // How far the layouts of two pictures differ, 0..StructureScale: the mean of the more changed half
 // of the cells that show something, so black bars and a plain sky the shots share do not water
 // down the rest. 0 when the grids differ.

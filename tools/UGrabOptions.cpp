@@ -1,6 +1,7 @@
 #include "tools/UGrabOptions.h"
 
 #include "decoder/USceneScanner.h"
+#include "decoder/USharpestPicture.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -173,6 +174,16 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
                                    QStringLiteral("Instead of times: the picture shown every SECONDS (2, 0.5) "
                                                   "from the start to the end."),
                                    QStringLiteral("SECONDS"));
+    const QCommandLineOption sharpest(
+        QStringLiteral("sharpest"),
+        QStringLiteral("With times or --scenes: instead of each time's picture (or each scene's still), the "
+                       "sharpest picture within SECONDS (%1 to %2) either way, never across a scene cut; "
+                       "pictures without detail keep the one asked for. The line gives the chosen "
+                       "picture's time and its sharpness.")
+            .arg(SharpestPicture::MinRangeMs / 1000.0)
+            .arg(SharpestPicture::MaxRangeMs / 1000.0),
+        QStringLiteral("SECONDS"));
+    line.Parser().addOption(sharpest);
     line.Parser().addOption(scenes);
     line.Parser().addOption(threshold);
     line.Parser().addOption(every);
@@ -250,6 +261,18 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
     options.Fast = line.Parser().isSet(fast);
     if (options.Fast && line.Parser().isSet(exact))
         return fail(QStringLiteral("--fast and --exact ask for different pictures; give one"));
+    if (line.Parser().isSet(sharpest)) {
+        bool ok = false;
+        const double ms = line.Parser().value(sharpest).toDouble(&ok) * 1000;
+        if (!ok || !(ms >= SharpestPicture::MinRangeMs && ms <= SharpestPicture::MaxRangeMs))
+            return fail(QStringLiteral("--sharpest takes %1 to %2 seconds, not %3")
+                            .arg(SharpestPicture::MinRangeMs / 1000.0)
+                            .arg(SharpestPicture::MaxRangeMs / 1000.0)
+                            .arg(line.Parser().value(sharpest)));
+        if (options.Fast || line.Parser().isSet(sheet) || line.Parser().isSet(every))
+            return fail(QStringLiteral("--sharpest goes with times or --scenes, not with --fast, --sheet or --every"));
+        options.SharpestRangeMs = static_cast<std::int32_t>(std::lround(ms));
+    }
     const QStringList positional = line.PositionalArguments();
     if (line.Parser().isSet(sheet)) {
         options.Sheet = ContactSheet::ParseGrid(line.Parser().value(sheet));

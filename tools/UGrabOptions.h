@@ -5,6 +5,7 @@
 //   framora-grab [options] --sheet COLUMNSxROWS MOVIE OUT  a contact sheet
 //   framora-grab [options] --scenes [THRESHOLD] MOVIE OUTDIR a picture of every scene
 //   framora-grab [options] --every SECONDS MOVIE OUTDIR   a picture every SECONDS
+//   --sharpest SECONDS with times or --scenes: the sharpest picture within SECONDS either way
 #include "decoder/UPictureSettings.h"
 #include "shell/UCommandLine.h"
 #include "tools/UContactSheet.h"
@@ -43,6 +44,9 @@ struct TGrabOptions : TCommandLineResult {
     // with this threshold, or one every EveryMs.
     std::optional<double> SceneThreshold;
     std::optional<std::int32_t> EveryMs;
+    // --sharpest SECONDS: instead of each time's picture (or each scene's still), the sharpest
+    // within this many milliseconds either way, in the same scene.
+    std::optional<std::int32_t> SharpestRangeMs;
     // --coded: pictures as the movie codes them; by default as it is meant to be shown (upright,
     // at the display aspect), the pictures the window captures.
     bool Coded = false;

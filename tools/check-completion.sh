@@ -51,6 +51,8 @@ expect "stills"                            framora-grab clip.mp4 ''
 expect "stills"                            framora-grab --scenes 15 clip.mp4 ''
 expect "CLIP2.MKV clip.mp4 notes.txt stills" framora-grab --sheet 4x5 clip.mp4 ''
 expect ""                                  framora-grab --every ''
+expect ""                                  framora-grab --sharpest ''
+expect "stills"                            framora-grab --sharpest 0.5 clip.mp4 ''
 expect "--sub-file --subtitles"            framora-grab --sub
 expect "off"                               framora-grab --subtitles o
 expect "stills"                            framora-grab --sub-file ''

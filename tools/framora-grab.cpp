@@ -5,6 +5,7 @@
 #include "decoder/UMovieDecoder.h"
 #include "decoder/UMovieSubtitles.h"
 #include "decoder/USceneScanner.h"
+#include "decoder/USharpestPicture.h"
 #include "framework/QtMessageLog.h"
 #include "imagestore/UImageFile.h"
 #include "shell/UCommandLine.h"
@@ -20,6 +21,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -79,7 +82,8 @@ void Report(const QString& line)
 }
 
 // Where the picture on the decoder came from, as the window writes it into saved scenes.
-TProvenance ProvenanceOf(const TMovieDecoder& decoder, const TGrabOptions& options, const TBitmap& picture)
+TProvenance ProvenanceOf(const TMovieDecoder& decoder, const TGrabOptions& options, const TBitmap& picture,
+                         const TSharpestPicture* sharpest)
 {
     TProvenance provenance;
     provenance.Movie = QFileInfo(options.Movie).fileName();
@@ -89,6 +93,10 @@ TProvenance ProvenanceOf(const TMovieDecoder& decoder, const TGrabOptions& optio
     provenance.Settings = {{QStringLiteral("DisplaySize"), options.Coded ? QStringLiteral("off") : QStringLiteral("on")}};
     for (const auto& [name, word] : SettingWords({decoder.Deinterlace(), decoder.ToneMapping()}))
         provenance.Settings.append({QString::fromStdString(name), QString::fromStdString(word)});
+    if (sharpest) {
+        provenance.Settings.append({QStringLiteral("Choice"), QStringLiteral("sharpest")});
+        provenance.Settings.append({QStringLiteral("Sharpness"), QString::number(sharpest->Score, 'f', 1)});
+    }
     provenance.Creator = FramoraNameAndVersion();
     return provenance;
 }
@@ -135,11 +143,11 @@ const TBitmap& Picture(const TMovieDecoder& decoder, const TGrabOptions& options
 
 // Writes the picture the decoder rendered last to target; says why when it cannot.
 bool WriteGrabbed(const TMovieDecoder& decoder, const TGrabOptions& options, const std::filesystem::path& target,
-                  TBitmap& shown, TMovieSubtitles& subtitles)
+                  TBitmap& shown, TMovieSubtitles& subtitles, const TSharpestPicture* sharpest)
 {
     const TBitmap& picture = Picture(decoder, options, shown, subtitles);
     QString error;
-    if (WritePicture(picture, target, options.PictureFormat(), ProvenanceOf(decoder, options, picture), error))
+    if (WritePicture(picture, target, options.PictureFormat(), ProvenanceOf(decoder, options, picture, sharpest), error))
         return true;
     Report(QStringLiteral("cannot write %1: %2").arg(QString::fromStdString(target.string()), error));
     return false;
@@ -167,13 +175,17 @@ public:
         FAllWritten = false;
     }
 
-    // Writes the picture the decoder rendered last, when it rendered one for mark.
-    void Write(const TMovieDecoder& decoder, std::int32_t mark, bool decoded)
+    // Writes the picture the decoder rendered last, when it rendered one for mark (chosen as the
+    // sharpest when sharpest is given).
+    void Write(const TMovieDecoder& decoder, std::int32_t mark, bool decoded, const TSharpestPicture* sharpest = nullptr)
     {
         const std::filesystem::path target = FOutDir / (std::to_string(mark) + FExtension);
-        const bool written = decoded && WriteGrabbed(decoder, FOptions, target, FShown, FSubtitles);
-        // The picture's own time, because it may lie away from the mark (--fast, a scene's still).
-        if (written)
+        const bool written = decoded && WriteGrabbed(decoder, FOptions, target, FShown, FSubtitles, sharpest);
+        // The picture's own time, because it may lie away from the mark (--fast, a scene's still,
+        // the sharpest).
+        if (written && sharpest)
+            std::printf("%d ok %s at %d sharpness %.1f\n", mark, target.c_str(), decoder.FrameTimeMs(), sharpest->Score);
+        else if (written)
             std::printf("%d ok %s at %d\n", mark, target.c_str(), decoder.FrameTimeMs());
         else
             std::printf("%d failed\n", mark);
@@ -192,11 +204,23 @@ private:
     bool FAllWritten = true;
 };
 
+// The sharpest picture around ms put on decoder and written for mark.
+void WriteSharpest(TPictureFiles& files, TMovieDecoder& decoder, std::int32_t mark, std::int32_t ms,
+                   std::int32_t rangeMs)
+{
+    const std::optional<TSharpestPicture> sharpest = SharpestPicture::Around(decoder, ms, rangeMs);
+    files.Write(decoder, mark, sharpest.has_value(), sharpest ? &*sharpest : nullptr);
+}
+
 int GrabPictures(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSubtitles& subtitles)
 {
     TPictureFiles files(options, subtitles);
-    for (std::int32_t ms : options.Times)
-        files.Write(decoder, ms, decoder.DecodeFrame(ms));
+    for (std::int32_t ms : options.Times) {
+        if (options.SharpestRangeMs)
+            WriteSharpest(files, decoder, ms, ms, *options.SharpestRangeMs);
+        else
+            files.Write(decoder, ms, decoder.DecodeFrame(ms));
+    }
     return files.AllWritten() ? ExitOpened : ExitSomeTimeFailed;
 }
 
@@ -211,11 +235,28 @@ int GrabAutomatic(TMovieDecoder& decoder, const TGrabOptions& options, TMovieSub
         for (; missedSaid < scanner.MissedMs().size(); ++missedSaid)
             files.Missed(scanner.MissedMs()[missedSaid]);
     };
+    // The sharpest around each still is looked for with a decoder of its own: the scan reads on
+    // with the first.
+    std::unique_ptr<TMovieDecoder> chooser;
+    if (options.SharpestRangeMs) {
+        chooser = std::make_unique<TMovieDecoder>();
+        chooser->SetDeinterlace(options.Pictures.Deinterlace);
+        chooser->SetToneMapping(options.Pictures.ToneMapping);
+        if (!chooser->Open(decoder.FileName()))
+            chooser.reset();
+    }
     const auto write = [&](const TSceneScanner::TFound& found) {
         sayMissed();
-        files.Write(decoder, found.MarkMs, true);
+        if (chooser)
+            WriteSharpest(files, *chooser, found.MarkMs, found.TimeMs, *options.SharpestRangeMs);
+        else
+            files.Write(decoder, found.MarkMs, true);
         return true;
     };
+    if (options.SharpestRangeMs && !chooser) {
+        Report(QStringLiteral("%1: cannot open the movie a second time to choose pictures").arg(options.Movie));
+        return ExitNotOpened;
+    }
     const bool read = options.SceneThreshold
         ? scanner.ScanScenes(0, SceneDetection::TSettings{*options.SceneThreshold}, {}, write)
         : scanner.ScanIntervals(0, *options.EveryMs, {}, write);

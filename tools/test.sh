@@ -51,6 +51,9 @@ passed=$(( passed + 1 ))
 stage "scenes survive a kill: three captures, kill -9, a new start answered yes"
 bash tools/framora-recovery-e2e.sh build
 passed=$(( passed + 1 ))
+stage "the sharpest still: on a blurred picture, Shift+C stores and saves the sharp one beside it"
+bash tools/framora-sharpest-e2e.sh build
+passed=$(( passed + 1 ))
 
 stage "install into a temporary prefix; the desktop entry and the metainfo pass their validators"
 prefix=$(mktemp -d)

@@ -35,6 +35,14 @@
         <source>二つの絵の間の色と構図の変化がこの値（0〜255）以上で、直前の絵どうしの変化より際立つところをシーンの変わり目とします。</source>
         <translation>A change of colour and layout between two pictures of at least this much (0 to 255), standing out from the changes between the pictures just before, counts as a cut.</translation>
     </message>
+    <message>
+        <source>各シーンで最もシャープな画像</source>
+        <translation>The sharpest picture of each scene</translation>
+    </message>
+    <message>
+        <source>変わり目の少し後の画像の代わりに、シーンの最初の2秒間で最もシャープな画像をキャプチャします。時間がかかります。</source>
+        <translation>Captures the sharpest picture of each scene&apos;s first two seconds instead of the picture a little after its cut. Takes longer.</translation>
+    </message>
 </context>
 <context>
     <name>TExecuteBlocker</name>
@@ -529,6 +537,26 @@ Folder: %1</numerusform>
     <message>
         <source>シーンを保存しています... %1 / %2</source>
         <translation>Saving scenes... %1 / %2</translation>
+    </message>
+    <message>
+        <source>ベストショットをキャプチャ</source>
+        <translation>Capture Sharpest</translation>
+    </message>
+    <message>
+        <source>表示中の画像の前後から、同じシーンで最もシャープな画像をシーンリストに追加します。</source>
+        <translation>Adds the sharpest picture around the one on screen, within the same scene, to the scene list.</translation>
+    </message>
+    <message>
+        <source>キャプチャ(&amp;C)</source>
+        <translation>&amp;Capture</translation>
+    </message>
+    <message>
+        <source>範囲</source>
+        <translation>Range</translation>
+    </message>
+    <message>
+        <source>±%1 秒</source>
+        <translation>±%1 s</translation>
     </message>
 </context>
 <context>

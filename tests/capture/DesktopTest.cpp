@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMimeData>
 #include <QTest>
 #include <QToolButton>
@@ -189,6 +190,21 @@ TEST_F(FramoraDesktop, SceneKeysAndCopy)
     TFileDialogScript dialogs;
     Key(Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(dialogs.Asked().size(), 1);
+}
+
+TEST_F(FramoraDesktop, ShiftCCapturesTheSharpestAndItsRangeIsKept)
+{
+    OpenPausedAt(2000);
+    ShowActive();
+    int sharpest = 0;
+    QObject::connect(Form->actCaptureSharpest, &QAction::triggered, [&sharpest] { ++sharpest; });
+    Key(Qt::Key_C, Qt::ShiftModifier);
+    EXPECT_EQ(sharpest, 1);
+    EXPECT_EQ(Form->CurrentSceneCount(), 1);
+    Form->SharpestRange1->actions().front()->trigger();
+
+    Form = NextRun();
+    EXPECT_EQ(Form->SharpestRangeMs(), 200);
 }
 
 TEST_F(FramoraDesktop, FoldersStepUnitSaveSizeAndExactnessAreKeptBetweenRuns)

@@ -5,6 +5,7 @@
 #include "capture/UAutoCaptureDialog.h"
 #include "decoder/USceneScanner.h"
 #include "fixtures/SceneMovies.h"
+#include "fixtures/SharpMovies.h"
 #include "imagestore/UPictureEX.h"
 #include "support/RecipeMovie.h"
 #include "support/SlowInputs.h"
@@ -75,6 +76,36 @@ TEST_F(FramoraAutoCapture, ScenesGoIntoTheSceneListInTimeOrder)
     EXPECT_TRUE(Form->HasUnsavedScenes());
     QTest::qWait(0);
     EXPECT_EQ(Form->findChild<QProgressDialog*>("AutoCaptureProgress"), nullptr);
+}
+
+TEST_F(FramoraAutoCapture, TheSharpestOfEachScenesStartInsteadOfThePictureAfterItsCut)
+{
+    using SharpMovies::Cut;
+    std::vector<TProvenance> origins;
+    QObject::connect(Form.get(), &TfrmFramora::SceneAdded,
+                     [&origins](const QImage&, const TProvenance& origin) { origins.push_back(origin); });
+    OpenPaused(SharpMovies::Alternating);
+    // Off by default: the picture a few after the cut, blurred here.
+    EXPECT_FALSE(DefaultAutoCaptureChoice().Sharpest);
+    Run(Form->CaptureScenes1, Scenes());
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(SceneStamps(), (QList<int>{0, Cut + StillOffset}));
+
+    TAutoCaptureChoice sharpest = Scenes();
+    sharpest.Sharpest = true;
+    Run(Form->CaptureScenes1, sharpest);
+    ASSERT_TRUE(WaitForEnd());
+    const QList<int> stamps = SceneStamps();
+    ASSERT_EQ(stamps.size(), 4);
+    EXPECT_EQ(stamps[2], 0);
+    // The sharp picture nearest the still, in the scene after the cut.
+    EXPECT_EQ(stamps[3] % 2, 0);
+    EXPECT_LE(std::abs(stamps[3] - (Cut + StillOffset)), 1);
+    EXPECT_GE(stamps[3], Cut);
+    ASSERT_EQ(origins.size(), 4u);
+    EXPECT_EQ(origins[3].PositionMs, stamps[3] * PictureMs);
+    EXPECT_TRUE(origins[3].Settings.contains({QStringLiteral("Choice"), QStringLiteral("sharpest")}));
+    EXPECT_FALSE(origins[1].Settings.contains({QStringLiteral("Choice"), QStringLiteral("sharpest")}));
 }
 
 TEST_F(FramoraAutoCapture, IntervalsFromThePositionOnScreen)

@@ -203,3 +203,33 @@ TEST_F(DecodingThread, GoingAwayStopsTheRequestRunningAndAnswersNoMore)
 }
 
 } // namespace
+
+TEST_F(DecodingThread, TheSharpestPictureIsACaptureThatNothingReplaces)
+{
+    Answers.Hold(true);
+    const std::uint64_t busy = Thread->Post(Request(TDecodingKind::Position, 0));
+    Answers.WaitUntilHolding();
+    const std::uint64_t before = Thread->Post(Request(TDecodingKind::Position, 3000));
+    TDecodingRequest sharpest = Request(TDecodingKind::SharpestPicture, 4000);
+    sharpest.RangeMs = 200;
+    sharpest.Upright = true;
+    const std::uint64_t chosen = Thread->Post(sharpest);
+    const std::uint64_t shown = Thread->Post(Request(TDecodingKind::ShownPicture));
+    const std::uint64_t after = Thread->Post(Request(TDecodingKind::Position, 8000));
+    Answers.Hold(false);
+
+    EXPECT_EQ(Stamp(busy), 0);
+    // The position before it is pinned, as before a shown picture.
+    EXPECT_EQ(Stamp(before), 3000 / PictureMs);
+    const auto answer = Answers.Final(chosen);
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->Outcome, TOutcome::Shown);
+    EXPECT_LE(std::abs(answer->FrameTimeMs - 4000), 200);
+    EXPECT_EQ(answer->FrameTimeMs, answer->Sharpest.TimeMs);
+    EXPECT_EQ(StampOf(answer->Picture) * PictureMs, answer->FrameTimeMs);
+    EXPECT_EQ(StampOf(answer->Stored), StampOf(answer->Picture));
+    EXPECT_FALSE(answer->Preview);
+    // The decoder was left on the chosen picture.
+    EXPECT_EQ(Stamp(shown), StampOf(answer->Picture));
+    EXPECT_EQ(Stamp(after), 8000 / PictureMs);
+}

@@ -2,11 +2,15 @@
 // its time, and a line for each.
 #include "StampedMovies.h"
 #include "fixtures/SceneMovies.h"
+#include "fixtures/SharpMovies.h"
 #include "support/GrabRun.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <iterator>
 
 using namespace TestMovies;
 
@@ -63,6 +67,52 @@ TEST(FramoraGrab, NoSceneLimitOnTheCommandLine)
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     EXPECT_EQ(run.Out.size(), SceneMovies::ManyScenes + 1);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), SceneMovies::ManyScenes);
+}
+
+} // namespace
+
+namespace {
+
+// "MS ok FILE at T sharpness S": T and S.
+std::pair<int, double> ChosenOf(const QString& line)
+{
+    const QStringList words = line.split(QLatin1Char(' '));
+    if (words.size() != 7 || words[3] != "at" || words[5] != "sharpness")
+        return {-1, -1};
+    return {words[4].toInt(), words[6].toDouble()};
+}
+
+TEST(FramoraGrab, SharpestAtEachTimeAndEachScene)
+{
+    constexpr int PictureMs = 1000 / FrameRate;
+    QTemporaryDir dir;
+    // On a blurred picture before the cut, on the one after it, and on a sharp one.
+    const int pictures[] = {47, 49, 51, 60};
+    QStringList arguments{"--sharpest", "0.5", "--format", "png", Movie(SharpMovies::Alternating), dir.path()};
+    for (const int picture : pictures)
+        arguments << QString::number(picture * PictureMs);
+    const TGrabRun run = Grab(arguments);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    ASSERT_EQ(run.Out.size(), qsizetype(1 + std::size(pictures))) << run.Out.join('\n').toStdString();
+    for (std::size_t i = 0; i < std::size(pictures); ++i) {
+        const auto [chosenMs, score] = ChosenOf(run.Out[int(i) + 1]);
+        const int chosen = chosenMs / PictureMs;
+        SCOPED_TRACE(run.Out[int(i) + 1].toStdString());
+        EXPECT_EQ(chosen % 2, 0);
+        EXPECT_LE(std::abs(chosen - pictures[i]), 1);
+        EXPECT_EQ(chosen < SharpMovies::Cut, pictures[i] < SharpMovies::Cut);
+        EXPECT_GT(score, 0);
+    }
+
+    QTemporaryDir scenes;
+    const TGrabRun scan = Grab({"--sharpest", "0.2", "--scenes", Movie(SharpMovies::Alternating), scenes.path()});
+    ASSERT_EQ(scan.ExitCode, 0) << scan.Err.toStdString();
+    ASSERT_EQ(scan.Out.size(), 3) << scan.Out.join('\n').toStdString();
+    // The start and the cut; each still is a sharp picture of its own scene.
+    EXPECT_EQ(ChosenOf(scan.Out[1]).first / PictureMs % 2, 0);
+    const int afterCut = ChosenOf(scan.Out[2]).first / PictureMs;
+    EXPECT_EQ(afterCut % 2, 0);
+    EXPECT_GE(afterCut, SharpMovies::Cut);
 }
 
 } // namespace
