@@ -3,6 +3,7 @@
 #include "ui_UFramora.h"
 
 #include "capture/UFramoraPrivate.h"
+#include "capture/USeekBarPictures.h"
 
 #include "browser/FImageBrowser.h"
 #include "decoder/UMovieDecoder.h"
@@ -410,6 +411,7 @@ void TfrmFramora::FormCreate()
     PictureUseTimer->setInterval(PictureUsePollMs);
     connect(PictureUseTimer, &QTimer::timeout, this, &TfrmFramora::FinishPictureUses);
     CreateSubtitleMenu();
+    CreateMomentParts();
     // The play origin.
     PlayOrigin = GetTickCount();
     // Qt paints every widget through a backing store, so the preview is double-buffered as long
@@ -436,6 +438,7 @@ void TfrmFramora::FormDestroy()
 {
     // First: what it is doing stops at its next packet, and nothing it answers is taken after.
     Decoding.reset();
+    BarPictures.reset();
     StopAutoCapture();
     StopSave();
     Timer2->stop();
@@ -461,6 +464,8 @@ void TfrmFramora::OpenMovie(const QString& Path)
         FrameShown = false;
         TrackBar1->setEnabled(false);
         Movie = {};
+        OpenBarPictures();
+        RefreshMomentStatus();
         TDecodingRequest request;
         request.Kind = TDecodingKind::Open;
         request.FileName = LocalPath(Path);
@@ -493,6 +498,8 @@ void TfrmFramora::MovieOpenAnswered(const TDecodingAnswer& answer)
         TrackBar1->setEnabled(true);
         PlayOrigin = GetTickCount();
         lblPicSize->setText(PictureSizeFormat.arg(Movie.CodedSize.width()).arg(Movie.CodedSize.height()));
+        OpenBarPictures();
+        RefreshMomentStatus();
         FillSubtitleMenu();
         Panel1->update();
         edFileName->setText(FileNamePart(MoviePath));

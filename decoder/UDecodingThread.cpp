@@ -22,6 +22,8 @@ bool ReplacedBy(TDecodingKind waiting, TDecodingKind newer)
     switch (newer) {
     case TDecodingKind::Open:
         return waiting != TDecodingKind::ShownPicture;
+    case TDecodingKind::BarPicture:
+        return waiting == TDecodingKind::BarPicture;
     case TDecodingKind::Position:
         return waiting == TDecodingKind::Position || IsStep(waiting);
     case TDecodingKind::NextPicture:
@@ -134,6 +136,8 @@ void TDecodingThread::Serve(TDecodingRequest& request)
     try {
         if (request.Kind == TDecodingKind::Open)
             ServeOpen(request, *answer);
+        else if (request.Kind == TDecodingKind::BarPicture)
+            ServeBarPicture(request, *answer);
         else
             ServePicture(request, *answer);
     } catch (...) {
@@ -149,13 +153,17 @@ void TDecodingThread::Serve(TDecodingRequest& request)
 void TDecodingThread::ServeOpen(const TDecodingRequest& request, TDecodingAnswer& answer)
 {
     TMovieDecoder& decoder = *FDecoder;
+    if (request.FileName.empty()) {
+        decoder.Close();
+        return;
+    }
     if (!decoder.Open(request.FileName)) {
         answer.OpenError = decoder.OpenError();
         return;
     }
     answer.Outcome = TOutcome::Shown;
     answer.Facts = {decoder.FileName(), decoder.Duration(), QSize(decoder.Width(), decoder.Height()),
-                    decoder.SubtitleStreams()};
+                    decoder.SubtitleStreams(), decoder.FrameRate(), decoder.CodecName()};
     answer.CodedSize = answer.Facts.CodedSize;
     answer.Display = decoder.DisplayTransform();
 }
@@ -201,6 +209,39 @@ void TDecodingThread::ServePicture(const TDecodingRequest& request, TDecodingAns
     if (answer.Picture.Empty())
         return;
     answer.Preview = preview;
+    answer.FrameTimeMs = decoder.FrameTimeMs();
+    answer.Settings = {decoder.Deinterlace(), decoder.ToneMapping()};
+    answer.CodedSize = QSize(decoder.Width(), decoder.Height());
+    answer.Display = decoder.DisplayTransform();
+    answer.Outcome = TOutcome::Shown;
+}
+
+void TDecodingThread::ServeBarPicture(const TDecodingRequest& request, TDecodingAnswer& answer)
+{
+    TMovieDecoder& decoder = *FDecoder;
+    if (!decoder.IsOpen() || request.PreviewSize.isEmpty())
+        return;
+    decoder.SetDeinterlace(request.Settings.Deinterlace);
+    decoder.SetToneMapping(request.Settings.ToneMapping);
+    decoder.SetPreviewSize(request.PreviewSize);
+    if (!decoder.DecodeKeyFrame(request.TimeMs))
+        return;
+    // A movie no larger than the picture asked for (or one the AVIFile service reads) comes at
+    // its coded size: it is brought to that size here, off the asking thread.
+    TBitmap sized;
+    const TBitmap& made = decoder.Preview().Empty() ? decoder.Bitmap() : decoder.Preview();
+    if (made.Empty())
+        return;
+    sized.SetPixelFormat(TPixelFormat::pf24bit);
+    sized.Image() = made.Image().size() == request.PreviewSize
+        ? made.Image().copy()
+        : made.Image()
+              .scaled(request.PreviewSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+              .convertToFormat(QImage::Format_BGR888);
+    // Sized in the coded orientation at the display aspect: only the turn and mirror remain.
+    MakeDisplayedPicture(sized, decoder.DisplayTransform(), TAspectScaling::Coded, answer.Picture);
+    if (answer.Picture.Empty())
+        return;
     answer.FrameTimeMs = decoder.FrameTimeMs();
     answer.Settings = {decoder.Deinterlace(), decoder.ToneMapping()};
     answer.CodedSize = QSize(decoder.Width(), decoder.Height());

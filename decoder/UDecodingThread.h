@@ -32,11 +32,15 @@
 class TMovieDecoder;
 
 enum class TDecodingKind {
-    Open,        // opens FileName, closing the movie before
+    Open,        // opens FileName, closing the movie before (an empty FileName only closes)
     Position,    // the picture at TimeMs
     NextPicture, // one picture on from the one shown
     PreviousPicture,
-    ShownPicture // the picture shown at full size: the last answered request's
+    ShownPicture, // the picture shown at full size: the last answered request's
+    // A small upright picture of the key frame at or before TimeMs, at PreviewSize turned
+    // upright: a look at a place of the movie for the position bar, on a decoder of its own
+    // (what it shows is not what the window shows).
+    BarPicture
 };
 
 struct TDecodingRequest {
@@ -60,6 +64,8 @@ struct TMovieFacts {
     std::int32_t Duration = 0;
     QSize CodedSize;
     std::vector<TSubtitleStreamInfo> SubtitleStreams;
+    double FrameRate = 0;  // pictures a second; 0 when the movie states none
+    std::string Codec;     // FFmpeg's short name of the video codec ("h264")
 };
 
 struct TDecodingAnswer {
@@ -103,6 +109,7 @@ private:
     void Serve(TDecodingRequest& request);
     void ServeOpen(const TDecodingRequest& request, TDecodingAnswer& answer);
     void ServePicture(const TDecodingRequest& request, TDecodingAnswer& answer);
+    void ServeBarPicture(const TDecodingRequest& request, TDecodingAnswer& answer);
     void ReplaceWaiting(TDecodingKind kind);
     bool ShownPictureWaits() const;
 
