@@ -81,7 +81,7 @@ std::unique_ptr<TMovieDecoder> NewBarPictureDecoder()
 {
     auto decoder = std::make_unique<TMovieDecoder>();
     decoder->SetCacheLimit(0);
-    decoder->SetDecodingThreads(1);
+    decoder->SetLooksOnly(true);
     return decoder;
 }
 

@@ -39,9 +39,8 @@ std::int32_t PlaceOf(std::int32_t timeMs, std::int32_t durationMs);
 
 } // namespace BarPictureGeometry
 
-// The decoder bar pictures are made with: one codec thread (a key frame needs no frame threads
-// to come out early, and the processors stay with the window's decoder) and no cache of full
-// pictures (places a key frame apart are never stepped over).
+// The decoder bar pictures are made with: set for looks (TMovieDecoder::SetLooksOnly) and with no
+// cache of full pictures (places a key frame apart are never stepped over).
 std::unique_ptr<TMovieDecoder> NewBarPictureDecoder();
 
 // The pictures made, the newest used kept, within a bound in bytes.

@@ -93,6 +93,11 @@ public:
     // and one for the others (MovieTime::DecodingThreads). The pictures are the same
     // either way; only playback's reading on is measured in packets and reads further with more.
     void SetDecodingThreads(int count);
+    // From the next opening, the codec is set for single key frames seen small (the position
+    // bar's pictures): slice threads only, one per processor, so that no picture waits for the
+    // ones after it, and no deblocking, which a picture a twentieth of its size does not show.
+    // Off by default; exact pictures are not made this way.
+    void SetLooksOnly(bool on);
     // Threads the open movie's codec decodes with; 0 when none is open (or the AVIFile service
     // decodes).
     int DecodingThreads() const;

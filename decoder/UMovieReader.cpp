@@ -170,6 +170,11 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         codecContext.thread_count = MovieTime::DecodingThreads(
             s.RequestedThreads, AllowedProcessors(), std::int64_t{codecContext.width} * codecContext.height);
         codecContext.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        if (s.LooksOnly) {
+            codecContext.thread_count = std::clamp(AllowedProcessors(), 1, MovieTime::MaxDecodingThreads);
+            codecContext.thread_type = FF_THREAD_SLICE;
+            codecContext.skip_loop_filter = AVDISCARD_ALL;
+        }
         codecContext.pkt_timebase = s.Stream()->time_base;
         // The codec refuses every picture above the limit, also one that grows mid-stream.
         codecContext.max_pixels = s.MaxPicturePixels;
