@@ -2,9 +2,30 @@
 
 #include "decoder/UMovieDecoder.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <utility>
+
+namespace {
+
+// The bar's pictures are looks the user may pass over: on a machine of few processors the
+// window thread (and the window's own decoder) go first. The codec's slice threads are made on
+// this thread and take its priority.
+constexpr int BarPictureNiceness = 5;
+
+void LowerThisThreadsPriority()
+{
+    errno = 0;
+    const int now = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), now + BarPictureNiceness);
+}
+
+} // namespace
 
 namespace BarPictureGeometry {
 
@@ -89,9 +110,12 @@ TBarPictures::TBarPictures(TShown shown, std::unique_ptr<TMovieDecoder> decoder)
 {
     if (!decoder)
         decoder = NewBarPictureDecoder();
-    FThread = std::make_unique<TDecodingThread>(std::move(decoder), [this](std::shared_ptr<TDecodingAnswer> answer) {
-        QMetaObject::invokeMethod(&FReceiver, [this, answer] { Take(answer); }, Qt::QueuedConnection);
-    });
+    FThread = std::make_unique<TDecodingThread>(
+        std::move(decoder),
+        [this](std::shared_ptr<TDecodingAnswer> answer) {
+            QMetaObject::invokeMethod(&FReceiver, [this, answer] { Take(answer); }, Qt::QueuedConnection);
+        },
+        LowerThisThreadsPriority);
 }
 
 TBarPictures::~TBarPictures()

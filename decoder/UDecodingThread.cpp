@@ -46,11 +46,15 @@ bool StoppedBy(TDecodingKind running, TDecodingKind newer)
 
 } // namespace
 
-TDecodingThread::TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer)
+TDecodingThread::TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer, std::function<void()> onStart)
     : FDecoder(std::move(decoder)), FAnswer(std::move(answer))
 {
     FDecoder->SetStopSignal(&FStop);
-    FThread = std::thread([this] { Run(); });
+    FThread = std::thread([this, onStart = std::move(onStart)] {
+        if (onStart)
+            onStart();
+        Run();
+    });
 }
 
 TDecodingThread::~TDecodingThread()

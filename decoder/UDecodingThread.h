@@ -94,8 +94,9 @@ struct TDecodingAnswer {
 class TDecodingThread {
 public:
     using TAnswer = std::function<void(std::shared_ptr<TDecodingAnswer>)>;
-    // decoder is the decoder the thread works with (its settings are the caller's, made before).
-    TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer);
+    // decoder is the decoder the thread works with (its settings are the caller's, made before);
+    // onStart, when given, runs first on the new thread (its priority, say).
+    TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer, std::function<void()> onStart = {});
     // Stops the request running at its next packet, answers none of the others and joins.
     ~TDecodingThread();
     TDecodingThread(const TDecodingThread&) = delete;

@@ -19,7 +19,7 @@ hang_s=30
 first_picture_s=3
 # The sweep: the pointer's steps over the bar, as a share of its length, and the pause at each.
 sweep_step=2
-sweep_pause=0.03
+sweep_pause=0.01
 
 mkdir -p "$out"
 make_movie() { # name size seconds
@@ -111,10 +111,11 @@ run_movie() {
   for _ in $(seq 100); do [ -s "$heart" ] && break; sleep 0.02; done
   [ -s "$heart" ] || fail "no heartbeat before the sweep"
   before=$(pictures)
-  local started share
+  local started share x y w h
+  read -r x y w h <<<"$(place_of TrackBar1)"
   started=$(now_ms)
   for share in $(seq 0 "$sweep_step" 100) $(seq 100 "-$sweep_step" 0); do
-    point_at TrackBar1 "$share"
+    xdotool mousemove $((x + (w - 1) * share / 100)) $((y + h / 2))
     sleep "$sweep_pause"
   done
   local swept_ms=$(( $(now_ms) - started ))
