@@ -115,7 +115,8 @@ TSeekBarPictures::TSeekBarPictures(QSlider& bar, TSettings settings, std::unique
 TSeekBarPictures::~TSeekBarPictures()
 {
     FBar.removeEventFilter(this);
-    delete FPopup.data();
+    // The bar's window owns the popup and deletes it with itself.
+    Hide();
 }
 
 void TSeekBarPictures::Open(const std::string& fileName, std::int32_t durationMs, QSize coded,

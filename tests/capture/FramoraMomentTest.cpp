@@ -160,3 +160,36 @@ TEST_F(FramoraMoment, AMalformedEntrySaysWhatItTakesAndAsksAgain)
     ASSERT_TRUE(reference.DecodeFrame(reference.Duration() - 1));
     EXPECT_EQ(ShownStamp(), StampOf(reference.Bitmap()));
 }
+
+TEST_F(FramoraMoment, ADragKeepsThePicturesFollowingUntilTheReleaseAndSettingsMakeThemAgain)
+{
+    Form->show();
+    OpenPausedAt(0);
+    TSeekBarPictures& bar = Form->SeekBarPictures();
+    QSlider& slider = *Form->TrackBar1;
+    const QPoint start(slider.width() / 4, slider.height() / 2);
+    QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, start);
+    ASSERT_TRUE(slider.isSliderDown());
+    const QPoint along(slider.width() * 3 / 4, slider.height() / 2);
+    QMouseEvent drag(QEvent::MouseMove, along, slider.mapToGlobal(along), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&slider, &drag);
+    EXPECT_EQ(bar.HoverMs(), SliderValueAt(slider, along.x()));
+    // The pointer leaves the bar while it holds the handle: the pictures stay with it.
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(&slider, &leave);
+    EXPECT_TRUE(bar.Popup().isVisible());
+    QTest::mouseRelease(&slider, Qt::LeftButton, Qt::NoModifier, along);
+    EXPECT_FALSE(bar.Popup().isVisible());
+    Settle();
+    SettleBar(bar);
+
+    // A picture of the place made with other settings is not the one to show.
+    MoveOver(slider, along);
+    EXPECT_TRUE(bar.Settled()) << "the place's picture is at hand";
+    Form->ToneMapping1->setChecked(!Form->ToneMapping1->isChecked());
+    Settle();
+    MoveOver(slider, along);
+    EXPECT_FALSE(bar.Settled()) << "made again with the new settings";
+    SettleBar(bar);
+    EXPECT_EQ(bar.Popup().Picture().size(), QSize(160, 120));
+}
