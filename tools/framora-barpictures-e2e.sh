@@ -4,7 +4,9 @@
 # brings the pointer over the bar and waits for a picture to come (the program reports each one
 # with FRAMORA_REPORT_BAR_PICTURES=1, and how long the pointer waited for it), then sweeps the
 # pointer over the whole bar and back with the heartbeat beating every 20 ms, and prints the
-# window thread's longest absence during the sweep and how many pictures came.
+# window thread's longest absence during the sweep and how many pictures came. Then, as a person
+# goes on: a click on the bar, Ctrl+G with a picture number typed, a capture, and the longest
+# absence over them; OK ends the program (the question about the scene not saved says yes).
 #
 # It fails when no picture comes after the hover or the sweep, when the program crashes or ends
 # with an error, or when the window stops answering for more than 30 s; the figures are printed
@@ -122,14 +124,34 @@ run_movie() {
   sleep 1
   wait_answering "$started"
   read_heart
+  local swept_absence=$absence
   local during=$(( $(pictures) - before ))
   [ "$during" -gt 0 ] || fail "$name: no picture came during the sweep"
-  # The pointer leaves the bar; the window still answers and closes.
+  # The pointer leaves the bar; then what a person does next: a click where the picture showed,
+  # a picture number typed after Ctrl+G, a capture; the window answers throughout.
   xdotool mousemove --sync 5 5
   sleep 0.5
   wait_answering "$(now_ms)"
+  rm -f "$heart"
+  for _ in $(seq 100); do [ -s "$heart" ] && break; sleep 0.02; done
+  started=$(now_ms)
+  point_at TrackBar1 30
+  xdotool click 1
+  sleep 1
+  xdotool key --clearmodifiers ctrl+g
+  sleep 1
+  xdotool type --delay 20 '#300'
+  xdotool key --clearmodifiers Return
+  sleep 1
+  point_at btnCapture 50
+  xdotool click 1
+  sleep 2
+  wait_answering "$started"
+  read_heart
+  local acting=$absence
   printf 'bar pictures e2e: %-18s picture %s, first after %4s ms (limit 150); sweep of %s ms: %3s pictures, longest absence %4s ms (limit 100)\n' \
-    "$name" "$size" "$first" "$swept_ms" "$during" "$absence"
+    "$name" "$size" "$first" "$swept_ms" "$during" "$swept_absence"
+  printf 'bar pictures e2e: %-18s click, Ctrl+G #300 and capture: longest absence %4s ms\n' "$name" "$acting"
   point_at btnOK 50
   xdotool click 1
   for _ in $(seq $((hang_s * 10))); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
