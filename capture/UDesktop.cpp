@@ -217,6 +217,8 @@ void TFramoraDesktop::CreateShortcuts()
     keys(FForm.actCaptureSharpest, {QKeySequence(Qt::SHIFT | Qt::Key_C)});
     keys(FForm.actDelete1, {Qt::Key_Delete});
     keys(FForm.actSaveImage, {QKeySequence(Qt::CTRL | Qt::Key_S)});
+    FForm.GoToTime1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    FForm.addAction(FForm.GoToTime1);
 
     FOpen = new QAction(this);
     FOpen->setObjectName(QStringLiteral("actOpenShortcut"));

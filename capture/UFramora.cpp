@@ -3,6 +3,7 @@
 #include "ui_UFramora.h"
 
 #include "capture/UFramoraPrivate.h"
+#include "capture/USeekBarPictures.h"
 
 #include "browser/FImageBrowser.h"
 #include "decoder/UMovieDecoder.h"
@@ -414,6 +415,7 @@ void TfrmFramora::FormCreate()
     PictureUseTimer->setInterval(PictureUsePollMs);
     connect(PictureUseTimer, &QTimer::timeout, this, &TfrmFramora::FinishPictureUses);
     CreateSubtitleMenu();
+    CreateMomentParts();
     // The play origin.
     PlayOrigin = GetTickCount();
     // Qt paints every widget through a backing store, so the preview is double-buffered as long
@@ -440,6 +442,7 @@ void TfrmFramora::FormDestroy()
 {
     // First: what it is doing stops at its next packet, and nothing it answers is taken after.
     Decoding.reset();
+    BarPictures.reset();
     StopAutoCapture();
     StopSave();
     Timer2->stop();
@@ -465,6 +468,8 @@ void TfrmFramora::OpenMovie(const QString& Path)
         FrameShown = false;
         TrackBar1->setEnabled(false);
         Movie = {};
+        OpenBarPictures();
+        RefreshMomentStatus();
         TDecodingRequest request;
         request.Kind = TDecodingKind::Open;
         request.FileName = LocalPath(Path);
@@ -497,6 +502,8 @@ void TfrmFramora::MovieOpenAnswered(const TDecodingAnswer& answer)
         TrackBar1->setEnabled(true);
         PlayOrigin = GetTickCount();
         lblPicSize->setText(PictureSizeFormat.arg(Movie.CodedSize.width()).arg(Movie.CodedSize.height()));
+        OpenBarPictures();
+        RefreshMomentStatus();
         FillSubtitleMenu();
         Panel1->update();
         edFileName->setText(FileNamePart(MoviePath));

@@ -55,6 +55,7 @@ struct TSubtitleStreamInfo;
 class TOpenDialog;
 class TPaintBox;
 class TSaveDialog;
+class TSeekBarPictures;
 
 namespace Ui {
 class TfrmFramora;
@@ -161,6 +162,11 @@ public:
     // subtitle file beside it; back to なし for each movie.
     QMenu* Subtitles1;
     QAction* SubtitlesNone1;
+    // Finding a moment (UFramoraMoment.cpp): 移動 > 指定した時刻へ移動... (Ctrl+G), and the
+    // status line's number, time, size, rate and codec of the paused picture.
+    QMenu* Move1 = nullptr;
+    QAction* GoToTime1 = nullptr;
+    QLabel* lblMoment = nullptr;
 
     TOpenDialog* OpenDialog1;
     TSaveDialog* SavePictureDialog1;
@@ -279,6 +285,13 @@ public:
     bool AutoCaptureRunning() const;
     void CancelAutoCapture();
 
+    // Asks for a time or a picture number and shows that picture exactly, paused.
+    void GoToTime1Click();
+    // Shows the picture at timeMs exactly (clamped into the movie), pausing playback.
+    void GoToTime(std::int64_t timeMs);
+    // The pictures above the position bar.
+    TSeekBarPictures& SeekBarPictures() const { return *BarPictures; }
+
     void OpenMovie(const QString& Path);
     void StepPosition(int Direction);
     void StepPicture(int Direction);
@@ -371,6 +384,11 @@ private:
     void MakeStoredPicture(const TBitmap& Frame, const TDisplayTransform& Display, TBitmap& Stored) const;
     TBitmap StoredPicture(const TBitmap& Frame, const TDisplayTransform& Display) const;
 
+    // Finding a moment (UFramoraMoment.cpp).
+    void CreateMomentParts();
+    void OpenBarPictures();
+    void RefreshMomentStatus();
+
     // Subtitles (UFramoraSubtitles.cpp).
     void CreateSubtitleMenu();
     void FillSubtitleMenu();
@@ -457,6 +475,8 @@ private:
     TMovieFacts Movie;                      // the movie open; an empty FileName for none
     // Declared after what its answers reach: it goes first, and no answer comes after.
     std::unique_ptr<TDecodingThread> Decoding;
+    // The position bar's pictures, on a decoder of their own; opened with the movie.
+    std::unique_ptr<TSeekBarPictures> BarPictures;
     std::uint64_t ShownSerial = 0;          // the latest picture request: older answers are late
     std::uint64_t OpeningSerial = 0;        // the opening awaited; 0 for none
     QString OpeningPath;                    // what it opens

@@ -97,6 +97,7 @@ void TfrmFramora::actPlayExecute(TAction*)
     PlayState = TPlayState::Playing;
     Timer2->start();
     PlayOrigin = GetTickCount() - static_cast<std::uint32_t>(TrackBar1->value());
+    RefreshMomentStatus();
 }
 
 void TfrmFramora::actPlayUpdate(TAction* sender)
@@ -108,6 +109,7 @@ void TfrmFramora::actPauseExecute(TAction*)
 {
     PlayState = TPlayState::Paused;
     Timer2->stop();
+    RefreshMomentStatus();
 }
 
 void TfrmFramora::actPauseUpdate(TAction* sender)
@@ -364,6 +366,7 @@ void TfrmFramora::ShowPicture(const TDecodingAnswer& answer)
     FrameShown = true;
     FrameMovieMs = answer.FrameTimeMs >= 0 ? answer.FrameTimeMs : std::max(LastShownPos, 0);
     RefreshSubtitleOverlay();
+    RefreshMomentStatus();
 }
 
 bool TfrmFramora::PicturesSettled() const

@@ -88,6 +88,8 @@ struct TMovieDecoder::TState {
     // Threads asked for the next opening's codec, 0 for one per processor; and how many pictures
     // the open codec's frame threads hand out late, beyond its own reordering (0 without them).
     int RequestedThreads = 0;
+    // Looks only (SetLooksOnly): slice threads, no loop filter.
+    bool LooksOnly = false;
     int FrameDelay = 0;
     // The stamps of the video packets read last, oldest first, at most FrameDelay + 1 of them
     // (a failed read counts, without stamps). The oldest stands where a codec without threads

@@ -28,6 +28,8 @@ bool ReplacedBy(TDecodingKind waiting, TDecodingKind newer)
     switch (newer) {
     case TDecodingKind::Open:
         return !IsCapture(waiting);
+    case TDecodingKind::BarPicture:
+        return waiting == TDecodingKind::BarPicture;
     case TDecodingKind::Position:
         return waiting == TDecodingKind::Position || IsStep(waiting);
     case TDecodingKind::NextPicture:
@@ -54,11 +56,15 @@ bool StoppedBy(TDecodingKind running, TDecodingKind newer)
 
 } // namespace
 
-TDecodingThread::TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer)
+TDecodingThread::TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer, std::function<void()> onStart)
     : FDecoder(std::move(decoder)), FAnswer(std::move(answer))
 {
     FDecoder->SetStopSignal(&FStop);
-    FThread = std::thread([this] { Run(); });
+    FThread = std::thread([this, onStart = std::move(onStart)] {
+        if (onStart)
+            onStart();
+        Run();
+    });
 }
 
 TDecodingThread::~TDecodingThread()
@@ -146,6 +152,8 @@ void TDecodingThread::Serve(TDecodingRequest& request)
             ServeOpen(request, *answer);
         else if (request.Kind == TDecodingKind::SharpestPicture)
             ServeSharpest(request, *answer);
+        else if (request.Kind == TDecodingKind::BarPicture)
+            ServeBarPicture(request, *answer);
         else
             ServePicture(request, *answer);
     } catch (...) {
@@ -161,13 +169,17 @@ void TDecodingThread::Serve(TDecodingRequest& request)
 void TDecodingThread::ServeOpen(const TDecodingRequest& request, TDecodingAnswer& answer)
 {
     TMovieDecoder& decoder = *FDecoder;
+    if (request.FileName.empty()) {
+        decoder.Close();
+        return;
+    }
     if (!decoder.Open(request.FileName)) {
         answer.OpenError = decoder.OpenError();
         return;
     }
     answer.Outcome = TOutcome::Shown;
     answer.Facts = {decoder.FileName(), decoder.Duration(), QSize(decoder.Width(), decoder.Height()),
-                    decoder.SubtitleStreams()};
+                    decoder.SubtitleStreams(), decoder.FrameRate(), decoder.CodecName()};
     answer.CodedSize = answer.Facts.CodedSize;
     answer.Display = decoder.DisplayTransform();
 }
@@ -242,6 +254,39 @@ void TDecodingThread::ServeSharpest(const TDecodingRequest& request, TDecodingAn
 void TDecodingThread::Describe(TDecodingAnswer& answer) const
 {
     const TMovieDecoder& decoder = *FDecoder;
+    answer.FrameTimeMs = decoder.FrameTimeMs();
+    answer.Settings = {decoder.Deinterlace(), decoder.ToneMapping()};
+    answer.CodedSize = QSize(decoder.Width(), decoder.Height());
+    answer.Display = decoder.DisplayTransform();
+    answer.Outcome = TOutcome::Shown;
+}
+
+void TDecodingThread::ServeBarPicture(const TDecodingRequest& request, TDecodingAnswer& answer)
+{
+    TMovieDecoder& decoder = *FDecoder;
+    if (!decoder.IsOpen() || request.PreviewSize.isEmpty())
+        return;
+    decoder.SetDeinterlace(request.Settings.Deinterlace);
+    decoder.SetToneMapping(request.Settings.ToneMapping);
+    decoder.SetPreviewSize(request.PreviewSize);
+    if (!decoder.DecodeKeyFrame(request.TimeMs))
+        return;
+    // A movie no larger than the picture asked for (or one the AVIFile service reads) comes at
+    // its coded size: it is brought to that size here, off the asking thread.
+    TBitmap sized;
+    const TBitmap& made = decoder.Preview().Empty() ? decoder.Bitmap() : decoder.Preview();
+    if (made.Empty())
+        return;
+    sized.SetPixelFormat(TPixelFormat::pf24bit);
+    sized.Image() = made.Image().size() == request.PreviewSize
+        ? made.Image().copy()
+        : made.Image()
+              .scaled(request.PreviewSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+              .convertToFormat(QImage::Format_BGR888);
+    // Sized in the coded orientation at the display aspect: only the turn and mirror remain.
+    MakeDisplayedPicture(sized, decoder.DisplayTransform(), TAspectScaling::Coded, answer.Picture);
+    if (answer.Picture.Empty())
+        return;
     answer.FrameTimeMs = decoder.FrameTimeMs();
     answer.Settings = {decoder.Deinterlace(), decoder.ToneMapping()};
     answer.CodedSize = QSize(decoder.Width(), decoder.Height());

@@ -35,14 +35,18 @@
 class TMovieDecoder;
 
 enum class TDecodingKind {
-    Open,        // opens FileName, closing the movie before
+    Open,        // opens FileName, closing the movie before (an empty FileName only closes)
     Position,    // the picture at TimeMs
     NextPicture, // one picture on from the one shown
     PreviousPicture,
     ShownPicture, // the picture shown at full size: the last answered request's
     // The sharpest picture within RangeMs of TimeMs in the same scene, at full size and, as a
     // capture stores it, upright (Stored); the decoder is left showing it.
-    SharpestPicture
+    SharpestPicture,
+    // A small upright picture of the key frame at or before TimeMs, at PreviewSize turned
+    // upright: a look at a place of the movie for the position bar, on a decoder of its own
+    // (what it shows is not what the window shows).
+    BarPicture
 };
 
 struct TDecodingRequest {
@@ -67,6 +71,8 @@ struct TMovieFacts {
     std::int32_t Duration = 0;
     QSize CodedSize;
     std::vector<TSubtitleStreamInfo> SubtitleStreams;
+    double FrameRate = 0;  // pictures a second; 0 when the movie states none
+    std::string Codec;     // FFmpeg's short name of the video codec ("h264")
 };
 
 struct TDecodingAnswer {
@@ -99,8 +105,9 @@ struct TDecodingAnswer {
 class TDecodingThread {
 public:
     using TAnswer = std::function<void(std::shared_ptr<TDecodingAnswer>)>;
-    // decoder is the decoder the thread works with (its settings are the caller's, made before).
-    TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer);
+    // decoder is the decoder the thread works with (its settings are the caller's, made before);
+    // onStart, when given, runs first on the new thread (its priority, say).
+    TDecodingThread(std::unique_ptr<TMovieDecoder> decoder, TAnswer answer, std::function<void()> onStart = {});
     // Stops the request running at its next packet, answers none of the others and joins.
     ~TDecodingThread();
     TDecodingThread(const TDecodingThread&) = delete;
@@ -116,6 +123,7 @@ private:
     void ServePicture(const TDecodingRequest& request, TDecodingAnswer& answer);
     void ServeSharpest(const TDecodingRequest& request, TDecodingAnswer& answer);
     void Describe(TDecodingAnswer& answer) const;
+    void ServeBarPicture(const TDecodingRequest& request, TDecodingAnswer& answer);
     void ReplaceWaiting(TDecodingKind kind);
     bool CaptureWaits() const;
 

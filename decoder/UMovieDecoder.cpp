@@ -263,6 +263,11 @@ void TMovieDecoder::SetDecodingThreads(int count)
     FState->RequestedThreads = std::max(0, count);
 }
 
+void TMovieDecoder::SetLooksOnly(bool on)
+{
+    FState->LooksOnly = on;
+}
+
 int TMovieDecoder::DecodingThreads() const
 {
     const TState& s = *FState;

@@ -35,6 +35,11 @@ public:
     std::int32_t Width() const;
     std::int32_t Height() const;
     bool DecodeFrame(std::int32_t TimeMs);
+    // A look at the place rather than its picture: the key frame at or before TimeMs (the
+    // first picture for a time before it), one seek and a few packets whatever the distance
+    // between key frames. The preview size applies as for playback requests; the AVIFile
+    // service, whose samples all stand alone, shows the picture at TimeMs.
+    bool DecodeKeyFrame(std::int32_t TimeMs);
 
     // Exact positioning (off until set): a request shows the last picture presented at or before
     // its time, the first picture for a time before it and the last for a time past the end.
@@ -88,6 +93,11 @@ public:
     // and one for the others (MovieTime::DecodingThreads). The pictures are the same
     // either way; only playback's reading on is measured in packets and reads further with more.
     void SetDecodingThreads(int count);
+    // From the next opening, the codec is set for single key frames seen small (the position
+    // bar's pictures): slice threads only, one per processor, so that no picture waits for the
+    // ones after it, and no deblocking, which a picture a twentieth of its size does not show.
+    // Off by default; exact pictures are not made this way.
+    void SetLooksOnly(bool on);
     // Threads the open movie's codec decodes with; 0 when none is open (or the AVIFile service
     // decodes).
     int DecodingThreads() const;
@@ -117,6 +127,11 @@ public:
     TDisplayTransform DisplayTransform() const;
     // Whether the movie open (or open last) came through the AVIFile service.
     bool UsesAVIFile() const;
+    // Pictures a second the movie states (its guessed frame rate); 0 when it states none or
+    // nothing is open.
+    double FrameRate() const;
+    // FFmpeg's short name of the video codec ("h264", "mpeg2video"); empty when nothing is open.
+    std::string CodecName() const;
     // The subtitle streams of the movie open, in container order; none for the AVIFile service.
     std::vector<TSubtitleStreamInfo> SubtitleStreams() const;
 

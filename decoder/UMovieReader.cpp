@@ -170,6 +170,11 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         codecContext.thread_count = MovieTime::DecodingThreads(
             s.RequestedThreads, AllowedProcessors(), std::int64_t{codecContext.width} * codecContext.height);
         codecContext.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        if (s.LooksOnly) {
+            codecContext.thread_count = std::clamp(AllowedProcessors(), 1, MovieTime::MaxDecodingThreads);
+            codecContext.thread_type = FF_THREAD_SLICE;
+            codecContext.skip_loop_filter = AVDISCARD_ALL;
+        }
         codecContext.pkt_timebase = s.Stream()->time_base;
         // The codec refuses every picture above the limit, also one that grows mid-stream.
         codecContext.max_pixels = s.MaxPicturePixels;
@@ -352,6 +357,33 @@ TMovieDecoder::TNextPicture TMovieDecoder::NextPicture(int& budget)
         else
             avcodec_send_packet(codecContext, nullptr);
     }
+}
+
+double TMovieDecoder::FrameRate() const
+{
+    const TState& s = *FState;
+    if (!FIsOpen)
+        return 0;
+    if (s.UsesAVIFile) {
+        // From the time a thousand samples take: whole samples a second would make 29.97 29.
+        const std::int32_t thousandMs = AVIStreamSampleToTime(s.AVIStream.get(), 1000);
+        return thousandMs > 0 ? 1e6 / thousandMs : 0;
+    }
+    if (!s.FormatContext)
+        return 0;
+    const AVRational rate = av_guess_frame_rate(s.FormatContext.get(), s.Stream(), nullptr);
+    return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+}
+
+std::string TMovieDecoder::CodecName() const
+{
+    const TState& s = *FState;
+    if (!FIsOpen)
+        return {};
+    if (s.UsesAVIFile || !s.FormatContext)
+        return s.UsesAVIFile ? "avi" : "";
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(s.Stream()->codecpar->codec_id);
+    return descriptor ? descriptor->name : "";
 }
 
 // The subtitle streams the container lists, for the index to read on a thread of its own.

@@ -95,6 +95,29 @@ bool TMovieDecoder::SeekWithFFmpeg(std::int32_t TimeMs)
     return result;
 }
 
+bool TMovieDecoder::DecodeKeyFrame(std::int32_t TimeMs)
+{
+    if (!FIsOpen)
+        return false;
+    if (FState->UsesAVIFile)
+        return DecodeFrame(TimeMs);
+    TState& s = *FState;
+    const AVRational timeBase = s.Stream()->time_base;
+    const std::int64_t target = MovieTime::TargetUnits(std::max(TimeMs, 0), s.DurationUs, timeBase.num,
+                                                       timeBase.den, s.StartOffset);
+    s.ReadCutOff = false;
+    s.RunValid = false;
+    try {
+        const std::int64_t decodingTime = MovieTime::DecodingTime(target, s.PresentationLead);
+        const TPlaybackSeek where = TimeMs <= 0 ? TPlaybackSeek::FromStart : TPlaybackSeek::Before;
+        if (!SeekForPlayback(decodingTime, where) || !DecodeFirstSoundPicture(PacketBudget + s.FrameDelay))
+            return false;
+    } catch (...) {
+        return false;
+    }
+    return RenderWithFFmpeg();
+}
+
 // In the movie's last stretch there is no key frame after the time: an index finds none and the
 // one before it serves. From the start, the first key frame in the file: an edit list may begin
 // after it, and the first key frame after its start would pass over the first pictures.

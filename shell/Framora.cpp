@@ -19,6 +19,9 @@
 //                               away beyond the interval since the file was made (remove it to
 //                               measure from then on). At the end "framora: longest absence N ms"
 //                               is written to stderr, N over the whole run.
+//   FRAMORA_REPORT_BAR_PICTURES=1  each picture that comes above the position bar is written to
+//                               stderr as "framora: bar picture <place ms> <w>x<h> after <ms>",
+//                               ms being how long the pointer waited for a picture.
 //   FRAMORA_GRAB=<file.png>     once the window has been shown for FRAMORA_GRAB_AFTER_MS
 //                               milliseconds (default 1000), a picture of the whole window is
 //                               saved to that file and the program ends (exit code 0, or 3 when
@@ -26,6 +29,7 @@
 #include "capture/UDesktop.h"
 #include "capture/UFramora.h"
 #include "capture/UProgramStart.h"
+#include "capture/USeekBarPictures.h"
 #include "decoder/UFFmpegLog.h"
 #include "framework/MessageBox.h"
 #include "framework/QtMessageLog.h"
@@ -104,6 +108,15 @@ void GrabWhenAsked(QWidget& window)
     });
 }
 
+void ReportBarPicturesWhenAsked(TfrmFramora& form)
+{
+    if (qEnvironmentVariableIsEmpty("FRAMORA_REPORT_BAR_PICTURES"))
+        return;
+    form.SeekBarPictures().SetPictureShown([](std::int32_t placeMs, QSize size, std::int64_t waitedMs) {
+        Report(QStringLiteral("bar picture %1 %2x%3 after %4").arg(placeMs).arg(size.width()).arg(size.height()).arg(waitedMs));
+    });
+}
+
 std::unique_ptr<THeartbeat> BeatWhenAsked()
 {
     const QString file = qEnvironmentVariable("FRAMORA_HEARTBEAT");
@@ -178,6 +191,7 @@ int main(int argc, char** argv)
         if (!commandLine.Movie.isEmpty())
             form->OpenMovie(commandLine.Movie);
         ReportLayoutWhenAsked(*form);
+        ReportBarPicturesWhenAsked(*form);
         GrabWhenAsked(*form);
         const std::unique_ptr<THeartbeat> heartbeat = BeatWhenAsked();
         exitCode = application.Run();

@@ -558,6 +558,30 @@ Folder: %1</numerusform>
         <source>±%1 秒</source>
         <translation>±%1 s</translation>
     </message>
+    <message>
+        <source>移動(&amp;M)</source>
+        <translation>&amp;Move</translation>
+    </message>
+    <message>
+        <source>指定した時刻へ移動...(&amp;G)</source>
+        <translation>&amp;Go to Time...</translation>
+    </message>
+    <message>
+        <source>移動先の時刻またはフレーム番号:
+01:23:45.678（時:分:秒）、01:23（分:秒）、83.5s（秒）、#2087（フレーム番号）</source>
+        <translation>Time or picture number to go to:
+01:23:45.678 (hours:minutes:seconds), 01:23 (minutes:seconds), 83.5s (seconds), #2087 (picture number)</translation>
+    </message>
+    <message>
+        <source>「%1」は時刻としても、フレーム番号としても読めません。
+次のどれかの形で入力してください: 01:23:45.678（時:分:秒.ミリ秒）、01:23（分:秒）、83.5s（秒）、#2087（フレーム番号）。</source>
+        <translation>&quot;%1&quot; is neither a time nor a picture number.
+Type one of these: 01:23:45.678 (hours:minutes:seconds.milliseconds), 01:23 (minutes:seconds), 83.5s (seconds), #2087 (picture number).</translation>
+    </message>
+    <message>
+        <source>この動画はフレームレートが分からないため、フレーム番号では移動できません。時刻で入力してください。</source>
+        <translation>This movie states no frame rate, so it cannot be entered by picture number. Type a time instead.</translation>
+    </message>
 </context>
 <context>
     <name>TfrmImageBrowser</name>
