@@ -54,6 +54,9 @@ passed=$(( passed + 1 ))
 stage "the sharpest still: on a blurred picture, Shift+C stores and saves the sharp one beside it"
 bash tools/framora-sharpest-e2e.sh build
 passed=$(( passed + 1 ))
+stage "pictures on the position bar: hovered, swept, then a click, Ctrl+G and a capture"
+bash tools/framora-barpictures-e2e.sh build
+passed=$(( passed + 1 ))
 
 stage "install into a temporary prefix; the desktop entry and the metainfo pass their validators"
 prefix=$(mktemp -d)
