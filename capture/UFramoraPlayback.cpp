@@ -305,7 +305,7 @@ void TfrmFramora::TakeAnswer(const std::shared_ptr<TDecodingAnswer>& answer)
         for (TPictureUse& use : PictureUses)
             if (use.Serial == answer->Serial) {
                 use.Serial = 0;
-                use.Frame = answer->Picture;
+                use.Frame.Share(answer->Picture); // a 4K copy here would hold the window
                 use.Display = answer->Display;
                 use.TimeMs = answer->FrameTimeMs >= 0 ? answer->FrameTimeMs : std::max(LastShownPos, 0);
             }

@@ -98,7 +98,7 @@ void TfrmFramora::SharpestAnswered(const std::shared_ptr<TDecodingAnswer>& answe
     for (TPictureUse& use : PictureUses)
         if (use.Serial == answer->Serial) {
             use.Serial = 0;
-            use.Frame = answer->Stored;
+            use.Frame.Share(answer->Stored);
             use.Display = answer->Display;
             use.TimeMs = answer->FrameTimeMs;
             use.Use = [this, sharpest](const TBitmap& stored, const TDisplayTransform&, std::int32_t timeMs) {

@@ -162,6 +162,20 @@ TBitmap& TBitmap::operator=(const TBitmap& other)
 
 TBitmap::~TBitmap() = default;
 
+void TBitmap::Share(const TBitmap& other)
+{
+    if (&other == this)
+        return;
+    FPixelFormat = other.FPixelFormat;
+    FHandleType = other.FHandleType;
+    FImage = other.FImage;
+    FRowsWithRoom = -1;
+    FTransparent = other.FTransparent;
+    FTransparentMode = other.FTransparentMode;
+    FTransparentColor = other.FTransparentColor;
+    Changed(this);
+}
+
 QImage::Format TBitmap::QtFormatFor(TPixelFormat format)
 {
     switch (format) {

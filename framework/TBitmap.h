@@ -28,8 +28,12 @@ class TBitmap : public TGraphic {
 public:
     TBitmap();
     TBitmap(const TBitmap& other);
+    // Copies the pixels (a copy is made as Assign makes it).
     TBitmap& operator=(const TBitmap& other);
     ~TBitmap() override;
+    // Takes other's pixels without copying them: both read the same rows until one of them
+    // writes, which then writes to rows of its own. A 4K picture handed over costs nothing.
+    void Share(const TBitmap& other);
 
     int Width() const override { return FImage.width(); }
     int Height() const override { return FImage.height(); }

@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -90,6 +91,17 @@ TEST(Bitmap, AssignIsDeepAndKeepsTheColourTable)
     EXPECT_TRUE(shared.SharesImage(source));
     shared.ScanLine(1)[0] ^= 1;
     EXPECT_FALSE(shared.SharesImage(source));
+
+    // So does one that shares a bitmap it had, taking all it is, and a write to the bitmap it
+    // shares leaves it as it was.
+    TBitmap taken = Pattern(TPixelFormat::pf24bit, 2, 2);
+    taken.Share(source);
+    EXPECT_TRUE(taken.SharesImage(source));
+    EXPECT_EQ(taken.PixelFormat(), TPixelFormat::pf8bit);
+    EXPECT_EQ(taken.TransparentColor(), clFuchsia);
+    const std::uint8_t before = taken.ScanLine(2)[1];
+    source.ScanLine(2)[1] = static_cast<std::uint8_t>(before + 1);
+    EXPECT_EQ(std::as_const(taken).ScanLine(2)[1], before);
 }
 
 TEST(Bitmap, DrawingOnItsCanvasReportsAChange)
