@@ -24,6 +24,7 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -152,21 +153,29 @@ double BareReadSeconds(const std::string& movie)
     return WallSeconds() - start;
 }
 
+// The long movie's subtitle stream; nothing when the movie does not open.
+std::optional<TSubtitleStreamInfo> LongMovieStream(const std::string& movie)
+{
+    TMovieDecoder decoder;
+    if (!decoder.Open(movie) || decoder.SubtitleStreams().empty())
+        return std::nullopt;
+    return decoder.SubtitleStreams().front();
+}
+
 void BM_IndexBuild(benchmark::State& state)
 {
     const std::string movie = Fixture(SubtitleMovies::Long);
-    TMovieDecoder decoder;
-    if (!decoder.Open(movie) || decoder.SubtitleStreams().empty()) {
+    const std::optional<TSubtitleStreamInfo> stream = LongMovieStream(movie);
+    if (!stream) {
         state.SkipWithError("the movie does not open");
         return;
     }
-    const TSubtitleStreamInfo stream = decoder.SubtitleStreams().front();
     double indexSeconds = 0, bareSeconds = 0;
     std::size_t events = 0;
     for (auto _ : state) {
         const double start = WallSeconds();
         TMovieSubtitles subtitles;
-        subtitles.OpenStream(movie, stream);
+        subtitles.OpenStream(movie, *stream);
         subtitles.WaitForWholeIndex(IndexWait);
         indexSeconds += WallSeconds() - start;
         events = subtitles.EventCount();
@@ -185,25 +194,24 @@ BENCHMARK(BM_IndexBuild)->Unit(benchmark::kMillisecond)->Iterations(5);
 void BM_IndexNearLateTime(benchmark::State& state)
 {
     const std::string movie = Fixture(SubtitleMovies::Long);
-    TMovieDecoder decoder;
-    if (!decoder.Open(movie) || decoder.SubtitleStreams().empty()) {
+    const std::optional<TSubtitleStreamInfo> stream = LongMovieStream(movie);
+    if (!stream) {
         state.SkipWithError("the movie does not open");
         return;
     }
-    const TSubtitleStreamInfo stream = decoder.SubtitleStreams().front();
     const std::int32_t lateMs = (SubtitleMovies::LongMinutes - 5) * 60000;
     double nearSeconds = 0, inOrderSeconds = 0;
     for (auto _ : state) {
         double start = WallSeconds();
         {
             TMovieSubtitles subtitles;
-            subtitles.OpenStream(movie, stream);
+            subtitles.OpenStream(movie, *stream);
             subtitles.WaitForIndex(lateMs, IndexWait);
             nearSeconds += WallSeconds() - start;
         }
         start = WallSeconds();
         TMovieSubtitles subtitles;
-        subtitles.OpenStream(movie, stream);
+        subtitles.OpenStream(movie, *stream);
         while (!subtitles.IndexCovers(lateMs))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         inOrderSeconds += WallSeconds() - start;

@@ -1,5 +1,7 @@
 #include "capture/UMomentEntry.h"
 
+#include "decoder/UTypedTime.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -32,12 +34,6 @@ constexpr std::array<std::pair<const char*, const char*>, 12> CodecLabels{{
     {"rawvideo", "Raw"},
 }};
 
-// A fraction of a second typed after the point, one to three digits, in milliseconds.
-std::int64_t FractionMs(const QString& digits)
-{
-    return digits.isEmpty() ? 0 : digits.leftJustified(3, QLatin1Char('0')).toLongLong();
-}
-
 std::optional<TMomentEntry> Within(bool picture, std::int64_t value)
 {
     if (value > MaxEntryMs)
@@ -54,27 +50,14 @@ QRegularExpression Whole(const char* expression)
 
 std::optional<TMomentEntry> ParseMomentEntry(const QString& text)
 {
-    // Twelve digits at most per field: past the 32-bit range already, and the sums stay far
-    // inside 64 bits.
+    // Twelve digits at most: past the 32-bit range already.
     static const QRegularExpression picture = Whole("#([0-9]{1,12})");
-    static const QRegularExpression seconds = Whole("([0-9]{1,12})(?:\\.([0-9]{1,3}))?s");
-    static const QRegularExpression clock = Whole("(?:([0-9]{1,12}):([0-9]{2})|([0-9]{1,12})):([0-9]{2})(?:\\.([0-9]{1,3}))?");
     const QString typed = text.trimmed();
     if (const QRegularExpressionMatch match = picture.match(typed); match.hasMatch())
         return Within(true, match.captured(1).toLongLong());
-    if (const QRegularExpressionMatch match = seconds.match(typed); match.hasMatch())
-        return Within(false, match.captured(1).toLongLong() * 1000 + FractionMs(match.captured(2)));
-    const QRegularExpressionMatch match = clock.match(typed);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const bool hasHours = !match.captured(1).isEmpty();
-    const std::int64_t hours = hasHours ? match.captured(1).toLongLong() : 0;
-    const std::int64_t minutes = match.captured(hasHours ? 2 : 3).toLongLong();
-    const std::int64_t secs = match.captured(4).toLongLong();
-    // Only the leading field runs on past 59: "90:00" is an hour and a half, "1:75" a slip.
-    if (secs > 59 || (hasHours && minutes > 59))
-        return std::nullopt;
-    return Within(false, ((hours * 60 + minutes) * 60 + secs) * 1000 + FractionMs(match.captured(5)));
+    if (const std::optional<std::int64_t> ms = ParseTypedTimeMs(typed))
+        return Within(false, *ms);
+    return std::nullopt;
 }
 
 std::int64_t PictureStartMs(std::int64_t number, double rate)

@@ -2,6 +2,7 @@
 
 #include "decoder/USceneScanner.h"
 #include "decoder/USharpestPicture.h"
+#include "decoder/UTypedTime.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -12,12 +13,6 @@
 namespace {
 
 const QString Program = QStringLiteral("framora-grab");
-
-// A fraction of a second as typed after the point, one to three digits, in milliseconds.
-std::int64_t FractionMs(const QString& digits)
-{
-    return digits.isEmpty() ? 0 : digits.leftJustified(3, QLatin1Char('0')).toLongLong();
-}
 
 std::optional<std::int32_t> InRange(std::int64_t ms)
 {
@@ -94,30 +89,13 @@ QString GrabFormatExtension(TGrabFormat format)
 
 std::optional<std::int32_t> ParseGrabTime(const QString& text)
 {
-    // Twelve digits at most per field: enough to pass the int32 range, and the sums below stay
-    // far inside 64 bits. Anchored whole, so that no trailing newline slips through '$'.
-    const auto pattern = [](const char* expression) {
-        return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(expression)));
-    };
-    static const QRegularExpression milliseconds = pattern("[0-9]{1,12}");
-    static const QRegularExpression seconds = pattern("([0-9]{1,12})(?:\\.([0-9]{1,3}))?s");
-    static const QRegularExpression clock =
-        pattern("(?:([0-9]{1,12}):([0-9]{2})|([0-9]{1,12})):([0-9]{2})(?:\\.([0-9]{1,3}))?");
+    // Bare digits are milliseconds, twelve at most: past the 32-bit range already.
+    static const QRegularExpression milliseconds(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,12}")));
     if (milliseconds.match(text).hasMatch())
         return InRange(text.toLongLong());
-    if (const QRegularExpressionMatch match = seconds.match(text); match.hasMatch())
-        return InRange(match.captured(1).toLongLong() * 1000 + FractionMs(match.captured(2)));
-    const QRegularExpressionMatch match = clock.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const bool hasHours = !match.captured(1).isEmpty();
-    const std::int64_t hours = hasHours ? match.captured(1).toLongLong() : 0;
-    const std::int64_t minutes = match.captured(hasHours ? 2 : 3).toLongLong();
-    const std::int64_t secs = match.captured(4).toLongLong();
-    // Only the leading field counts on past 59: "90:00" is an hour and a half, "1:75" a typo.
-    if (secs > 59 || (hasHours && minutes > 59))
-        return std::nullopt;
-    return InRange(((hours * 60 + minutes) * 60 + secs) * 1000 + FractionMs(match.captured(5)));
+    if (const std::optional<std::int64_t> ms = ParseTypedTimeMs(text))
+        return InRange(*ms);
+    return std::nullopt;
 }
 
 TGrabFormat TGrabOptions::SheetFormat() const
