@@ -49,25 +49,8 @@ trap stop_display EXIT
 export DISPLAY=$display
 for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
-now_ms() { date +%s%3N; }
-alive() {
-  kill -0 "$app" 2>/dev/null && return 0
-  local status=0
-  wait "$app" || status=$?
-  app=
-  fail "the program ended (exit $status)"
-}
-read_heart() { beat=; absence=; read -r beat absence 2>/dev/null <"$heart" || true; }
-wait_answering() {
-  local fresh=0 since=$1
-  while [ "$fresh" -lt 2 ]; do
-    alive
-    read_heart
-    if [ -n "$beat" ] && [ $(( $(now_ms) - beat )) -le $answering_ms ]; then fresh=$((fresh + 1)); else fresh=0; fi
-    [ $(( $(now_ms) - since )) -le $((hang_s * 1000)) ] || fail "the window did not answer for $hang_s s"
-    sleep 0.05
-  done
-}
+# shellcheck source=tools/lib/heartbeat.sh
+source "$(dirname "$0")/lib/heartbeat.sh"
 # The place reported for widget $1: x y w h.
 place_of() {
   sed -n "s/^framora: widget $1 \(-\?[0-9]*\) \(-\?[0-9]*\) \([0-9]*\) \([0-9]*\)$/\1 \2 \3 \4/p" "$log" | tail -n 1

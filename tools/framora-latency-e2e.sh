@@ -47,32 +47,8 @@ slot=7
 while [ -e "/tmp/.X$((100 + ($$ + slot) % 400))-lock" ]; do slot=$((slot + 1)); done
 start_display "$slot"
 
-now_ms() { date +%s%3N; }
-alive() {
-  kill -0 "$app" 2>/dev/null && return 0
-  local status=0
-  wait "$app" || status=$?
-  app=
-  fail "the program ended (exit $status)"
-}
-# Sets beat and absence from the heartbeat file; empty when it is not there.
-read_heart() { beat=; absence=; read -r beat absence 2>/dev/null <"$heart" || true; }
-# Waits until the window thread answers again: a beat fresher than answering_ms, twice running;
-# more than hang_s from $1 (ms since the epoch) is a hang.
-wait_answering() {
-  local fresh=0 since=$1
-  while [ "$fresh" -lt 2 ]; do
-    alive
-    read_heart
-    if [ -n "$beat" ] && [ $(( $(now_ms) - beat )) -le $answering_ms ]; then
-      fresh=$((fresh + 1))
-    else
-      fresh=0
-    fi
-    [ $(( $(now_ms) - since )) -le $((hang_s * 1000)) ] || fail "the window did not answer for $hang_s s"
-    sleep 0.05
-  done
-}
+# shellcheck source=tools/lib/heartbeat.sh
+source "$(dirname "$0")/lib/heartbeat.sh"
 
 # Measures the action the arguments name: the heartbeat starts afresh, the action runs, and once
 # the window answers and has had time to finish what it started, the longest absence is read.
