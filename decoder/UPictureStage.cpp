@@ -78,6 +78,12 @@ bool SplitsFields(const TPictureProperties& p, const TPictureSettings& settings)
     return PictureStage::Deinterlaces(p.Interlaced, settings) && HasRoomForFields(p);
 }
 
+bool IsFloatingPoint(const TPictureProperties& p)
+{
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p.Format));
+    return format && (format->flags & AV_PIX_FMT_FLAG_FLOAT);
+}
+
 bool IsFullRange(const TPictureProperties& p)
 {
     return IsFullRangePicture(p.Range, p.Format);
@@ -189,7 +195,9 @@ std::string PictureStage::FilterChain(const TPictureProperties& p, const TPictur
     if (deinterlace)
         chain = deinterlacer + "=mode=send_frame:deint=interlaced:parity="
             + (p.Interlaced && !p.TopFieldFirst ? "bff" : "tff");
-    if (!settings.ToneMapping)
+    // zimg has crashed on floating-point pictures (found by fuzzing); the few sources of them
+    // (EXR, PFM) keep the plain conversion's colours.
+    if (!settings.ToneMapping || IsFloatingPoint(p))
         return chain;
     if (IsHDRTransfer(p.Transfer)) {
         const int primaries = p.Primaries == AVCOL_PRI_UNSPECIFIED ? AVCOL_PRI_BT2020 : p.Primaries;

@@ -59,6 +59,8 @@ TEST(PictureStage, ChoosesFiltersByThePicturesPropertiesAndTheSettings)
     oddHdr.Format = AV_PIX_FMT_YUV420P10LE;
     TPictureProperties graded = Picture(AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
     graded.PeakNits = 4000;
+    TPictureProperties floatingPoint = Picture(AVCOL_TRC_SMPTE170M, AVCOL_PRI_BT2020);
+    floatingPoint.Format = AV_PIX_FMT_GBRPF32LE;
     const struct {
         const char* name;
         TPictureProperties picture;
@@ -77,6 +79,8 @@ TEST(PictureStage, ChoosesFiltersByThePicturesPropertiesAndTheSettings)
         {"SDR BT.2020", Picture(AVCOL_TRC_BT2020_10, AVCOL_PRI_BT2020), autoOn, {"pin=9", "p=bt709", "format=gbrp"}, {"tonemap", "linear"}},
         {"odd 4:2:0 HDR", oddHdr, autoOn, {"format=yuv444p16le,zscale"}, {}},
         {"everything off", Picture(AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020, true), neverOff, {}, {"bwdif", "zscale"}},
+        // zimg has crashed on them.
+        {"floating-point RGB", floatingPoint, autoOn, {}, {"zscale"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
