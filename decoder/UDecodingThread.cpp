@@ -216,12 +216,14 @@ void TDecodingThread::ServePicture(const TDecodingRequest& request, TDecodingAns
     }
     if (!shown)
         return;
-    // The answer holds copies of its own: the decoder reuses its rows for the next request.
+    // The answer shares the decoder's rows: the decoder writes its next picture into rows of
+    // its own while these are held (TBitmap::HasRowsWithRoom), so a copy here would only cost
+    // a picture's worth of fresh memory per answer.
     const bool preview = request.Kind != TDecodingKind::ShownPicture && !decoder.Preview().Empty();
     if (request.Kind == TDecodingKind::ShownPicture && request.Upright)
         MakeDisplayedPicture(decoder.Bitmap(), decoder.DisplayTransform(), request.Scaling, answer.Picture);
     else
-        answer.Picture.Assign(preview ? decoder.Preview() : decoder.Bitmap());
+        answer.Picture.Share(preview ? decoder.Preview() : decoder.Bitmap());
     if (answer.Picture.Empty())
         return;
     answer.Preview = preview;

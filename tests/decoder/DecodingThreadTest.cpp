@@ -2,6 +2,7 @@
 // newer position ends the one running at its next packet.
 #include "decoder/UDecodingThread.h"
 #include "decoder/UMovieDecoder.h"
+#include "decoder/UPictureCache.h"
 #include "StampedMovies.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using namespace TestMovies;
 using TOutcome = TDecodingAnswer::TOutcome;
@@ -232,4 +235,53 @@ TEST_F(DecodingThread, TheSharpestPictureIsACaptureThatNothingReplaces)
     // The decoder was left on the chosen picture.
     EXPECT_EQ(Stamp(shown), StampOf(answer->Picture));
     EXPECT_EQ(Stamp(after), 8000 / PictureMs);
+}
+
+// Answers share the decoder's rows instead of copying them: every answer still held must keep
+// the picture it came with while the decoder goes on, whether its pictures come from the cache,
+// straight into the decoder's rows (no cache) or as previews.
+TEST(DecodingThreadAnswers, KeepTheirPicturesWhileTheDecoderGoesOn)
+{
+    struct TCase {
+        const char* Name;
+        std::int64_t CacheLimit;
+        bool Exact;
+        QSize PreviewSize;
+    };
+    const TCase cases[] = {
+        {"exact, cached", TPictureCache::DefaultLimitBytes, true, {}},
+        {"exact, no cache", 0, true, {}},
+        {"playback previews", TPictureCache::DefaultLimitBytes, false, QSize(Width / 2, Height / 2)},
+    };
+    for (const TCase& c : cases) {
+        TAnswers answers;
+        // What each answer showed when it came, copied on the decoding thread.
+        std::mutex lock;
+        std::map<std::uint64_t, QImage> came;
+        answers.OnAnswer([&](const TDecodingAnswer& answer) {
+            const std::lock_guard held(lock);
+            came[answer.Serial] = answer.Picture.Image().copy();
+        });
+        auto decoder = std::make_unique<TMovieDecoder>();
+        decoder->SetCacheLimit(c.CacheLimit);
+        TDecodingThread thread(std::move(decoder), answers.Function());
+        ASSERT_TRUE(answers.Final(thread.Post(Opening(LongGopH264)))) << c.Name;
+        std::vector<std::shared_ptr<TDecodingAnswer>> held;
+        for (TDecodingRequest request :
+             {Request(TDecodingKind::Position, 2000, c.Exact), Request(TDecodingKind::NextPicture),
+              Request(TDecodingKind::PreviousPicture), Request(TDecodingKind::Position, 5000, c.Exact),
+              Request(TDecodingKind::ShownPicture), Request(TDecodingKind::Position, 5040, c.Exact)}) {
+            request.PreviewSize = c.PreviewSize;
+            held.push_back(answers.Final(thread.Post(std::move(request))));
+            ASSERT_TRUE(held.back()) << c.Name;
+        }
+        const std::lock_guard guard(lock);
+        for (std::size_t i = 0; i < held.size(); ++i) {
+            EXPECT_FALSE(held[i]->Picture.Empty()) << c.Name << ", answer " << i;
+            EXPECT_EQ(held[i]->Picture.Image(), came[held[i]->Serial]) << c.Name << ", answer " << i;
+        }
+        if (c.PreviewSize.isEmpty()) {
+            EXPECT_EQ(StampOf(held[3]->Picture), 5000 / PictureMs) << c.Name;
+        }
+    }
 }
