@@ -1,4 +1,5 @@
 #include "graphics/UDIB.h"
+#include "graphics/UDIBScaling.h"
 
 #include "framework/EInvalidGraphic.h"
 #include "framework/Platform.h"
