@@ -8,7 +8,7 @@
 #include "framework/TBitmap.h"
 #include "framework/TImageList.h"
 #include "graphics/UCanvas.h"
-#include "imagestore/UBroadcaster.h"
+#include "framework/UBroadcaster.h"
 #include "imagestore/USafetyBitmap.h"
 #include "ui_FImageBrowser.h"
 

@@ -5,7 +5,7 @@
 #include "framework/TAction.h"
 #include "framework/TBitmap.h"
 #include "framework/TPaintBox.h"
-#include "imagestore/UCoordUtil.h"
+#include "framework/UCoordUtil.h"
 
 #include <QAction>
 #include <QComboBox>

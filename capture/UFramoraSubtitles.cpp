@@ -3,7 +3,7 @@
 
 #include "decoder/UMovieSubtitles.h"
 #include "framework/TPaintBox.h"
-#include "imagestore/UCoordUtil.h"
+#include "framework/UCoordUtil.h"
 
 #include <QActionGroup>
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 // The four insets (left, top, right, bottom) by which a panel shrinks the rectangle it aligns
 // its children in.
 #include "components/UIntegerList.h"
-#include "imagestore/UCoordUtil.h"
+#include "framework/UCoordUtil.h"
 
 class TAlignOffset : public TIntegerList {
 public:

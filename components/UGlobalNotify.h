@@ -7,7 +7,7 @@
 // without a message.
 #include "framework/TApplication.h"
 #include "framework/TObject.h"
-#include "imagestore/UBroadcaster.h"
+#include "framework/UBroadcaster.h"
 
 #include <QObject>
 #include <functional>

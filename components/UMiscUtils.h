@@ -3,7 +3,7 @@
 // gives for the operation's scope; its release puts back the cursor shown before, also when the
 // operation fails. Nested guards restore in reverse order.
 #include "framework/TInterfacedObject.h"
-#include "imagestore/UInterfacedObject.h"
+#include "framework/UInterfacedObject.h"
 
 #include <QCursor>
 #include <optional>

@@ -2,7 +2,7 @@
 // Turning a picture into a thumbnail: the JPEG decoding scale for a target size, drawing with
 // both canvases locked, and the area-average reduction of a bitmap into a smaller one.
 #include "framework/TColor.h"
-#include "imagestore/UCoordUtil.h"
+#include "framework/UCoordUtil.h"
 
 #include <cstdint>
 

@@ -9,8 +9,8 @@
 #include "framework/Exception.h"
 #include "framework/TColor.h"
 #include "framework/TObject.h"
-#include "imagestore/UBroadcaster.h"
-#include "imagestore/UCoordUtil.h"
+#include "framework/UBroadcaster.h"
+#include "framework/UCoordUtil.h"
 
 #include <QObject>
 #include <QString>

@@ -3,8 +3,8 @@
 // registered listeners. Both interfaces it offers are its notifier's, answered by the picture,
 // so listeners receive the notifier's events with the picture as sender.
 #include "framework/TPicture.h"
-#include "imagestore/UBroadcaster.h"
-#include "imagestore/UChangeNotify.h"
+#include "framework/UBroadcaster.h"
+#include "framework/UChangeNotify.h"
 
 #include <memory>
 

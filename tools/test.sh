@@ -35,27 +35,31 @@ run_ctest() {
 }
 run_ctest build
 
+stage "layers: every include points down"
+bash tests/e2e/check-layers.sh
+passed=$(( passed + 1 ))
+
 stage "English translation: every text the program shows is translated"
-bash tools/check-translations.sh
+bash tests/e2e/check-translations.sh
 passed=$(( passed + 1 ))
 
 stage "end to end: the program under a virtual X server, worked with mouse and keyboard"
 for language in ja en; do
   echo "-- LANGUAGE=$language"
-  LANGUAGE=$language bash tools/framora-e2e.sh build build/fixtures/sample.mp4 "build/e2e-$language"
+  LANGUAGE=$language bash tests/e2e/framora-e2e.sh build build/fixtures/sample.mp4 "build/e2e-$language"
   passed=$(( passed + 1 ))
 done
 stage "end to end on movies of real shapes: opened, stepped, captured, closed"
-bash tools/framora-shapes-e2e.sh build
+bash tests/e2e/framora-shapes-e2e.sh build
 passed=$(( passed + 1 ))
 stage "scenes survive a kill: three captures, kill -9, a new start answered yes"
-bash tools/framora-recovery-e2e.sh build
+bash tests/e2e/framora-recovery-e2e.sh build
 passed=$(( passed + 1 ))
 stage "the sharpest still: on a blurred picture, Shift+C stores and saves the sharp one beside it"
-bash tools/framora-sharpest-e2e.sh build
+bash tests/e2e/framora-sharpest-e2e.sh build
 passed=$(( passed + 1 ))
 stage "pictures on the position bar: hovered, swept, then a click, Ctrl+G and a capture"
-bash tools/framora-barpictures-e2e.sh build
+bash tests/e2e/framora-barpictures-e2e.sh build
 passed=$(( passed + 1 ))
 
 stage "install into a temporary prefix; the desktop entry and the metainfo pass their validators"
@@ -82,11 +86,11 @@ done
 passed=$(( passed + 1 ))
 
 stage "bash completion of framora-grab"
-bash tools/check-completion.sh
+bash tests/e2e/check-completion.sh
 passed=$(( passed + 1 ))
 
 stage "Debian package: built, lintian finds no error, installed, run from /usr/bin, removed"
-bash tools/check-package.sh build
+bash tests/e2e/check-package.sh build
 passed=$(( passed + 1 ))
 
 stage "build and test under AddressSanitizer + UndefinedBehaviorSanitizer"
@@ -98,7 +102,7 @@ cmake --build build-asan -j"$jobs"
 run_ctest build-asan
 
 stage "monkey: the sanitizer build of the program under random input for 60 s (fixed seed)"
-bash tools/framora-monkey.sh 60 --seed 4242 --build build-asan --movies build/fixtures
+bash tests/e2e/framora-monkey.sh 60 --seed 4242 --build build-asan --movies build/fixtures
 passed=$(( passed + 1 ))
 
 stage "fuzz (libFuzzer, ${FUZZ_SECONDS:-20} s each)"

@@ -2,7 +2,7 @@
 #include "components/UFormPanel.h"
 #include "framework/IdleHandlers.h"
 #include "framework/TForm.h"
-#include "imagestore/UBroadcaster.h"
+#include "framework/UBroadcaster.h"
 #include "framework/TBitmap.h"
 #include "framework/TColor.h"
 #include "framework/TImageList.h"

@@ -2,7 +2,7 @@
 // window picture it saves on request.
 #include "FramoraTestSupport.h"
 
-#include "capture/UProgramStart.h"
+#include "imagestore/UGraphicFormats.h"
 #include "framework/TPicture.h"
 #include "imagestore/USafetyBitmap.h"
 #include "shell/UExecuteCheck.h"
@@ -84,7 +84,7 @@ protected:
 TEST(ProgramStart, RegistersThePictureClassesForTheRun)
 {
     {
-        const TProgramStart start;
+        const TGraphicFormats formats;
         EXPECT_EQ(TPicture::FindByExtension(QStringLiteral("bmp")), &TSafetyBitmap::StaticClass());
         EXPECT_EQ(TPicture::FindByExtension(QStringLiteral("jpg")), &TSafetyJPEGImage::StaticClass());
         EXPECT_EQ(TPicture::FindByClipboardFormat(CF_DIB), &TSafetyBitmap::StaticClass());

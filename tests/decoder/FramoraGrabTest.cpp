@@ -55,7 +55,7 @@ TEST(FramoraGrab, AWriteBeyondTheFileSizeLimitLeavesNothingAndSaysWhy)
             limit.rlim_cur = 4096; // far less than a 320 x 240 picture
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
-        process.start(QStringLiteral(FRAMORA_BINARY_DIR "/tools/framora-grab"),
+        process.start(QStringLiteral(FRAMORA_BINARY_DIR "/grab/framora-grab"),
                       {"--format", format, Movie(Mpeg4Avi), dir.path(), "0"});
         ASSERT_TRUE(process.waitForFinished(60000));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << format;

@@ -15,7 +15,7 @@ struct TGrabRun {
 inline TGrabRun Grab(const QStringList& arguments)
 {
     QProcess process;
-    process.start(QStringLiteral(FRAMORA_BINARY_DIR "/tools/framora-grab"), arguments);
+    process.start(QStringLiteral(FRAMORA_BINARY_DIR "/grab/framora-grab"), arguments);
     TGrabRun run;
     if (!process.waitForFinished(60000))
         return run;
