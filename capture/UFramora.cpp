@@ -136,6 +136,16 @@ TfrmFramora::~TfrmFramora()
 
 void TfrmFramora::BindComponents()
 {
+    BindSettingControls();
+    BindPlaybackControls();
+    BindSceneControls();
+    BindMenu();
+    CreateDialogs();
+    CreateNonVisualComponents();
+}
+
+void TfrmFramora::BindSettingControls()
+{
     StatusBar1 = ui->StatusBar1;
     ShadowPanel1 = ui->ShadowPanel1;
     gbSetting = ui->gbSetting;
@@ -148,6 +158,10 @@ void TfrmFramora::BindComponents()
     GroupBox1 = ui->GroupBox1;
     Label3 = ui->Label3;
     lblPicSize = ui->lblPicSize;
+}
+
+void TfrmFramora::BindPlaybackControls()
+{
     Panel1 = ui->Panel1;
     PaintBox1 = ui->PaintBox1;
     btnStepPrev = ui->btnStepPrev;
@@ -163,6 +177,10 @@ void TfrmFramora::BindComponents()
     btnFramePrev = ui->btnFramePrev;
     btnFrameNext = ui->btnFrameNext;
     btnCapture = ui->btnCapture;
+}
+
+void TfrmFramora::BindSceneControls()
+{
     gbSelectedFrame = ui->gbSelectedFrame;
     Label5 = ui->Label5;
     lblPicNum = ui->lblPicNum;
@@ -174,6 +192,10 @@ void TfrmFramora::BindComponents()
     btnCancel = ui->btnCancel;
     pnlHelp = ui->pnlHelp;
     btnHelp = ui->btnHelp;
+}
+
+void TfrmFramora::BindMenu()
+{
     MainMenu1 = ui->MainMenu1;
     File1 = ui->File1;
     AboutA1 = ui->AboutA1;
@@ -196,7 +218,10 @@ void TfrmFramora::BindComponents()
     deinterlaceGroup->setExclusive(true);
     for (QAction* item : {DeinterlaceAuto1, DeinterlaceAlways1, DeinterlaceNever1})
         deinterlaceGroup->addAction(item);
+}
 
+void TfrmFramora::CreateDialogs()
+{
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->Title = tr(OpenDialogTitle);
@@ -209,7 +234,10 @@ void TfrmFramora::BindComponents()
     SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
     SavePictureDialog1->Title = tr(SaveDialogTitle);
     SavePictureDialog1->Filter = tr(SaveDialogFilter);
+}
 
+void TfrmFramora::CreateNonVisualComponents()
+{
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(PlaybackTickMs);

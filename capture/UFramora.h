@@ -343,6 +343,13 @@ signals:
 
 private:
     void BindComponents();
+    void BindSettingControls();
+    void BindPlaybackControls();
+    void BindSceneControls();
+    void BindMenu();
+    void CreateDialogs();
+    // The timer, the image packs and the disc menus.
+    void CreateNonVisualComponents();
     void CreateCommands();
     void ConnectHandlers();
     void SetWindowProperties();

@@ -34,6 +34,7 @@ public:
 
     // The program's own options; --help, --version and --verbose are already there.
     QCommandLineParser& Parser() { return FParser; }
+    const QCommandLineParser& Parser() const { return FParser; }
 
     // Parses arguments (the first is the program path). A caller that finds a value it cannot
     // use reports it with UsageError.
