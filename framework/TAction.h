@@ -33,8 +33,6 @@ public:
     void SetEnabled(bool enabled) { setEnabled(enabled); }
     bool Visible() const { return isVisible(); }
     void SetVisible(bool visible) { setVisible(visible); }
-    QKeySequence ShortCut() const { return shortcut(); }
-    void SetShortCut(const QKeySequence& key) { setShortcut(key); }
 
     TActionEvent OnExecute;
     TActionEvent OnUpdate;

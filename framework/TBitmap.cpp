@@ -149,7 +149,7 @@ bool ReadPlainBitmap(std::span<const std::uint8_t> bytes, QImage& image)
 TBitmap::TBitmap() = default;
 
 TBitmap::TBitmap(const TBitmap& other)
-    : TGraphic(other), FPixelFormat(other.FPixelFormat), FHandleType(other.FHandleType), FImage(other.FImage),
+    : TGraphic(other), FPixelFormat(other.FPixelFormat), FImage(other.FImage),
       FTransparentMode(other.FTransparentMode), FTransparentColor(other.FTransparentColor)
 {
 }
@@ -167,7 +167,6 @@ void TBitmap::Share(const TBitmap& other)
     if (&other == this)
         return;
     FPixelFormat = other.FPixelFormat;
-    FHandleType = other.FHandleType;
     FImage = other.FImage;
     FRowsWithRoom = -1;
     FTransparent = other.FTransparent;
@@ -306,7 +305,6 @@ void TBitmap::Assign(const TGraphic& source)
         return;
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(&source)) {
         FPixelFormat = bitmap->FPixelFormat;
-        FHandleType = bitmap->FHandleType;
         FImage = bitmap->FImage.copy();
         FTransparent = bitmap->FTransparent;
         FTransparentMode = bitmap->FTransparentMode;

@@ -19,9 +19,6 @@
 inline constexpr const char* kInvalidBitmapText = "ビットマップイメージが不正です";
 
 enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
-// The kind of handle Windows kept; here both are the same memory, and the
-// setting is only remembered.
-enum class TBitmapHandleType { bmDIB, bmDDB };
 
 class TBitmap : public TGraphic {
     FRAMORA_GRAPHIC_CLASS(TBitmap, TGraphic, "TBitmap")
@@ -48,12 +45,8 @@ public:
     void SetPixelFormat(TPixelFormat format);
     bool Monochrome() const { return FPixelFormat == TPixelFormat::pf1bit; }
     void SetMonochrome(bool monochrome);
-    TBitmapHandleType HandleType() const { return FHandleType; }
-    void SetHandleType(TBitmapHandleType type) { FHandleType = type; }
     // Kept for the callers that ask for a handle before drawing; pixels always exist here.
     void HandleNeeded() {}
-    void Dormant() {}
-    void FreeImage() {}
 
     // Row y counted from the top; valid until the size or pixel format changes.
     std::uint8_t* ScanLine(int y);
@@ -115,7 +108,6 @@ private:
     void CanvasChanged(TObject* sender);
 
     TPixelFormat FPixelFormat = TPixelFormat::pfDevice;
-    TBitmapHandleType FHandleType = TBitmapHandleType::bmDIB;
     QImage FImage;
     // The serial number (cacheKey's high half) of the rows TakeRowsWithRoom took; -1 for none.
     qint64 FRowsWithRoom = -1;

@@ -129,7 +129,6 @@ public:
     TColor SetTextColor(TColor color);
     int BkMode() const { return FState.BkMode; }
     int SetBkMode(int mode);
-    int StretchBltMode() const { return FState.StretchMode; }
     int SetStretchBltMode(int mode);
 
     // Clipping, in device coordinates; no region means the whole device.
@@ -162,7 +161,6 @@ public:
     void TextRect(const QRect& rect, int x, int y, const QString& text);
     QSize TextExtent(const QString& text);
     int TextWidth(const QString& text) { return TextExtent(text).width(); }
-    int TextHeight(const QString& text) { return TextExtent(text).height(); }
     // clNone outside the device or the clip, or on devices whose pixels cannot be read.
     TColor Pixel(int x, int y);
     void SetPixel(int x, int y, TColor color);

@@ -54,10 +54,7 @@ public:
 
     TViewStyle ViewStyle() const { return FViewStyle; }
     void SetViewStyle(TViewStyle style);
-    bool MultiSelect() const { return FMultiSelect; }
     void SetMultiSelect(bool multiSelect);
-    TImageList* LargeImages() const { return FLargeImages; }
-    TImageList* SmallImages() const { return FSmallImages; }
     void SetLargeImages(TImageList* images);
     void SetSmallImages(TImageList* images);
     TColor Color() const { return FColor; }
@@ -97,7 +94,6 @@ public:
     // Icon styles only: places an item's top-left corner at a client point; the item keeps its
     // place in the view when the view scrolls.
     void SetItemPosition(int item, QPoint position);
-    QPoint ItemPosition(int item) const { return ItemBounds(item).topLeft(); }
     // Where the view's top-left corner lies in client coordinates (moves up and left as the view
     // scrolls down and right).
     QPoint ViewOrigin() const;

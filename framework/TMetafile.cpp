@@ -15,7 +15,6 @@ void TMetafile::Assign(const TGraphic& source)
     FPicture = metafile->FPicture;
     FWidth = metafile->FWidth;
     FHeight = metafile->FHeight;
-    FEnhanced = metafile->FEnhanced;
     FTransparent = metafile->FTransparent;
     Changed(this);
 }

@@ -29,8 +29,6 @@ public:
     void SaveToStream(TStream& stream) const override;
     void Clear();
 
-    bool Enhanced() const { return FEnhanced; }
-    void SetEnhanced(bool enhanced) { FEnhanced = enhanced; }
     const QPicture& Picture() const { return FPicture; }
     void SetPicture(const QPicture& picture);
 
@@ -38,7 +36,6 @@ private:
     QPicture FPicture;
     int FWidth = 0;  // 0: take the recorded bounds
     int FHeight = 0;
-    bool FEnhanced = true;
 };
 
 // Records onto a new picture while it lives, and hands it to the metafile when it goes.

@@ -84,7 +84,6 @@ public:
     int Height() const;
     const TBMPInfo& Info() const { return FInfo; }
     const IBitsHolder* Bits() const { return FBits.get(); }
-    const TBitmap* KeptBitmap() const { return FBitmap.get(); }
 
 private:
     std::int64_t StrideOfRows() const;
