@@ -80,6 +80,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : TForm(owner), ui(std::make_unique<Ui::Tfr
     lblFFMpeg = ui->lblFFMpeg;
     urlFFMpeg = ui->urlFFMpeg;
     lblLGPL = ui->lblLGPL;
+    lblLicence = ui->lblLicence;
     btnOk = ui->btnOk;
 
     SetCaption(AboutCaption);

@@ -47,6 +47,7 @@ public:
     QLabel* lblFFMpeg;
     QLabel* urlFFMpeg;
     QLabel* lblLGPL;
+    QLabel* lblLicence;
     QPushButton* btnOk;
 
     void FormCreate();

@@ -159,3 +159,15 @@ TEST(AboutBox, EveryTextFitsInEitherLanguage)
 }
 
 } // namespace
+
+// The box names the licence the program is given under, whatever language it speaks.
+TEST(AboutBox, NamesTheLicenceInEitherLanguage)
+{
+    for (const TUiLanguage language : {TUiLanguage::Japanese, TUiLanguage::English}) {
+        const TUiTranslation translation(language);
+        TfrmAbout about;
+        EXPECT_TRUE(about.lblLicence->text().contains(QStringLiteral("GPL-3.0-or-later")));
+        EXPECT_TRUE(about.lblLicence->text().contains(QStringLiteral("GNU General Public License")));
+        EXPECT_EQ(about.lblLicence->text().startsWith(QStringLiteral("Free")), language == TUiLanguage::English);
+    }
+}
