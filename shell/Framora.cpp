@@ -36,6 +36,7 @@
 #include "framework/TApplication.h"
 #include "shell/UCommandLine.h"
 #include "shell/UExecuteCheck.h"
+#include "shell/UHelpGuide.h"
 #include "shell/UHeartbeat.h"
 #include "shell/UInstanceChannel.h"
 #include "shell/ULanguage.h"
@@ -167,7 +168,10 @@ int main(int argc, char** argv)
     // The held-guards list lives in the guard's unit; the framework starts here.
     TApplication application(argc, argv);
     TApplication::SetTitle(ApplicationTitle);
-    const TUiTranslation translation(ChooseUiLanguage(TLanguageEnvironment::FromProcess()));
+    const TUiLanguage language = ChooseUiLanguage(TLanguageEnvironment::FromProcess());
+    const TUiTranslation translation(language);
+    // F1 opens the user's guide in the language the window speaks.
+    TApplication::SetHelpFile(GuidePage(GuideFolders(QCoreApplication::applicationDirPath()), language));
     const TProgramStart start;
     const std::unique_ptr<TMessageBoxScript> answers = AnswerBoxesWhenAsked();
     // A movie for a window that already runs opens there; this start then has nothing to say.

@@ -25,7 +25,8 @@ for file in usr/bin/framora usr/bin/framora-grab usr/share/man/man1/framora.1.gz
             usr/share/applications/org.framora.Framora.desktop \
             usr/share/metainfo/org.framora.Framora.metainfo.xml \
             usr/share/icons/hicolor/256x256/apps/org.framora.Framora.png \
-            usr/share/doc/framora/copyright; do
+            usr/share/doc/framora/copyright usr/share/doc/framora/guide/ja/index.html \
+            usr/share/doc/framora/guide/en/index.html usr/share/bash-completion/completions/framora; do
   grep -q " \./$file\$" "$build/package-contents.txt" || { echo "not in the package: $file"; exit 1; }
 done
 

@@ -58,19 +58,22 @@ stage "pictures on the position bar: hovered, swept, then a click, Ctrl+G and a 
 bash tools/framora-barpictures-e2e.sh build
 passed=$(( passed + 1 ))
 
-stage "install into a temporary prefix; the desktop entry and the metainfo pass their validators"
+stage "install into a temporary prefix; the desktop entry, the metainfo and the user's guide pass their checks"
 prefix=$(mktemp -d)
 cmake --install build --prefix "$prefix" >/dev/null
 for installed in bin/framora bin/framora-grab share/applications/org.framora.Framora.desktop \
                  share/metainfo/org.framora.Framora.metainfo.xml \
                  share/icons/hicolor/scalable/apps/org.framora.Framora.svg \
                  share/icons/hicolor/48x48/apps/org.framora.Framora.png \
-                 share/icons/hicolor/256x256/apps/org.framora.Framora.png; do
+                 share/icons/hicolor/256x256/apps/org.framora.Framora.png \
+                 share/doc/framora/LICENSE share/doc/framora/guide/ja/index.html \
+                 share/doc/framora/guide/en/index.html share/bash-completion/completions/framora; do
   test -f "$prefix/$installed" || { echo "not installed: $installed"; exit 1; }
 done
 "$prefix/bin/framora-grab" --version
 desktop-file-validate "$prefix/share/applications/org.framora.Framora.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/org.framora.Framora.metainfo.xml"
+bash tests/e2e/check-guide.sh "$prefix/share/doc/framora/guide"
 rm -rf "$prefix"
 passed=$(( passed + 1 ))
 
