@@ -117,8 +117,9 @@ TGrabOptions ParseGrabCommandLine(const QStringList& arguments)
                                      "milliseconds (2000), seconds with their unit (83.5s) or "
                                      "[HH:]MM:SS[.mmm] (01:23.5, 1:02:03.250); its file is OUTDIR/MS.bmp "
                                      "(or .png, .jpg, .webp, .tif), MS the time in milliseconds.\n"
-                                     "Exit status: 0 done, 1 the movie not opened (or the sheet not written), "
-                                     "2 usage error, 3 some time gave no picture (the others are written)."),
+                                     "Exit status: 0 done, 1 the movie or the subtitles asked for not opened "
+                                     "(or the sheet not written), 2 usage error, 3 some time gave no picture "
+                                     "(the others are written)."),
                       QStringLiteral("MOVIE OUTDIR TIME [TIME ...] | --sheet COLUMNSxROWS MOVIE OUT | "
                                      "--scenes [THRESHOLD] MOVIE OUTDIR | --every SECONDS MOVIE OUTDIR"));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Picture format: png, jpg, webp (lossless), tif or bmp (default). All but bmp carry the movie's name, the picture's time, its sizes and the program inside (XMP, EXIF)."),

@@ -88,6 +88,10 @@ stage "bash completion of framora-grab"
 bash tools/check-completion.sh
 passed=$(( passed + 1 ))
 
+stage "options: each program's --help, its manual page and its completion name the same options"
+bash tests/e2e/check-options.sh build
+passed=$(( passed + 1 ))
+
 stage "Debian package: built, lintian finds no error, installed, run from /usr/bin, removed"
 bash tools/check-package.sh build
 passed=$(( passed + 1 ))
