@@ -7,7 +7,8 @@
 //   FRAMORA_ANSWER_BOXES=1      message boxes are answered with their default button instead of
 //                               being shown; each one is written to stderr as
 //                               "framora: message: <caption>: <text>", and "framora: shown" is
-//                               written once the window is on screen, and
+//                               written once the window is on screen, followed by
+//                               "framora: help <file>" naming the page F1 opens, and
 //                               "framora: handed <path>" for each movie a later start hands over.
 //   FRAMORA_REPORT_LAYOUT=1     once the window is on screen, the screen rectangle of each named
 //                               widget is written to stderr as "framora: widget <name> x y w h",
@@ -187,8 +188,10 @@ int main(int argc, char** argv)
             return TApplication::ExitCode();
         }
         form->show();
-        if (answers)
+        if (answers) {
             Report(QStringLiteral("shown"));
+            Report(QStringLiteral("help %1").arg(TApplication::HelpFile()));
+        }
         TInstanceServer handedMovies(FramoraGuardName);
         OpenHandedMovies(handedMovies, *form, answers != nullptr);
         OfferRecoveredScenes(*form);
