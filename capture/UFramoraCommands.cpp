@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's own commands: leaving with an exit code, the question before closing, the About
 // box and help.
 #include "capture/UFramora.h"

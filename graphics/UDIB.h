@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TDIB: one device-independent bitmap in memory (BITMAPINFO block + pixel rows). It is the
 // program's own BMP reader, the bridge between framework bitmaps and raw DIB memory, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program entry: start the application, show the capture window and run
 // the message loop until it closes; the process ends with the window's exit code. A movie named
 // on the command line (relative to the current folder or absolute) opens at start; --help,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the user's guide is: one HTML page per interface language, installed under
 // share/doc/framora/guide/ beside the program's bin/ folder, or copied into the build folder

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shows the application's help file for a help request of the classic protocol. The program
 // sets its user's guide as the help file at start; the HTML Help viewer is asked first, and

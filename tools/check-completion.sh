@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Asks the bash completion of framora-grab what it offers at a few points of a command line, as
 # bash would when Tab is pressed, and fails when an answer is not the one expected. Then checks
 # that every option framora-grab --help lists is in the completion and in the manual page.

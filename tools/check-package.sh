@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from a normal build folder, checks it with lintian (no errors),
 # installs it with apt-get, runs both programs from their installed paths without a display,
 # and removes it again. Run as root on Debian 12.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, builds and runs every test: a normal build, an ASan+UBSan build, and a short run of
 # each libFuzzer target. FUZZ_SECONDS sets how long each fuzzer runs (default 20).
 set -euo pipefail
@@ -37,6 +38,10 @@ run_ctest build
 
 stage "English translation: every text the program shows is translated"
 bash tools/check-translations.sh
+passed=$(( passed + 1 ))
+
+stage "licence: every source file carries its SPDX line"
+bash tests/e2e/check-spdx.sh
 passed=$(( passed + 1 ))
 
 stage "end to end: the program under a virtual X server, worked with mouse and keyboard"

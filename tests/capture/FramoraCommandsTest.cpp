@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Leaving the window: exit codes, the close question, Enter and Esc; About and help.
 #include "FramoraTestSupport.h"
 #include "support/UrlCatcher.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The framora program itself, run as a child: the single-instance guard across processes and the
 // window picture it saves on request.
 #include "FramoraTestSupport.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The user's guide F1 opens: a page for each language the window speaks, every picture,
 # stylesheet and page it links to is there, every section it links to exists, and both
 # languages have the same sections.

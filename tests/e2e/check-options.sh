@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every option a program's --help lists is in its manual page and offered by its bash
 # completion, and the other way round: nothing the page's OPTIONS section or the completion
 # names is missing from --help. Run for framora and framora-grab.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version record read back from program files (the real program, a file made here with a
 // known record, files without one or with a damaged one) and the About box's links and picture.
 #include "shell/FAbout.h"
