@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program entry: start the application, show the capture window and run
 // the message loop until it closes; the process ends with the window's exit code. A movie named
 // on the command line (relative to the current folder or absolute) opens at start; --help,
@@ -7,7 +8,8 @@
 //   FRAMORA_ANSWER_BOXES=1      message boxes are answered with their default button instead of
 //                               being shown; each one is written to stderr as
 //                               "framora: message: <caption>: <text>", and "framora: shown" is
-//                               written once the window is on screen, and
+//                               written once the window is on screen, followed by
+//                               "framora: help <file>" naming the page F1 opens, and
 //                               "framora: handed <path>" for each movie a later start hands over.
 //   FRAMORA_REPORT_LAYOUT=1     once the window is on screen, the screen rectangle of each named
 //                               widget is written to stderr as "framora: widget <name> x y w h",
@@ -28,14 +30,15 @@
 //                               the file cannot be written).
 #include "capture/UDesktop.h"
 #include "capture/UFramora.h"
-#include "imagestore/UGraphicFormats.h"
 #include "capture/USeekBarPictures.h"
 #include "decoder/UFFmpegLog.h"
 #include "framework/MessageBox.h"
 #include "framework/QtMessageLog.h"
 #include "framework/TApplication.h"
+#include "imagestore/UGraphicFormats.h"
 #include "shell/UCommandLine.h"
 #include "shell/UExecuteCheck.h"
+#include "shell/UHelpGuide.h"
 #include "shell/UHeartbeat.h"
 #include "shell/UInstanceChannel.h"
 #include "shell/ULanguage.h"
@@ -167,7 +170,10 @@ int main(int argc, char** argv)
     // The held-guards list lives in the guard's unit; the framework starts here.
     TApplication application(argc, argv);
     TApplication::SetTitle(ApplicationTitle);
-    const TUiTranslation translation(ChooseUiLanguage(TLanguageEnvironment::FromProcess()));
+    const TUiLanguage language = ChooseUiLanguage(TLanguageEnvironment::FromProcess());
+    const TUiTranslation translation(language);
+    // F1 opens the user's guide in the language the window speaks.
+    TApplication::SetHelpFile(GuidePage(GuideFolders(QCoreApplication::applicationDirPath()), language));
     const TGraphicFormats formats;
     const std::unique_ptr<TMessageBoxScript> answers = AnswerBoxesWhenAsked();
     // A movie for a window that already runs opens there; this start then has nothing to say.
@@ -183,8 +189,10 @@ int main(int argc, char** argv)
             return TApplication::ExitCode();
         }
         form->show();
-        if (answers)
+        if (answers) {
             Report(QStringLiteral("shown"));
+            Report(QStringLiteral("help %1").arg(TApplication::HelpFile()));
+        }
         TInstanceServer handedMovies(FramoraGuardName);
         OpenHandedMovies(handedMovies, *form, answers != nullptr);
         OfferRecoveredScenes(*form);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program file's version record. Compiled into the program only (never into the shell
 // library), with the project's version handed in by the build.
 #include "shell/Filever.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The benchmarks' reference: the least bare FFmpeg needs to do for the decoder's requests.
 #include "framework/FFmpegPtr.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // This process's memory as the kernel counts it, for the benchmarks that measure a peak.
 #include <cstdint>

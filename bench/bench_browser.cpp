@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scene browser figures against the 97 ms playback tick: making and drawing the thumbnails of 32
 // captured 1920 x 1080 scenes on the window thread in one repaint, and the window thread's share
 // per thumbnail when the background loader reads the scenes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Capture window figures: start of the process to the window shown, opening the 1080p movie to
 // its first picture painted, and the cost of one preview repaint and one playback tick at 1080p
 // (both must stay well under the 97 ms tick; the share is reported as a counter).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window thread while scenes are saved and restored: 22 4K stills written as PNG, the save
 // command run from the event loop as a click would run it; and 22 4K scenes a killed run left,
 // put back at the next start. Reported: the longest absence of the window thread (the largest

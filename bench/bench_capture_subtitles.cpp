@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A capture in the window with a line of subtitle text on the 1080p picture (the line already
 // shown in the preview), against the same capture with 字幕 > なし, in one run: the picture made upright, the subtitle drawn in at the
 // shown size, the scene stored and listed. Times are CPU time of the window's thread; the ratio

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoder on the 1080p benchmark movie (25 pictures per second, a key frame every 250),
 // each measurement beside a reference loop that does the same job with bare FFmpeg calls:
 //   Playback: requests 97 ms apart, the forward path; the reference reads and decodes the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // 4K movies (10 s at 3840 x 2160, H.264 and HEVC Main 10, one key frame every 250 pictures),
 // each measurement beside bare FFmpeg decoding the same pictures with the same threads:
 //   Playback: the window's ticks, 97 ms apart, through the movie: the playback path's request

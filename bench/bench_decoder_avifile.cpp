@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stepping through a Cinepak AVI (320 x 240, 25 pictures per second, a key frame every 25) with
 // the decoder's AVIFile backend, beside a reference loop that gets the same pictures with bare
 // FFmpeg calls:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures on the position bar, side by side for a 1080p movie with a key frame every 10 s and
 // the 4K movies (H.264 and HEVC Main 10, one key frame every 10 s):
 //   FirstPicture: a pointer coming to a place whose picture is not at hand: the request the

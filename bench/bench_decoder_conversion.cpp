@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversion of a decoded picture into the program's rows, on rows with room for swscale's
 // whole-block stores (the decoder's bitmap, kept from picture to picture), beside swscale
 // writing straight into a plain QImage's rows as the decoder once did (safe only for widths

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a capture costs once the picture is shown as meant, beside a plain copy of the same
 // decoded picture (what a capture at the coded size does):
 //   Turned1080p:  a 1920 x 1080 picture turned a quarter (a phone movie).

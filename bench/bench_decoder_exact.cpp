@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exact positioning on the 1080p benchmark movie (25 pictures per second, a key frame every 250),
 // each measurement beside what bare FFmpeg does for the same picture:
 //   Request:  random times, exact; served by the decoding thread (posted, its answer waited for)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture stage on the movies it is for, each beside bare FFmpeg doing the same job:
 //   InterlacedPlayback: a 1080i H.264 movie played (requests 97 ms apart) with deinterlacing on.
 //       The reference reads and decodes the same packets, sends every decoded picture through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scanning the 1080p benchmark movie for scenes, beside bare FFmpeg decoding the same pictures.
 //   Scan:      TSceneScanner over the first ScanMs of the movie (every picture decoded, a 64-pixel
 //              copy made and compared).

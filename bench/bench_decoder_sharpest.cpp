@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sharpest still on the 1080p benchmark movie (25 pictures per second, a key frame every 250),
 // side by side with what it is held to: one exact request for the same random times.
 //   Exact:    the picture shown at each time, exactly, and the copy a capture takes of it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What subtitles cost, each side by side with the same work without them, in one run:
 //   CaptureWithSubtitle: a 1080p capture (the shown picture made from the decoded one) with a
 //     line of text drawn in, against the same capture with subtitles off.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a 1920 x 1080 24-bit BMP through TDIB against a plain read and copy of the same bytes:
 // what the header checks and the holder cost on top of moving the pixels.
 #include "graphics/UDIB.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving one 1920 x 1080 scene as PNG with its provenance written inside, the way the window
 // saves it, against Qt's PNG writer alone writing the same picture to a file.
 #include "imagestore/UImageFile.h"

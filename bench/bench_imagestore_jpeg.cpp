@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding a 1920 x 1080 JPEG the way thumbnails are made (scale 1/8, fast DCT, no smoothing,
 // behind the header probe) against libjpeg-turbo's own full-size decode of the same file.
 #include "imagestore/USafetyBitmap.h"

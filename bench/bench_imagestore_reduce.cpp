@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reducing a 1920 x 1080 24-bit frame into a 98 x 55 thumbnail against a memcpy of the frame's
 // pixel bytes: what the area average costs on top of reading the source once.
 #include "framework/TBitmap.h"

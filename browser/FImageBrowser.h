@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The scene browser: the pictures of an image pack as a grid of framed, captioned thumbnails
 // that the user selects from. It keeps its own cache of finished thumbnails (ImagePack) and

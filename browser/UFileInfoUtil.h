@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // File information for the browser's file-list mode: the desktop's icon and type name of a
 // file, cached per upper-case extension, and the shared icon lists those icon indices point into.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The background thumbnail loader: reads source images on a worker thread so that the browser
 // can show a placeholder at once and put the real thumbnail in later. It neither scales, caches

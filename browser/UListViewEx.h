@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The browser's list view: the framework list view with a slot through which it can ask its
 // owner for the text of the selected item.

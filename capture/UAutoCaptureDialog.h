@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The question automatic capture asks before it starts: which part of the movie, and how
 // sensitive the scene detection is or how far apart the pictures are. Tests answer it through

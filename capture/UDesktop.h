@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the capture window does as a desktop application: keyboard shortcuts (shown in the
 // buttons' hints), a movie dropped on the window opens, and the folders last used and the step

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The capture window: the program's main window. It shows the movie preview with its playback
 // controls, the file selection strip and (with the scene store) the scene list, opens movies and

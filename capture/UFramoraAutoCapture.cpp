@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic capture: a still of every scene, or one every few seconds, found by a scan of the
 // open movie that runs on a thread of its own with its own decoder, each still added to the scene
 // list through the capture's own path as it arrives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disc side: the optical drives as radio items of a menu and the VOB files of the chosen
 // drive's DVD-Video disc.
 #include "capture/UFramora.h"

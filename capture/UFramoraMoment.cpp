@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the moment: pictures above the position bar, going to a typed time or picture number,
 // and the paused picture's number and facts on the status line.
 #include "capture/UFramora.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview and the position: painting the picture on screen, the playback commands, the
 // wall-clock tick and the one position-change handler that decodes.
 #include "capture/UFramora.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the units of the capture window share among themselves; nothing outside them includes it.
 #include "imagestore/UCachedImagePack.h"

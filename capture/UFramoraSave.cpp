@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving scenes: the name the save dialog proposes, one file per scene, and writing each file
 // whole or not at all. The files are written on a thread of their own from copies of the
 // pictures, so the window keeps drawing and answering while a save of large stills runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scene list: the browser that shows it, the two image packs behind it, capturing and
 // deleting scenes, and the picture a copy puts on the clipboard.
 #include "capture/UFramora.h"

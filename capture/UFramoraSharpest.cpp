@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sharpest still: a capture of the sharpest picture within a range of the one on screen,
 // in the same scene, found on the decoding thread and stored through the same uses as a capture.
 #include "capture/UFramora.h"

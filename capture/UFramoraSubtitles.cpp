@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 字幕 menu and the subtitles drawn over the preview and into captures and copies.
 #include "capture/UFramora.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Finding a moment by what the user types, and naming the picture on screen: the pure parts of
 // the window's go-to entry (Ctrl+G) and of its status line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Pictures on the position bar: while the pointer is over the bar (or drags its handle), a small
 // frameless window above it shows the movie at that place, with the place's time. The pictures

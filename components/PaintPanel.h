@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A panel that paints itself (OnPaint, or a fill with its brush) and aligns its children inside
 // its client rectangle shrunk by AlignOffset. BaseControl, when set, covers the whole client

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The four insets (left, top, right, bottom) by which a panel shrinks the rectangle it aligns
 // its children in.

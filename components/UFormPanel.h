@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A panel that hosts a whole form as a child: the form loses its frame, is docked into the
 // panel, fills it (within AlignOffset) and is shown. Hosting another form, or none, or the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TGlobalNotify: a component a form drops in to hear the application's events (idle,
 // activation, minimise, restore, hint) and the changes of the active control and active window,

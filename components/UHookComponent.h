@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Two process-wide lists of listeners to the messages of this program's windows: one hears the
 // events that come out of the window system's queue, the other every event delivered to a

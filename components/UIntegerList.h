@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A list of a fixed number of integers, all 0 at first, that announces each real change.
 #include "framework/Exception.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The wait cursor for a lengthy operation on the GUI thread: hold the reference ShowWatchCursor
 // gives for the operation's scope; its release puts back the cursor shown before, also when the

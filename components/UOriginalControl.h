@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The base of the panels: a widget that paints its whole surface itself through a canvas, with
 // a brush of its own, and repaints all of itself after a resize when FullRepaint is set.

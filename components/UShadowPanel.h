@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A panel with a pen frame, a drop shadow along its right and bottom edges and a caption of one
 // or two lines. With the shadow on, the window's shape leaves out the two corners the shadow

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The progress window of work that runs beside the window (saving, restoring): not modal, shown
 // only once the work has run for a while, and left open until its owner closes it.

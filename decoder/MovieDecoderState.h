@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What TMovieDecoder keeps between calls, shared by the units that make up the decoder: the
 // FFmpeg input and codec, the AVIFile handles, the call deadlines, the run of pictures exact

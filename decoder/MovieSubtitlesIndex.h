@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The subtitle index itself, shared by the two units of TMovieSubtitles: its reading thread
 // (UMovieSubtitlesReading.cpp) fills it, the owner (UMovieSubtitles.cpp) draws from it. No other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AVIFile path: AVI files whose codecs FFmpeg leaves to the platform are opened, positioned
 // and rendered through the AVIFile service, one sample a picture.
 #include "decoder/MovieDecoderState.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small pictures of places in the movie for the position bar: a decoder of its own on a thread
 // of its own (a TDecodingThread), key frames rather than exact pictures, a small cache, and the

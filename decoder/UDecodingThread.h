@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TDecodingThread: a TMovieDecoder on a thread of its own, so that the thread that asks never
 // decodes, converts a full picture or waits on a decoder. Requests are posted; each is answered

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How a movie's coded picture is meant to be shown, and the shown picture made from it. A DVD
 // title is coded 720 x 480 and shown 16:9 or 4:3; a phone movie is coded on its side and carries

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exact positioning: the picture presented at a time, found by decoding on from the key frame
 // before it and kept, with its neighbours, in the picture cache; and the single-picture steps
 // built on it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // FFmpeg's own log, routed through one handler of ours: by default only errors reach stderr, one
 // line each, prefixed with the program's name; verbose lets everything through. Library chatter

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The face of the decoder: opening and closing, what is known of the open movie, and each
 // request handed to the path that serves it (FFmpeg or AVIFile, plain or exact).
 #include "decoder/UMovieDecoder.h"

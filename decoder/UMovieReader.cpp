@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FFmpeg input: opening a movie's video stream and its codec, reading the stream's packets
 // and decoding them into pictures. Every call that may read runs within its deadline.
 #include "decoder/MovieDecoderState.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Subtitles drawn into stills: one subtitle stream of a movie, or a subtitle file beside it,
 // read on a thread of its own into an index of events, so that the subtitle

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The subtitle index's reading thread: opens the stream or file, decodes its packets into
 // events and tells how far it has read; on a long film it reads first where pictures are wanted.
 #include "decoder/MovieSubtitlesIndex.h"

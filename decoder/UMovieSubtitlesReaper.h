@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Joins threads that were told to stop, and frees what they worked on, off the thread that told
 // them: the subtitle index's reading ends at its next read once stopped, but libass's font scan

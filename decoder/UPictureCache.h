@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TPictureCache: converted pictures around the position, kept so that a step back within what was
 // decoded costs no decoding. Each picture knows the presentation time of the one that follows it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "decoder/UPictureConverter.h"
 #include "framework/FFmpegRows.h"
 #include "framework/TBitmap.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TPictureConverter: turns a decoded picture into the 24-bit rows the program shows (blue, green,
 // red), at the size the movie announced. Every picture the decoder shows or keeps passes through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "decoder/UPictureSettings.h"
 
 std::optional<TDeinterlace> DeinterlaceFromWord(std::string_view word)

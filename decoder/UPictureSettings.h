@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How decoded pictures are treated before they become bitmaps. Plain values, free of FFmpeg
 // types, so that the window and the grab tool can hold and pass them.

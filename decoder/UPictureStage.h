@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TPictureStage: what happens to a decoded picture before the conversion to the bitmap's rows:
 // deinterlacing and tone mapping through a libavfilter graph. The graph is made for the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Positioning for playback and plain requests: a seek to the key frame at or after the time, or,
 // when the time lies a little ahead, reading on to it; then the picture decoded last is shown.
 #include "decoder/MovieDecoderState.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic capture: the scene detector's arithmetic, and the scans that read a movie picture by
 // picture (scenes) or request its pictures at intervals.
 #include "decoder/USceneScanner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Automatic capture: reads a movie from a position to its end and hands out one picture per
 // scene, or one per interval. The scene detector compares a small HSV copy of each decoded

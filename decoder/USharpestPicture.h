@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Finds the sharpest picture of a stretch of an open movie: every picture from fromMs to toMs,
 // exactly positioned and scored (USharpness), within the scene of the picture at anchorMs as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How sharp a picture looks, and which of the pictures around a moment is the one to keep.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The arithmetic of subtitles, apart from any stream so that it can be checked on its own: times
 // that saturate, and where a bitmap subtitle goes on a picture.

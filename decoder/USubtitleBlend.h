@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Laying subtitles over pictures: libass's coverage maps and premultiplied pieces blended into
 // the 24-bit pictures the program stores (blue, green, red in memory).

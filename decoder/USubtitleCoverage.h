@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a subtitle index has read of its stream, when the reading does not go from start to end
 // in one run: on a long film it jumps to where the pictures are wanted, reads on from there,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Subtitle files that belong to a movie by where they lie: a text file beside it with its name,
 // and the IFO file of a DVD title set, which holds its subpictures' palette.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A time of a movie as people type it: seconds ("83.5s"), minutes and seconds ("01:23",
 // "90:00.5") or hours, minutes and seconds ("01:23:45.678"), with up to three digits after the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shows the scene browser over a pack of generated pictures and saves a PNG of it, so that the
 // thumbnails, frames, captions and the selection can be looked at without a movie.
 #include "browser/FImageBrowser.h"

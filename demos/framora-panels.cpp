@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shows the panels the windows are built from, a shadow panel with captions and a form panel
 // hosting a whole form, and saves a picture of them:
 //   framora-panels OUT.png

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The AVIFile service of Video for Windows, as the calls callers make of it, over libavformat
 // and libavcodec: open an AVI file, list its streams with their type and priority, and fetch the

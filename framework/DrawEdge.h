@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The three-dimensional edges of the classic window look, drawn with the system colours.
 #include <QRect>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The machine's optical drives: every optical drive device the kernel lists (/sys/class/block/sr*),
 // named by its mount point while a disc in it is mounted and by its device file otherwise, then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The framework's exception classes. Everything the framework raises derives from Exception,
 // so a handler that wants "any framework error" has one class to catch.

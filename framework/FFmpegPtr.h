@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Owners for FFmpeg objects: each deleter calls the pointer-nulling free function FFmpeg gives
 // for that object, so every failure path and Close is one reset(). Only the decoder, the AVIFile

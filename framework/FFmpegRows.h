@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Rows FFmpeg may write into. The SIMD paths of swscale (and of the filters) store whole blocks
 // of pixels: a row is written up to the line size FFmpeg gives its own pictures of that width,

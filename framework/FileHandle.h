@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An open POSIX file descriptor, closed once: by Close(), whose result a writer must see, or
 // when the handle goes.

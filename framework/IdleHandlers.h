@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Work that runs when the main thread's event loop has nothing left to do and is about to wait.
 // Command updates and the application's idle event both hang off this one hook, so that every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one entry point for asking the user for a line of text. Normally a modal QInputDialog; when
 // a test installs a script, the script answers instead and every request is recorded.

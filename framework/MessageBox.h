@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one entry point for message boxes. Normally a modal QMessageBox; when a test installs a
 // script, the script answers instead and every question asked is recorded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The platform's multiply-then-divide: a * b / c in 64 bits, rounded half away from zero;
 // -1 when c is 0 or the result does not fit in 32 bits (callers rely on exactly that answer).

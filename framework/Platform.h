@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Which family of Windows the drawing paths follow. This platform answers the
 // NT family; the other family's paths (drawing through DIB memory, banding) stay reachable so

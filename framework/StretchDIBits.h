@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Device-independent bitmaps as Windows lays them out, and a software
 // StretchDIBits that draws such rows onto a canvas. The structures are read from bytes (they

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Commands: a TAction is a QAction with an execute handler and an update handler. Update handlers
 // run whenever the event loop goes idle and right before the command executes, so a command's

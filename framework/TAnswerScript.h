@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What tests put in place of the user for modal questions (message boxes, file dialogs). While
 // a script exists it answers every request of its kind instead of a dialog: from its queue in

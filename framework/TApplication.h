@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application object. Its notify() is the one place where an exception that escapes an event
 // handler (a slot run by a timer, a click, a queued call, a paint) stops: it goes to the

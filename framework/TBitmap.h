@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The framework bitmap: a device-independent picture with a pixel format, rows addressed from
 // the top, a canvas that draws on it, and transparency attributes. It keeps its pixels in a

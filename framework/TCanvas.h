@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The canvas: a drawing surface with a font, a pen, a brush and a copy mode, over a QPainter.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Colours as the drawing code stores them: 0x00BBGGRR for plain colours; values with the top
 // byte 0x80 name a colour of the system palette (resolved through the application palette).

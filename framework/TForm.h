@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A form: a top-level window built from a Designer .ui file, with the behaviour forms share:
 // caption, design client size, centring, the close question (CloseQuery/OnClose), modal showing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The graphic base: a picture that knows its size, draws itself stretched into a rectangle,
 // reads and writes itself as a stream, and reports changes. Every concrete graphic class

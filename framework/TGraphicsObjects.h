@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The font, pen and brush a canvas draws with: values plus a change event, so that the canvas
 // (or a component watching them) knows when to select them again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "framework/TImageList.h"
 
 TImageList::TImageList(QObject* owner, int width, int height) : QObject(owner), FWidth(width), FHeight(height) {}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An image list: a cell size and a list of icons addressed by index. List views take their
 // icon cell size from it and follow it when the size changes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reference-counted interfaces: every interface begins with QueryInterface, AddRef and
 // Release, and is identified by a fixed 128-bit value. Interfaces derive virtually from

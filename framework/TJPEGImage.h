@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The framework's JPEG graphic over libjpeg: it keeps the compressed bytes and decodes them into
 // a 24-bit bitmap on demand, at a chosen scale (1/1 to 1/8) and speed. libjpeg errors become

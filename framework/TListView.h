@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The list view: items with a caption, sub-items, a data value, an image index and a
 // selection, shown as freely positioned icons (icon style) or as rows with columns (report

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The metafile: a recorded sequence of drawing operations over QPicture. It is drawn stretched
 // from its own size into the target rectangle; a TMetafileCanvas records into it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The root of the component-style classes and the event pair their handlers are stored in.
 // An event is (code, object): the code says which handler it is, the object what it runs on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Open and save dialogs with the properties a form sets at design time. Filters are written the
 // classic way, "description|*.a;*.b|description|*.c", and FilterIndex counts from 1. Tests install

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A paint box: a plain widget with no drawing of its own that hands every paint event to its
 // owner's handler, which draws on the painter it is given. Its parent's background shows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Logical palettes as data. No display here is a palette device, so a palette is only a list
 // of colours that bitmaps take their colour tables from; handles are shared pointers, and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The picture: holds at most one graphic, loads and saves it by file extension, and keeps the
 // process-wide registry of graphic classes (by file extension, clipboard format and class

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Pop-up menus shown at a screen point. Normally the menu runs modally until the user picks an
 // item or dismisses it; when a test installs a TPopupMenuScript, the script answers instead: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The process-wide printer object. Nothing in this system prints; the printer exists so that
 // drawing code can tell a printer's canvas from a screen's and choose its path. Its canvas has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Streams are Qt I/O devices: a QBuffer is the memory stream (its bytes can be addressed
 // directly), a QFile the file stream. The helpers read or write exactly the bytes asked for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Work beside the window (saving, reading back, indexing, scanning) gives way to the window's
 // thread for the processor: on a machine of two cores a busy worker would otherwise hold the

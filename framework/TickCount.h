@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A monotonic millisecond tick that wraps like a 32-bit counter. Differences between two ticks
 // are taken with TickDiff so they stay right across the wrap (about every 49.7 days).

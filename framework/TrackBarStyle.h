@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Track bars as Linux desktops have them: a click with the left button puts the position where it
 // was clicked, instead of moving it a page towards the pointer. The keys and the wheel keep

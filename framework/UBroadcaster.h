@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Publish/subscribe between objects that own their broadcasters and listeners. Registration is
 // mutual (each side keeps a counted reference to the other) and whichever side is destroyed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A broadcaster with an update bracket: changes inside BeginUpdate/EndUpdate are announced
 // once, with the changed event, when the outermost bracket closes.

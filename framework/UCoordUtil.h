@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Rectangle arithmetic for fitting pictures into boxes. Rectangles are left/top/right/bottom
 // with right and bottom exclusive, as the drawing code and the thumbnail sizes expect; QRect

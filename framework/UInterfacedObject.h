@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reference-counted bases whose life is governed by their owners. TInterfacedObjectEx keeps
 // the framework's count but frees itself at zero only when asked to (auto-free); otherwise a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A contact sheet: COLUMNS x ROWS pictures of one movie at evenly spaced times, each labelled
 // with its time, under a header line naming the movie, its picture size and its length. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "grab/UGrabOptions.h"
 
 #include "decoder/USceneScanner.h"
@@ -216,8 +217,9 @@ TGrabCommandLine::TGrabCommandLine()
                            "milliseconds (2000), seconds with their unit (83.5s) or "
                            "[HH:]MM:SS[.mmm] (01:23.5, 1:02:03.250); its file is OUTDIR/MS.bmp "
                            "(or .png, .jpg, .webp, .tif), MS the time in milliseconds.\n"
-                           "Exit status: 0 done, 1 the movie not opened (or the sheet not written), "
-                           "2 usage error, 3 some time gave no picture (the others are written)."),
+                           "Exit status: 0 done, 1 the movie or the subtitles asked for not opened "
+                           "(or the sheet not written), 2 usage error, 3 some time gave no picture "
+                           "(the others are written)."),
             QStringLiteral("MOVIE OUTDIR TIME [TIME ...] | --sheet COLUMNSxROWS MOVIE OUT | "
                            "--scenes [THRESHOLD] MOVIE OUTDIR | --every SECONDS MOVIE OUTDIR"))
 {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // framora-grab's command line:
 //   framora-grab [options] MOVIE OUTDIR TIME [TIME ...]    the picture at each time, one file each

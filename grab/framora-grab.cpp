@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // framora-grab: the movie decoder from the command line (usage in UGrabOptions.h). One decoder
 // serves every request in the order given, so rising times read on as playback does.
 #include "imagestore/UGraphicFormats.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The BMP format as it arrives from files and the clipboard, i.e. from anywhere: the size rules
 // of its headers, its BITMAPINFO block, and a view of one BMP image inside a stream. Every size a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers around the canvas: scope guards that put a canvas's drawing objects (and, if asked,
 // its whole device state) back, or make font, brush and pen changes reach a canvas whose

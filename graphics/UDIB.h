@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TDIB: one device-independent bitmap in memory (BITMAPINFO block + pixel rows). It is the
 // program's own BMP reader (over the checked header rules of UBMPData), the bridge between

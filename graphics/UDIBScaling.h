@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Nearest-neighbour scaling of bitmaps as the DIB drawing path does it by itself: maps of
 // source samples, the copy of a scaled part, and large draws split into bands.

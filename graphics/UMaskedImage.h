@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Drawing a bitmap with one transparent colour using only raster operations: a monochrome mask
 // (1 where the bitmap has the transparent colour) and a copy of the bitmap whose transparent

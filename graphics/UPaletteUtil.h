@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Palettes: the process's default palette, its normalisation to the system's 256-entry layout
 // (static colours at both ends), a reader for RIFF palette data, and conversions between

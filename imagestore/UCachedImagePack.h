@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An image pack that keeps the most recently used pictures, up to CacheLimit of them, loads a
 // picture only when it is not cached, and takes pictures put in under an index (StoreImage).

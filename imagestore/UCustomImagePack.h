@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The image pack placed on forms: its owner answers the count and each picture through two
 // events, and calls Reset after it changed what stands behind them.

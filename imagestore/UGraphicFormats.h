@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The graphic classes pictures load with (bitmaps and JPEG pictures that load safely), registered
 // for as long as one of these lives. The program and the grab tool each hold one for their whole

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turning a picture into a thumbnail: the JPEG decoding scale for a target size, drawing with
 // both canvases locked, and the area-average reduction of a bitmap into a smaller one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Still pictures as files: the format a file name's extension asks for, and the bytes of a
 // picture in that format with where it came from written inside it (XMP, and EXIF where the

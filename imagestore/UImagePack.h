@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An image pack stands for the numbered pictures 0 .. Count - 1 without saying where they come
 // from. Viewers ask it for the count, the size of picture i, a copy of picture i or a drawing of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The picture container every picture travels in: a TPicture that announces its changes to
 // registered listeners. Both interfaces it offers are its notifier's, answered by the picture,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The two graphic classes pictures load with. TSafetyBitmap reads BMP data through the
 // program's own DIB reader on the GUI thread, draws transparent bitmaps through a masked image

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "imagestore/USceneRecovery.h"
 #include "framework/FileHandle.h"
 #include "framework/ThreadPriority.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Scenes kept on disk until they are saved, so that a crash, a kill or a power cut loses none.
 // Each running program keeps its scenes in a folder of its own under the recovery root

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: `cpack -G DEB` in the build folder makes framora_<version>_<arch>.deb from
 # what `cmake --install` installs, under /usr, with dependencies read from the programs by
 # dpkg-shlibdeps. The documentation files Debian asks of every package (copyright, a compressed

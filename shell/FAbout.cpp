@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/FAbout.h"
 
 #include "ui_FAbout.h"
@@ -80,6 +81,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : TForm(owner), ui(std::make_unique<Ui::Tfr
     lblFFMpeg = ui->lblFFMpeg;
     urlFFMpeg = ui->urlFFMpeg;
     lblLGPL = ui->lblLGPL;
+    lblLicence = ui->lblLicence;
     btnOk = ui->btnOk;
 
     SetCaption(AboutCaption);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The About box: the application's name, the maker's copyright line, the product version read
 // from the program file's version record, and the FFmpeg notices, with links to the maker's and
@@ -47,6 +48,7 @@ public:
     QLabel* lblFFMpeg;
     QLabel* urlFFMpeg;
     QLabel* lblLGPL;
+    QLabel* lblLicence;
     QPushButton* btnOk;
 
     void FormCreate();

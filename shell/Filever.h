@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A file's version record. The build places one in the program file: a fixed-size record in the
 // ELF section named VersionSectionName, read back here from the file on disk, so what the About

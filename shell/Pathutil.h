@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Path helpers over byte strings in a multi-byte code page. A character test looks at whole
 // characters: the trail byte of a double-byte character is never taken for a delimiter, even

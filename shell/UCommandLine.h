@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The command-line front both programs share: --help and --version print and end with 0, an
 // unknown option or a malformed value prints the usage and ends with 2, --verbose lets every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The single-instance guard: a system-wide exclusive lock under a name. Here it is an exclusive
 // flock on a file named after the guard; the kernel frees it when the process ends however it

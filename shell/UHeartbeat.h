@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The heartbeat scripts read to see the window thread at work: a file renewed at an interval by
 // a timer of that thread, holding when it was renewed and how long the thread stayed away at

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/UHtmlHelp.h"
 
 #include "framework/TApplication.h"
 #include "shell/WinHtmlHelp.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QUrl>
@@ -15,6 +17,18 @@ THelpWindowHandle& LastFittedHelpWindow()
 {
     static THelpWindowHandle handle = 0;
     return handle;
+}
+
+std::function<bool(const QUrl&)>& HelpBrowser()
+{
+    static std::function<bool(const QUrl&)> browser;
+    return browser;
+}
+
+bool OpenInBrowser(const QUrl& page)
+{
+    const auto& browser = HelpBrowser();
+    return browser ? browser(page) : QDesktopServices::openUrl(page);
 }
 
 THelpWindowHandle ApplicationWindowHandle()
@@ -37,30 +51,48 @@ void FitIntoWorkArea(QWidget* window)
     window->resize(visible.size() - (windowRect.size() - window->size()));
     window->update();
 }
-} // namespace
 
-bool ShowHtmlHelp(std::uint16_t command, std::int32_t data)
-{
-    return ShowHtmlHelpFile(TApplication::HelpFile(), command, data);
-}
-
-bool ShowHtmlHelpFile(const QString& helpFile, std::uint16_t command, std::int32_t data)
+THelpResult ShowHelpFile(const QString& helpFile, std::uint16_t command, std::int32_t data)
 {
     if (helpFile.isEmpty())
-        return false;
+        return THelpResult::NoHelpFile;
     const bool context = command == HELP_CONTEXT;
     const THelpWindowHandle handle =
         HtmlHelp(ApplicationWindowHandle(), helpFile, context ? HH_HELP_CONTEXT : HH_DISPLAY_TOPIC,
                  context ? static_cast<std::uint32_t>(data) : 0);
     if (handle == 0) {
-        // No viewer here: the file's default topic in the browser is the best that can be shown.
-        QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile));
-        return true;
+        // No viewer here: the page in the browser is the best that can be shown. A browser
+        // started on a file that is not there shows only its own error, so that is told first.
+        if (!QFileInfo(helpFile).isFile())
+            return THelpResult::Missing;
+        return OpenInBrowser(QUrl::fromLocalFile(helpFile)) ? THelpResult::Shown : THelpResult::NoBrowser;
     }
     QWidget* window = QWidget::find(static_cast<WId>(handle));
     if (!window || handle == LastFittedHelpWindow())
-        return true;
+        return THelpResult::Shown;
     LastFittedHelpWindow() = handle;
     FitIntoWorkArea(window);
-    return true;
+    return THelpResult::Shown;
+}
+} // namespace
+
+
+void SetHelpBrowser(std::function<bool(const QUrl&)> browser)
+{
+    HelpBrowser() = std::move(browser);
+}
+
+bool ShowHtmlHelp(std::uint16_t command, std::int32_t data)
+{
+    return ShowApplicationHelp(command, data) != THelpResult::NoHelpFile;
+}
+
+bool ShowHtmlHelpFile(const QString& helpFile, std::uint16_t command, std::int32_t data)
+{
+    return ShowHelpFile(helpFile, command, data) != THelpResult::NoHelpFile;
+}
+
+THelpResult ShowApplicationHelp(std::uint16_t command, std::int32_t data)
+{
+    return ShowHelpFile(TApplication::HelpFile(), command, data);
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How a second start hands its movie to the instance that holds the single-instance guard: a
 // local socket beside the guard's lock file (per user, in $XDG_RUNTIME_DIR), on which the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The language the window speaks. Its texts are written in Japanese; English comes from the
 // translation built into the program. Qt's own dialogs follow through Qt's translations, when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // While an enabler lives, the program's open and save dialogs are asked as the desktop's own
 // dialog first (its portal or platform theme), falling back to Qt's own dialog where the desktop

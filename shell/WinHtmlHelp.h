@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Run-time binding to the HTML Help viewer's entry point. The library is looked up by name on the
 // first call; a failed lookup is tried again on the next call, a successful one is kept until the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the application's picture (an SVG) as square PNG icons for the desktop's icon theme.
 //   framora-icons SVG OUTDIR SIZE...   writes OUTDIR/SIZE.png for each size (exit 0, or 1)
 #include <QGuiApplication>

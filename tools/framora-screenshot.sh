@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Opens a movie in the real Framora window, lets it play for a second and saves a PNG picture of
 # the whole window (menu bar and status line included), so anyone can see what a user sees.
 #

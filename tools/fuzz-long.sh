@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every libFuzzer target for SECONDS, all side by side at the lowest priority, each on a
 # corpus kept between runs (FRAMORA_FUZZ_CORPUS, default build-fuzz/corpus-long/<target>) and
 # fed with the committed seeds. Not part of CI. Per target it reports executions, rate,

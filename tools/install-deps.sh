@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing Framora needs on Debian 12 (run as root).
 set -euo pipefail
 packages=(

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, builds and starts Framora on the built-in sample movie (written by our generator).
 set -euo pipefail
 cd "$(dirname "$0")/.."

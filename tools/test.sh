@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, builds and runs every test: a normal build, an ASan+UBSan build, and a short run of
 # each libFuzzer target. FUZZ_SECONDS sets how long each fuzzer runs (default 20).
 set -euo pipefail
@@ -43,6 +44,10 @@ stage "English translation: every text the program shows is translated"
 bash tests/e2e/check-translations.sh
 passed=$(( passed + 1 ))
 
+stage "licence: every source file carries its SPDX line"
+bash tests/e2e/check-spdx.sh
+passed=$(( passed + 1 ))
+
 stage "end to end: the program under a virtual X server, worked with mouse and keyboard"
 for language in ja en; do
   echo "-- LANGUAGE=$language"
@@ -62,19 +67,22 @@ stage "pictures on the position bar: hovered, swept, then a click, Ctrl+G and a 
 bash tests/e2e/framora-barpictures-e2e.sh build
 passed=$(( passed + 1 ))
 
-stage "install into a temporary prefix; the desktop entry and the metainfo pass their validators"
+stage "install into a temporary prefix; the desktop entry, the metainfo and the user's guide pass their checks"
 prefix=$(mktemp -d)
 cmake --install build --prefix "$prefix" >/dev/null
 for installed in bin/framora bin/framora-grab share/applications/org.framora.Framora.desktop \
                  share/metainfo/org.framora.Framora.metainfo.xml \
                  share/icons/hicolor/scalable/apps/org.framora.Framora.svg \
                  share/icons/hicolor/48x48/apps/org.framora.Framora.png \
-                 share/icons/hicolor/256x256/apps/org.framora.Framora.png; do
+                 share/icons/hicolor/256x256/apps/org.framora.Framora.png \
+                 share/doc/framora/LICENSE share/doc/framora/guide/ja/index.html \
+                 share/doc/framora/guide/en/index.html share/bash-completion/completions/framora; do
   test -f "$prefix/$installed" || { echo "not installed: $installed"; exit 1; }
 done
 "$prefix/bin/framora-grab" --version
 desktop-file-validate "$prefix/share/applications/org.framora.Framora.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/org.framora.Framora.metainfo.xml"
+bash tests/e2e/check-guide.sh "$prefix/share/doc/framora/guide"
 rm -rf "$prefix"
 passed=$(( passed + 1 ))
 
@@ -87,6 +95,10 @@ passed=$(( passed + 1 ))
 
 stage "bash completion of framora-grab"
 bash tests/e2e/check-completion.sh
+passed=$(( passed + 1 ))
+
+stage "options: each program's --help, its manual page and its completion name the same options"
+bash tests/e2e/check-options.sh build
 passed=$(( passed + 1 ))
 
 stage "Debian package: built, lintian finds no error, installed, run from /usr/bin, removed"

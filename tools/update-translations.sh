@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Brings the English translation up to date with the texts in the sources: new texts are added
 # as unfinished, texts gone from the sources are dropped, translations already made are kept.
 # Then translate the unfinished ones (Qt Linguist: linguist translations/framora_en.ts, or by

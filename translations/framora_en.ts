@@ -109,6 +109,10 @@ error</translation>
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>GNU General Public License 第3版以降 (GPL-3.0-or-later) のもとで自由に使用・再配布・改変できます。</source>
+        <translation>Free to use, share and change under the GNU General Public License, version 3 or later (GPL-3.0-or-later).</translation>
+    </message>
 </context>
 <context>
     <name>TfrmFramora</name>
@@ -581,6 +585,18 @@ Type one of these: 01:23:45.678 (hours:minutes:seconds.milliseconds), 01:23 (min
     <message>
         <source>この動画はフレームレートが分からないため、フレーム番号では移動できません。時刻で入力してください。</source>
         <translation>This movie states no frame rate, so it cannot be entered by picture number. Type a time instead.</translation>
+    </message>
+    <message>
+        <source>ヘルプを開くブラウザーがありません。利用の手引きはここにあります:
+%1</source>
+        <translation>No browser is there to open the help. The user&apos;s guide is here:
+%1</translation>
+    </message>
+    <message>
+        <source>利用の手引きが見つかりません。インストールされていれば、ここにあります:
+%1</source>
+        <translation>The user&apos;s guide is not there. When it is installed, it is here:
+%1</translation>
     </message>
 </context>
 <context>

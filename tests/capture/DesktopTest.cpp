@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture window as a desktop application: drops, keyboard shortcuts through real key
 // events, and what it keeps between runs.
 #include "FramoraTestSupport.h"

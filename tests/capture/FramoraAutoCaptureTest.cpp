@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic capture from the window: the menu commands, their dialog, the scan on its own thread
 // feeding the scene list, cancelling it, and the scene limit.
 #include "FramoraTestSupport.h"

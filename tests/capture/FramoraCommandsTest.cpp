@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Leaving the window: exit codes, the close question, Enter and Esc; About and help.
 #include "FramoraTestSupport.h"
 #include "support/UrlCatcher.h"
@@ -5,10 +6,15 @@
 #include "framework/TApplication.h"
 #include "framework/TOpenDialog.h"
 #include "shell/FAbout.h"
+#include "shell/UHelpGuide.h"
+#include "shell/UHtmlHelp.h"
+#include "shell/ULanguage.h"
 #include "shell/UNewCommDlg.h"
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QMenu>
 #include <QPushButton>
@@ -98,7 +104,10 @@ TEST_F(FramoraCommands, AboutIsModalAndHelpGoesToTheHelpBridge)
     TUrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
     TApplication::SetMainForm(Form.get());
-    TApplication::SetHelpFile(QStringLiteral("/nonexistent/framora.chm"));
+    QTemporaryDir folder;
+    const QString page = folder.filePath(QStringLiteral("index.html"));
+    QFile(page).open(QIODevice::WriteOnly);
+    TApplication::SetHelpFile(page);
     QTest::keyClick(Form.get(), Qt::Key_F1);
     Form->btnHelp->click();
     TApplication::SetHelpFile({});
@@ -109,6 +118,58 @@ TEST_F(FramoraCommands, AboutIsModalAndHelpGoesToTheHelpBridge)
     bool callHelp = true;
     EXPECT_FALSE(Form->FormHelp(HELP_CONTEXT, 6007, callHelp));
     EXPECT_FALSE(callHelp);
+}
+
+// F1 opens the guide's page in the language the window speaks; when no browser takes it, or the
+// guide is not installed, the window says where it is, in that language too.
+TEST_F(FramoraCommands, F1OpensTheGuideInTheWindowsLanguageOrSaysWhereItIs)
+{
+    QTemporaryDir root;
+    for (const char* language : {"ja", "en"}) {
+        QDir(root.path()).mkpath(QString::fromLatin1(language));
+        QFile(root.filePath(QString::fromLatin1(language) + QStringLiteral("/index.html"))).open(QIODevice::WriteOnly);
+    }
+    QList<QUrl> opened;
+    bool browserTakes = true;
+    SetHelpBrowser([&](const QUrl& url) {
+        opened.append(url);
+        return browserTakes;
+    });
+    TApplication::SetMainForm(Form.get());
+    struct TCase {
+        TUiLanguage Language;
+        QString Page;
+        QString NoBrowser;
+        QString Missing;
+    };
+    const TCase cases[] = {
+        {TUiLanguage::Japanese, root.filePath(QStringLiteral("ja/index.html")),
+         QStringLiteral("ヘルプを開くブラウザーがありません。利用の手引きはここにあります:\n"),
+         QStringLiteral("利用の手引きが見つかりません。インストールされていれば、ここにあります:\n")},
+        {TUiLanguage::English, root.filePath(QStringLiteral("en/index.html")),
+         QStringLiteral("No browser is there to open the help. The user's guide is here:\n"),
+         QStringLiteral("The user's guide is not there. When it is installed, it is here:\n")},
+    };
+    for (const TCase& c : cases) {
+        const TUiTranslation translation(c.Language);
+        TApplication::SetHelpFile(GuidePage({root.path()}, c.Language));
+        TMessageBoxScript boxes;
+        opened.clear();
+        browserTakes = true;
+        QTest::keyClick(Form.get(), Qt::Key_F1);
+        EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(c.Page)});
+        EXPECT_TRUE(boxes.Texts().isEmpty());
+
+        browserTakes = false;
+        QTest::keyClick(Form.get(), Qt::Key_F1);
+        const QString gone = root.filePath(QStringLiteral("gone/index.html"));
+        TApplication::SetHelpFile(gone);
+        QTest::keyClick(Form.get(), Qt::Key_F1);
+        EXPECT_EQ(boxes.Texts(), (QStringList{c.NoBrowser + c.Page, c.Missing + gone}));
+    }
+    TApplication::SetHelpFile({});
+    TApplication::SetMainForm(nullptr);
+    SetHelpBrowser({});
 }
 
 TEST_F(FramoraCommands, TheOpenCommandAsksForTheDesktopsDialogWhileItRuns)

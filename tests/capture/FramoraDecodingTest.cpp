@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window with its decoder on a thread of its own: captures asked while a picture is on its way
 // get that picture, in the order asked; playback drops a tick rather than queue pictures; a drag
 // of the bar shows the playback path's pictures and the exact picture where it ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive menu and the VOB menu over a mount table the test writes, with disc folders in
 // temporary folders.
 #include "FramoraTestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Movies shown and captured as they are meant to be seen: phone movies upright, DVD titles at
 // their display aspect.
 #include "FramoraTestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window made while the English translation is installed: its texts are English wherever
 // they come from (the form, the command table, the dialogs, the questions it asks), which only
 // holds when each text is translated as it is shown rather than when the program starts.

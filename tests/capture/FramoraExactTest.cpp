@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exact positioning in the window: while paused every way of moving shows the last picture at or
 // before the position, and the time shown is the picture's; playback reads forward as before.
 #include "FramoraTestSupport.h"

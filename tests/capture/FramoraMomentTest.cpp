@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the moment in the window: pictures above the position bar where the pointer is (and
 // where a click then goes), going to a typed time or picture number, and the status line.
 #include "FramoraTestSupport.h"

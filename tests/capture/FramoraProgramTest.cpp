@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The framora program itself, run as a child: the single-instance guard across processes and the
 // window picture it saves on request.
 #include "FramoraTestSupport.h"
@@ -8,6 +9,7 @@
 #include "shell/UExecuteCheck.h"
 
 #include <QImage>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -130,6 +132,22 @@ TEST_F(FramoraProgram, AKilledInstanceLeavesTheGuardFree)
     ASSERT_FALSE(window.isNull());
     EXPECT_GE(window.width(), 792); // the design client, below the menu bar
     EXPECT_GE(window.height(), 554);
+}
+
+// Started from the build folder, the program sets the guide's page in its own language as the
+// help file, and the page is there.
+TEST_F(FramoraProgram, TheHelpFileIsTheGuidesPageInTheWindowsLanguage)
+{
+    for (const char* language : {"ja", "en"}) {
+        const QString page = QStringLiteral(FRAMORA_BINARY_DIR "/guide/%1/index.html").arg(QLatin1String(language));
+        TProgram program(Locks.path(), {QStringLiteral("LANGUAGE=") + QLatin1String(language),
+                                        QStringLiteral("FRAMORA_GRAB=") + Locks.filePath(QStringLiteral("w.png")),
+                                        QStringLiteral("FRAMORA_GRAB_AFTER_MS=0")});
+        ASSERT_TRUE(program.Finish()) << program.Output.constData();
+        EXPECT_TRUE(program.Output.contains(QByteArrayLiteral("framora: help ") + page.toUtf8() + '\n'))
+            << program.Output.constData();
+        EXPECT_TRUE(QFileInfo(page).isFile()) << page.toStdString();
+    }
 }
 
 TEST_F(FramoraProgram, ASecondStartHandsItsMovieToTheRunningWindowOrEndsWithoutAsking)

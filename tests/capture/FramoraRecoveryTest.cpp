@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scenes that outlive a run that ended without saving them, and saving when the disk refuses.
 #include "FramoraTestSupport.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The names scenes are saved under and the files they are written to.
 #include "capture/UFramora.h"
 

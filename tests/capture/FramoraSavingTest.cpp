@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving and restoring beside the window: the files a save writes, a save stopped (by its
 // cancel, by closing the window) between whole files, a folder that refuses the files, and a
 // restore stopped half way that loses no scene.

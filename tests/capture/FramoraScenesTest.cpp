@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scene list: capturing, deleting, saving, and the close question over unsaved scenes.
 #include "FramoraTestSupport.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sharpest still from the window: the command stores the nearest sharp picture of the scene
 // on screen, shows it, and says in its provenance how it was chosen; the range is a setting.
 #include "FramoraTestSupport.h"

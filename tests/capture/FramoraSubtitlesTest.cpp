@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 字幕 menu: what it lists for a movie, that it starts at なし for each movie, and that the
 // chosen subtitles reach the preview, captures and the clipboard.
 #include "FramoraTestSupport.h"

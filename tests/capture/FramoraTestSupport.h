@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A capture window under test: its own single-instance lock folder (so windows of one test
 // binary, and a real running Framora, never see each other), a hand-driven tick, and the helpers

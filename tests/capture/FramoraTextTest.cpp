@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pure helpers of the capture window: the time display and the step units.
 #include "capture/UFramora.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture window driven through its real widgets: opening movies, the playback clock,
 // stepping, the end of the movie, and the preview's painting.
 #include "FramoraTestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the go-to entry reads, picture numbers both ways, and the status line of a paused picture.
 #include "capture/UMomentEntry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoder's AVIFile backend: AVI files whose codecs FFmpeg is told to leave alone open through
 // the AVIFile service, choose their stream by priority, and show exactly the picture asked for.
 #include "decoder/UMovieDecoder.h"

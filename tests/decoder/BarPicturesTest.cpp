@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The position bar's pictures: their size for every shape of movie, the places that share one,
 // the cache's bound, and key frames at or before the place served from a decoder of their own.
 #include "decoder/UBarPictures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoding thread: which requests are answered with a picture, which are replaced, and that a
 // newer position ends the one running at its next packet.
 #include "decoder/UDecodingThread.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures as they are meant to be shown: the turn and sample aspect a movie states, the shown
 // size, the shown picture itself, and what the decoder reports for generated movies.
 #include "decoder/UDisplayPicture.h"

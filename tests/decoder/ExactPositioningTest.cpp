@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exact positioning against the stamped movies: which picture each request shows, single-picture
 // steps both ways, and the cache of converted pictures.
 #include "decoder/UMovieDecoder.h"

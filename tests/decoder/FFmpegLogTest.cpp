@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FFmpeg's log through the program's handler: a filter graph built on one thread holds back
 // that thread's complaints only, and never the level every thread shares.
 #include "decoder/UFFmpegLog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // framora-grab --scenes and --every run as a program: one file per scene or interval, named by
 // its time, and a line for each.
 #include "StampedMovies.h"

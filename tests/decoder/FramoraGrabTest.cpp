@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // framora-grab run as a program: its output lines, its files and its exit codes.
 #include "StampedMovies.h"
 #include "support/GrabRun.h"

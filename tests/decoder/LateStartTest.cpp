@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Movies whose first shown picture is not the first in the file (an edit list's pre-roll, a first
 // picture seconds in): time 0 is the first picture shown, the length spans the pictures, and both
 // paths reach every picture FFmpeg shows. The exact table (ExactPositioningTest) steps through

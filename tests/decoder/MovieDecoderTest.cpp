@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoder against the generated movies: which movies open, which picture each request shows,
 // and that damaged files fail quietly and quickly.
 #include "decoder/UMovieDecoder.h"

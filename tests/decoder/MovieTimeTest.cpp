@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The positioning arithmetic on its own: which stream time a request means, and when to seek.
 #include "decoder/UMovieDecoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversion into the program's rows, for every width: FFmpeg's SIMD paths store whole
 // blocks of pixels, which the sanitizers cannot see (they are assembly), so the rows handed over
 // are guarded by canary bytes, and every pixel of a flat picture must come out the same colour

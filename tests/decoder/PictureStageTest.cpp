@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture stage: which pictures get which filters, pictures of every layout through them,
 // and stills of written movies (interlaced, HDR, wide gamut) compared across the settings.
 #include "decoder/UMovieDecoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scene detector's arithmetic, apart from any movie.
 #include "decoder/USceneScanner.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic capture's scans over generated movies whose cuts and pictures are known.
 #include "StampedMovies.h"
 #include "decoder/UMovieDecoder.h"

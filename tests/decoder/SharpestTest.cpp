@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sharpest still: the measure on synthetic pictures, the choice as a table, and the search on
 // generated movies whose sharp pictures, cut and flat stretches are known.
 #include "decoder/UMovieDecoder.h"

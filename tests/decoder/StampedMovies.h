@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the generated movies are, and which picture a bitmap shows (its frame stamp).
 #include "fixtures/FrameStamp.h"

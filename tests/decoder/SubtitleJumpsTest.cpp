@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A long film's subtitle index reads first where pictures are wanted, and comes back for what it
 // passed over: what it knows of a time is then what reading in order would know, and the whole
 // index ends the same, with no event lost or read twice.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Subtitles drawn into stills: each kind of subtitle source shows its events exactly while their
 // times cover the picture's, whatever order pictures are asked for in, and damage gives no
 // subtitles instead of a failure.

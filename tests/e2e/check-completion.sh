@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Asks the bash completion of framora-grab what it offers at a few points of a command line, as
 # bash would when Tab is pressed, and fails when an answer is not the one expected. Then checks
 # that every option framora-grab --help lists is in the completion and in the manual page.
 # Usage: tests/e2e/check-completion.sh [COMPLETION_FILE [FRAMORA_GRAB [MANUAL_PAGE]]]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-completion=$(realpath -m "${1:-$here/../../grab/completion/framora-grab}")
+completion=$(realpath -m "${1:-$here/../../packaging/completion/framora-grab}")
 grab=$(realpath -m "${2:-$here/../../build/grab/framora-grab}")
 manual=$(realpath -m "${3:-$here/../../docs/man/framora-grab.1}")
 # shellcheck disable=SC1091

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails on an #include that points up the layers of the program (docs/ARCHITECTURE.md draws
 # them): a folder includes only folders of lower layers. tests/, bench/ and tools/ stand beside
 # the layers and may include any of them.

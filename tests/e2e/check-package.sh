@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from a normal build folder, checks it with lintian (no errors),
 # installs it with apt-get, runs both programs from their installed paths without a display,
 # and removes it again. Run as root on Debian 12.
@@ -25,7 +26,8 @@ for file in usr/bin/framora usr/bin/framora-grab usr/share/man/man1/framora.1.gz
             usr/share/applications/org.framora.Framora.desktop \
             usr/share/metainfo/org.framora.Framora.metainfo.xml \
             usr/share/icons/hicolor/256x256/apps/org.framora.Framora.png \
-            usr/share/doc/framora/copyright; do
+            usr/share/doc/framora/copyright usr/share/doc/framora/guide/ja/index.html \
+            usr/share/doc/framora/guide/en/index.html usr/share/bash-completion/completions/framora; do
   grep -q " \./$file\$" "$build/package-contents.txt" || { echo "not in the package: $file"; exit 1; }
 done
 

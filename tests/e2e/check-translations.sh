@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when a text the program shows has no finished English translation: runs lupdate over
 # the sources into a copy of translations/framora_en.ts and lists every text that is new there
 # (missing from the translation) or still marked unfinished, and every Japanese text of the

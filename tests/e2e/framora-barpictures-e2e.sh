@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # An end-to-end run of the pictures on the position bar: the real program under Xvfb, worked with
 # xdotool, on a 1080p movie with a key frame every 10 s and on a 4K one. For each it pauses,
 # brings the pointer over the bar and waits for a picture to come (the program reports each one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the end-to-end script needs beyond xdotool: a picture of the whole X screen, and how far
 // two pictures are apart.
 //   framora-e2e-helper shot OUT.png      saves the screen of $DISPLAY (exit 0, or 1)

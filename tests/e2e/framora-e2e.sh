@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end: the real program under Xvfb, worked with the real mouse and keyboard (xdotool).
 # It opens a copy of MOVIE given on the command line with a SubRip file beside it (two lines
 # from 0 to 5 s), turns the file's subtitles on in its menu while the movie plays, pauses,

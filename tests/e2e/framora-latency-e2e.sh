@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A measuring run: how long the window thread stays away from its events while the real program
 # works a 4K movie whose only key frame is its first picture (every position is a long decode).
 # Under Xvfb, with exact positioning on and the heartbeat beating every 20 ms, it pauses and then

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A monkey for the window: the ASan+UBSan build of the real program under Xvfb, driven with
 # random clicks on its controls and menus, random keys (its shortcuts and others), movies opened
 # from a corpus of generated, damaged, cut, HDR and interlaced files, and its dialogs answered at

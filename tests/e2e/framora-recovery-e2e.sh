@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Scenes survive a kill: the real program under Xvfb captures three scenes of MOVIE (at 0 s,
 # 10 s and the end) and is killed with SIGKILL; started again, it asks whether to put them back
 # and is answered yes. The three scenes are then saved as PNG and compared with the movie's

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end on movies of real shapes: the real program under Xvfb opens each (phone movies coded
 # 1080 wide or turned, rows that are no multiple of 16, anamorphic, full range, odd and tiny
 # sizes, mirroring display matrices, edit lists, a late first picture), plays it, pauses, steps a

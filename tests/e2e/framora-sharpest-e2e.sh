@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The sharpest still end to end: the real program under Xvfb opens the movie whose every other
 # picture is blurred, pauses on its first picture, steps one picture on (a blurred one), and
 # captures with Shift+C; the scene is saved as PNG through the save dialog and the program left

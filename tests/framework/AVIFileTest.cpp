@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AVIFile stand-in against the generated AVI files: stream listing and priorities, sample
 // arithmetic, and that every fetch gives exactly the sample asked for, in any order.
 #include "framework/AVIFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mount table as the drive list reads it, and names found on a disc without regard to case.
 #include "framework/Drives.h"
 

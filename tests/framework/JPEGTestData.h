@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small JPEG files written with libjpeg for the tests: colour, grey, four-component and
 // progressive pictures filled with one colour.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Scenarios that must run in a process of their own (an application object of a different
 // class, a lock held by another process, processor pinning) are played by the test binary itself:

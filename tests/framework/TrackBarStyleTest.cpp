@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A click on a track bar puts its position where it was clicked; the keys keep their steps.
 #include "framework/TrackBarStyle.h"
 

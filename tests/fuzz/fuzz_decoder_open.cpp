@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mutated movie bytes through Open and a few DecodeFrame calls, each picture made into the one
 // shown (a lying display matrix or sample aspect must not make it huge or read out of bounds). The decoder takes a path, so
 // each input goes through one temporary file that lives as long as the fuzzer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Picture properties as a movie may state them (size, pixel format, colour codes, field flags,
 // light levels in side data) and the settings, through the picture stage: a graph is made or
 // refused, and a picture comes out of the size that went in or the stage passes it on as it is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mutated movie bytes opened with their first subtitle stream on: the index read to its end on
 // its own thread, and the subtitles of a few times drawn into pictures of the movie's shown size
 // and of a coded size. The decoder and the index take a path, so each input goes through one

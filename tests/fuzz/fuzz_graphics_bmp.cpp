@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own BMP reader on arbitrary bytes: from memory and from a stream it must copy,
 // then out to a bitmap and drawn, as a loaded picture would be.
 #include "framework/EInvalidGraphic.h"

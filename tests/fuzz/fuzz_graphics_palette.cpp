@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes through the RIFF palette reader, and whatever it accepts through the
 // normalisation and colour-table conversions that use it.
 #include "graphics/UPaletteUtil.h"

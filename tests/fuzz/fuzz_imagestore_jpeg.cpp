@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JPEG header probe and the checked JPEG load on arbitrary bytes, decoded as thumbnails
 // are (1/8, fast, no smoothing) and, for small pictures, at full size.
 #include "framework/EInvalidGraphic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bytes read back as a scene kept for recovery: a damaged or forged file is refused, never read
 // out of bounds and never made into a huge picture.
 #include "imagestore/USceneRecovery.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // framora-grab's automatic capture options: --scenes with or without its threshold, --every.
 #include "decoder/USceneScanner.h"
 #include "grab/UGrabOptions.h"

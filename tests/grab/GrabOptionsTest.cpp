@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // framora-grab's command line and the contact sheet's arithmetic, apart from any movie.
 #include "grab/UGrabOptions.h"
 

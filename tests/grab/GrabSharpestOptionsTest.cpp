@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // framora-grab --sharpest: its range in seconds, and the modes it goes with.
 #include "grab/UGrabOptions.h"
 

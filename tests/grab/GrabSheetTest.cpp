@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Contact sheets against the pictures decoded at their times, and framora-grab run as a program:
 // its sheet, its picture formats, its command-line answers and its quiet stderr.
 #include "decoder/UMovieDecoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A written file survives a power cut once the write returns: its folder is synced after the
 // rename. fsync is taken over for this binary to see what is synced, and when.
 #include "imagestore/UImageFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Still pictures as files: formats by extension, and provenance read back with exiv2 itself.
 #include "imagestore/UImageFile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "framework/TBitmap.h"
 #include "framework/TMetafile.h"
 #include "imagestore/UCustomImagePack.h"

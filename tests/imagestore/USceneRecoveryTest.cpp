@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scenes kept on disk until saved: the file a scene becomes, and the folders a run leaves behind.
 #include "imagestore/USceneRecovery.h"
 

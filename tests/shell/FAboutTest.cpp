@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version record read back from program files (the real program, a file made here with a
 // known record, files without one or with a damaged one) and the About box's links and picture.
 #include "shell/FAbout.h"
@@ -159,3 +160,15 @@ TEST(AboutBox, EveryTextFitsInEitherLanguage)
 }
 
 } // namespace
+
+// The box names the licence the program is given under, whatever language it speaks.
+TEST(AboutBox, NamesTheLicenceInEitherLanguage)
+{
+    for (const TUiLanguage language : {TUiLanguage::Japanese, TUiLanguage::English}) {
+        const TUiTranslation translation(language);
+        TfrmAbout about;
+        EXPECT_TRUE(about.lblLicence->text().contains(QStringLiteral("GPL-3.0-or-later")));
+        EXPECT_TRUE(about.lblLicence->text().contains(QStringLiteral("GNU General Public License")));
+        EXPECT_EQ(about.lblLicence->text().startsWith(QStringLiteral("Free")), language == TUiLanguage::English);
+    }
+}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The heartbeat scripts measure the window thread with: its interval setting, and the absences
 // it writes, counted afresh once a script removes the file.
 #include "shell/UHeartbeat.h"

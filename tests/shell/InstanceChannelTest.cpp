@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A second start hands its movie to the running instance over the socket beside the guard.
 #include "shell/LockFolder.h"
 #include "shell/UInstanceChannel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which language the window speaks, and the English translation it speaks then.
 #include "shell/ULanguage.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Lock files of each test go to a folder of their own, in this process and in its children.
 #include <QByteArray>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's start-up leaves every thread free to run on each processor the process was
 // allowed: decoding spreads over all of them, so nothing may pin the process to one.
 #include "fixtures/TestMovies.h"

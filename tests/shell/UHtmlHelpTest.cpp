@@ -1,9 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/UHtmlHelp.h"
 
 #include "framework/TApplication.h"
+#include "shell/UHelpGuide.h"
 #include "shell/WinHtmlHelp.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QUrl>
@@ -118,9 +124,12 @@ TEST_F(THelpFixture, AFailedLoadIsRetriedAndAMissingViewerFallsBackToTheBrowser)
 
     // The library without its function: nothing to call, the file opens in the browser.
     viewer.HasFunction = false;
-    TApplication::SetHelpFile(QStringLiteral("/tmp/help.html"));
+    QTemporaryDir folder;
+    const QString page = folder.filePath(QStringLiteral("help.html"));
+    QFile(page).open(QIODevice::WriteOnly);
+    TApplication::SetHelpFile(page);
     EXPECT_TRUE(ShowHtmlHelp(HELP_CONTEXT, 6007));
-    EXPECT_EQ(urls.Opened, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/help.html"))});
+    EXPECT_EQ(urls.Opened, QList<QUrl>{QUrl::fromLocalFile(page)});
 }
 
 TEST_F(THelpFixture, TheRealBindingFailsCleanly)
@@ -159,3 +168,69 @@ TEST_F(THelpFixture, AHelpWindowPartlyOffTheWorkAreaIsFittedOnce)
 }
 
 #include "UHtmlHelpTest.moc"
+
+namespace {
+void WritePage(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+} // namespace
+
+// The guide is looked for beside an installed program first, then in the build folder; when
+// neither has the page the installed place is named, so a request can say where it belongs.
+TEST(HelpGuide, ThePageOfTheLanguageIsFoundWhereTheProgramIs)
+{
+    QTemporaryDir root;
+    const QString bin = root.filePath(QStringLiteral("usr/bin"));
+    const QString installed = root.filePath(QStringLiteral("usr/share/doc/framora/guide"));
+    const QStringList folders = GuideFolders(bin);
+    ASSERT_EQ(folders, (QStringList{installed, bin + QStringLiteral("/guide")}));
+
+    EXPECT_EQ(GuidePage(folders, TUiLanguage::English), installed + QStringLiteral("/en/index.html"));
+    WritePage(bin + QStringLiteral("/guide/en/index.html"));
+    WritePage(bin + QStringLiteral("/guide/ja/index.html"));
+    EXPECT_EQ(GuidePage(folders, TUiLanguage::English), bin + QStringLiteral("/guide/en/index.html"));
+    WritePage(installed + QStringLiteral("/ja/index.html"));
+    EXPECT_EQ(GuidePage(folders, TUiLanguage::Japanese), installed + QStringLiteral("/ja/index.html"));
+    EXPECT_EQ(GuidePage(folders, TUiLanguage::English), bin + QStringLiteral("/guide/en/index.html"))
+        << "each language's page is looked for on its own";
+    EXPECT_TRUE(GuidePage({}, TUiLanguage::English).isEmpty());
+}
+
+TEST_F(THelpFixture, WhatBecomesOfARequestWithoutAViewer)
+{
+    viewer.HasFunction = false;
+    QTemporaryDir folder;
+    const QString page = folder.filePath(QStringLiteral("en/index.html"));
+    WritePage(page);
+    QList<QUrl> asked;
+    bool browserTakes = true;
+    SetHelpBrowser([&](const QUrl& url) {
+        asked.append(url);
+        return browserTakes;
+    });
+    struct TCase {
+        QString File;
+        bool BrowserTakes;
+        THelpResult Result;
+        int Asked;
+    };
+    const TCase cases[] = {
+        {QString(), true, THelpResult::NoHelpFile, 0},
+        {folder.filePath(QStringLiteral("ja/index.html")), true, THelpResult::Missing, 0},
+        {page, true, THelpResult::Shown, 1},
+        {page, false, THelpResult::NoBrowser, 1},
+    };
+    for (const TCase& c : cases) {
+        asked.clear();
+        browserTakes = c.BrowserTakes;
+        TApplication::SetHelpFile(c.File);
+        EXPECT_EQ(ShowApplicationHelp(HELP_CONTEXT, 6007), c.Result) << c.File.toStdString();
+        EXPECT_EQ(asked.size(), c.Asked) << c.File.toStdString();
+    }
+    EXPECT_EQ(asked, QList<QUrl>{QUrl::fromLocalFile(page)});
+    SetHelpBrowser({});
+    EXPECT_TRUE(urls.Opened.isEmpty()) << "a replaced browser is the only one asked";
+}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // framora-grab run as a program, for the tests of the decoder and of the tools.
 #include <QProcess>

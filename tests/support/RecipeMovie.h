@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writes small movies of any pixel format, colour description and field order from a recipe
 // that gives every sample: the picture stage's tests and benchmarks describe their sources so.

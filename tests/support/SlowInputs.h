@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inputs that keep a reader busy for long, and a stop raised from another thread while it is, for
 // the tests that a stop ends a call in progress.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every test binary owns one QApplication on the offscreen platform, so widget and painting
 // tests run without a display; gtest runs inside it.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Catches the addresses the program hands to the desktop, once installed as the handler of a
 // scheme with QDesktopServices::setUrlHandler(scheme, &catcher, "Open").

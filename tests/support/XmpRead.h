@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The XMP of a picture file as exiv2's own command-line reader prints it, by key: what a person
 // who runs `exiv2 -px FILE` sees.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the scripts that watch the real program's window thread through its heartbeat file
 # (FRAMORA_HEARTBEAT_FILE: the last beat's time and the longest absence, in ms). The sourcing
 # script defines fail MESSAGE and sets $app (the program's pid), $heart (the file),

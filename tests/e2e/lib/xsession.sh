@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the scripts that work the real program under Xvfb: a display of their own, the
 # program and the display ended however the script ends, and the steps of a scripted user who
 # finds each widget at the place the program reports for it (FRAMORA_REPORT_LAYOUT=1) in $log.
