@@ -234,9 +234,14 @@ void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position, const A
     if (s.Cache.At(pts))
         return;
     const AVFrame* previous = s.PreviousCandidate->data[0] ? s.PreviousCandidate.get() : nullptr;
-    const QImage picture = s.Converter.ConvertToImage(*s.Candidate, s.FrameWidth, s.FrameHeight, {previous, next});
+    const std::int64_t keptAround = MovieTime::SaturatingAdd(position, -s.KeepBehind);
+    // Every picture in the cache was made by the converter: the rows of one it lets go are
+    // written again instead of fresh memory.
+    QImage rows = s.Cache.MakeRoom(pts, s.PictureBytes(), keptAround);
+    const QImage picture = s.Converter.ConvertToImage(*s.Candidate, s.FrameWidth, s.FrameHeight, {previous, next},
+                                                      std::move(rows));
     if (!picture.isNull())
-        s.Cache.Insert(pts, picture, MovieTime::SaturatingAdd(position, -s.KeepBehind));
+        s.Cache.Insert(pts, picture, keptAround);
 }
 
 bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
