@@ -530,6 +530,9 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
             FCutShort = !bridge.Stopped() && (next == TMovieDecoder::TNextPicture::Failed || s.CallInterrupted);
             break;
         }
+        // Nothing here looks back a picture: held, it would have the codec allocate one more
+        // picture's buffer, whose fresh pages cost more than many pictures' comparisons.
+        av_frame_unref(s.PreviousDecoded.get());
         std::int64_t pts = PresentationTimeOf(*s.DecodedFrame);
         if (pts == AV_NOPTS_VALUE)
             pts = MovieTime::SaturatingAdd(lastPts, duration);
