@@ -192,8 +192,12 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
         if (pts > target)
             return ShowCandidate(pts);
         // The candidate's successor is here: all the deinterlacer needs to make it.
-        if (keepBefore && s.CandidatePts >= target - span)
+        if (keepBefore && s.CandidatePts >= target - span) {
             KeepPicture(s.CandidatePts, target, s.DecodedFrame.get());
+            // Kept only now, after its successor was recorded above: without its successor's
+            // time no request finds it, and every step back would decode the GOP again.
+            s.Cache.SetNext(s.CandidatePts, pts);
+        }
         TakeCandidate(pts);
         if (!s.Candidate->data[0])
             return false;

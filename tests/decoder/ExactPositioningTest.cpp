@@ -153,6 +153,26 @@ TEST(ExactCache, StepsBackOverWhatWasDecodedDecodeNothing)
     EXPECT_EQ(decoder.DecodedPictures(), decoded);
 }
 
+// The first step back from a picture reached by a request decodes its GOP again and keeps the
+// pictures before it; the steps back after it are served from them, decoding nothing.
+TEST(ExactCache, StepsBackAfterARequestDecodeTheGopOnce)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    ASSERT_TRUE(decoder.Open(MoviePath(BFramesLongGop)));
+    // A bound of 60 pictures: the request is too far from the picture shown at the start to
+    // keep the pictures before it.
+    decoder.SetCacheLimit(60 * decoder.Bitmap().Image().sizeInBytes());
+    ASSERT_TRUE(decoder.DecodeFrame(17000));
+    ASSERT_TRUE(decoder.DecodePreviousFrame());
+    const std::int64_t decoded = decoder.DecodedPictures();
+    for (int picture = 17000 / PictureMs - 2; picture >= 17000 / PictureMs - 30; --picture) {
+        ASSERT_TRUE(decoder.DecodePreviousFrame());
+        ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
+    }
+    EXPECT_EQ(decoder.DecodedPictures(), decoded);
+}
+
 TEST(ExactCache, NeverHoldsMoreThanItsLimit)
 {
     TMovieDecoder decoder;
