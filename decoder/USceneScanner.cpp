@@ -13,6 +13,7 @@ extern "C" {
 #include <QImage>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -31,8 +32,7 @@ THsv RgbToHsv(std::uint8_t r, std::uint8_t g, std::uint8_t b)
         return {0, 0, static_cast<std::uint8_t>(high)};
     const auto s = static_cast<std::uint8_t>((255 * delta + high / 2) / high);
     // Six sectors of about 42.7 each around a circle of 256: the hue is
-    // (sector + difference / delta) * 256 / 6, rounded. Worked out in whole numbers: with a
-    // delta below 256 the quotient is never a half, so rounding it needs no tie rule.
+    // (sector + difference / delta) * 256 / 6, rounded.
     int sector = 0, difference = 0;
     if (high == r)
         difference = g - b;
@@ -40,10 +40,15 @@ THsv RgbToHsv(std::uint8_t r, std::uint8_t g, std::uint8_t b)
         sector = 2, difference = b - r;
     else
         sector = 4, difference = r - g;
-    const int numerator = 256 * (sector * delta + difference);
-    const int denominator = 6 * delta;
-    int hue = numerator >= 0 ? (2 * numerator + denominator) / (2 * denominator)
-                             : -((-2 * numerator + denominator) / (2 * denominator));
+    // The quotient is at least 1 / 1530 away from a half, so a multiplication by the sector
+    // width's reciprocal rounds it as the division would.
+    static const std::array<double, 256> sixths = [] {
+        std::array<double, 256> reciprocals{};
+        for (int d = 1; d < 256; ++d)
+            reciprocals[std::size_t(d)] = 1.0 / (6.0 * d);
+        return reciprocals;
+    }();
+    long hue = std::lround(256.0 * (sector * delta + difference) * sixths[std::size_t(delta)]);
     hue = ((hue % 256) + 256) % 256;
     return {static_cast<std::uint8_t>(hue), s, static_cast<std::uint8_t>(high)};
 }
@@ -152,6 +157,9 @@ std::vector<float> CellValuesOf(const THsvPicture& hsv, int width, int height, i
                 hsv[(std::size_t(std::clamp(y, 0, height - 1)) * width + std::size_t(std::clamp(x, 0, width - 1))) * 3 + 2];
     const auto value = [&](int x, int y) { return plane[std::size_t(y + 1) * padded + std::size_t(x + 1)]; };
     mean = std::max(MeanFloor, mean);
+    // Multiplications in the loop over every pixel of every picture, not divisions.
+    const double perMean = 1.0 / mean;
+    const double binPerValue = MeanBin / mean;
     std::vector<float> cells(std::size_t(columns) * rows * CellValues, 0.0f);
     std::vector<int> counts(std::size_t(columns) * rows, 0);
     for (int y = 0; y < height; ++y) {
@@ -160,14 +168,14 @@ std::vector<float> CellValuesOf(const THsvPicture& hsv, int width, int height, i
             const std::size_t cell = std::size_t(row) * columns + x * columns / width;
             float* values = &cells[cell * CellValues];
             ++counts[cell];
-            const double at = std::clamp(value(x, y) / mean * MeanBin - 0.5, 0.0, BrightnessBins - 1.0);
+            const double at = std::clamp(value(x, y) * binPerValue - 0.5, 0.0, BrightnessBins - 1.0);
             const int low = int(at);
             const int high = std::min(low + 1, BrightnessBins - 1);
             values[low] += float(1 - (at - low));
             values[high] += float(at - low);
             const int dx = value(x + 1, y) - value(x - 1, y);
             const int dy = value(x, y + 1) - value(x, y - 1);
-            values[BrightnessBins + DirectionOf(dx, dy)] += float((std::abs(dx) + std::abs(dy)) / mean);
+            values[BrightnessBins + DirectionOf(dx, dy)] += float((std::abs(dx) + std::abs(dy)) * perMean);
             values[MeanSlot] += float(value(x, y));
         }
     }
