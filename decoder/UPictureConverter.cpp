@@ -24,8 +24,9 @@ void DescribeSourceColours(SwsContext* converter, const AVFrame& picture)
 
 constexpr AVPixelFormat RowFormat = AV_PIX_FMT_BGR24;
 
-// Rows with FFmpeg's room for a picture of width x height; full-size pictures get rows of their
-// own mapping, ready to be written.
+// Rows with FFmpeg's room for a picture of width x height that the cache may keep; full-size
+// pictures get rows of their own mapping, ready to be written, which go back to the system when
+// the cache lets them go.
 QImage RowsWithRoom(int width, int height)
 {
     const int pitch = ffmpeg::RowPitch(width, RowFormat);
@@ -70,7 +71,10 @@ bool TPictureConverter::ConvertInto(const AVFrame& picture, int width, int heigh
                                     TNeighbours neighbours)
 {
     if (!bitmap.HasRowsWithRoom() || bitmap.Width() != width || bitmap.Height() != height) {
-        QImage rows = RowsWithRoom(width, height);
+        // The bitmap's rows are let go and made again picture after picture (whenever a copy
+        // shares them): the heap hands back the same warm pages, where a mapping of its own
+        // would be zeroed afresh each time.
+        QImage rows = ffmpeg::ImageWithRoom(width, height, QImage::Format_BGR888, RowFormat);
         if (rows.isNull())
             return false;
         bitmap.TakeRowsWithRoom(std::move(rows));
