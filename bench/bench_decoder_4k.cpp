@@ -8,6 +8,8 @@
 //             the median tick in wall-clock and in process CPU time (every thread's).
 //   StepBack: one picture back from a picture 7 s past the key frame, reached by stepping
 //             forward, and the window's copy; the reference decodes again from the key frame.
+//   StepRun:  the first exact request at 7 s, then 30 steps back; beside them the same request
+//             and 30 steps forward (a step back should cost no more than a step forward).
 //   Memory:   the process's peak resident memory while playing the movie, and while stepping
 //             back through its whole GOP beside the picture cache's bound.
 #include "decoder/UMovieDecoder.h"
@@ -153,6 +155,54 @@ void StepBack_Decoder(benchmark::State& state)
     state.counters["Threads"] = decoder.DecodingThreads();
 }
 
+// A run of StepsInRun single-picture steps from StepFromMs, as a user stepping through a 4K
+// movie (or framora-grab writing a picture every 40 ms) makes them: the first request alone,
+// then the steps back; and, on a decoder of its own, the same request and the steps forward.
+// Counters in wall-clock ms: the first request, the mean step each way and their ratios, and
+// how many pictures the cache's bound holds at this size.
+constexpr int StepsInRun = 30;
+
+void StepRun_Decoder(benchmark::State& state)
+{
+    for (auto _ : state) {
+        double first = 0, back = 0, forward = 0;
+        std::int64_t held = 0;
+        for (const bool backwards : {true, false}) {
+            TMovieDecoder decoder;
+            decoder.SetExact(true);
+            if (!decoder.Open(MoviePath(state))) {
+                state.SkipWithError("cannot open the benchmark movie");
+                return;
+            }
+            const double start = WallMs();
+            if (!decoder.DecodeFrame(StepFromMs)) {
+                state.SkipWithError("the first request failed");
+                return;
+            }
+            const double requested = WallMs();
+            for (int step = 0; step < StepsInRun; ++step) {
+                if (!(backwards ? decoder.DecodePreviousFrame() : decoder.DecodeNextFrame())) {
+                    state.SkipWithError("a step failed");
+                    return;
+                }
+                benchmark::DoNotOptimize(decoder.Bitmap().ScanLine(0));
+            }
+            (backwards ? back : forward) = (WallMs() - requested) / StepsInRun;
+            if (backwards) {
+                first = requested - start;
+                const QImage& picture = decoder.Bitmap().Image();
+                held = picture.sizeInBytes() > 0 ? decoder.CacheLimit() / picture.sizeInBytes() : 0;
+            }
+        }
+        state.counters["FirstMs"] = first;
+        state.counters["BackStepMs"] = back;
+        state.counters["ForwardStepMs"] = forward;
+        state.counters["BackOverForward"] = forward > 0 ? back / forward : 0;
+        state.counters["StepsBackOverFirst"] = first > 0 ? back * StepsInRun / first : 0;
+        state.counters["PicturesHeld"] = static_cast<double>(held);
+    }
+}
+
 void StepBack_Reference(benchmark::State& state)
 {
     TBareMovie movie(MoviePath(state), ThreadsFor(MoviePath(state)));
@@ -231,6 +281,7 @@ BENCHMARK(Memory_StepBackThroughGop)->Arg(0)->Unit(benchmark::kMillisecond)->Ite
 BENCHMARK(Playback_Decoder)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->MeasureProcessCPUTime();
 BENCHMARK(Playback_Reference)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->MeasureProcessCPUTime();
 BENCHMARK(StepBack_Decoder)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(2)->MeasureProcessCPUTime();
+BENCHMARK(StepRun_Decoder)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(2);
 BENCHMARK(StepBack_Reference)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(2)->MeasureProcessCPUTime();
 
 BENCHMARK_MAIN();

@@ -193,8 +193,12 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
         if (pts > target)
             return ShowCandidate(pts);
         // The candidate's successor is here: all the deinterlacer needs to make it.
-        if (keepBefore && s.CandidatePts >= target - span)
+        if (keepBefore && s.CandidatePts >= target - span) {
             KeepPicture(s.CandidatePts, target, s.DecodedFrame.get());
+            // Kept only now, after its successor was recorded above: without its successor's
+            // time no request finds it, and every step back would decode the GOP again.
+            s.Cache.SetNext(s.CandidatePts, pts);
+        }
         TakeCandidate(pts);
         if (!s.Candidate->data[0])
             return false;
@@ -235,9 +239,14 @@ void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position, const A
     if (s.Cache.At(pts))
         return;
     const AVFrame* previous = s.PreviousCandidate->data[0] ? s.PreviousCandidate.get() : nullptr;
-    const QImage picture = s.Converter.ConvertToImage(*s.Candidate, s.FrameWidth, s.FrameHeight, {previous, next});
+    const std::int64_t keptAround = MovieTime::SaturatingAdd(position, -s.KeepBehind);
+    // Every picture in the cache was made by the converter: the rows of one it lets go are
+    // written again instead of fresh memory.
+    QImage rows = s.Cache.MakeRoom(pts, s.PictureBytes(), keptAround);
+    const QImage picture = s.Converter.ConvertToImage(*s.Candidate, s.FrameWidth, s.FrameHeight, {previous, next},
+                                                      std::move(rows));
     if (!picture.isNull())
-        s.Cache.Insert(pts, picture, MovieTime::SaturatingAdd(position, -s.KeepBehind));
+        s.Cache.Insert(pts, picture, keptAround);
 }
 
 bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)

@@ -229,10 +229,13 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         FFileName = FileName;
         FIsOpen = true;
         FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
-        FBitmap->SetSize(codecContext.width, codecContext.height);
-        FBitmap->FillRect(QRect(0, 0, codecContext.width + 1, codecContext.height + 1), Qt::black);
-
-        DecodeFrame(0);
+        // A first picture converted at full size takes rows of its own: black rows made before
+        // it would be a picture's worth of fresh memory filled for nothing. They are made when
+        // no picture came, or while the full-size one waits to be converted.
+        if (!DecodeFrame(0) || s.BitmapPending) {
+            FBitmap->SetSize(codecContext.width, codecContext.height);
+            FBitmap->FillRect(QRect(0, 0, codecContext.width + 1, codecContext.height + 1), Qt::black);
+        }
         return true;
     } catch (...) {
         FIsOpen = false;

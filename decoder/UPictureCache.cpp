@@ -98,14 +98,37 @@ void TPictureCache::SetNext(std::int64_t pts, std::int64_t nextPts)
         held->second.NextPts = nextPts;
 }
 
+QImage TPictureCache::MakeRoom(std::int64_t pts, std::int64_t bytes, std::int64_t position)
+{
+    FPosition = position;
+    QImage spare;
+    const QImage* replaced = At(pts);
+    const std::int64_t needed = bytes - (replaced ? BytesOf(*replaced) : 0);
+    while (!FEntries.empty() && FBytes + needed > FLimit) {
+        const auto furthest = Furthest(position);
+        if (furthest->first == pts || Distance(furthest->first, position) <= Distance(pts, position))
+            break;
+        FBytes -= BytesOf(furthest->second.Picture);
+        if (spare.isNull() && furthest->second.Picture.isDetached())
+            spare = std::move(furthest->second.Picture);
+        FEntries.erase(furthest);
+    }
+    return spare;
+}
+
+std::map<std::int64_t, TPictureCache::TEntry>::iterator TPictureCache::Furthest(std::int64_t position)
+{
+    // Times are ordered, so the furthest picture is at one end.
+    const auto first = FEntries.begin();
+    const auto last = std::prev(FEntries.end());
+    return Distance(first->first, position) > Distance(last->first, position) ? first : last;
+}
+
 bool TPictureCache::EvictFurthest(std::int64_t position)
 {
     if (FEntries.empty())
         return false;
-    // Times are ordered, so the furthest picture is at one end.
-    const auto first = FEntries.begin();
-    const auto last = std::prev(FEntries.end());
-    const auto furthest = Distance(first->first, position) > Distance(last->first, position) ? first : last;
+    const auto furthest = Furthest(position);
     FBytes -= BytesOf(furthest->second.Picture);
     FEntries.erase(furthest);
     return true;

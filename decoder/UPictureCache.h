@@ -53,6 +53,11 @@ public:
     // pictures furthest from it until everything fits. A picture that would itself be the one
     // evicted, or that is larger than the whole limit, is not kept (false).
     bool Insert(std::int64_t pts, const QImage& picture, std::int64_t position);
+    // Before a picture of bytes is made for pts: evicts the pictures further from position than
+    // pts until it fits (never the one it replaces), and gives back the rows of one evicted
+    // picture nobody else holds, to be converted into again; null when there is none. Without
+    // it the new picture would be made beside the full cache and one evicted after it.
+    QImage MakeRoom(std::int64_t pts, std::int64_t bytes, std::int64_t position);
     // Records the time of the picture that follows pts, when pts is held.
     void SetNext(std::int64_t pts, std::int64_t nextPts);
 
@@ -61,6 +66,8 @@ public:
 private:
     // Drops the held picture furthest from position; false when none is held.
     bool EvictFurthest(std::int64_t position);
+    // The held picture furthest from position.
+    std::map<std::int64_t, TEntry>::iterator Furthest(std::int64_t position);
 
     std::map<std::int64_t, TEntry> FEntries; // by presentation time
     std::int64_t FBytes = 0;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decoder/UPictureConverter.h"
+#include "decoder/UPictureRows.h"
 #include "framework/FFmpegRows.h"
 #include "framework/TBitmap.h"
 
@@ -23,6 +24,19 @@ void DescribeSourceColours(SwsContext* converter, const AVFrame& picture)
 }
 
 constexpr AVPixelFormat RowFormat = AV_PIX_FMT_BGR24;
+
+// Rows with FFmpeg's room for a picture of width x height that the cache may keep; full-size
+// pictures get rows of their own mapping, ready to be written, which go back to the system when
+// the cache lets them go.
+QImage RowsWithRoom(int width, int height)
+{
+    const int pitch = ffmpeg::RowPitch(width, RowFormat);
+    if (pitch <= 0 || height <= 0)
+        return {};
+    const std::size_t bytes = static_cast<std::size_t>(pitch) * static_cast<std::size_t>(height) + ffmpeg::RowSlack(pitch);
+    return bytes >= PictureRows::MappedFromBytes ? PictureRows::Make(width, height, pitch, bytes, QImage::Format_BGR888)
+                                                 : ffmpeg::ImageWithRoom(width, height, QImage::Format_BGR888, RowFormat);
+}
 
 } // namespace
 
@@ -58,6 +72,9 @@ bool TPictureConverter::ConvertInto(const AVFrame& picture, int width, int heigh
                                     TNeighbours neighbours)
 {
     if (!bitmap.HasRowsWithRoom() || bitmap.Width() != width || bitmap.Height() != height) {
+        // The bitmap's rows are let go and made again picture after picture (whenever a copy
+        // shares them): the heap hands back the same warm pages, where a mapping of its own
+        // would be zeroed afresh each time.
         QImage rows = ffmpeg::ImageWithRoom(width, height, QImage::Format_BGR888, RowFormat);
         if (rows.isNull())
             return false;
@@ -66,9 +83,13 @@ bool TPictureConverter::ConvertInto(const AVFrame& picture, int width, int heigh
     return ConvertRows(picture, width, height, bitmap.ScanLine(0), bitmap.BytesPerLine(), true, neighbours);
 }
 
-QImage TPictureConverter::ConvertToImage(const AVFrame& picture, int width, int height, TNeighbours neighbours)
+QImage TPictureConverter::ConvertToImage(const AVFrame& picture, int width, int height, TNeighbours neighbours,
+                                         QImage rows)
 {
-    QImage rows = ffmpeg::ImageWithRoom(width, height, QImage::Format_BGR888, RowFormat);
+    const bool reusable = !rows.isNull() && rows.isDetached() && rows.width() == width && rows.height() == height
+        && rows.format() == QImage::Format_BGR888 && rows.bytesPerLine() == ffmpeg::RowPitch(width, RowFormat);
+    if (!reusable)
+        rows = RowsWithRoom(width, height);
     if (rows.isNull()
         || !ConvertRows(picture, width, height, rows.bits(), static_cast<int>(rows.bytesPerLine()), true, neighbours))
         return {};

@@ -29,8 +29,12 @@ public:
     // conversion writes straight into (kept from one picture to the next while they are its own).
     bool ConvertInto(const AVFrame& picture, int width, int height, TBitmap& bitmap,
                      TNeighbours neighbours = {});
-    // The same into a new image; null when the picture could not be converted.
-    QImage ConvertToImage(const AVFrame& picture, int width, int height, TNeighbours neighbours = {});
+    // The same into a new image; null when the picture could not be converted. Rows this
+    // converter made before (an image it returned, no longer held by anyone else) are written
+    // again when they have the size asked for: a picture's worth of fresh pages costs more than
+    // its conversion's scaling.
+    QImage ConvertToImage(const AVFrame& picture, int width, int height, TNeighbours neighbours = {},
+                          QImage rows = {});
     // Forgets the converter and the stage's graph (the settings stay); the next picture builds
     // new ones.
     void Reset();

@@ -14,6 +14,7 @@ extern "C" {
 #include <QImage>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -31,15 +32,24 @@ THsv RgbToHsv(std::uint8_t r, std::uint8_t g, std::uint8_t b)
     if (delta == 0)
         return {0, 0, static_cast<std::uint8_t>(high)};
     const auto s = static_cast<std::uint8_t>((255 * delta + high / 2) / high);
-    // Six sectors of about 42.7 each around a circle of 256.
-    double h = 0;
+    // Six sectors of about 42.7 each around a circle of 256: the hue is
+    // (sector + difference / delta) * 256 / 6, rounded.
+    int sector = 0, difference = 0;
     if (high == r)
-        h = (g - b) / double(delta);
+        difference = g - b;
     else if (high == g)
-        h = 2 + (b - r) / double(delta);
+        sector = 2, difference = b - r;
     else
-        h = 4 + (r - g) / double(delta);
-    long hue = std::lround(h * 256.0 / 6.0);
+        sector = 4, difference = r - g;
+    // The quotient is at least 1 / 1530 away from a half, so a multiplication by the sector
+    // width's reciprocal rounds it as the division would.
+    static const std::array<double, 256> sixths = [] {
+        std::array<double, 256> reciprocals{};
+        for (int d = 1; d < 256; ++d)
+            reciprocals[std::size_t(d)] = 1.0 / (6.0 * d);
+        return reciprocals;
+    }();
+    long hue = std::lround(256.0 * (sector * delta + difference) * sixths[std::size_t(delta)]);
     hue = ((hue % 256) + 256) % 256;
     return {static_cast<std::uint8_t>(hue), s, static_cast<std::uint8_t>(high)};
 }
@@ -80,10 +90,20 @@ double MeanChange(const THsvPicture& a, const THsvPicture& b)
 {
     if (a.empty() || a.size() != b.size())
         return 0;
-    double sum = 0;
-    for (std::size_t i = 0; i + 2 < a.size(); i += 3)
-        sum += PixelChange({a[i], a[i + 1], a[i + 2]}, {b[i], b[i + 1], b[i + 2]});
-    return sum / double(a.size() / 3);
+    // PixelChange summed over the picture with its three terms kept apart as whole numbers and
+    // scaled once at the end: the same mean, without three divisions per pixel of every picture
+    // a scan reads.
+    std::int64_t hueSum = 0, saturationSum = 0, valueSum = 0;
+    for (std::size_t i = 0; i + 2 < a.size(); i += 3) {
+        int hue = std::abs(a[i] - b[i]);
+        hue = std::min(hue, 256 - hue);
+        const int brightness = std::max(a[i + 2], b[i + 2]);
+        hueSum += std::min(255, hue * 2) * std::min(a[i + 1], b[i + 1]) * brightness;
+        saturationSum += std::abs(a[i + 1] - b[i + 1]) * brightness;
+        valueSum += std::abs(a[i + 2] - b[i + 2]);
+    }
+    const double sum = double(hueSum) / (255.0 * 255.0) + double(saturationSum) / 255.0 + double(valueSum);
+    return sum / 3.0 / double(a.size() / 3);
 }
 
 namespace {
@@ -128,12 +148,19 @@ int DirectionOf(int dx, int dy)
 // cell's mean value.
 std::vector<float> CellValuesOf(const THsvPicture& hsv, int width, int height, int columns, int rows, double mean)
 {
-    const auto value = [&](int x, int y) {
-        x = std::clamp(x, 0, width - 1);
-        y = std::clamp(y, 0, height - 1);
-        return int(hsv[(std::size_t(y) * width + x) * 3 + 2]);
-    };
+    // The values with the edge pixels repeated one further all round, as the gradients at the
+    // border read them.
+    const int padded = width + 2;
+    std::vector<int> plane(std::size_t(padded) * (height + 2));
+    for (int y = -1; y <= height; ++y)
+        for (int x = -1; x <= width; ++x)
+            plane[std::size_t(y + 1) * padded + std::size_t(x + 1)] =
+                hsv[(std::size_t(std::clamp(y, 0, height - 1)) * width + std::size_t(std::clamp(x, 0, width - 1))) * 3 + 2];
+    const auto value = [&](int x, int y) { return plane[std::size_t(y + 1) * padded + std::size_t(x + 1)]; };
     mean = std::max(MeanFloor, mean);
+    // Multiplications in the loop over every pixel of every picture, not divisions.
+    const double perMean = 1.0 / mean;
+    const double binPerValue = MeanBin / mean;
     std::vector<float> cells(std::size_t(columns) * rows * CellValues, 0.0f);
     std::vector<int> counts(std::size_t(columns) * rows, 0);
     for (int y = 0; y < height; ++y) {
@@ -142,14 +169,14 @@ std::vector<float> CellValuesOf(const THsvPicture& hsv, int width, int height, i
             const std::size_t cell = std::size_t(row) * columns + x * columns / width;
             float* values = &cells[cell * CellValues];
             ++counts[cell];
-            const double at = std::clamp(value(x, y) / mean * MeanBin - 0.5, 0.0, BrightnessBins - 1.0);
+            const double at = std::clamp(value(x, y) * binPerValue - 0.5, 0.0, BrightnessBins - 1.0);
             const int low = int(at);
             const int high = std::min(low + 1, BrightnessBins - 1);
             values[low] += float(1 - (at - low));
             values[high] += float(at - low);
             const int dx = value(x + 1, y) - value(x - 1, y);
             const int dy = value(x, y + 1) - value(x, y - 1);
-            values[BrightnessBins + DirectionOf(dx, dy)] += float((std::abs(dx) + std::abs(dy)) / mean);
+            values[BrightnessBins + DirectionOf(dx, dy)] += float((std::abs(dx) + std::abs(dy)) * perMean);
             values[MeanSlot] += float(value(x, y));
         }
     }
@@ -489,6 +516,11 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
         detector.Feed(FReachedMs, small.Of(*s.Candidate));
     else
         detector.Feed(FReachedMs, SmallOf(d.Bitmap().Image()));
+    // The positioning's pictures are of no more use to it once the scan moves the codec on, and
+    // each one held keeps the codec allocating another picture's buffer.
+    av_frame_unref(s.Candidate.get());
+    av_frame_unref(s.PreviousCandidate.get());
+    s.CandidatePts = AV_NOPTS_VALUE;
     bool going = true;
     if (s.RunValid && !s.RunEnded && s.RunLastPts > lastPts && s.DecodedFrame->data[0]) {
         lastPts = s.RunLastPts;
@@ -507,6 +539,9 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
             FCutShort = !bridge.Stopped() && (next == TMovieDecoder::TNextPicture::Failed || s.CallInterrupted);
             break;
         }
+        // Nothing here looks back a picture: held, it would have the codec allocate one more
+        // picture's buffer, whose fresh pages cost more than many pictures' comparisons.
+        av_frame_unref(s.PreviousDecoded.get());
         std::int64_t pts = PresentationTimeOf(*s.DecodedFrame);
         if (pts == AV_NOPTS_VALUE)
             pts = MovieTime::SaturatingAdd(lastPts, duration);

@@ -154,6 +154,26 @@ TEST(ExactCache, StepsBackOverWhatWasDecodedDecodeNothing)
     EXPECT_EQ(decoder.DecodedPictures(), decoded);
 }
 
+// The first step back from a picture reached by a request decodes its GOP again and keeps the
+// pictures before it; the steps back after it are served from them, decoding nothing.
+TEST(ExactCache, StepsBackAfterARequestDecodeTheGopOnce)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    ASSERT_TRUE(decoder.Open(MoviePath(BFramesLongGop)));
+    // A bound of 60 pictures: the request is too far from the picture shown at the start to
+    // keep the pictures before it.
+    decoder.SetCacheLimit(60 * decoder.Bitmap().Image().sizeInBytes());
+    ASSERT_TRUE(decoder.DecodeFrame(17000));
+    ASSERT_TRUE(decoder.DecodePreviousFrame());
+    const std::int64_t decoded = decoder.DecodedPictures();
+    for (int picture = 17000 / PictureMs - 2; picture >= 17000 / PictureMs - 30; --picture) {
+        ASSERT_TRUE(decoder.DecodePreviousFrame());
+        ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
+    }
+    EXPECT_EQ(decoder.DecodedPictures(), decoded);
+}
+
 TEST(ExactCache, NeverHoldsMoreThanItsLimit)
 {
     TMovieDecoder decoder;
@@ -175,6 +195,49 @@ TEST(ExactCache, NeverHoldsMoreThanItsLimit)
     ASSERT_TRUE(decoder.DecodePreviousFrame());
     EXPECT_EQ(StampOf(decoder.Bitmap()), 10200 / PictureMs - 21);
     EXPECT_EQ(decoder.CachedBytes(), 0);
+}
+
+// Room is made before a picture is converted, from the far end, and never by dropping a
+// picture nearer than the one to come; the rows handed back are those of a dropped picture
+// that nobody else holds.
+TEST(ExactCache, MakesRoomFromTheFarEndAndHandsBackFreeRows)
+{
+    const QImage picture(4, 4, QImage::Format_BGR888);
+    const std::int64_t bytes = TPictureCache::BytesOf(picture);
+    struct TCase {
+        const char* Name;
+        std::int64_t Pts, Position;
+        bool FarHeldElsewhere;
+        std::vector<std::int64_t> Left;
+        bool Rows;
+    };
+    const std::vector<TCase> cases = {
+        {"room behind", 40, 40, false, {20, 30}, true},
+        {"room ahead", 0, 0, false, {10, 20}, true},
+        {"the far picture is shown", 40, 40, true, {20, 30}, false},
+        {"the new picture is the furthest", 100, 0, false, {10, 20, 30}, false},
+        {"replacing a held picture", 20, 20, false, {10, 20, 30}, false},
+    };
+    for (const TCase& c : cases) {
+        TPictureCache cache;
+        cache.SetLimit(3 * bytes);
+        std::vector<QImage> held;
+        for (std::int64_t pts : {10, 20, 30}) {
+            held.push_back(picture.copy());
+            cache.Insert(pts, held.back(), 20);
+        }
+        // Only the far picture of a case may be held outside the cache.
+        const QImage shown = c.FarHeldElsewhere ? held[0] : QImage();
+        held.clear();
+        const QImage rows = cache.MakeRoom(c.Pts, bytes, c.Position);
+        std::vector<std::int64_t> left;
+        for (std::int64_t pts : {10, 20, 30})
+            if (cache.At(pts))
+                left.push_back(pts);
+        EXPECT_EQ(left, c.Left) << c.Name;
+        EXPECT_EQ(!rows.isNull(), c.Rows) << c.Name;
+        EXPECT_EQ(cache.Bytes(), static_cast<std::int64_t>(left.size()) * bytes) << c.Name;
+    }
 }
 
 // The cache knows pictures by their time in the stream's units; another movie's units mean

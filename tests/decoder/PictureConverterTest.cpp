@@ -4,6 +4,7 @@
 // are guarded by canary bytes, and every pixel of a flat picture must come out the same colour
 // (a black right edge is what a pitch too small for the rounded-up row gave).
 #include "decoder/UPictureConverter.h"
+#include "decoder/UPictureRows.h"
 #include "decoder/UPictureStage.h"
 #include "framework/FFmpegPtr.h"
 #include "framework/TBitmap.h"
@@ -18,6 +19,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -127,6 +129,19 @@ std::vector<int> GuardedWidths()
     return widths;
 }
 
+// The process's resident memory, from the kernel's own count.
+std::int64_t ResidentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        std::int64_t kib = 0;
+        if (key == "VmRSS:" && status >> kib)
+            return kib * 1024;
+    }
+    return -1;
+}
+
 } // namespace
 
 TEST(PictureConverter, WritesOnlyThePicturesPixelsAndEveryColumnAtEveryWidth)
@@ -180,6 +195,70 @@ TEST(PictureConverter, KeepsTheBitmapsRowsOnlyWhileNoCopySharesThem)
     ASSERT_TRUE(converter.ConvertInto(*second, 1080, 8, bitmap));
     EXPECT_TRUE(std::equal(before.begin(), before.end(), shown.ScanLine(7))) << "the copy kept its picture";
     EXPECT_NE(std::memcmp(bitmap.ScanLine(7), shown.ScanLine(7), 3), 0);
+}
+
+// Rows handed back for another picture are written only when they are the size asked for and
+// nobody else holds them: a picture the window still shows keeps its pixels.
+TEST(PictureConverter, WritesHandedBackRowsOnlyWhenTheyFitAndAreFree)
+{
+    const ffmpeg::FramePtr first = FlatPicture(854, 7, AV_PIX_FMT_YUV420P, false);
+    ffmpeg::FramePtr second = FlatPicture(854, 7, AV_PIX_FMT_YUV420P, false);
+    std::memset(second->data[0], 40, static_cast<std::size_t>(second->linesize[0]) * 7);
+    TPictureConverter converter;
+    struct TCase {
+        const char* Name;
+        bool Shared;
+        int Width;
+        bool Reused;
+    };
+    for (const TCase& c : {TCase{"free, same size", false, 854, true}, TCase{"held elsewhere", true, 854, false},
+                           TCase{"another width", false, 853, false}}) {
+        QImage rows = converter.ConvertToImage(*first, c.Width, 7);
+        ASSERT_FALSE(rows.isNull()) << c.Name;
+        const QImage other = c.Shared ? rows : QImage();
+        const std::vector<std::uint8_t> before(rows.constBits(), rows.constBits() + 3 * c.Width);
+        const uchar* memory = rows.constBits();
+        const QImage made = converter.ConvertToImage(*second, 854, 7, {}, std::move(rows));
+        ASSERT_FALSE(made.isNull()) << c.Name;
+        EXPECT_EQ(made.constBits() == memory, c.Reused) << c.Name;
+        EXPECT_NE(std::memcmp(made.constScanLine(6), before.data(), 3), 0) << c.Name << ": the new picture is in it";
+        if (c.Shared) {
+            EXPECT_TRUE(std::equal(before.begin(), before.end(), other.constBits())) << c.Name;
+        }
+    }
+}
+
+// Full-size pictures get rows of their own mapping: every shape comes out whole to its last
+// pixel (the converter's block stores run past it), and the memory goes back to the system when
+// the last copy lets it go, not left in the heap.
+TEST(PictureConverter, FullSizePicturesComeOutWholeAndGiveTheirMemoryBack)
+{
+    struct TCase {
+        int Width, Height;
+    };
+    TPictureConverter converter;
+    for (const TCase c : {TCase{1920, 1080}, TCase{1080, 1920}, TCase{1081, 1921}, TCase{3840, 2160}}) {
+        const std::string name = std::to_string(c.Width) + "x" + std::to_string(c.Height);
+        const ffmpeg::FramePtr flat = FlatPicture(c.Width, c.Height, AV_PIX_FMT_YUV420P, false);
+        const std::int64_t before = ResidentBytes();
+        std::vector<QImage> made;
+        for (int i = 0; i < 4; ++i) {
+            made.push_back(converter.ConvertToImage(*flat, c.Width, c.Height));
+            ASSERT_FALSE(made.back().isNull()) << name;
+        }
+        const QImage& last = made.back();
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(last.constBits()) % 64, 0u) << name;
+        const std::uint8_t* end = last.constScanLine(c.Height - 1) + 3 * (c.Width - 1);
+        EXPECT_TRUE(Near(last.constBits(), end)) << name << ": " << Colour(last.constBits()) << " against "
+                                                 << Colour(end);
+        const std::int64_t bytes = last.sizeInBytes();
+        EXPECT_GE(ResidentBytes() - before, 3 * bytes) << name;
+        made.clear();
+        EXPECT_LT(ResidentBytes() - before, bytes) << name << ": the rows stayed resident";
+    }
+    // Sizes that do not fit together get no memory at all.
+    EXPECT_TRUE(PictureRows::Make(1920, 1080, 5760, 5760 * 1079, QImage::Format_BGR888).isNull());
+    EXPECT_TRUE(PictureRows::Make(0, 1080, 5760, 5760 * 1080, QImage::Format_BGR888).isNull());
 }
 
 TEST(PictureConverter, UntaggedPicturesAreReadAsPlayersReadThem)

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <random>
+
 namespace {
 
 using namespace SceneDetection;
@@ -54,6 +58,52 @@ TEST(SceneDetection, MeanChange)
     EXPECT_DOUBLE_EQ(MeanChange(grey, grey), 0);
     EXPECT_DOUBLE_EQ(MeanChange(grey, {}), 0);
     EXPECT_DOUBLE_EQ(MeanChange(grey, THsvPicture{0, 0, 100}), 0);
+}
+
+// The scan's own arithmetic against its definitions over every colour pair a table cannot list:
+// the hue as the rounded sector formula, the mean change as the mean of PixelChange, the cells'
+// gradients at the border as if the edge pixels went on.
+TEST(SceneDetection, FastArithmeticKeepsItsDefinitions)
+{
+    for (int r = 0; r < 256; r += 3)
+        for (int g = 0; g < 256; g += 5)
+            for (int b = 0; b < 256; b += 7) {
+                const int high = std::max({r, g, b}), delta = high - std::min({r, g, b});
+                if (delta == 0)
+                    continue;
+                const double h = high == r ? (g - b) / double(delta)
+                    : high == g            ? 2 + (b - r) / double(delta)
+                                           : 4 + (r - g) / double(delta);
+                const long hue = ((std::lround(h * 256.0 / 6.0) % 256) + 256) % 256;
+                ASSERT_EQ(RgbToHsv(std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)).H, hue) << r << "," << g << "," << b;
+            }
+    std::mt19937 random(37);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int round = 0; round < 20; ++round) {
+        THsvPicture a(64 * 36 * 3), b(a.size());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            a[i] = std::uint8_t(byte(random));
+            b[i] = std::uint8_t(byte(random));
+        }
+        double sum = 0;
+        for (std::size_t i = 0; i < a.size(); i += 3)
+            sum += PixelChange({a[i], a[i + 1], a[i + 2]}, {b[i], b[i + 1], b[i + 2]});
+        EXPECT_NEAR(MeanChange(a, b), sum / double(a.size() / 3), 1e-9) << round;
+    }
+    // A picture whose right column alone is bright: only the cells along that edge see edges,
+    // and all across the rows (the column beyond the edge reads as the edge itself).
+    THsvPicture edge(8 * 8 * 3, 0);
+    for (int y = 0; y < 8; ++y)
+        edge[(std::size_t(y) * 8 + 7) * 3 + 2] = 200;
+    const TSmallPicture small(edge, 8, 8);
+    ASSERT_EQ(small.Cells.size(), std::size_t(GridCells * GridCells * CellValues));
+    for (int cell = 0; cell < GridCells * GridCells; ++cell) {
+        const float* values = &small.Cells[std::size_t(cell) * CellValues];
+        const bool right = cell % GridCells == GridCells - 1;
+        EXPECT_EQ(values[BrightnessBins] > 0, right) << cell;
+        for (int direction = 1; direction < DirectionBins; ++direction)
+            EXPECT_EQ(values[BrightnessBins + direction], 0.0f) << cell;
+    }
 }
 
 // Flat pictures of two pixels, one per letter: A and B look nothing alike, a is A a little
