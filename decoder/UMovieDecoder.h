@@ -150,6 +150,8 @@ private:
 
     // The FFmpeg input (UMovieReader.cpp).
     bool OpenWithFFmpeg(const std::string& FileName);
+    // The sizes, the cache and the first picture of a movie whose codec is open.
+    void TakeOpenedMovie(const std::string& FileName);
     // Keeps FFmpeg's text for status as the reason Open failed; false.
     bool OpenFailed(int status);
     // Frees what an FFmpeg opening created, in the order Close uses; safe on a partial opening.

@@ -113,6 +113,108 @@ bool TMovieDecoder::OpenFailed(int status)
     return false;
 }
 
+namespace {
+
+// The steps of an opening, in order; each leaves what it made in the state.
+
+// The container, read far enough to know its streams: 0, or FFmpeg's error.
+int OpenInput(TMovieDecoder::TState& s, const std::string& fileName)
+{
+    // The interrupt callback must be in place before the first byte is read.
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format)
+        return AVERROR(ENOMEM);
+    format->interrupt_callback = {InterruptIfLate, &s};
+    {
+        TCallDeadline deadline(s);
+        if (const int opened = avformat_open_input(&format, fileName.c_str(), nullptr, nullptr); opened != 0)
+            return opened; // it has freed the context
+    }
+    s.FormatContext.reset(format);
+    TCallDeadline deadline(s);
+    return std::min(0, avformat_find_stream_info(format, nullptr));
+}
+
+bool FindVideoStream(TMovieDecoder::TState& s)
+{
+    s.VideoStream = -1;
+    const AVFormatContext& format = *s.FormatContext;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        if (format.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            s.VideoStream = static_cast<int>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Frame threads decode several pictures at once and hand each out that many packets late; the
+// playback path reads that much further (FrameDelay), the exact path follows pictures, not
+// packets. A decoder that only looks (the bar's pictures) takes slice threads and no deblocking.
+void ChooseThreads(const TMovieDecoder::TState& s, AVCodecContext& codecContext)
+{
+    codecContext.thread_count = MovieTime::DecodingThreads(
+        s.RequestedThreads, AllowedProcessors(), std::int64_t{codecContext.width} * codecContext.height);
+    codecContext.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    if (s.LooksOnly) {
+        codecContext.thread_count = std::clamp(AllowedProcessors(), 1, MovieTime::MaxDecodingThreads);
+        codecContext.thread_type = FF_THREAD_SLICE;
+        codecContext.skip_loop_filter = AVDISCARD_ALL;
+    }
+}
+
+bool OpenCodec(TMovieDecoder::TState& s)
+{
+    s.CodecContext.reset(avcodec_alloc_context3(nullptr));
+    if (!s.CodecContext || avcodec_parameters_to_context(s.CodecContext.get(), s.Stream()->codecpar) < 0)
+        return false;
+    AVCodecContext& codecContext = *s.CodecContext;
+    s.Codec = avcodec_find_decoder(codecContext.codec_id);
+    if (!s.Codec || IsLeftToPlatform(s.Codec->id)) {
+        s.Codec = nullptr;
+        s.CodecContext.reset();
+        return false;
+    }
+    codecContext.workaround_bugs = FF_BUG_AUTODETECT;
+    s.FormatContext->flags |= AVFMT_FLAG_GENPTS;
+    ChooseThreads(s, codecContext);
+    codecContext.pkt_timebase = s.Stream()->time_base;
+    // The codec refuses every picture above the limit, also one that grows mid-stream.
+    codecContext.max_pixels = s.MaxPicturePixels;
+    if (std::int64_t{codecContext.width} * codecContext.height > s.MaxPicturePixels)
+        return false;
+    if (avcodec_open2(&codecContext, s.Codec, nullptr) < 0)
+        return false;
+    s.FrameDelay = (codecContext.active_thread_type & FF_THREAD_FRAME) != 0
+        ? std::max(0, codecContext.thread_count - 1)
+        : 0;
+    return true;
+}
+
+bool LastsLongEnough(const AVFormatContext& format)
+{
+    return format.duration != AV_NOPTS_VALUE && format.duration > MinimumDurationUs;
+}
+
+// The frames and the packet every read of this movie reuses, and the stream's span.
+bool AllocatePictures(TMovieDecoder::TState& s)
+{
+    for (ffmpeg::FramePtr* frame : {&s.DecodedFrame, &s.ReceivedFrame, &s.Candidate, &s.PreviousCandidate,
+                             &s.PreviousDecoded, &s.PendingFrame, &s.PendingPrevious}) {
+        frame->reset(av_frame_alloc());
+        if (!*frame)
+            return false;
+    }
+    s.StreamStart = s.Stream()->start_time == AV_NOPTS_VALUE ? 0 : s.Stream()->start_time;
+    s.DurationUs = PictureSpanUs(*s.FormatContext, *s.Stream(), s.StreamStart);
+    // One packet serves every read of this movie; a fresh one has no pts, so the first
+    // positioning seeks.
+    s.Packet.reset(av_packet_alloc());
+    return s.Packet != nullptr;
+}
+
+} // namespace
+
 bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
 {
     TState& s = *FState;
@@ -120,127 +222,48 @@ bool TMovieDecoder::OpenWithFFmpeg(const std::string& FileName)
         s.StartOffset = -1;
         s.PresentationLead = 0;
         ForgetPictures(s);
-
-        // The interrupt callback must be in place before the first byte is read.
-        AVFormatContext* format = avformat_alloc_context();
-        if (!format)
-            return false;
-        format->interrupt_callback = {InterruptIfLate, &s};
-        {
-            TCallDeadline deadline(s);
-            if (const int opened = avformat_open_input(&format, FileName.c_str(), nullptr, nullptr); opened != 0)
-                return OpenFailed(opened); // it has freed the context
-        }
-        s.FormatContext.reset(format);
-        {
-            TCallDeadline deadline(s);
-            if (const int found = avformat_find_stream_info(format, nullptr); found < 0)
-                return OpenFailed(found);
-        }
-
-        s.VideoStream = -1;
-        for (unsigned i = 0; i < format->nb_streams; ++i) {
-            if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-                s.VideoStream = static_cast<int>(i);
-                break;
-            }
-        }
-        if (s.VideoStream < 0) {
+        if (const int opened = OpenInput(s, FileName); opened != 0)
+            return OpenFailed(opened);
+        if (!FindVideoStream(s)) {
             FOpenError = NoVideoStreamError;
             return false;
         }
-
-        s.CodecContext.reset(avcodec_alloc_context3(nullptr));
-        if (!s.CodecContext
-            || avcodec_parameters_to_context(s.CodecContext.get(), s.Stream()->codecpar) < 0)
+        if (!OpenCodec(s) || !LastsLongEnough(*s.FormatContext))
             return false;
         AVCodecContext& codecContext = *s.CodecContext;
-
-        s.Codec = avcodec_find_decoder(codecContext.codec_id);
-        if (!s.Codec || IsLeftToPlatform(s.Codec->id)) {
-            s.Codec = nullptr;
-            s.CodecContext.reset();
-            return false;
-        }
-
-        codecContext.workaround_bugs = FF_BUG_AUTODETECT;
-        format->flags |= AVFMT_FLAG_GENPTS;
-        // Frame threads decode several pictures at once and hand each out that many packets
-        // late; the playback path reads that much further (FrameDelay), the exact path follows
-        // pictures, not packets.
-        codecContext.thread_count = MovieTime::DecodingThreads(
-            s.RequestedThreads, AllowedProcessors(), std::int64_t{codecContext.width} * codecContext.height);
-        codecContext.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-        if (s.LooksOnly) {
-            codecContext.thread_count = std::clamp(AllowedProcessors(), 1, MovieTime::MaxDecodingThreads);
-            codecContext.thread_type = FF_THREAD_SLICE;
-            codecContext.skip_loop_filter = AVDISCARD_ALL;
-        }
-        codecContext.pkt_timebase = s.Stream()->time_base;
-        // The codec refuses every picture above the limit, also one that grows mid-stream.
-        codecContext.max_pixels = s.MaxPicturePixels;
-        if (std::int64_t{codecContext.width} * codecContext.height > s.MaxPicturePixels)
-            return false;
-        if (avcodec_open2(&codecContext, s.Codec, nullptr) < 0)
-            return false;
-        s.FrameDelay = (codecContext.active_thread_type & FF_THREAD_FRAME) != 0
-            ? std::max(0, codecContext.thread_count - 1)
-            : 0;
-
-        if (format->duration == AV_NOPTS_VALUE || format->duration <= MinimumDurationUs)
-            return false;
-
         MovieTime::CorrectCodecTimeBase(codecContext.time_base.num, codecContext.time_base.den);
-
-        s.DecodedFrame.reset(av_frame_alloc());
-        if (!s.DecodedFrame)
+        if (!AllocatePictures(s))
             return false;
-        s.ReceivedFrame.reset(av_frame_alloc());
-        if (!s.ReceivedFrame)
-            return false;
-        s.Candidate.reset(av_frame_alloc());
-        if (!s.Candidate)
-            return false;
-        s.PreviousCandidate.reset(av_frame_alloc());
-        s.PreviousDecoded.reset(av_frame_alloc());
-        if (!s.PreviousCandidate || !s.PreviousDecoded)
-            return false;
-        s.PendingFrame.reset(av_frame_alloc());
-        s.PendingPrevious.reset(av_frame_alloc());
-        if (!s.PendingFrame || !s.PendingPrevious)
-            return false;
-        s.StreamStart = s.Stream()->start_time == AV_NOPTS_VALUE ? 0 : s.Stream()->start_time;
-        s.DurationUs = PictureSpanUs(*format, *s.Stream(), s.StreamStart);
-        // One packet serves every read of this movie; a fresh one has no pts, so the first
-        // positioning seeks.
-        s.Packet.reset(av_packet_alloc());
-        if (!s.Packet)
-            return false;
-
         // Pictures are converted into Bitmap's rows: a size without rows would leave nowhere to
         // write.
         if (av_image_check_size(codecContext.width, codecContext.height, 0, nullptr) < 0)
             return false;
-
-        s.FrameWidth = codecContext.width;
-        s.FrameHeight = codecContext.height;
-        if (!s.CacheLimitChosen)
-            s.Cache.SetLimit(TPictureCache::DefaultLimitFor(s.PictureBytes(), PhysicalMemoryBytes()));
-        FFileName = FileName;
-        FIsOpen = true;
-        FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
-        // A first picture converted at full size takes rows of its own: black rows made before
-        // it would be a picture's worth of fresh memory filled for nothing. They are made when
-        // no picture came, or while the full-size one waits to be converted.
-        if (!DecodeFrame(0) || s.BitmapPending) {
-            FBitmap->SetSize(codecContext.width, codecContext.height);
-            FBitmap->FillRect(QRect(0, 0, codecContext.width + 1, codecContext.height + 1), Qt::black);
-        }
+        TakeOpenedMovie(FileName);
         return true;
     } catch (...) {
         FIsOpen = false;
         FFileName.clear();
         return false;
+    }
+}
+
+void TMovieDecoder::TakeOpenedMovie(const std::string& FileName)
+{
+    TState& s = *FState;
+    const AVCodecContext& codecContext = *s.CodecContext;
+    s.FrameWidth = codecContext.width;
+    s.FrameHeight = codecContext.height;
+    if (!s.CacheLimitChosen)
+        s.Cache.SetLimit(TPictureCache::DefaultLimitFor(s.PictureBytes(), PhysicalMemoryBytes()));
+    FFileName = FileName;
+    FIsOpen = true;
+    FBitmap->SetPixelFormat(TPixelFormat::pf24bit);
+    // A first picture converted at full size takes rows of its own: black rows made before
+    // it would be a picture's worth of fresh memory filled for nothing. They are made when
+    // no picture came, or while the full-size one waits to be converted.
+    if (!DecodeFrame(0) || s.BitmapPending) {
+        FBitmap->SetSize(codecContext.width, codecContext.height);
+        FBitmap->FillRect(QRect(0, 0, codecContext.width + 1, codecContext.height + 1), Qt::black);
     }
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Rows for the decoder's full-size pictures. A picture's rows are written whole the moment they
 // are made, so fresh memory is paid for in page faults, one per 4 KiB page: some fifteen hundred

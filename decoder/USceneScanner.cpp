@@ -443,100 +443,144 @@ TSceneScanner::TSceneScanner(TMovieDecoder& decoder)
 {
 }
 
-bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSettings& settings, std::stop_token stop,
-                               const TFoundFn& found, const TProgressFn& progress)
-{
-    TMovieDecoder& d = FDecoder;
-    FReachedMs = -1;
-    FMissedMs.clear();
-    FCutShort = false;
-    if (!d.IsOpen())
-        return false;
-    TMovieDecoder::TState& s = *d.FState;
-    const TStopBridge bridge(s, stop);
-    d.SetExact(true);
-    if (bridge.Stopped() || !d.DecodeFrame(startMs))
-        return bridge.Stopped();
-    SceneDetection::TCutDetector detector(settings);
-    std::int32_t toldMs = d.FrameTimeMs();
-    FReachedMs = toldMs;
-    const auto tell = [&](std::int32_t ms) {
-        FReachedMs = ms;
-        if (progress && ms - toldMs >= ProgressStepMs) {
-            toldMs = ms;
-            progress(ms);
-        }
-    };
-    // The first scene starts where the scan does.
-    if (!found({FReachedMs, FReachedMs, d.Bitmap(), d.DisplayTransform()}))
-        return true;
-
-    if (s.UsesAVIFile) {
-        // Every sample is a picture of its own; stepping reads them in turn.
-        detector.Feed(FReachedMs, SmallOf(d.Bitmap().Image()));
-        while (!bridge.Stopped()) {
-            const std::int32_t before = d.FrameTimeMs();
-            if (!d.DecodeNextFrame() || d.FrameTimeMs() <= before)
-                break;
-            const std::int32_t ms = d.FrameTimeMs();
-            tell(ms);
-            if (const auto still = detector.Feed(ms, SmallOf(d.Bitmap().Image())))
-                if (!found({still->CutMs, ms, d.Bitmap(), d.DisplayTransform()}))
-                    return true;
-        }
-        return true;
+// One scan for scenes, from the picture the scan starts on: every picture in turn goes to the
+// cut detector, and the still it chooses after each cut is handed out.
+class TSceneScanner::TSceneRun {
+public:
+    TSceneRun(TSceneScanner& scanner, const SceneDetection::TSettings& settings, const TStopBridge& bridge,
+              const TFoundFn& found, const TProgressFn& progress)
+        : FScanner(scanner)
+        , FDecoder(scanner.FDecoder)
+        , FState(*scanner.FDecoder.FState)
+        , FBridge(bridge)
+        , FFound(found)
+        , FProgress(progress)
+        , FDetector(settings)
+        , FToldMs(scanner.FDecoder.FrameTimeMs())
+    {
+        FScanner.FReachedMs = FToldMs;
     }
 
-    TSmallPictures small;
-    const AVRational timeBase = s.Stream()->time_base;
-    const auto msOf = [&](std::int64_t pts) {
-        return MovieTime::PictureTimeMs(pts, s.StreamStart, timeBase.num, timeBase.den);
-    };
-    // Converts picture into Bitmap and hands it out.
-    const auto take = [&](const AVFrame& picture, std::int64_t pts, std::int32_t markMs) {
-        if (!s.Converter.ConvertInto(picture, s.FrameWidth, s.FrameHeight, *d.FBitmap))
-            return true; // a picture that cannot be converted is passed over
-        s.ShownPts = pts;
-        s.ShownNextPts = TPictureCache::NextUnknown;
-        return found({markMs, msOf(pts), d.Bitmap(), d.DisplayTransform()});
-    };
-    // Each picture in turn; false ends the scan.
-    const auto follow = [&](const AVFrame& picture, std::int64_t pts) {
-        const std::int32_t ms = msOf(pts);
-        tell(ms);
-        if (const auto still = detector.Feed(ms, small.Of(picture)))
-            return take(picture, pts, still->CutMs);
-        return true;
-    };
+    // The first scene starts where the scan does; false when the callback ends the scan there.
+    bool FoundFirst()
+    {
+        return FFound({FScanner.FReachedMs, FScanner.FReachedMs, FDecoder.Bitmap(), FDecoder.DisplayTransform()});
+    }
+    void ScanAVIFile();
+    void ScanDecoded();
 
+private:
+    void Tell(std::int32_t ms);
+    std::int32_t MsOf(std::int64_t pts) const;
+    // Converts picture into the decoder's bitmap and hands it out; false ends the scan.
+    bool Take(const AVFrame& picture, std::int64_t pts, std::int32_t markMs);
+    // Each picture in turn; false ends the scan.
+    bool Follow(const AVFrame& picture, std::int64_t pts);
+    // The picture the positioning showed, as the detector's first; the positioning's pictures
+    // are let go after it. Answers the last presentation time taken.
+    std::int64_t StartFromShownPicture(bool& going);
+
+    TSceneScanner& FScanner;
+    TMovieDecoder& FDecoder;
+    TMovieDecoder::TState& FState;
+    const TStopBridge& FBridge;
+    const TFoundFn& FFound;
+    const TProgressFn& FProgress;
+    SceneDetection::TCutDetector FDetector;
+    TSmallPictures FSmall;
+    std::int32_t FToldMs;
+};
+
+void TSceneScanner::TSceneRun::Tell(std::int32_t ms)
+{
+    FScanner.FReachedMs = ms;
+    if (FProgress && ms - FToldMs >= ProgressStepMs) {
+        FToldMs = ms;
+        FProgress(ms);
+    }
+}
+
+std::int32_t TSceneScanner::TSceneRun::MsOf(std::int64_t pts) const
+{
+    const AVRational timeBase = FState.Stream()->time_base;
+    return MovieTime::PictureTimeMs(pts, FState.StreamStart, timeBase.num, timeBase.den);
+}
+
+bool TSceneScanner::TSceneRun::Take(const AVFrame& picture, std::int64_t pts, std::int32_t markMs)
+{
+    if (!FState.Converter.ConvertInto(picture, FState.FrameWidth, FState.FrameHeight, *FDecoder.FBitmap))
+        return true; // a picture that cannot be converted is passed over
+    FState.ShownPts = pts;
+    FState.ShownNextPts = TPictureCache::NextUnknown;
+    return FFound({markMs, MsOf(pts), FDecoder.Bitmap(), FDecoder.DisplayTransform()});
+}
+
+bool TSceneScanner::TSceneRun::Follow(const AVFrame& picture, std::int64_t pts)
+{
+    const std::int32_t ms = MsOf(pts);
+    Tell(ms);
+    if (const auto still = FDetector.Feed(ms, FSmall.Of(picture)))
+        return Take(picture, pts, still->CutMs);
+    return true;
+}
+
+void TSceneScanner::TSceneRun::ScanAVIFile()
+{
+    // Every sample is a picture of its own; stepping reads them in turn.
+    FDetector.Feed(FScanner.FReachedMs, SmallOf(FDecoder.Bitmap().Image()));
+    while (!FBridge.Stopped()) {
+        const std::int32_t before = FDecoder.FrameTimeMs();
+        if (!FDecoder.DecodeNextFrame() || FDecoder.FrameTimeMs() <= before)
+            return;
+        const std::int32_t ms = FDecoder.FrameTimeMs();
+        Tell(ms);
+        if (const auto still = FDetector.Feed(ms, SmallOf(FDecoder.Bitmap().Image())))
+            if (!FFound({still->CutMs, ms, FDecoder.Bitmap(), FDecoder.DisplayTransform()}))
+                return;
+    }
+}
+
+std::int64_t TSceneScanner::TSceneRun::StartFromShownPicture(bool& going)
+{
+    TMovieDecoder::TState& s = FState;
     // Exact positioning left the picture shown in Candidate and, unless the movie ended, the
     // one after it in DecodedFrame.
     std::int64_t lastPts = s.ShownPts;
     if (s.CandidatePts == s.ShownPts && s.Candidate->data[0])
-        detector.Feed(FReachedMs, small.Of(*s.Candidate));
+        FDetector.Feed(FScanner.FReachedMs, FSmall.Of(*s.Candidate));
     else
-        detector.Feed(FReachedMs, SmallOf(d.Bitmap().Image()));
+        FDetector.Feed(FScanner.FReachedMs, SmallOf(FDecoder.Bitmap().Image()));
     // The positioning's pictures are of no more use to it once the scan moves the codec on, and
     // each one held keeps the codec allocating another picture's buffer.
     av_frame_unref(s.Candidate.get());
     av_frame_unref(s.PreviousCandidate.get());
     s.CandidatePts = AV_NOPTS_VALUE;
-    bool going = true;
+    going = true;
     if (s.RunValid && !s.RunEnded && s.RunLastPts > lastPts && s.DecodedFrame->data[0]) {
         lastPts = s.RunLastPts;
-        going = follow(*s.DecodedFrame, lastPts);
+        going = Follow(*s.DecodedFrame, lastPts);
     }
     // The scan moves the codec on without the positioning's knowledge.
     s.RunValid = false;
-    const std::int64_t duration = std::max<std::int64_t>(1, d.FrameDuration());
-    while (going && !bridge.Stopped()) {
+    return lastPts;
+}
+
+void TSceneScanner::TSceneRun::ScanDecoded()
+{
+    TMovieDecoder::TState& s = FState;
+    bool going = true;
+    std::int64_t lastPts = StartFromShownPicture(going);
+    const std::int64_t duration = std::max<std::int64_t>(1, FDecoder.FrameDuration());
+    while (going && !FBridge.Stopped()) {
         int budget = ScanPacketBudget;
         // Damaged packets are passed over inside NextPicture; only the end of the file, a read
         // that timed out or a stretch with no picture at all ends the scan.
-        if (const TMovieDecoder::TNextPicture next = d.NextPicture(budget); next != TMovieDecoder::TNextPicture::Picture) {
+        if (const TMovieDecoder::TNextPicture next = FDecoder.NextPicture(budget);
+            next != TMovieDecoder::TNextPicture::Picture) {
             // A read cut off by its deadline may come back as the end of the file (MP4 read with
             // generated timestamps); the interrupt itself tells the two apart.
-            FCutShort = !bridge.Stopped() && (next == TMovieDecoder::TNextPicture::Failed || s.CallInterrupted);
+            FScanner.FCutShort =
+                !FBridge.Stopped() && (next == TMovieDecoder::TNextPicture::Failed || s.CallInterrupted);
             break;
         }
         // Nothing here looks back a picture: held, it would have the codec allocate one more
@@ -549,11 +593,33 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
         if (pts <= lastPts)
             continue;
         lastPts = pts;
-        going = follow(*s.DecodedFrame, pts);
+        going = Follow(*s.DecodedFrame, pts);
     }
-    if (going && !bridge.Stopped())
-        if (const auto still = detector.Finish(); still && s.DecodedFrame->data[0])
-            take(*s.DecodedFrame, lastPts, still->CutMs);
+    if (going && !FBridge.Stopped())
+        if (const auto still = FDetector.Finish(); still && s.DecodedFrame->data[0])
+            Take(*s.DecodedFrame, lastPts, still->CutMs);
+}
+
+bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSettings& settings, std::stop_token stop,
+                               const TFoundFn& found, const TProgressFn& progress)
+{
+    TMovieDecoder& d = FDecoder;
+    FReachedMs = -1;
+    FMissedMs.clear();
+    FCutShort = false;
+    if (!d.IsOpen())
+        return false;
+    const TStopBridge bridge(*d.FState, stop);
+    d.SetExact(true);
+    if (bridge.Stopped() || !d.DecodeFrame(startMs))
+        return bridge.Stopped();
+    TSceneRun run(*this, settings, bridge, found, progress);
+    if (!run.FoundFirst())
+        return true;
+    if (d.FState->UsesAVIFile)
+        run.ScanAVIFile();
+    else
+        run.ScanDecoded();
     return true;
 }
 

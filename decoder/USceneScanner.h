@@ -175,6 +175,7 @@ public:
 
 private:
     class TStopBridge;
+    class TSceneRun;
 
     TMovieDecoder& FDecoder;
     std::int32_t FReachedMs = -1;
