@@ -144,24 +144,13 @@ void OpenHandedMovies(TInstanceServer& server, TfrmFramora& form, bool report)
         Qt::QueuedConnection);
 }
 
-QStringList ArgumentsOf(int argc, char** argv)
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    return arguments;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const TFramoraCommandLine commandLine = ParseFramoraCommandLine(ArgumentsOf(argc, argv));
-    if (commandLine.Outcome != TCommandLineOutcome::Run) {
-        std::fputs(commandLine.Text.toLocal8Bit().constData(),
-                   commandLine.Outcome == TCommandLineOutcome::UsageError ? stderr : stdout);
+    const TFramoraCommandLine commandLine = ParseFramoraCommandLine(CommandLineArguments(argc, argv));
+    if (AnsweredWithoutRunning(commandLine))
         return commandLine.ExitCode();
-    }
     InstallFFmpegLog("framora", commandLine.Verbose ? TFFmpegLogLevel::Everything : TFFmpegLogLevel::ErrorsOnly);
     InstallQtMessageLog("framora", commandLine.Verbose);
     // A file-size limit must fail the write (EFBIG), which saving reports, not end the program

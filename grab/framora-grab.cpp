@@ -359,24 +359,13 @@ bool SubtitleFileReadable(const TGrabOptions& options, const TMovieSubtitles& su
     return false;
 }
 
-QStringList ArgumentsOf(int argc, char** argv)
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    return arguments;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const TGrabOptions options = ParseGrabCommandLine(ArgumentsOf(argc, argv));
-    if (options.Outcome != TCommandLineOutcome::Run) {
-        std::fputs(options.Text.toLocal8Bit().constData(),
-                   options.Outcome == TCommandLineOutcome::UsageError ? stderr : stdout);
+    const TGrabOptions options = ParseGrabCommandLine(CommandLineArguments(argc, argv));
+    if (AnsweredWithoutRunning(options))
         return options.ExitCode();
-    }
     const TGraphicFormats formats;
     // Past a file-size limit a write fails (EFBIG) and is reported, instead of killing the tool.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <cstdio>
+
 namespace {
 
 // QCommandLineParser reads every argument that starts with '-' as options, and "-1:30" as the
@@ -102,4 +104,21 @@ TFramoraCommandLine ParseFramoraCommandLine(const QStringList& arguments)
     if (result.Outcome == TCommandLineOutcome::Run && !movies.isEmpty() && !movies.first().isEmpty())
         result.Movie = AbsoluteArgumentPath(movies.first());
     return result;
+}
+
+QStringList CommandLineArguments(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+bool AnsweredWithoutRunning(const TCommandLineResult& result)
+{
+    if (result.Outcome == TCommandLineOutcome::Run)
+        return false;
+    std::fputs(result.Text.toLocal8Bit().constData(),
+               result.Outcome == TCommandLineOutcome::UsageError ? stderr : stdout);
+    return true;
 }

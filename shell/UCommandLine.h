@@ -22,6 +22,12 @@ struct TCommandLineResult {
     int ExitCode() const { return Outcome == TCommandLineOutcome::UsageError ? UsageErrorExitCode : 0; }
 };
 
+// A program's arguments as main() received them, in the local encoding.
+QStringList CommandLineArguments(int argc, char** argv);
+// Prints what a parse answered instead of running (help and version on stdout, a usage error on
+// stderr); true when there was such an answer and the program ends with ExitCode().
+bool AnsweredWithoutRunning(const TCommandLineResult& result);
+
 // The version every program of the build reports.
 QString FramoraVersion();
 // "Framora 1.2.3": how saved pictures name the program that made them.
