@@ -60,6 +60,6 @@ check() {
 }
 
 check framora "$build/framora" "$root/docs/man/framora.1" "$root/packaging/completion/framora" _framora
-check framora-grab "$build/tools/framora-grab" "$root/docs/man/framora-grab.1" \
+check framora-grab "$build/grab/framora-grab" "$root/docs/man/framora-grab.1" \
   "$root/packaging/completion/framora-grab" _framora_grab
 exit "$failed"
