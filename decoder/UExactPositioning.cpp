@@ -31,12 +31,8 @@ bool TMovieDecoder::DecodeExactly(std::int64_t target)
         target = std::max(target, s.FirstPts);
     s.ReadCutOff = false;
     try {
-        if (const std::optional<std::int64_t> held = s.Cache.Find(target)) {
-            FBitmap->Image() = *s.Cache.At(*held);
-            s.ShownPts = *held;
-            s.ShownNextPts = s.Cache.NextOf(*held);
+        if (const std::optional<std::int64_t> held = s.Cache.Find(target); held && ShowHeld(*held))
             return true;
-        }
         // Near the picture on screen the user is stepping: the pictures decoded on the way are
         // kept, so that the steps back that follow are copies.
         const __int128 distance = static_cast<__int128>(target) - s.ShownPts;
@@ -165,6 +161,7 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
             return false;
     }
     const std::int64_t span = ConversionSpan();
+    std::int64_t decodedSpan = -1; // known with the first picture
     while (!s.RunEnded) {
         const TNextPicture next = NextPicture(budget);
         if (next == TNextPicture::End) {
@@ -192,8 +189,14 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
         s.RunLastPts = pts;
         if (pts > target)
             return ShowCandidate(pts);
-        // The candidate's successor is here: all the deinterlacer needs to make it.
-        if (keepBefore && s.CandidatePts >= target - span) {
+        if (KeepsDecoded()) {
+            if (decodedSpan < 0)
+                decodedSpan = SpanFor(TPictureCache::BytesOf(*s.Candidate), s.Cache.DecodedLimit());
+            if (s.CandidatePts >= target - decodedSpan
+                && s.Cache.InsertDecoded(s.CandidatePts, *s.Candidate, MovieTime::SaturatingAdd(target, -s.KeepBehind)))
+                s.Cache.SetNext(s.CandidatePts, pts);
+        } else if (keepBefore && s.CandidatePts >= target - span) {
+            // The candidate's successor is here: all the deinterlacer needs to make it.
             KeepPicture(s.CandidatePts, target, s.DecodedFrame.get());
             // Kept only now, after its successor was recorded above: without its successor's
             // time no request finds it, and every step back would decode the GOP again.
@@ -249,6 +252,49 @@ void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position, const A
         s.Cache.Insert(pts, picture, keptAround);
 }
 
+// The pictures behind a request are kept as the codec put them out: converting them all would
+// slow every request for the few a user then steps back to, and a step back converts one. But
+// deinterlacing a picture needs its neighbours, which are not kept with it: such pictures are
+// kept converted near the picture on screen, and decoded again further away.
+bool TMovieDecoder::KeepsDecoded() const
+{
+    const TState& s = *FState;
+    return !PictureStage::Deinterlaces(s.Candidate->interlaced_frame != 0, s.Converter.Stage().Settings());
+}
+
+bool TMovieDecoder::ShowHeld(std::int64_t pts)
+{
+    TState& s = *FState;
+    if (const QImage* kept = s.Cache.At(pts))
+        FBitmap->Image() = *kept;
+    else if (const QImage converted = ConvertHeld(pts); !converted.isNull())
+        FBitmap->Image() = converted;
+    else
+        return false;
+    s.ShownPts = pts;
+    s.ShownNextPts = s.Cache.NextOf(pts);
+    return true;
+}
+
+// Converts the decoded picture held at pts and keeps it converted in its place; null when none is
+// held or it cannot be converted.
+QImage TMovieDecoder::ConvertHeld(std::int64_t pts)
+{
+    TState& s = *FState;
+    const AVFrame* decoded = s.Cache.DecodedAt(pts);
+    if (!decoded)
+        return {};
+    // Stepping back, the next steps go further back: the pictures behind stay first.
+    const std::int64_t keptAround = s.ShownPts != AV_NOPTS_VALUE && pts < s.ShownPts
+        ? MovieTime::SaturatingAdd(pts, -ConversionSpan() / 2)
+        : pts;
+    QImage rows = s.Cache.MakeRoom(pts, s.PictureBytes(), keptAround);
+    const QImage picture = s.Converter.ConvertToImage(*decoded, s.FrameWidth, s.FrameHeight, {}, std::move(rows));
+    if (!picture.isNull())
+        s.Cache.Insert(pts, picture, keptAround);
+    return picture;
+}
+
 bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
 {
     TState& s = *FState;
@@ -279,11 +325,15 @@ bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
 // pictures of this size, at the stream's frame rate.
 std::int64_t TMovieDecoder::ConversionSpan() const
 {
-    const TState& s = *FState;
-    const std::int64_t pictureBytes = s.PictureBytes();
+    return SpanFor(FState->PictureBytes(), FState->Cache.ConvertedRoom());
+}
+
+// How far back room bytes hold pictures of pictureBytes each, at the stream's frame rate.
+std::int64_t TMovieDecoder::SpanFor(std::int64_t pictureBytes, std::int64_t room) const
+{
     if (pictureBytes <= 0)
         return 0;
-    return MovieTime::SaturatingMultiply(s.Cache.Limit() / pictureBytes, FrameDuration());
+    return MovieTime::SaturatingMultiply(room / pictureBytes, FrameDuration());
 }
 
 // One picture's length in stream units at the stream's frame rate; at least one unit.

@@ -195,7 +195,11 @@ private:
     void TakeCandidate(std::int64_t pts);
     void SetPictureSettings(const TPictureSettings& settings);
     bool ShowCandidate(std::int64_t nextPts);
+    bool KeepsDecoded() const;
+    bool ShowHeld(std::int64_t pts);
+    QImage ConvertHeld(std::int64_t pts);
     std::int64_t ConversionSpan() const;
+    std::int64_t SpanFor(std::int64_t pictureBytes, std::int64_t room) const;
     std::int64_t FrameDuration() const;
 
     // The AVIFile service (UAVIFileDecoding.cpp).
