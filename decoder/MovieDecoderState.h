@@ -4,6 +4,7 @@
 // FFmpeg input and codec, the AVIFile handles, the call deadlines, the run of pictures exact
 // positioning follows and the picture cache. Internal to decoder/: it sees FFmpeg types.
 #include "decoder/UMovieDecoder.h"
+#include "decoder/UDecodedBuffers.h"
 #include "decoder/UPictureCache.h"
 #include "decoder/UPictureConverter.h"
 #include "framework/AVIFile.h"
@@ -43,6 +44,8 @@ struct TMovieDecoder::TState {
     int VideoStream = -1;
     // Valid while an FFmpeg opening is in progress or its movie is open; null otherwise.
     ffmpeg::InputPtr FormatContext;
+    // Declared before the codec, which decodes into it until it is freed.
+    TDecodedBuffers DecodedBuffers;
     ffmpeg::CodecContextPtr CodecContext;
     const AVCodec* Codec = nullptr;
     // Holds the last picture the decoder put out; continuity between calls drives reading on.

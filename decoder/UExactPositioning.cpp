@@ -191,7 +191,7 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
             return ShowCandidate(pts);
         if (KeepsDecoded()) {
             if (decodedSpan < 0)
-                decodedSpan = SpanFor(TPictureCache::BytesOf(*s.Candidate), s.Cache.DecodedLimit());
+                decodedSpan = DecodedSpan(TPictureCache::BytesOf(*s.Candidate));
             if (s.CandidatePts >= target - decodedSpan
                 && s.Cache.InsertDecoded(s.CandidatePts, *s.Candidate, MovieTime::SaturatingAdd(target, -s.KeepBehind)))
                 s.Cache.SetNext(s.CandidatePts, pts);
@@ -326,6 +326,16 @@ bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
 std::int64_t TMovieDecoder::ConversionSpan() const
 {
     return SpanFor(FState->PictureBytes(), FState->Cache.ConvertedRoom());
+}
+
+// How far behind a request decoded pictures are kept: as far as their share of the bound goes, and
+// no further than stepping back through a GOP needs. Each one kept is a buffer the codec makes
+// anew, and a fresh 4K buffer costs about a third of decoding the picture again.
+std::int64_t TMovieDecoder::DecodedSpan(std::int64_t decodedBytes) const
+{
+    const std::int64_t room = std::min(FState->Cache.DecodedLimit(),
+                                       MovieTime::SaturatingMultiply(decodedBytes, TPictureCache::PicturesKept));
+    return SpanFor(decodedBytes, room);
 }
 
 // How far back room bytes hold pictures of pictureBytes each, at the stream's frame rate.

@@ -199,6 +199,7 @@ private:
     bool ShowHeld(std::int64_t pts);
     QImage ConvertHeld(std::int64_t pts);
     std::int64_t ConversionSpan() const;
+    std::int64_t DecodedSpan(std::int64_t decodedBytes) const;
     std::int64_t SpanFor(std::int64_t pictureBytes, std::int64_t room) const;
     std::int64_t FrameDuration() const;
 

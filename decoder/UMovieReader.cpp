@@ -185,6 +185,7 @@ bool OpenCodec(TMovieDecoder::TState& s)
     codecContext.max_pixels = s.MaxPicturePixels;
     if (std::int64_t{codecContext.width} * codecContext.height > s.MaxPicturePixels)
         return false;
+    s.DecodedBuffers.Attach(codecContext, *s.Codec);
     if (avcodec_open2(&codecContext, s.Codec, nullptr) < 0)
         return false;
     s.FrameDelay = (codecContext.active_thread_type & FF_THREAD_FRAME) != 0
@@ -273,6 +274,7 @@ void TMovieDecoder::ReleaseFFmpeg()
 {
     TState& s = *FState;
     s.CodecContext.reset();
+    s.DecodedBuffers.Reset();
     s.Codec = nullptr;
     s.FormatContext.reset();
     s.Packet.reset();

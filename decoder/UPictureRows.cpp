@@ -41,13 +41,14 @@ std::uint8_t* MapAligned(std::size_t length)
     return start;
 }
 
-QImage MappedImage(int width, int height, int pitch, std::size_t bytes, QImage::Format format)
+// A mapping of its own for bytes, its first byte 64-byte aligned; null when it cannot be had.
+std::uint8_t* MapBytes(std::size_t bytes)
 {
     const long pageBytes = sysconf(_SC_PAGESIZE);
     const std::size_t length = RoundUp(HeaderBytes + bytes, pageBytes > 0 ? std::size_t(pageBytes) : 4096);
     std::uint8_t* const mapping = MapAligned(length);
     if (!mapping)
-        return {};
+        return nullptr;
     // Both are advice: a system without huge pages, or a kernel that cannot fill a mapping in
     // advance, gives ordinary pages on first touch.
     madvise(mapping, length, MADV_HUGEPAGE);
@@ -55,9 +56,17 @@ QImage MappedImage(int width, int height, int pitch, std::size_t bytes, QImage::
     madvise(mapping, length, MADV_POPULATE_WRITE);
 #endif
     *reinterpret_cast<std::size_t*>(mapping) = length;
-    QImage image(mapping + HeaderBytes, width, height, pitch, format, Unmap, mapping);
+    return mapping + HeaderBytes;
+}
+
+QImage MappedImage(int width, int height, int pitch, std::size_t bytes, QImage::Format format)
+{
+    std::uint8_t* const rows = MapBytes(bytes);
+    if (!rows)
+        return {};
+    QImage image(rows, width, height, pitch, format, Unmap, rows - HeaderBytes);
     if (image.isNull())
-        munmap(mapping, length);
+        PictureRows::Release(rows);
     return image;
 }
 
@@ -71,6 +80,17 @@ QImage Make(int width, int height, int pitch, std::size_t bytes, QImage::Format 
         || bytes < static_cast<std::size_t>(pitch) * static_cast<std::size_t>(height))
         return {};
     return MappedImage(width, height, pitch, bytes, format);
+}
+
+std::uint8_t* Map(std::size_t bytes)
+{
+    return bytes > 0 ? MapBytes(bytes) : nullptr;
+}
+
+void Release(std::uint8_t* rows)
+{
+    if (rows)
+        Unmap(rows - HeaderBytes);
 }
 
 } // namespace PictureRows

@@ -9,6 +9,7 @@
 #include <QImage>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace PictureRows {
 
@@ -20,5 +21,10 @@ inline constexpr std::size_t MappedFromBytes = std::size_t{2} << 20;
 // and any room its writers need after the last row) whose first row is 64-byte aligned. Null
 // when the memory cannot be had or the sizes do not fit together.
 QImage Make(int width, int height, int pitch, std::size_t bytes, QImage::Format format);
+
+// Bytes of memory on a mapping of their own, 64-byte aligned, for the codec's pictures; null when
+// they cannot be had. Release gives them back.
+std::uint8_t* Map(std::size_t bytes);
+void Release(std::uint8_t* rows);
 
 } // namespace PictureRows

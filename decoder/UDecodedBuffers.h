@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// TDecodedBuffers: the memory the codec decodes pictures into. The codec's own pool clears every
+// buffer it makes and takes it from the heap a 4 KiB page at a time; a 4K picture's buffer then
+// costs more than decoding it, and the picture cache holds decoded pictures by the dozen. These
+// pools lay the pictures out as the codec does, on mappings of huge pages, and clear nothing the
+// codec writes anyway.
+// Internal to the decoder: it sees FFmpeg types.
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+class TDecodedBuffers {
+public:
+    TDecodedBuffers() = default;
+    TDecodedBuffers(const TDecodedBuffers&) = delete;
+    TDecodedBuffers& operator=(const TDecodedBuffers&) = delete;
+    ~TDecodedBuffers() { Reset(); }
+
+    // Has context's pictures decoded by codec into these pools (before the codec is opened);
+    // this object must outlive the codec, the pictures may outlive both.
+    void Attach(AVCodecContext& context, const AVCodec& codec);
+    // Lets the pools go once their buffers are given back (the codec is closed).
+    void Reset();
+
+    // Bytes after each buffer that are filled with a known pattern when it is made and compared
+    // when it is freed: a codec writing past its buffer shows in CanaryFaults.
+    static constexpr std::size_t CanaryBytes = 64;
+    static int CanaryFaults() { return FCanaryFaults.load(); }
+    static void CountCanaryFault();
+
+private:
+    static int GetBuffer(AVCodecContext* context, AVFrame* frame, int flags);
+    AVBufferRef* Take(std::size_t bytes);
+
+    std::mutex FLock; // frame threads ask from threads of their own
+    std::vector<std::pair<std::size_t, AVBufferPool*>> FPools;
+    static std::atomic<int> FCanaryFaults;
+};
