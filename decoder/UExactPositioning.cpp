@@ -33,8 +33,8 @@ bool TMovieDecoder::DecodeExactly(std::int64_t target)
     try {
         if (const std::optional<std::int64_t> held = s.Cache.Find(target); held && ShowHeld(*held))
             return true;
-        // Near the picture on screen the user is stepping: the pictures decoded on the way are
-        // kept, so that the steps back that follow are copies.
+        // Near the picture on screen the user is stepping: the pictures on the way that cannot be
+        // kept decoded are kept converted, so that the steps back that follow are copies.
         const __int128 distance = static_cast<__int128>(target) - s.ShownPts;
         const bool keepBefore = s.ShownPts != AV_NOPTS_VALUE
             && (distance < 0 ? -distance : distance) <= ConversionSpan();
@@ -329,8 +329,8 @@ std::int64_t TMovieDecoder::ConversionSpan() const
 }
 
 // How far behind a request decoded pictures are kept: as far as their share of the bound goes, and
-// no further than stepping back through a GOP needs. Each one kept is a buffer the codec makes
-// anew, and a fresh 4K buffer costs about a third of decoding the picture again.
+// no further than stepping back through a GOP needs: each one kept is a buffer the codec has to
+// make anew, fresh memory the first request after opening pays for.
 std::int64_t TMovieDecoder::DecodedSpan(std::int64_t decodedBytes) const
 {
     const std::int64_t room = std::min(FState->Cache.DecodedLimit(),
