@@ -5,6 +5,11 @@
 #include <cstdint>
 #include <cstring>
 
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
 std::atomic<int> TDecodedBuffers::FCanaryFaults{0};
 
 namespace {
@@ -68,29 +73,59 @@ void TDecodedBuffers::CountCanaryFault()
     ++FCanaryFaults;
 }
 
-// The codec's own buffers give the layout (plane offsets, padding, alignment for its assembly);
-// each is swapped for one of the same size from these pools, the pictures' offsets kept.
+// The codec's layout: the lines of each plane as wide as its assembly wants them and aligned for
+// it, each plane in a buffer of its own with room for the reads past its end.
+bool TDecodedBuffers::LayoutFor(AVCodecContext& context, const AVFrame& frame, TLayout& layout)
+{
+    const auto format = static_cast<AVPixelFormat>(frame.format);
+    int width = frame.width, height = frame.height;
+    int lineAlign[AV_NUM_DATA_POINTERS] = {};
+    avcodec_align_dimensions2(&context, &width, &height, lineAlign);
+    // Widened until every plane's lines fit the alignment, never aligned plane by plane: some
+    // codecs count on one plane's lines being a multiple of another's.
+    for (bool unaligned = true; unaligned;) {
+        if (width <= 0 || av_image_fill_linesizes(layout.Linesizes, format, width) < 0)
+            return false;
+        width += width & ~(width - 1);
+        unaligned = false;
+        for (int i = 0; i < 4; ++i)
+            unaligned |= lineAlign[i] > 0 && layout.Linesizes[i] % lineAlign[i] != 0;
+    }
+    const ptrdiff_t linesizes[4] = {layout.Linesizes[0], layout.Linesizes[1], layout.Linesizes[2], layout.Linesizes[3]};
+    std::size_t sizes[4] = {};
+    if (av_image_fill_plane_sizes(sizes, format, height, linesizes) < 0)
+        return false;
+    for (int i = 0; i < 4; ++i)
+        layout.Bytes[i] = sizes[i] > 0 ? sizes[i] + PlanePadding + static_cast<std::size_t>(lineAlign[0]) : 0;
+    return true;
+}
+
+// Formats with a palette, hardware pictures and anything the layout cannot be worked out for are
+// left to the codec's own buffers.
 int TDecodedBuffers::GetBuffer(AVCodecContext* context, AVFrame* frame, int flags)
 {
-    const int got = avcodec_default_get_buffer2(context, frame, flags);
     auto* const self = static_cast<TDecodedBuffers*>(context->opaque);
-    if (got < 0 || !self || frame->hw_frames_ctx)
-        return got;
-    for (AVBufferRef*& theirs : frame->buf) {
-        if (!theirs)
-            break;
-        AVBufferRef* const ours = self->Take(theirs->size);
-        // Without one of ours the codec's buffer serves as well.
-        if (!ours)
-            continue;
-        const std::uint8_t* const from = theirs->data;
-        for (std::uint8_t*& plane : frame->data)
-            if (plane >= from && plane < from + theirs->size)
-                plane = ours->data + (plane - from);
-        av_buffer_unref(&theirs);
-        theirs = ours;
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    TLayout layout;
+    if (!self || !format || (format->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM))
+        || context->hw_frames_ctx || !LayoutFor(*context, *frame, layout))
+        return avcodec_default_get_buffer2(context, frame, flags);
+    for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i) {
+        frame->data[i] = nullptr;
+        frame->linesize[i] = 0;
     }
-    return got;
+    for (int i = 0; i < 4 && layout.Bytes[i] > 0; ++i) {
+        frame->buf[i] = self->Take(layout.Bytes[i]);
+        if (!frame->buf[i]) {
+            for (AVBufferRef*& buffer : frame->buf)
+                av_buffer_unref(&buffer);
+            return AVERROR(ENOMEM);
+        }
+        frame->data[i] = frame->buf[i]->data;
+        frame->linesize[i] = layout.Linesizes[i];
+    }
+    frame->extended_data = frame->data;
+    return 0;
 }
 
 AVBufferRef* TDecodedBuffers::Take(std::size_t bytes)

@@ -3,8 +3,8 @@
 // TDecodedBuffers: the memory the codec decodes pictures into. The codec's own pool clears every
 // buffer it makes and takes it from the heap a 4 KiB page at a time; a 4K picture's buffer then
 // costs more than decoding it, and the picture cache holds decoded pictures by the dozen. These
-// pools lay the pictures out as the codec does, on mappings of huge pages, and clear nothing the
-// codec writes anyway.
+// pools lay the pictures out as the codec's own does (its alignment, its widened lines, its
+// padding), on mappings of huge pages, and clear nothing the codec writes anyway.
 // Internal to the decoder: it sees FFmpeg types.
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -36,6 +36,13 @@ public:
     static void CountCanaryFault();
 
 private:
+    // Room after a plane for the codec's reads past its end, besides a line's alignment.
+    static constexpr std::size_t PlanePadding = 16;
+    struct TLayout {
+        int Linesizes[4] = {};
+        std::size_t Bytes[4] = {}; // 0 past the last plane
+    };
+    static bool LayoutFor(AVCodecContext& context, const AVFrame& frame, TLayout& layout);
     static int GetBuffer(AVCodecContext* context, AVFrame* frame, int flags);
     AVBufferRef* Take(std::size_t bytes);
 
