@@ -2,6 +2,7 @@
 #include "decoder/UDecodedBuffers.h"
 #include "decoder/UPictureRows.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -16,6 +17,86 @@ namespace {
 
 constexpr std::uint8_t CanaryByte = 0xA5;
 
+// Buffers a closed codec gave back, kept for the next codec to decode into. The heap does this
+// for the codec's own pool: a movie scanned or opened again, or the second decoder of the same
+// movie, finds its pages already there, where a fresh mapping is cleared page by page. A buffer
+// taken again holds an earlier picture, as a pool's buffer does when it is used again. Never
+// destroyed: a codec closed during exit may still give its buffers back.
+class TSpareBuffers {
+public:
+    static TSpareBuffers& Instance()
+    {
+        static TSpareBuffers spares;
+        return spares;
+    }
+
+    // A spare buffer of bytes (its canary room after them), or null when none is kept.
+    std::uint8_t* Take(std::size_t bytes)
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        for (std::size_t i = FCount; i-- > 0;)
+            if (FSpares[i].Bytes == bytes) {
+                std::uint8_t* const data = FSpares[i].Data;
+                Remove(i);
+                return data;
+            }
+        return nullptr;
+    }
+
+    // Keeps data for another codec, or lets it go when the spares are full.
+    void Give(std::uint8_t* data, std::size_t bytes)
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        if (bytes > MaxSpareBytes || FCount == MaxSpares) {
+            lock.unlock();
+            PictureRows::Release(data);
+            return;
+        }
+        FSpares[FCount++] = {data, bytes};
+        FBytes += bytes;
+        TrimTo(MaxSpareBytes);
+    }
+
+    // A fresh buffer of bytes is about to be made: as many kept buffers of other sizes go first,
+    // most likely another movie's, so that spares never add to what a new movie takes.
+    void MakeRoomFor(std::size_t bytes)
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        TrimTo(FBytes > bytes ? FBytes - bytes : 0);
+    }
+
+private:
+    // What the heap would keep of freed pictures: a few pictures at 4K, a pool's worth at 1080p.
+    static constexpr std::size_t MaxSpareBytes = std::size_t{128} << 20;
+    static constexpr std::size_t MaxSpares = 64;
+    struct TSpare {
+        std::uint8_t* Data = nullptr;
+        std::size_t Bytes = 0;
+    };
+
+    TSpareBuffers() = default;
+
+    // The oldest go first.
+    void TrimTo(std::size_t bytes)
+    {
+        while (FBytes > bytes && FCount > 0) {
+            PictureRows::Release(FSpares[0].Data);
+            Remove(0);
+        }
+    }
+    void Remove(std::size_t i)
+    {
+        FBytes -= FSpares[i].Bytes;
+        std::copy(FSpares + i + 1, FSpares + FCount, FSpares + i);
+        --FCount;
+    }
+
+    std::mutex FLock;
+    TSpare FSpares[MaxSpares];
+    std::size_t FCount = 0;
+    std::size_t FBytes = 0;
+};
+
 // The buffer's size travels as its opaque value: the canary after it is found at free.
 void FreeMapped(void* opaque, std::uint8_t* data)
 {
@@ -25,19 +106,24 @@ void FreeMapped(void* opaque, std::uint8_t* data)
             TDecodedBuffers::CountCanaryFault();
             break;
         }
-    PictureRows::Release(data);
+    TSpareBuffers::Instance().Give(data, bytes);
 }
 
 AVBufferRef* AllocateMapped(void*, std::size_t bytes)
 {
-    std::uint8_t* const data = PictureRows::Map(bytes + TDecodedBuffers::CanaryBytes);
+    TSpareBuffers& spares = TSpareBuffers::Instance();
+    std::uint8_t* data = spares.Take(bytes);
+    if (!data) {
+        spares.MakeRoomFor(bytes);
+        data = PictureRows::Map(bytes + TDecodedBuffers::CanaryBytes);
+    }
     if (!data)
         return nullptr;
     std::memset(data + bytes, CanaryByte, TDecodedBuffers::CanaryBytes);
     AVBufferRef* const buffer = av_buffer_create(data, bytes, FreeMapped,
                                                  reinterpret_cast<void*>(static_cast<std::uintptr_t>(bytes)), 0);
     if (!buffer)
-        PictureRows::Release(data);
+        spares.Give(data, bytes);
     return buffer;
 }
 

@@ -4,7 +4,8 @@
 // buffer it makes and takes it from the heap a 4 KiB page at a time; a 4K picture's buffer then
 // costs more than decoding it, and the picture cache holds decoded pictures by the dozen. These
 // pools lay the pictures out as the codec's own does (its alignment, its widened lines, its
-// padding), on mappings of huge pages, and clear nothing the codec writes anyway.
+// padding), on mappings of huge pages, and clear nothing the codec writes anyway. What a closed
+// codec gives back is kept, within a bound, for the next one to decode into.
 // Internal to the decoder: it sees FFmpeg types.
 extern "C" {
 #include <libavcodec/avcodec.h>
