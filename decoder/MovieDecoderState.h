@@ -154,6 +154,16 @@ struct TMovieDecoder::TState {
     // The run's picture before the candidate; empty when the candidate began the run.
     ffmpeg::FramePtr PreviousCandidate;
     TPictureCache Cache;
+    // Set at opening when the codec can be asked to pass over the pictures no other refers to.
+    bool CanPassOver = false;
+    // Pictures presented before this time are of no use to the exact request in progress: the
+    // codec passes over those no other picture refers to. AV_NOPTS_VALUE outside a request.
+    std::int64_t PassOverBefore = AV_NOPTS_VALUE;
+    // The latest time of a packet the codec was allowed to pass over since the last seek: the
+    // run may lack a picture at or before it, so no answer or successor is taken from there.
+    std::int64_t LatestPassedOver = AV_NOPTS_VALUE;
+    // Set when a request's answer fell where pictures may have been passed over.
+    bool AnswerPassedOver = false;
     // How far before the request in progress the cache centres what it keeps (stream units).
     std::int64_t KeepBehind = 0;
     // Set once a caller chose the cache's bound; until then each opening sizes it to the movie's

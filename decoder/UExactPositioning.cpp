@@ -21,6 +21,34 @@ namespace {
 // for the seeks that start further back.
 constexpr int ExactPacketBudget = 5000;
 constexpr int AssumedFrameRate = 25; // when a stream gives no usable rate
+// Pictures before those a request keeps that are still decoded in full: as many as a codec may
+// hold back to put them in presentation order.
+constexpr std::int64_t PassOverMargin = 16;
+
+// Ends a request's passing over: the playback path and the scan decode every picture.
+class TPassingOver {
+public:
+    TPassingOver(TMovieDecoder::TState& state, std::int64_t before)
+        : FState(state)
+    {
+        FState.PassOverBefore = FState.CanPassOver ? before : AV_NOPTS_VALUE;
+        FState.AnswerPassedOver = false;
+    }
+    ~TPassingOver()
+    {
+        FState.PassOverBefore = AV_NOPTS_VALUE;
+        if (FState.CodecContext)
+            FState.CodecContext->skip_frame = AVDISCARD_DEFAULT;
+    }
+    TPassingOver(const TPassingOver&) = delete;
+    TPassingOver& operator=(const TPassingOver&) = delete;
+
+    // Has the request's answer looked for again with every picture decoded.
+    void Stop() { FState.PassOverBefore = AV_NOPTS_VALUE; }
+
+private:
+    TMovieDecoder::TState& FState;
+};
 
 } // namespace
 
@@ -41,9 +69,14 @@ bool TMovieDecoder::DecodeExactly(std::int64_t target)
         // Stepping back, the next steps go further back: the pictures behind the request are
         // the ones to keep when the cache is full, before those ahead of it.
         s.KeepBehind = keepBefore && distance < 0 ? ConversionSpan() / 2 : 0;
+        TPassingOver passingOver(s, UnwantedBefore(target, keepBefore));
         int budget = ExactPacketBudget;
-        const bool shown = CanReadOn(target) ? ReadOnExactly(target, keepBefore, budget)
-                                             : SeekExactly(target, keepBefore);
+        bool shown = CanReadOn(target) ? ReadOnExactly(target, keepBefore, budget)
+                                       : SeekExactly(target, keepBefore);
+        if (!shown && s.AnswerPassedOver) {
+            passingOver.Stop();
+            shown = SeekExactly(target, keepBefore);
+        }
         if (shown && s.StartOffset < 0)
             s.StartOffset = s.StreamStart;
         return shown;
@@ -146,6 +179,7 @@ bool TMovieDecoder::SeekBackTo(std::int64_t decodingTime)
     s.PacketsRead.clear();
     s.HeldAtEnd = false;
     s.DiscardedKeyPts = AV_NOPTS_VALUE;
+    s.LatestPassedOver = AV_NOPTS_VALUE;
     av_frame_unref(s.PreviousDecoded.get());
     return true;
 }
@@ -166,7 +200,8 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
         const TNextPicture next = NextPicture(budget);
         if (next == TNextPicture::End) {
             s.RunEnded = true;
-            s.Cache.SetNext(s.RunLastPts, TPictureCache::EndOfMovie);
+            if (SuccessorKnown(s.RunLastPts))
+                s.Cache.SetNext(s.RunLastPts, TPictureCache::EndOfMovie);
             break;
         }
         if (next == TNextPicture::Failed) {
@@ -185,17 +220,18 @@ bool TMovieDecoder::ReadOnExactly(std::int64_t target, bool keepBefore, int& bud
         // A damaged stream may repeat or go back in time; such pictures are passed over.
         if (pts <= s.RunLastPts)
             continue;
-        s.Cache.SetNext(s.RunLastPts, pts);
+        if (SuccessorKnown(s.RunLastPts))
+            s.Cache.SetNext(s.RunLastPts, pts);
         s.RunLastPts = pts;
         if (pts > target)
             return ShowCandidate(pts);
         if (KeepsDecoded()) {
             if (decodedSpan < 0)
                 decodedSpan = DecodedSpan(TPictureCache::BytesOf(*s.Candidate));
-            if (s.CandidatePts >= target - decodedSpan
+            if (s.CandidatePts >= target - decodedSpan && SuccessorKnown(s.CandidatePts)
                 && s.Cache.InsertDecoded(s.CandidatePts, *s.Candidate, MovieTime::SaturatingAdd(target, -s.KeepBehind)))
                 s.Cache.SetNext(s.CandidatePts, pts);
-        } else if (keepBefore && s.CandidatePts >= target - span) {
+        } else if (keepBefore && s.CandidatePts >= target - span && CandidateNeighboursKnown()) {
             // The candidate's successor is here: all the deinterlacer needs to make it.
             KeepPicture(s.CandidatePts, target, s.DecodedFrame.get());
             // Kept only now, after its successor was recorded above: without its successor's
@@ -300,6 +336,12 @@ bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
     TState& s = *FState;
     if (s.CandidatePts == AV_NOPTS_VALUE || !s.Candidate->data[0])
         return false;
+    // A picture passed over may lie between the candidate and the request, or be the one before
+    // it that the deinterlacer reads: the request is made again, decoding every picture.
+    if (!CandidateNeighboursKnown()) {
+        s.AnswerPassedOver = true;
+        return false;
+    }
     const std::int64_t pts = s.CandidatePts;
     // A successor that is known has just been decoded.
     const bool nextDecoded = nextPts != TPictureCache::EndOfMovie
@@ -319,6 +361,39 @@ bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
     s.ShownPts = pts;
     s.ShownNextPts = nextPts;
     return true;
+}
+
+// Whether the picture after the one at pts is known to be the next one decoded: no picture after
+// it was passed over.
+bool TMovieDecoder::SuccessorKnown(std::int64_t pts) const
+{
+    return pts >= FState->LatestPassedOver;
+}
+
+// Whether the candidate and the picture before it (which the deinterlacer reads) follow each
+// other with nothing passed over between them.
+bool TMovieDecoder::CandidateNeighboursKnown() const
+{
+    const TState& s = *FState;
+    return SuccessorKnown(s.PreviousCandidate->data[0] ? PresentationTimeOf(*s.PreviousCandidate) : s.CandidatePts);
+}
+
+// Before this time a request for target wants no picture: the pictures it keeps behind it (as
+// far as it converts them when keepBefore and the pictures seen last are deinterlaced), and a
+// codec's reordering, lie after it. A request past the end wants the last pictures. Pictures
+// passed over are never kept, so a time too late costs speed, not the right picture.
+std::int64_t TMovieDecoder::UnwantedBefore(std::int64_t target, bool keepBefore) const
+{
+    const TState& s = *FState;
+    const std::int64_t duration = FrameDuration();
+    std::int64_t kept = MovieTime::SaturatingMultiply(TPictureCache::PicturesKept, duration);
+    if (keepBefore && s.DecodedFrame->data[0]
+        && PictureStage::Deinterlaces(s.DecodedFrame->interlaced_frame != 0, s.Converter.Stage().Settings()))
+        kept = std::max(kept, ConversionSpan());
+    const AVRational timeBase = s.Stream()->time_base;
+    const std::int64_t end = MovieTime::SaturatingAdd(s.StreamStart, av_rescale_q(s.DurationUs, AV_TIME_BASE_Q, timeBase));
+    return MovieTime::SaturatingAdd(std::min(target, end),
+                                    -MovieTime::SaturatingAdd(kept, MovieTime::SaturatingMultiply(PassOverMargin, duration)));
 }
 
 // How far before the request decoded pictures are worth converting: as far as the cache holds

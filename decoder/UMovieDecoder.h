@@ -198,6 +198,9 @@ private:
     bool KeepsDecoded() const;
     bool ShowHeld(std::int64_t pts);
     QImage ConvertHeld(std::int64_t pts);
+    bool SuccessorKnown(std::int64_t pts) const;
+    bool CandidateNeighboursKnown() const;
+    std::int64_t UnwantedBefore(std::int64_t target, bool keepBefore) const;
     std::int64_t ConversionSpan() const;
     std::int64_t DecodedSpan(std::int64_t decodedBytes) const;
     std::int64_t SpanFor(std::int64_t pictureBytes, std::int64_t room) const;

@@ -69,6 +69,7 @@ void ForgetPictures(TMovieDecoder::TState& s)
     s.PacketsRead.clear();
     s.HeldAtEnd = false;
     s.DiscardedKeyPts = AV_NOPTS_VALUE;
+    s.LatestPassedOver = AV_NOPTS_VALUE;
     s.FirstPts = AV_NOPTS_VALUE;
     s.RunValid = false;
     s.RunEnded = false;
@@ -165,6 +166,14 @@ void ChooseThreads(const TMovieDecoder::TState& s, AVCodecContext& codecContext)
     }
 }
 
+// Codecs whose pictures no other refers to are marked as such in the stream, and that decode the
+// same pictures after passing over them as after decoding them (frame threads included).
+bool PassesOverCorrectly(AVCodecID codec)
+{
+    return codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_MPEG2VIDEO
+        || codec == AV_CODEC_ID_MPEG1VIDEO;
+}
+
 bool OpenCodec(TMovieDecoder::TState& s)
 {
     s.CodecContext.reset(avcodec_alloc_context3(nullptr));
@@ -191,6 +200,7 @@ bool OpenCodec(TMovieDecoder::TState& s)
     s.FrameDelay = (codecContext.active_thread_type & FF_THREAD_FRAME) != 0
         ? std::max(0, codecContext.thread_count - 1)
         : 0;
+    s.CanPassOver = !s.LooksOnly && PassesOverCorrectly(s.Codec->id);
     return true;
 }
 
@@ -365,6 +375,21 @@ void TMovieDecoder::TakeHeldPictures(int count)
         TakeReceivedPicture(s);
 }
 
+namespace {
+
+// A picture the request in progress does not want need not be decoded when no other picture refers
+// to it: with B-frames, most of the way from a key frame to the picture asked for.
+void PassOverIfUnwanted(TMovieDecoder::TState& s)
+{
+    const std::int64_t pts = s.Packet->pts;
+    const bool unwanted = s.PassOverBefore != AV_NOPTS_VALUE && pts != AV_NOPTS_VALUE && pts < s.PassOverBefore;
+    s.CodecContext->skip_frame = unwanted ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    if (unwanted)
+        s.LatestPassedOver = std::max(s.LatestPassedOver, pts);
+}
+
+} // namespace
+
 TMovieDecoder::TNextPicture TMovieDecoder::NextPicture(int& budget)
 {
     TState& s = *FState;
@@ -381,8 +406,10 @@ TMovieDecoder::TNextPicture TMovieDecoder::NextPicture(int& budget)
             return TNextPicture::Failed;
         --budget;
         // A damaged packet is skipped; at the end of the stream the codec gives up what it holds.
-        if (ReadVideoPacket())
+        if (ReadVideoPacket()) {
+            PassOverIfUnwanted(s);
             avcodec_send_packet(codecContext, s.Packet.get());
+        }
         else if (s.ReadCutOff)
             return TNextPicture::Failed;
         else

@@ -143,6 +143,7 @@ bool TMovieDecoder::SeekForPlayback(std::int64_t decodingTime, TPlaybackSeek whe
     s.PacketsRead.clear();
     s.HeldAtEnd = false;
     s.DiscardedKeyPts = AV_NOPTS_VALUE;
+    s.LatestPassedOver = AV_NOPTS_VALUE;
     av_frame_unref(s.DecodedFrame.get());
     av_frame_unref(s.PreviousDecoded.get());
     return true;

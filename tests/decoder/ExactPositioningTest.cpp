@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArrayView>
+#include <QHash>
+
 #include <algorithm>
 #include <functional>
+#include <utility>
 #include <vector>
 
 using namespace TestMovies;
@@ -180,6 +184,46 @@ TEST(ExactCache, StepsBackAfterARequestDecodeNothing)
         ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
     }
     EXPECT_EQ(decoder.DecodedPictures(), decoded);
+}
+
+// On the way to a request far into a GOP the codec passes over the pictures no other refers to:
+// fewer are decoded, and every picture shown is the one stepping through them all shows, byte for
+// byte, the last one too, asked for past the end where nothing is wanted but the last.
+TEST(ExactPassingOver, ShowsWhatDecodingEveryPictureShows)
+{
+    const auto bytesOf = [](const TBitmap& bitmap) {
+        const QImage& image = bitmap.Image();
+        return qHash(QByteArrayView(image.constBits(), image.sizeInBytes()));
+    };
+    for (const auto& [movie, frames] : {std::pair{BFramesLongGop, LongGopFrames}, std::pair{HevcBFramesLongGop, HevcBFramesFrames}}) {
+        SCOPED_TRACE(movie);
+        TMovieDecoder stepping;
+        stepping.SetExact(true);
+        ASSERT_TRUE(stepping.Open(MoviePath(movie)));
+        std::vector<std::size_t> every;
+        // The writer's MP4s leave their last picture out of what they present.
+        for (bool shown = stepping.DecodeFrame(0); shown && static_cast<int>(every.size()) < frames - 1;
+             shown = stepping.DecodeNextFrame()) {
+            ASSERT_EQ(StampOf(stepping.Bitmap()), static_cast<int>(every.size()));
+            every.push_back(bytesOf(stepping.Bitmap()));
+        }
+        ASSERT_EQ(static_cast<int>(every.size()), frames - 1);
+
+        TMovieDecoder asked;
+        asked.SetExact(true);
+        ASSERT_TRUE(asked.Open(MoviePath(movie)));
+        const int last = frames - 2;
+        ASSERT_TRUE(asked.DecodeFrame(last * PictureMs));
+        EXPECT_LT(asked.DecodedPictures(), last % LongGopSize) << "nothing was passed over";
+        for (const int picture : {last, last - 70, last / 2 + 3, last - 1}) {
+            ASSERT_TRUE(asked.DecodeFrame(picture * PictureMs));
+            ASSERT_EQ(StampOf(asked.Bitmap()), picture);
+            EXPECT_EQ(bytesOf(asked.Bitmap()), every[static_cast<std::size_t>(picture)]) << picture;
+        }
+        ASSERT_TRUE(asked.DecodeFrame(INT32_MAX));
+        EXPECT_EQ(StampOf(asked.Bitmap()), last);
+        EXPECT_EQ(bytesOf(asked.Bitmap()), every.back());
+    }
 }
 
 // Deinterlacing makes a picture with its neighbours, which a picture kept as decoded does not
