@@ -12,11 +12,18 @@ extern "C" {
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+
+// Milliseconds on a clock that only goes forward, for benchmarks that time both sides in turn.
+inline double WallMs()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 struct TBufferFree {
     void operator()(std::uint8_t* p) const { av_free(p); }

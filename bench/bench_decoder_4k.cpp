@@ -53,11 +53,6 @@ double ProcessCpuMs()
     return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
 
-double WallMs()
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 double Median(std::vector<double> values)
 {
     if (values.empty())

@@ -4,7 +4,8 @@
 //   Request:  random times, exact; served by the decoding thread (posted, its answer waited for)
 //             beside the same decoder called on the asking thread with the copy the window took
 //             of each picture; the reference seeks back to the key frame at or before the
-//             time, decodes forward to the picture and converts it once to 24-bit BGR.
+//             time, decodes forward to the picture and converts it once to 24-bit BGR. Both
+//             sides also run in turn, time by time, for their ratio.
 //   StepBack: one picture back from a picture 7 s past a key frame, reached by stepping forward,
 //             and the copy the window takes of it; the reference decodes again from the key
 //             frame, as players do.
@@ -171,6 +172,37 @@ void Request_Reference(benchmark::State& state)
     state.counters["Decoded"] = benchmark::Counter(static_cast<double>(movie.Decoded()), benchmark::Counter::kAvgIterations);
 }
 
+// Each time asked of the decoder and then of the reference, in turn, so that both meet the machine
+// in the same state: the ratio the exact path is held to.
+void Request_AgainstReference(benchmark::State& state)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    if (!decoder.Open(BenchMovie())) {
+        state.SkipWithError("cannot open the benchmark movie");
+        return;
+    }
+    TBareMovie movie(BenchMovie());
+    double ours = 0, theirs = 0;
+    for (auto _ : state) {
+        for (const int time : RequestTimes()) {
+            const double start = WallMs();
+            const bool shown = decoder.DecodeFrame(time);
+            const double between = WallMs();
+            if (!shown || !movie.SeekExactly(movie.Units(time))) {
+                state.SkipWithError("a request failed");
+                return;
+            }
+            ours += between - start;
+            theirs += WallMs() - between;
+        }
+    }
+    const double requests = static_cast<double>(state.iterations()) * RequestsPerRun;
+    state.counters["DecoderMs"] = ours / requests;
+    state.counters["ReferenceMs"] = theirs / requests;
+    state.counters["Ratio"] = theirs > 0 ? ours / theirs : 0;
+}
+
 void StepBack_Decoder(benchmark::State& state)
 {
     TMovieDecoder decoder;
@@ -217,6 +249,7 @@ BENCHMARK(Request_Decoder)->Unit(benchmark::kMillisecond)->Iterations(RequestsPe
 BENCHMARK(Request_Synchronous)->Unit(benchmark::kMillisecond)->Iterations(RequestsPerRun)->Repetitions(3);
 BENCHMARK(Request_DecodingThread)->Unit(benchmark::kMillisecond)->Iterations(RequestsPerRun)->Repetitions(3);
 BENCHMARK(Request_Reference)->Unit(benchmark::kMillisecond)->Iterations(RequestsPerRun)->Repetitions(3);
+BENCHMARK(Request_AgainstReference)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 BENCHMARK(StepBack_Decoder)->Unit(benchmark::kMillisecond)->Iterations(50)->Repetitions(2);
 BENCHMARK(StepBack_Reference)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(2);
 
