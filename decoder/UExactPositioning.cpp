@@ -312,23 +312,28 @@ bool TMovieDecoder::ShowHeld(std::int64_t pts)
     return true;
 }
 
-// Converts the decoded picture held at pts and keeps it converted in its place; null when none is
-// held or it cannot be converted.
+// Converts the decoded picture held at pts into rows of its own, the held picture staying as it
+// is; null when none is held or it cannot be converted.
 QImage TMovieDecoder::ConvertHeld(std::int64_t pts)
 {
     TState& s = *FState;
     const AVFrame* decoded = s.Cache.DecodedAt(pts);
     if (!decoded)
         return {};
-    // Stepping back, the next steps go further back: the pictures behind stay first.
-    const std::int64_t keptAround = s.ShownPts != AV_NOPTS_VALUE && pts < s.ShownPts
-        ? MovieTime::SaturatingAdd(pts, -ConversionSpan() / 2)
-        : pts;
-    QImage rows = s.Cache.MakeRoom(pts, s.PictureBytes(), keptAround);
-    const QImage picture = s.Converter.ConvertToImage(*decoded, s.FrameWidth, s.FrameHeight, {}, std::move(rows));
-    if (!picture.isNull())
-        s.Cache.Insert(pts, picture, keptAround);
-    return picture;
+    // Rows nobody else shares any more are written again; when all are still shared, the next in
+    // turn is let go to its sharers and the converter makes fresh ones.
+    std::size_t taken = s.NextShownRows;
+    for (std::size_t i = 0; i < s.ShownRows.size(); ++i) {
+        const std::size_t slot = (s.NextShownRows + i) % s.ShownRows.size();
+        if (s.ShownRows[slot].isNull() || s.ShownRows[slot].isDetached()) {
+            taken = slot;
+            break;
+        }
+    }
+    s.NextShownRows = (taken + 1) % s.ShownRows.size();
+    QImage& rows = s.ShownRows[taken];
+    rows = s.Converter.ConvertToImage(*decoded, s.FrameWidth, s.FrameHeight, {}, std::move(rows));
+    return rows;
 }
 
 bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
