@@ -178,12 +178,35 @@ TEST(ExactCache, StepsBackAfterARequestDecodeNothing)
         ASSERT_LE(decoder.CachedBytes(), limit);
     }
     EXPECT_EQ(decoder.DecodedPictures(), decoded);
-    // Forward again over pictures converted on the way back: copies.
+    // Forward again over the pictures held: converted again, nothing decoded.
     for (int picture = 17000 / PictureMs - 29; picture <= 17000 / PictureMs - 20; ++picture) {
         ASSERT_TRUE(decoder.DecodeNextFrame());
         ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
     }
     EXPECT_EQ(decoder.DecodedPictures(), decoded);
+}
+
+// A held picture is shown in rows taken in turn: the copies the window and the scene list still
+// share of earlier steps are never written over, and the steps keep nothing more in the cache.
+TEST(ExactCache, StepsThroughHeldPicturesLeaveSharedCopiesAlone)
+{
+    TMovieDecoder decoder;
+    decoder.SetExact(true);
+    ASSERT_TRUE(decoder.Open(MoviePath(BFramesLongGop)));
+    ASSERT_TRUE(decoder.DecodeFrame(17000));
+    const std::int64_t cached = decoder.CachedBytes();
+    std::vector<std::pair<int, TBitmap>> shared;
+    for (int picture = 17000 / PictureMs - 1; picture >= 17000 / PictureMs - 12; --picture) {
+        ASSERT_TRUE(decoder.DecodePreviousFrame());
+        ASSERT_EQ(StampOf(decoder.Bitmap()), picture);
+        if (picture % 4 == 0) {
+            TBitmap& copy = shared.emplace_back(picture, decoder.Bitmap()).second;
+            copy.Image() = decoder.Bitmap().Image(); // shares the rows, as the window's copy does
+        }
+        EXPECT_LE(decoder.CachedBytes(), cached);
+    }
+    for (const auto& [picture, copy] : shared)
+        EXPECT_EQ(StampOf(copy), picture);
 }
 
 // On the way to a request far into a GOP the codec passes over the pictures no other refers to:
