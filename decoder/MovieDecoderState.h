@@ -155,6 +155,7 @@ struct TMovieDecoder::TState {
     // The run's picture before the candidate; empty when the candidate began the run.
     ffmpeg::FramePtr PreviousCandidate;
     TPictureCache Cache;
+    bool KeepsPicturesBehind = true; // SetKeepsPicturesBehind
     // Set at opening when the codec can be asked to pass over the pictures no other refers to.
     bool CanPassOver = false;
     // Pictures presented before this time are of no use to the exact request in progress: the

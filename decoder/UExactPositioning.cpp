@@ -64,7 +64,7 @@ bool TMovieDecoder::DecodeExactly(std::int64_t target)
         // Near the picture on screen the user is stepping: the pictures on the way that cannot be
         // kept decoded are kept converted, so that the steps back that follow are copies.
         const __int128 distance = static_cast<__int128>(target) - s.ShownPts;
-        const bool keepBefore = s.ShownPts != AV_NOPTS_VALUE
+        const bool keepBefore = s.KeepsPicturesBehind && s.ShownPts != AV_NOPTS_VALUE
             && (distance < 0 ? -distance : distance) <= ConversionSpan();
         // Stepping back, the next steps go further back: the pictures behind the request are
         // the ones to keep when the cache is full, before those ahead of it.
@@ -295,7 +295,8 @@ void TMovieDecoder::KeepPicture(std::int64_t pts, std::int64_t position, const A
 bool TMovieDecoder::KeepsDecoded() const
 {
     const TState& s = *FState;
-    return !PictureStage::Deinterlaces(s.Candidate->interlaced_frame != 0, s.Converter.Stage().Settings());
+    return s.KeepsPicturesBehind
+        && !PictureStage::Deinterlaces(s.Candidate->interlaced_frame != 0, s.Converter.Stage().Settings());
 }
 
 bool TMovieDecoder::ShowHeld(std::int64_t pts)
@@ -368,6 +369,11 @@ bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)
     return true;
 }
 
+void TMovieDecoder::SetKeepsPicturesBehind(bool keeps)
+{
+    FState->KeepsPicturesBehind = keeps;
+}
+
 // Whether the picture after the one at pts is known to be the next one decoded: no picture after
 // it was passed over.
 bool TMovieDecoder::SuccessorKnown(std::int64_t pts) const
@@ -391,7 +397,7 @@ std::int64_t TMovieDecoder::UnwantedBefore(std::int64_t target, bool keepBefore)
 {
     const TState& s = *FState;
     const std::int64_t duration = FrameDuration();
-    std::int64_t kept = MovieTime::SaturatingMultiply(TPictureCache::PicturesKept, duration);
+    std::int64_t kept = s.KeepsPicturesBehind ? MovieTime::SaturatingMultiply(TPictureCache::PicturesKept, duration) : 0;
     if (keepBefore && s.DecodedFrame->data[0]
         && PictureStage::Deinterlaces(s.DecodedFrame->interlaced_frame != 0, s.Converter.Stage().Settings()))
         kept = std::max(kept, ConversionSpan());

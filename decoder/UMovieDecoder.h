@@ -49,6 +49,11 @@ public:
     // (an edit list may begin after pictures that are decoded but never shown).
     void SetExact(bool exact) { FExact = exact; }
     bool Exact() const { return FExact; }
+    // Whether an exact request keeps pictures decoded on its way for the steps back that may
+    // follow (on until set). A decoder that only reads on (a scan, stills at rising times) keeps
+    // none: each one kept is fresh memory for the codec, and colder caches for what it decodes
+    // next.
+    void SetKeepsPicturesBehind(bool keeps);
     // What is done to decoded pictures before they become the bitmap (deinterlacing on flagged
     // pictures and tone mapping until set). A change empties the picture cache; the picture on
     // Bitmap stays until the next request.

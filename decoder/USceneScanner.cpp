@@ -611,6 +611,8 @@ bool TSceneScanner::ScanScenes(std::int32_t startMs, const SceneDetection::TSett
         return false;
     const TStopBridge bridge(*d.FState, stop);
     d.SetExact(true);
+    // The scan reads on and never steps back.
+    d.SetKeepsPicturesBehind(false);
     if (bridge.Stopped() || !d.DecodeFrame(startMs))
         return bridge.Stopped();
     TSceneRun run(*this, settings, bridge, found, progress);
@@ -634,6 +636,8 @@ bool TSceneScanner::ScanIntervals(std::int32_t startMs, std::int32_t everyMs, st
         return false;
     const TStopBridge bridge(*d.FState, stop);
     d.SetExact(true);
+    // The scan reads on and never steps back.
+    d.SetKeepsPicturesBehind(false);
     bool any = false;
     for (const std::int32_t t : SceneDetection::IntervalTimes(startMs, d.Duration(), everyMs)) {
         if (bridge.Stopped())

@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -379,6 +380,9 @@ int main(int argc, char** argv)
     const std::string movie = options.Movie.toLocal8Bit().toStdString();
     TMovieDecoder decoder;
     decoder.SetExact(!options.Fast);
+    // Only times that go back are served by the pictures a request keeps behind it.
+    decoder.SetKeepsPicturesBehind(!options.SceneThreshold && !options.EveryMs && !options.Sheet
+                                   && !std::is_sorted(options.Times.begin(), options.Times.end()));
     decoder.SetDeinterlace(options.Pictures.Deinterlace);
     decoder.SetToneMapping(options.Pictures.ToneMapping);
     std::error_code error;

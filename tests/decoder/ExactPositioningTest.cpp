@@ -209,6 +209,25 @@ TEST(ExactCache, StepsThroughHeldPicturesLeaveSharedCopiesAlone)
         EXPECT_EQ(StampOf(copy), picture);
 }
 
+// A decoder that only reads on keeps nothing behind its requests, and so passes over more on
+// the way: the picture is the same, the cache holds just the pictures shown (at the opening and
+// for the request).
+TEST(ExactCache, ADecoderThatOnlyReadsOnKeepsNothingBehind)
+{
+    TMovieDecoder keeping, reading;
+    reading.SetKeepsPicturesBehind(false);
+    for (TMovieDecoder* decoder : {&keeping, &reading}) {
+        decoder->SetExact(true);
+        ASSERT_TRUE(decoder->Open(MoviePath(BFramesLongGop)));
+        ASSERT_TRUE(decoder->DecodeFrame(17000));
+        ASSERT_EQ(StampOf(decoder->Bitmap()), 17000 / PictureMs);
+    }
+    EXPECT_LE(reading.CachedBytes(), 2 * reading.Bitmap().Image().sizeInBytes());
+    EXPECT_GT(keeping.CachedBytes(), 10 * keeping.Bitmap().Image().sizeInBytes());
+    EXPECT_LT(reading.DecodedPictures(), keeping.DecodedPictures());
+    EXPECT_TRUE(reading.Bitmap().Image() == keeping.Bitmap().Image());
+}
+
 // On the way to a request far into a GOP the codec passes over the pictures no other refers to:
 // fewer are decoded, and every picture shown is the one stepping through them all shows, byte for
 // byte, the last one too, asked for past the end where nothing is wanted but the last.
