@@ -12,7 +12,6 @@
 
 #include <QBuffer>
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -166,12 +165,6 @@ struct TMovieDecoder::TState {
     std::int64_t LatestPassedOver = AV_NOPTS_VALUE;
     // Set when a request's answer fell where pictures may have been passed over.
     bool AnswerPassedOver = false;
-    // The rows a decoded picture held in the cache is shown in, taken in turn: stepping through
-    // held pictures converts into memory already there, where a copy kept in the cache would
-    // take fresh rows at every step. Like Bitmap's they hold what is shown, outside the bound:
-    // the bitmap and the window's copy share one, another is free.
-    std::array<QImage, 3> ShownRows;
-    std::size_t NextShownRows = 0;
     // How far before the request in progress the cache centres what it keeps (stream units).
     std::int64_t KeepBehind = 0;
     // Set once a caller chose the cache's bound; until then each opening sizes it to the movie's

@@ -304,37 +304,21 @@ bool TMovieDecoder::ShowHeld(std::int64_t pts)
     TState& s = *FState;
     if (const QImage* kept = s.Cache.At(pts))
         FBitmap->Image() = *kept;
-    else if (const QImage converted = ConvertHeld(pts); !converted.isNull())
-        FBitmap->Image() = converted;
-    else
+    else if (!ConvertHeld(pts))
         return false;
     s.ShownPts = pts;
     s.ShownNextPts = s.Cache.NextOf(pts);
     return true;
 }
 
-// Converts the decoded picture held at pts into rows of its own, the held picture staying as it
-// is; null when none is held or it cannot be converted.
-QImage TMovieDecoder::ConvertHeld(std::int64_t pts)
+// Converts the decoded picture held at pts into Bitmap, as a picture the cache does not keep: the
+// held one stays as it is, and a copy kept beside it would take fresh rows at every step. False
+// when none is held or it cannot be converted.
+bool TMovieDecoder::ConvertHeld(std::int64_t pts)
 {
     TState& s = *FState;
     const AVFrame* decoded = s.Cache.DecodedAt(pts);
-    if (!decoded)
-        return {};
-    // Rows nobody else shares any more are written again; when all are still shared, the next in
-    // turn is let go to its sharers and the converter makes fresh ones.
-    std::size_t taken = s.NextShownRows;
-    for (std::size_t i = 0; i < s.ShownRows.size(); ++i) {
-        const std::size_t slot = (s.NextShownRows + i) % s.ShownRows.size();
-        if (s.ShownRows[slot].isNull() || s.ShownRows[slot].isDetached()) {
-            taken = slot;
-            break;
-        }
-    }
-    s.NextShownRows = (taken + 1) % s.ShownRows.size();
-    QImage& rows = s.ShownRows[taken];
-    rows = s.Converter.ConvertToImage(*decoded, s.FrameWidth, s.FrameHeight, {}, std::move(rows));
-    return rows;
+    return decoded && s.Converter.ConvertInto(*decoded, s.FrameWidth, s.FrameHeight, *FBitmap, {});
 }
 
 bool TMovieDecoder::ShowCandidate(std::int64_t nextPts)

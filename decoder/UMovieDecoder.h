@@ -202,7 +202,7 @@ private:
     bool ShowCandidate(std::int64_t nextPts);
     bool KeepsDecoded() const;
     bool ShowHeld(std::int64_t pts);
-    QImage ConvertHeld(std::int64_t pts);
+    bool ConvertHeld(std::int64_t pts);
     bool SuccessorKnown(std::int64_t pts) const;
     bool CandidateNeighboursKnown() const;
     std::int64_t UnwantedBefore(std::int64_t target, bool keepBefore) const;

@@ -76,7 +76,6 @@ void ForgetPictures(TMovieDecoder::TState& s)
     s.RunLastPts = AV_NOPTS_VALUE;
     s.CandidatePts = AV_NOPTS_VALUE;
     s.Cache.Clear();
-    s.ShownRows = {};
     // The codec goes with the movie, and its pool with it.
     s.Cache.ForgetDecodedReserve();
     s.ShownPts = AV_NOPTS_VALUE;

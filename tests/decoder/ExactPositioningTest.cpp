@@ -186,7 +186,7 @@ TEST(ExactCache, StepsBackAfterARequestDecodeNothing)
     EXPECT_EQ(decoder.DecodedPictures(), decoded);
 }
 
-// A held picture is shown in rows taken in turn: the copies the window and the scene list still
+// A held picture is shown in the bitmap's own rows: the copies the window and the scene list still
 // share of earlier steps are never written over, and the steps keep nothing more in the cache.
 TEST(ExactCache, StepsThroughHeldPicturesLeaveSharedCopiesAlone)
 {
