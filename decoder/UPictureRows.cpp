@@ -10,6 +10,8 @@ namespace {
 
 constexpr std::size_t RowAlignment = 64;
 constexpr std::size_t HugePageBytes = std::size_t{2} << 20;
+// A mapping is made up to whole huge pages when that adds at most this share of it (1/8).
+constexpr std::size_t MaxMadeUpShare = 8;
 // The mapping's first bytes hold its length, for the release; the rows follow, still aligned.
 constexpr std::size_t HeaderBytes = RowAlignment;
 
@@ -45,7 +47,13 @@ std::uint8_t* MapAligned(std::size_t length)
 std::uint8_t* MapBytes(std::size_t bytes)
 {
     const long pageBytes = sysconf(_SC_PAGESIZE);
-    const std::size_t length = RoundUp(HeaderBytes + bytes, pageBytes > 0 ? std::size_t(pageBytes) : 4096);
+    std::size_t length = RoundUp(HeaderBytes + bytes, pageBytes > 0 ? std::size_t(pageBytes) : 4096);
+    // Only whole huge pages inside a mapping become huge pages: a 4K picture's chroma plane,
+    // a few KiB short of one, would otherwise be all small pages, each cleared on a fault of
+    // its own. A mapping a little short of whole huge pages is made up to them.
+    const std::size_t whole = RoundUp(length, HugePageBytes);
+    if (whole - length <= length / MaxMadeUpShare)
+        length = whole;
     std::uint8_t* const mapping = MapAligned(length);
     if (!mapping)
         return nullptr;

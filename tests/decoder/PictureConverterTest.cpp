@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
@@ -142,6 +143,22 @@ std::int64_t ResidentBytes()
     return -1;
 }
 
+// KiB of the mapping holding address that are on huge pages; -1 when it is not found.
+std::int64_t HugeKiBAt(const void* address)
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    std::ifstream smaps("/proc/self/smaps");
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        std::uintptr_t from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2)
+            inside = from <= at && at < to;
+        else if (inside && line.rfind("AnonHugePages:", 0) == 0)
+            return std::atoll(line.c_str() + std::strlen("AnonHugePages:"));
+    }
+    return -1;
+}
+
 } // namespace
 
 TEST(PictureConverter, WritesOnlyThePicturesPixelsAndEveryColumnAtEveryWidth)
@@ -258,6 +275,25 @@ TEST(PictureConverter, FullSizePicturesComeOutWholeAndGiveTheirMemoryBack)
     }
     // Sizes that do not fit together get no memory at all.
     EXPECT_TRUE(PictureRows::Make(1920, 1080, 5760, 5760 * 1079, QImage::Format_BGR888).isNull());
+}
+
+// A 4K picture's chroma plane is a few KiB short of a huge page: it gets one all the same,
+// wherever the system gives one to a whole huge page mapped the same way.
+TEST(PictureConverter, RowsJustShortOfAHugePageAreOnOne)
+{
+    constexpr std::size_t Huge = std::size_t{2} << 20;
+    std::uint8_t* const whole = PictureRows::Map(Huge);
+    std::uint8_t* const short4K = PictureRows::Map(1920 * 1088);
+    ASSERT_TRUE(whole && short4K);
+    const std::int64_t control = HugeKiBAt(whole);
+    if (control <= 0) {
+        PictureRows::Release(whole);
+        PictureRows::Release(short4K);
+        GTEST_SKIP() << "this system gives no huge pages";
+    }
+    EXPECT_GE(HugeKiBAt(short4K), 2048);
+    PictureRows::Release(whole);
+    PictureRows::Release(short4K);
     EXPECT_TRUE(PictureRows::Make(0, 1080, 5760, 5760 * 1080, QImage::Format_BGR888).isNull());
 }
 
