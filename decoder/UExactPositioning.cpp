@@ -358,6 +358,11 @@ void TMovieDecoder::SetKeepsPicturesBehind(bool keeps)
     FState->KeepsPicturesBehind = keeps;
 }
 
+bool TMovieDecoder::KeepsPicturesBehind() const
+{
+    return FState->KeepsPicturesBehind;
+}
+
 // Whether the picture after the one at pts is known to be the next one decoded: no picture after
 // it was passed over.
 bool TMovieDecoder::SuccessorKnown(std::int64_t pts) const

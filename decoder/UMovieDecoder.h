@@ -54,6 +54,7 @@ public:
     // none: each one kept is fresh memory for the codec, and colder caches for what it decodes
     // next.
     void SetKeepsPicturesBehind(bool keeps);
+    bool KeepsPicturesBehind() const;
     // What is done to decoded pictures before they become the bitmap (deinterlacing on flagged
     // pictures and tone mapping until set). A change empties the picture cache; the picture on
     // Bitmap stays until the next request.

@@ -22,6 +22,26 @@ SceneDetection::TSettings CutSettings()
     return settings;
 }
 
+// The search reads on through its stretch and comes back to one picture of it. The pictures it
+// shows are kept converted for that; decoded pictures kept behind its first request would take
+// their room, and the way back would decode the GOP again.
+class TReadingOn {
+public:
+    explicit TReadingOn(TMovieDecoder& decoder)
+        : FDecoder(decoder)
+        , FKept(decoder.KeepsPicturesBehind())
+    {
+        FDecoder.SetKeepsPicturesBehind(false);
+    }
+    ~TReadingOn() { FDecoder.SetKeepsPicturesBehind(FKept); }
+    TReadingOn(const TReadingOn&) = delete;
+    TReadingOn& operator=(const TReadingOn&) = delete;
+
+private:
+    TMovieDecoder& FDecoder;
+    const bool FKept;
+};
+
 } // namespace
 
 std::int32_t ClampRange(std::int32_t rangeMs)
@@ -35,6 +55,7 @@ std::optional<TSharpestPicture> Find(TMovieDecoder& decoder, std::int32_t fromMs
     if (!decoder.IsOpen())
         return std::nullopt;
     decoder.SetExact(true);
+    const TReadingOn readingOn(decoder);
     if (!decoder.DecodeFrame(std::max(0, fromMs)) || decoder.StopAsked())
         return std::nullopt;
     std::vector<Sharpness::TScoredPicture> pictures;

@@ -218,6 +218,26 @@ TEST_F(SharpestSearch, AStopEndsItWithoutAChoice)
     EXPECT_TRUE(SharpestPicture::Around(Decoder, 1000, 500));
 }
 
+// Deep in a long GOP, under a bound that holds the stretch's pictures converted but not also the
+// decoded pictures an exact request keeps behind it: the way back to the choice is a copy, and
+// the decoder keeps pictures behind its requests again afterwards.
+TEST_F(SharpestSearch, ComesBackToItsChoiceWithoutDecodingTheGopAgain)
+{
+    Open(TestMovies::LongGopH264);
+    Decoder.SetExact(true);
+    ASSERT_TRUE(Decoder.DecodeFrame(0));
+    Decoder.SetCacheLimit(30 * Decoder.Bitmap().Image().sizeInBytes());
+    const std::int64_t before = Decoder.DecodedPictures();
+    constexpr std::int32_t AnchorMs = 7000, RangeMs = 500;
+    const auto found = SharpestPicture::Around(Decoder, AnchorMs, RangeMs);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->Pictures, 2 * RangeMs / PictureMs + 1);
+    // Once from the key frame to the picture after the stretch, and a codec's delay.
+    constexpr int Delay = 10;
+    EXPECT_LE(Decoder.DecodedPictures() - before, (AnchorMs + RangeMs) / PictureMs + Delay);
+    EXPECT_TRUE(Decoder.KeepsPicturesBehind());
+}
+
 TEST_F(SharpestSearch, StretchesAtTheEndsOfTheMovie)
 {
     Open(SharpMovies::Alternating);
