@@ -9,8 +9,9 @@
 //                 size), as when the pointer is over the bar during playback.
 //   Memory:       the process's resident memory with the bar's decoder open after a sweep of
 //                 the places, beside the cache's bound, and once it is closed again (after the
-//                 allocator hands back what it kept).
+//                 allocator and the codec's spare buffers hand back what they kept).
 #include "decoder/UBarPictures.h"
+#include "decoder/UDecodedBuffers.h"
 #include "decoder/UMovieDecoder.h"
 #include "tests/fixtures/TestMovies.h"
 #include "ProcessMemory.h"
@@ -180,8 +181,10 @@ void Memory(benchmark::State& state)
             TDecodingRequest close;
             close.Kind = TDecodingKind::Open;
             bar.Ask(close);
-            // What the allocator still keeps of the freed pictures is handed back first: the
-            // figure is then what the closed decoder holds.
+            // What the allocator still keeps of the freed pictures is handed back first, and the
+            // codec's buffers kept for a next movie go once none comes: the figure is then what
+            // the closed decoder holds.
+            std::this_thread::sleep_for(2 * TDecodedBuffers::SparesKeptIdle);
             malloc_trim(0);
             state.counters["ClosedMiB"] = (static_cast<double>(StatusBytes("VmRSS")) - before) / MiB;
         }

@@ -3,8 +3,10 @@
 #include "decoder/UPictureRows.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -20,14 +22,44 @@ constexpr std::uint8_t CanaryByte = 0xA5;
 // Buffers a closed codec gave back, kept for the next codec to decode into. The heap does this
 // for the codec's own pool: a movie scanned or opened again, or the second decoder of the same
 // movie, finds its pages already there, where a fresh mapping is cleared page by page. A buffer
-// taken again holds an earlier picture, as a pool's buffer does when it is used again. Never
-// destroyed: a codec closed during exit may still give its buffers back.
+// taken again holds an earlier picture, as a pool's buffer does when it is used again. Once no
+// codec has been open for a while they all go back to the system: nothing is kept for a movie
+// that is not coming. Never destroyed: a codec closed during exit may still give its buffers back.
 class TSpareBuffers {
 public:
     static TSpareBuffers& Instance()
     {
-        static TSpareBuffers spares;
-        return spares;
+        // Its thread waits on it until the process ends: it is never destroyed.
+        struct TNeverDestroyed {
+            union {
+                TSpareBuffers Spares;
+            };
+            TNeverDestroyed()
+                : Spares()
+            {
+            }
+            ~TNeverDestroyed() {}
+        };
+        static TNeverDestroyed held;
+        return held.Spares;
+    }
+
+    void CodecOpened()
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        ++FOpenCodecs;
+        FChanged.notify_all();
+    }
+    void CodecClosed()
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        --FOpenCodecs;
+        FChanged.notify_all();
+    }
+    std::size_t Bytes()
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        return FBytes;
     }
 
     // A spare buffer of bytes (its canary room after them), or null when none is kept.
@@ -55,6 +87,7 @@ public:
         FSpares[FCount++] = {data, bytes};
         FBytes += bytes;
         TrimTo(MaxSpareBytes);
+        FChanged.notify_all();
     }
 
     // A fresh buffer of bytes is about to be made: as many kept buffers of other sizes go first,
@@ -74,7 +107,22 @@ private:
         std::size_t Bytes = 0;
     };
 
-    TSpareBuffers() = default;
+    TSpareBuffers()
+    {
+        std::thread([this] { LetGoWhenIdle(); }).detach();
+    }
+
+    // Waits for spares kept with no codec open, and lets them go when none opens within the
+    // time a scan or the next movie takes to come.
+    [[noreturn]] void LetGoWhenIdle()
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        for (;;) {
+            FChanged.wait(lock, [this] { return FOpenCodecs == 0 && FCount > 0; });
+            if (!FChanged.wait_for(lock, TDecodedBuffers::SparesKeptIdle, [this] { return FOpenCodecs > 0; }))
+                TrimTo(0);
+        }
+    }
 
     // The oldest go first.
     void TrimTo(std::size_t bytes)
@@ -92,9 +140,11 @@ private:
     }
 
     std::mutex FLock;
+    std::condition_variable FChanged;
     TSpare FSpares[MaxSpares];
     std::size_t FCount = 0;
     std::size_t FBytes = 0;
+    int FOpenCodecs = 0;
 };
 
 // The buffer's size travels as its opaque value: the canary after it is found at free.
@@ -137,6 +187,8 @@ void TDecodedBuffers::Attach(AVCodecContext& context, const AVCodec& codec)
         return;
     context.opaque = this;
     context.get_buffer2 = GetBuffer;
+    TSpareBuffers::Instance().CodecOpened();
+    FAttached = true;
 #if FF_API_THREAD_SAFE_CALLBACKS
     // Older libavcodec asks to be told what GetBuffer is: safe from any thread.
 #pragma GCC diagnostic push
@@ -152,6 +204,14 @@ void TDecodedBuffers::Reset()
     for (auto& [bytes, pool] : FPools)
         av_buffer_pool_uninit(&pool);
     FPools.clear();
+    if (FAttached)
+        TSpareBuffers::Instance().CodecClosed();
+    FAttached = false;
+}
+
+std::size_t TDecodedBuffers::SpareBytes()
+{
+    return TSpareBuffers::Instance().Bytes();
 }
 
 void TDecodedBuffers::CountCanaryFault()

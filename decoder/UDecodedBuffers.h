@@ -5,13 +5,15 @@
 // costs more than decoding it, and the picture cache holds decoded pictures by the dozen. These
 // pools lay the pictures out as the codec's own does (its alignment, its widened lines, its
 // padding), on mappings of huge pages, and clear nothing the codec writes anyway. What a closed
-// codec gives back is kept, within a bound, for the next one to decode into.
+// codec gives back is kept, within a bound, for the next one to decode into, while codecs are
+// open and for a second after the last one closed.
 // Internal to the decoder: it sees FFmpeg types.
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <mutex>
 #include <utility>
@@ -36,6 +38,10 @@ public:
     static int CanaryFaults() { return FCanaryFaults.load(); }
     static void CountCanaryFault();
 
+    // How long buffers given back are kept with no codec open, and what is kept now.
+    static constexpr std::chrono::milliseconds SparesKeptIdle{1000};
+    static std::size_t SpareBytes();
+
 private:
     // Room after a plane for the codec's reads past its end, besides a line's alignment.
     static constexpr std::size_t PlanePadding = 16;
@@ -49,5 +55,6 @@ private:
 
     std::mutex FLock; // frame threads ask from threads of their own
     std::vector<std::pair<std::size_t, AVBufferPool*>> FPools;
+    bool FAttached = false; // counted among the open codecs
     static std::atomic<int> FCanaryFaults;
 };

@@ -12,7 +12,9 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -87,5 +89,31 @@ TEST_P(DecodedBuffersShapes, PicturesAreTheCodecsOwnAndNothingIsWrittenPast)
 
 INSTANTIATE_TEST_SUITE_P(RealShapes, DecodedBuffersShapes, ::testing::ValuesIn(TestMovies::ShapeMovies),
                          [](const auto& info) { return TestNameOf(info.param.Name); });
+
+// Buffers a closed codec gave back wait for the next codec while another one is open, however
+// long, and go back to the system once none has been open for a while.
+TEST(DecodedBuffers, BuffersGivenBackGoOnceNoCodecIsOpen)
+{
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    ASSERT_TRUE(codec);
+    ffmpeg::CodecContextPtr open(avcodec_alloc_context3(codec));
+    TDecodedBuffers openPools;
+    openPools.Attach(*open, *codec);
+    ASSERT_EQ(avcodec_open2(open.get(), codec, nullptr), 0);
+    {
+        TDecodedBuffers pools;
+        ASSERT_FALSE(DecodePictures(MoviePath(TestMovies::LongGopH264), &pools).empty());
+    }
+    ASSERT_GT(TDecodedBuffers::SpareBytes(), 0u);
+    std::this_thread::sleep_for(2 * TDecodedBuffers::SparesKeptIdle);
+    EXPECT_GT(TDecodedBuffers::SpareBytes(), 0u) << "let go while a codec was open";
+
+    open.reset();
+    openPools.Reset();
+    const auto giveUp = std::chrono::steady_clock::now() + 10 * TDecodedBuffers::SparesKeptIdle;
+    while (TDecodedBuffers::SpareBytes() > 0 && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(TDecodedBuffers::SparesKeptIdle / 10);
+    EXPECT_EQ(TDecodedBuffers::SpareBytes(), 0u);
+}
 
 } // namespace
