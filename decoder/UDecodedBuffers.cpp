@@ -24,12 +24,12 @@ constexpr std::uint8_t CanaryByte = 0xA5;
 // movie, finds its pages already there, where a fresh mapping is cleared page by page. A buffer
 // taken again holds an earlier picture, as a pool's buffer does when it is used again. Once no
 // codec has been open for a while they all go back to the system: nothing is kept for a movie
-// that is not coming. Never destroyed: a codec closed during exit may still give its buffers back.
+// that is not coming. Never destroyed: a codec closed during exit may still give its buffers back,
+// and the thread that lets them go waits on it until the process ends.
 class TSpareBuffers {
 public:
     static TSpareBuffers& Instance()
     {
-        // Its thread waits on it until the process ends: it is never destroyed.
         struct TNeverDestroyed {
             union {
                 TSpareBuffers Spares;

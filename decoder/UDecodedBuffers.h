@@ -6,7 +6,7 @@
 // pools lay the pictures out as the codec's own does (its alignment, its widened lines, its
 // padding), on mappings of huge pages, and clear nothing the codec writes anyway. What a closed
 // codec gives back is kept, within a bound, for the next one to decode into, while codecs are
-// open and for a second after the last one closed.
+// open and for SparesKeptIdle after the last one closed.
 // Internal to the decoder: it sees FFmpeg types.
 extern "C" {
 #include <libavcodec/avcodec.h>
