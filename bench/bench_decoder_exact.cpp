@@ -178,8 +178,6 @@ void Request_Reference(benchmark::State& state)
     state.counters["Decoded"] = benchmark::Counter(static_cast<double>(movie.Decoded()), benchmark::Counter::kAvgIterations);
 }
 
-// Each time asked of the decoder and then of the reference, in turn, so that both meet the machine
-// in the same state: the ratio the exact path is held to.
 // The benchmark movie, and the same pictures with B-frames: the pictures no other one refers to
 // need not be decoded on the way to a request, and bare FFmpeg decodes them all.
 struct TRequestMovie {
@@ -189,6 +187,8 @@ struct TRequestMovie {
 const TRequestMovie RequestMovies[] = {{TestMovies::Bench1080p, MovieMs},
                                        {TestMovies::Bench1080pBFrames, TestMovies::BenchBFramesFrames * PictureMs}};
 
+// Each time asked of the decoder and then of the reference, in turn, so that both meet the machine
+// in the same state: the ratio the exact path is held to.
 void Request_AgainstReference(benchmark::State& state)
 {
     const TRequestMovie& chosen = RequestMovies[state.range(0)];

@@ -275,6 +275,7 @@ TEST(PictureConverter, FullSizePicturesComeOutWholeAndGiveTheirMemoryBack)
     }
     // Sizes that do not fit together get no memory at all.
     EXPECT_TRUE(PictureRows::Make(1920, 1080, 5760, 5760 * 1079, QImage::Format_BGR888).isNull());
+    EXPECT_TRUE(PictureRows::Make(0, 1080, 5760, 5760 * 1080, QImage::Format_BGR888).isNull());
 }
 
 // A 4K picture's chroma plane is a few KiB short of a huge page: it gets one all the same,
@@ -294,7 +295,6 @@ TEST(PictureConverter, RowsJustShortOfAHugePageAreOnOne)
     EXPECT_GE(HugeKiBAt(short4K), 2048);
     PictureRows::Release(whole);
     PictureRows::Release(short4K);
-    EXPECT_TRUE(PictureRows::Make(0, 1080, 5760, 5760 * 1080, QImage::Format_BGR888).isNull());
 }
 
 TEST(PictureConverter, UntaggedPicturesAreReadAsPlayersReadThem)
