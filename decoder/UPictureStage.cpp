@@ -5,11 +5,14 @@
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
+#include <libavutil/cpu.h>
 #include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -31,6 +34,31 @@ constexpr int LeastFieldLines = 4;
 // as HD (BT.709), the others as SD (BT.601).
 constexpr int SmallestHDWidth = 1280;
 constexpr int LargestSDHeight = 576;
+
+// zimg's widest vector code loads rows with aligned instructions, while the filter in front of it
+// lets rows through that are aligned to half of that: a picture a decoder made around a packet's
+// bytes (raw video) or one on av_frame_get_buffer's default rows crashed it. Such a picture goes in
+// as a copy on rows aligned for the widest registers; decoded ones are already.
+ffmpeg::FramePtr ColourFilterInput(const AVFrame& picture)
+{
+    const auto alignment = static_cast<std::ptrdiff_t>(av_cpu_max_align());
+    bool aligned = true;
+    for (int plane = 0; plane < AV_NUM_DATA_POINTERS && picture.data[plane]; ++plane)
+        aligned = aligned && reinterpret_cast<std::uintptr_t>(picture.data[plane]) % alignment == 0
+            && picture.linesize[plane] % alignment == 0;
+    if (aligned)
+        return ffmpeg::FramePtr(av_frame_clone(&picture));
+    ffmpeg::FramePtr copy(av_frame_alloc());
+    if (!copy)
+        return nullptr;
+    copy->format = picture.format;
+    copy->width = picture.width;
+    copy->height = picture.height;
+    if (av_frame_get_buffer(copy.get(), static_cast<int>(alignment)) < 0 || av_frame_copy(copy.get(), &picture) < 0
+        || av_frame_copy_props(copy.get(), &picture) < 0)
+        return nullptr;
+    return copy;
+}
 
 bool IsHDRTransfer(int transfer)
 {
@@ -412,7 +440,7 @@ const AVFrame& TPictureStage::Process(const AVFrame& picture, const AVFrame* pre
         return picture;
     const AVFrame* made = FFields ? Deinterlaced(picture, previous, next) : &picture;
     if (made && FColours) {
-        ffmpeg::FramePtr copy(av_frame_clone(made));
+        ffmpeg::FramePtr copy = ColourFilterInput(*made);
         if (copy)
             copy->pts = FPushed++;
         made = copy && FColours.Push(std::move(copy)) ? FColours.Output() : nullptr;

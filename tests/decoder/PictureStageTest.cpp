@@ -22,6 +22,7 @@ extern "C" {
 
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -353,6 +354,58 @@ TEST(PictureStage, TinyPicturesGoThroughEveryFilter)
         EXPECT_EQ(made.height, height);
         EXPECT_TRUE(LoggedLines.empty()) << LoggedLines.front();
     }
+}
+
+// The same picture on rows that start half way between the boundaries vector code of the widest
+// registers reads at, as a decoder that wraps a packet's bytes (raw video) hands them over.
+ffmpeg::FramePtr HalfAligned(const AVFrame& picture)
+{
+    constexpr int Half = 32;
+    ffmpeg::FramePtr shifted(av_frame_alloc());
+    shifted->format = picture.format;
+    shifted->width = picture.width;
+    shifted->height = picture.height;
+    av_frame_copy_props(shifted.get(), &picture);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture.format));
+    for (int plane = 0; plane < 4 && picture.data[plane]; ++plane) {
+        const int rows = plane ? AV_CEIL_RSHIFT(picture.height, desc->log2_chroma_h) : picture.height;
+        const int linesize = (picture.linesize[plane] / (2 * Half) + 1) * 2 * Half + Half;
+        shifted->buf[plane] = av_buffer_alloc(static_cast<std::size_t>(linesize) * rows + 4 * Half);
+        shifted->data[plane] = shifted->buf[plane]->data + Half;
+        shifted->linesize[plane] = linesize;
+    }
+    av_frame_copy(shifted.get(), &picture);
+    return shifted;
+}
+
+// Wide-gamut and HDR pictures at sizes and depths zimg takes other paths for, each from rows only
+// half aligned and from its own, turned into the same picture.
+TEST(PictureStage, PicturesOnRowsOfAnyAlignmentReachTheColourFiltersSafely)
+{
+    for (const AVPixelFormat format : {AV_PIX_FMT_YUV444P9LE, AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV420P})
+        for (const auto& [width, height] : {std::pair{1, 6}, std::pair{8, 5}, std::pair{17, 10}}) {
+            SCOPED_TRACE(std::string(av_get_pix_fmt_name(format)) + " to " + std::to_string(width) + "x"
+                         + std::to_string(height));
+            ffmpeg::FramePtr picture = GreyPicture(17, 10, format);
+            ASSERT_TRUE(picture);
+            picture->color_trc = AVCOL_TRC_BT709;
+            const ffmpeg::FramePtr shifted = HalfAligned(*picture);
+            ASSERT_EQ(reinterpret_cast<std::uintptr_t>(shifted->data[1]) % 64, 32u);
+            TPictureStage aligned;
+            aligned.SetSettings({TDeinterlace::Never, true});
+            const AVFrame& expected = aligned.Process(*picture, nullptr, nullptr, width, height);
+            TPictureStage stage;
+            stage.SetSettings({TDeinterlace::Never, true});
+            const AVFrame& made = stage.Process(*shifted, nullptr, nullptr, width, height);
+            ASSERT_NE(&made, shifted.get()) << "filtered, not passed on as decoded";
+            ASSERT_EQ(made.width, expected.width);
+            ASSERT_EQ(made.height, expected.height);
+            for (int plane = 0; plane < 3; ++plane)
+                for (int y = 0; y < made.height; ++y)
+                    ASSERT_EQ(std::memcmp(made.data[plane] + y * made.linesize[plane],
+                                          expected.data[plane] + y * expected.linesize[plane], made.width), 0)
+                        << "plane " << plane << " line " << y;
+        }
 }
 
 // ---------------------------------------------------------------------------------------------
