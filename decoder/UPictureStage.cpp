@@ -35,10 +35,10 @@ constexpr int LeastFieldLines = 4;
 constexpr int SmallestHDWidth = 1280;
 constexpr int LargestSDHeight = 576;
 
-// zimg's widest vector code loads rows with aligned instructions, while the filter in front of it
-// lets rows through that are aligned to half of that: a picture a decoder made around a packet's
-// bytes (raw video) or one on av_frame_get_buffer's default rows crashed it. Such a picture goes in
-// as a copy on rows aligned for the widest registers; decoded ones are already.
+// zimg's widest vector code loads rows with aligned instructions, and FFmpeg's zscale filter copies
+// only rows aligned to less than half of that: a picture on av_frame_get_buffer's default rows
+// (found by fuzzing) crashed it. Our decoders' pools align for the widest registers, not every
+// source of pictures does; such a picture goes in as a copy on rows aligned for them.
 ffmpeg::FramePtr ColourFilterInput(const AVFrame& picture)
 {
     const auto alignment = static_cast<std::ptrdiff_t>(av_cpu_max_align());
