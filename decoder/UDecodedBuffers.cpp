@@ -44,17 +44,21 @@ public:
         return held.Spares;
     }
 
+    // The thread that lets spares go is woken only when it has something to wait out: a codec
+    // opening and closing, or a buffer given back, is not worth a context switch. It finds a codec
+    // opened meanwhile when its wait ends.
     void CodecOpened()
     {
         const std::lock_guard<std::mutex> lock(FLock);
         ++FOpenCodecs;
-        FChanged.notify_all();
     }
     void CodecClosed()
     {
         const std::lock_guard<std::mutex> lock(FLock);
-        --FOpenCodecs;
-        FChanged.notify_all();
+        if (--FOpenCodecs > 0)
+            return;
+        FLastClosed = TClock::now();
+        WakeToWaitOut();
     }
     std::size_t Bytes()
     {
@@ -87,7 +91,8 @@ public:
         FSpares[FCount++] = {data, bytes};
         FBytes += bytes;
         TrimTo(MaxSpareBytes);
-        FChanged.notify_all();
+        // Pictures that outlived every codec are kept from the last closing on as well.
+        WakeToWaitOut();
     }
 
     // A fresh buffer of bytes is about to be made: as many kept buffers of other sizes go first,
@@ -102,6 +107,7 @@ private:
     // What the heap would keep of freed pictures: a few pictures at 4K, a pool's worth at 1080p.
     static constexpr std::size_t MaxSpareBytes = std::size_t{128} << 20;
     static constexpr std::size_t MaxSpares = 64;
+    using TClock = std::chrono::steady_clock;
     struct TSpare {
         std::uint8_t* Data = nullptr;
         std::size_t Bytes = 0;
@@ -113,15 +119,25 @@ private:
     }
 
     // Waits for spares kept with no codec open, and lets them go when none opens within the
-    // time a scan or the next movie takes to come.
+    // time a scan or the next movie takes to come after the last one closed.
     [[noreturn]] void LetGoWhenIdle()
     {
         std::unique_lock<std::mutex> lock(FLock);
         for (;;) {
             FChanged.wait(lock, [this] { return FOpenCodecs == 0 && FCount > 0; });
-            if (!FChanged.wait_for(lock, TDecodedBuffers::SparesKeptIdle, [this] { return FOpenCodecs > 0; }))
+            FWaitingOut = true;
+            while (FOpenCodecs == 0 && FCount > 0 && TClock::now() < FLastClosed + TDecodedBuffers::SparesKeptIdle)
+                FChanged.wait_until(lock, FLastClosed + TDecodedBuffers::SparesKeptIdle);
+            FWaitingOut = false;
+            if (FOpenCodecs == 0)
                 TrimTo(0);
         }
+    }
+
+    void WakeToWaitOut()
+    {
+        if (FOpenCodecs == 0 && FCount > 0 && !FWaitingOut)
+            FChanged.notify_all();
     }
 
     // The oldest go first.
@@ -145,6 +161,8 @@ private:
     std::size_t FCount = 0;
     std::size_t FBytes = 0;
     int FOpenCodecs = 0;
+    TClock::time_point FLastClosed;
+    bool FWaitingOut = false; // the thread waits until the last closing is SparesKeptIdle old
 };
 
 // The buffer's size travels as its opaque value: the canary after it is found at free.
